@@ -1,0 +1,209 @@
+#include "parameter/ParameterManager.h"
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "platform/Host.h"
+#include "platform/Log.h"
+#include "simulation/SimulationControlInterface.h"
+
+namespace ZEB {
+namespace {
+
+const char* const kTag = "ZEBParameter";
+
+// The registry and the status watch that walks it. Built on first use, so it
+// exists before any module registers whatever the order of static
+// initialisation; its destructor ends the watch before the map goes.
+struct Registry {
+    std::mutex lock;  // guards mapper; never held while a module's code runs
+    std::map<std::string, ParameterManagerBase*> mapper;
+
+    std::mutex watchLock;  // guards watch, waitingOn and the stop wake-up
+    std::condition_variable stopCond;
+    std::atomic<bool> stop{false};
+    ZebStatusTag* waitingOn = nullptr;
+    std::thread watch;
+
+    ~Registry() { Stop(); }
+
+    void Stop() {
+        std::thread finishing;
+        {
+            std::lock_guard<std::mutex> guard(watchLock);
+            if (!watch.joinable()) return;
+            stop.store(true);
+            if (waitingOn) {
+                // Taking the module's lock orders this wake-up after the watch's
+                // predicate check: it is either waiting already or sees stop.
+                std::lock_guard<std::mutex> tagGuard(waitingOn->mMutex);
+                waitingOn->mCond.notify_all();
+            }
+            finishing = std::move(watch);
+        }
+        stopCond.notify_all();
+        finishing.join();
+        stop.store(false);
+    }
+};
+
+Registry& TheRegistry() {
+    static Registry registry;
+    return registry;
+}
+
+// The first registered name after `previous` (the first of all when `first`).
+bool NextEntry(bool first, const std::string& previous, std::string* name, ParameterManagerBase** module) {
+    Registry& registry = TheRegistry();
+    std::lock_guard<std::mutex> guard(registry.lock);
+    auto it = first ? registry.mapper.begin() : registry.mapper.upper_bound(previous);
+    if (it == registry.mapper.end()) return false;
+    *name = it->first;
+    *module = it->second;
+    return true;
+}
+
+}  // namespace
+
+intptr_t ParameterManager::CreateParameter(const char* name, ParameterManagerBase* module) {
+    if (!name) {
+        ZLOG(kTag, 1, "%d, %s: module without a name not registered");
+        return reinterpret_cast<intptr_t>(module);
+    }
+    if (!module) ZLOG(kTag, 1, "%d, %s: %s registered without a module", name);
+    Registry& registry = TheRegistry();
+    std::lock_guard<std::mutex> guard(registry.lock);
+    registry.mapper.emplace(name, module);
+    return reinterpret_cast<intptr_t>(module);
+}
+
+ParameterManagerBase* ParameterManager::GetInstance(const char* name) {
+    ParameterManagerBase* module = nullptr;
+    if (name) {
+        Registry& registry = TheRegistry();
+        std::lock_guard<std::mutex> guard(registry.lock);
+        auto it = registry.mapper.find(name);
+        if (it != registry.mapper.end()) module = it->second;
+    }
+    if (!module) ZLOG(kTag, 4, "%d, %s: Could not find ParameterInstance");
+    return module;
+}
+
+void* ParameterManager::GetParameter(void* arg, const char* name) {
+    ZLOG(kTag, 4, "%d, %s: Instance name is %s", name ? name : "(null)");
+    ParameterManagerBase* module = GetInstance(name);
+    return module ? module->GetParameter(arg) : nullptr;
+}
+
+ZebStatusTag* ParameterManager::GetStatus(void* arg, const char* name) {
+    ZLOG(kTag, 4, "%d, %s: Instance name is %s", name ? name : "(null)");
+    ParameterManagerBase* module = GetInstance(name);
+    return module ? module->GetStatus(arg) : nullptr;
+}
+
+int ParameterManager::GetOpsParam(void* arg, const char* name) {
+    ZLOG(kTag, 4, "%d, %s: Instance name is %s", name ? name : "(null)");
+    ParameterManagerBase* module = GetInstance(name);
+    return module ? module->GetOpsParam(arg) : 0;
+}
+
+void ParameterManager::ParseParameter(void* arg, const char* name) {
+    ZLOG(kTag, 4, "%d, %s: Instance name is %s", name ? name : "(null)");
+    ParameterManagerBase* module = GetInstance(name);
+    if (module) module->ParseParameter(arg);
+}
+
+void ParameterManager::SetFrameStaticInfo(void* record, int64_t frameId, const char* name) {
+    ParameterManagerBase* module = GetInstance(name);
+    if (module) module->SetFrameStaticInfo(record, frameId);
+}
+
+void ParameterManager::SetFrameId2ALG(int64_t frameId) {
+    std::vector<ParameterManagerBase*> modules;
+    {
+        Registry& registry = TheRegistry();
+        std::lock_guard<std::mutex> guard(registry.lock);
+        for (const auto& entry : registry.mapper) modules.push_back(entry.second);
+    }
+    for (ParameterManagerBase* module : modules) {
+        if (module) module->SetFrameId(frameId);
+    }
+}
+
+void ParameterManager::SetFrameSize2ALG(int64_t count) { ParameterManagerBase::SetFrameSize(count); }
+
+void ParameterManager::WatchStatus() {
+    Registry& registry = TheRegistry();
+    std::lock_guard<std::mutex> guard(registry.watchLock);
+    if (registry.watch.joinable()) {
+        ZLOG(kTag, 4, "%d, %s: status watch already started");
+        return;
+    }
+    // The caller may be a temporary: the thread keeps nothing of it.
+    registry.watch = std::thread([] { ParameterManager().StatusThread(); });
+}
+
+void ParameterManager::StatusThread() {
+    Registry& registry = TheRegistry();
+    ZLOG(kTag, 4, "%d, %s: wait server ready");
+    // Walk by name rather than over a snapshot: a module registered while the
+    // walk is under way is still waited for if its name comes later.
+    std::string name;
+    ParameterManagerBase* listed = nullptr;
+    for (bool first = true; NextEntry(first, name, &name, &listed); first = false) {
+        ZLOG(kTag, 4, "%d, %s: wait for %s param parse", name.c_str());
+        ParameterManagerBase* module = GetInstance(name.c_str());
+        ZebStatusTag* status = module ? module->GetStatus(nullptr) : nullptr;
+        if (!status) {
+            ZLOG(kTag, 1, "%d, %s: get %s param status fail", name.c_str());
+            continue;
+        }
+        // Published before the module's lock is taken: Stop takes the two locks
+        // in the other order.
+        {
+            std::lock_guard<std::mutex> guard(registry.watchLock);
+            registry.waitingOn = status;
+        }
+        bool ready;
+        {
+            std::unique_lock<std::mutex> lock(status->mMutex);
+            status->mCond.wait(lock, [&] { return status->mReady || registry.stop.load(); });
+            ready = status->mReady;
+            if (ready) ZLOG(kTag, 4, "%d, %s: %s param parse done", name.c_str());
+        }
+        {
+            std::lock_guard<std::mutex> guard(registry.watchLock);
+            registry.waitingOn = nullptr;
+        }
+        if (!ready) return;  // stopped
+    }
+    {
+        std::unique_lock<std::mutex> lock(registry.watchLock);
+        if (registry.stopCond.wait_for(lock, zeb_platform::Scaled(SimulationControlInterface::ServerReadyDuration()),
+                                       [&] { return registry.stop.load(); })) {
+            return;
+        }
+    }
+    SimulationControlInterface::SetZebDataReady(true);
+    ZLOG(kTag, 4, "%d, %s: server ready");
+}
+
+std::vector<std::string> ParameterManager::RegisteredNames() {
+    Registry& registry = TheRegistry();
+    std::lock_guard<std::mutex> guard(registry.lock);
+    std::vector<std::string> names;
+    for (const auto& entry : registry.mapper) names.push_back(entry.first);
+    return names;
+}
+
+void ParameterManager::StopStatusWatch() { TheRegistry().Stop(); }
+
+void ParameterManager::Clear() {
+    Registry& registry = TheRegistry();
+    std::lock_guard<std::mutex> guard(registry.lock);
+    registry.mapper.clear();
+}
+
+}  // namespace ZEB

@@ -1,0 +1,75 @@
+#pragma once
+// Every source of per-frame parameters is a module derived from
+// ParameterManagerBase, registered under a name in the ParameterManager
+// registry and addressed only through it.
+#include <pugixml.hpp>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace ZEB {
+
+// Readiness record of a module: set once, under the lock, when its data is ready.
+struct ZebStatusTag {
+    std::mutex mMutex;
+    std::condition_variable mCond;
+    bool mReady = false;
+
+    void SetReady() {
+        {
+            std::lock_guard<std::mutex> guard(mMutex);
+            mReady = true;
+        }
+        mCond.notify_one();
+    }
+    bool IsReady() {
+        std::lock_guard<std::mutex> guard(mMutex);
+        return mReady;
+    }
+};
+
+// An XPath and an index into the node set it selects.
+struct PathInfoTag {
+    std::string Path;
+    int Position = 0;
+};
+
+class ParameterManagerBase {
+public:
+    virtual ~ParameterManagerBase() = default;
+
+    virtual void* GetParameter(void* arg) = 0;
+    virtual int GetOpsParam(void* ops) = 0;
+    virtual ZebStatusTag* GetStatus(void* arg) = 0;
+    virtual void SetFrameId(int64_t frameId) = 0;
+    virtual void SetFrameStaticInfo(void* record, int64_t frameId) = 0;
+    virtual void ParseParameter(void* arg) = 0;
+
+    // Frames of the task being played: written by the task driver, read by
+    // the AE and XTM modules on the HAL's threads.
+    static std::atomic<int64_t> mFrmSize;
+    static void SetFrameSize(int64_t count) { mFrmSize.store(count); }
+
+    // XML value access: the text of the first child element named `name`,
+    // converted. An empty element or an absent child gives 0, false, '0' or null.
+    int32_t Trans2Int(pugi::xml_node element, const std::string& name);
+    uint64_t Trans2Hex(pugi::xml_node element, const std::string& name);
+    float Trans2Float(pugi::xml_node element, const std::string& name);
+    bool Trans2Bool(pugi::xml_node element, const std::string& name);
+    char Trans2Char(pugi::xml_node element, const std::string& name);
+    const char* Trans2Char(pugi::xml_node element, const std::string& name, int unused);
+    // `count` values from the space-separated text, zeros after the last piece;
+    // `out` is untouched when the child is absent.
+    void Trans2Int(pugi::xml_node element, const std::string& name, int count, void* out);
+    void Trans2Float(pugi::xml_node element, const std::string& name, int count, void* out);
+    std::vector<std::string> SplitString(const std::string& text);
+    pugi::xml_node SearchNode(const std::string& path, pugi::xml_node element);
+    pugi::xml_node SearchNode(PathInfoTag& path, pugi::xml_node element);
+    void ReadDataFromBin(const char* path, void* buffer, int size);
+};
+
+}  // namespace ZEB

@@ -1,0 +1,89 @@
+#include "platform/Host.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+namespace zeb_platform {
+namespace {
+
+struct Settings {
+    std::mutex lock;
+    bool rootSet = false;
+    std::string root;
+};
+
+Settings& TheSettings() {
+    static Settings* settings = new Settings;
+    return *settings;
+}
+
+double ParseScale(const char* text) {
+    if (!text || !*text) return 1.0;
+    char* end = nullptr;
+    double value = strtod(text, &end);
+    if (end == text || !(value > 0.0)) return 1.0;
+    return value;
+}
+
+std::atomic<double>& ScaleSetting() {
+    static std::atomic<double> scale{ParseScale(getenv("ZEB_TIME_SCALE"))};
+    return scale;
+}
+
+}  // namespace
+
+std::string DeviceRoot() {
+    Settings& settings = TheSettings();
+    std::lock_guard<std::mutex> guard(settings.lock);
+    if (!settings.rootSet) {
+        const char* root = getenv("ZEB_DEVICE_ROOT");
+        settings.root = root ? root : "";
+        settings.rootSet = true;
+    }
+    return settings.root;
+}
+
+void SetDeviceRoot(const std::string& root) {
+    Settings& settings = TheSettings();
+    std::lock_guard<std::mutex> guard(settings.lock);
+    settings.root = root;
+    settings.rootSet = true;
+}
+
+std::string DevicePath(const std::string& fixedPath) {
+    std::string root = DeviceRoot();
+    while (!root.empty() && root.back() == '/') root.pop_back();
+    if (root.empty()) return fixedPath;
+    if (fixedPath.empty() || fixedPath.front() != '/') return root + "/" + fixedPath;
+    return root + fixedPath;
+}
+
+double TimeScale() { return ScaleSetting().load(); }
+
+void SetTimeScale(double scale) { ScaleSetting().store(scale > 0.0 ? scale : 1.0); }
+
+std::chrono::nanoseconds Scaled(std::chrono::nanoseconds duration) {
+    if (duration.count() <= 0) return std::chrono::nanoseconds(0);
+    return std::chrono::nanoseconds(static_cast<long long>(static_cast<double>(duration.count()) * TimeScale()));
+}
+
+void SleepScaled(std::chrono::nanoseconds duration) {
+    std::chrono::nanoseconds scaled = Scaled(duration);
+    if (scaled.count() > 0) std::this_thread::sleep_for(scaled);
+}
+
+bool MakeDirs(const std::string& path, std::string* error) {
+    std::error_code code;
+    std::filesystem::create_directories(path, code);
+    if (code && !std::filesystem::is_directory(path)) {
+        if (error) *error = code.message();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace zeb_platform

@@ -1,0 +1,34 @@
+#pragma once
+// Host settings that stand in for the device: where the device's fixed paths
+// live, and how fast time runs.
+//   ZEB_DEVICE_ROOT  prefix of every fixed device path (empty: the real root)
+//   ZEB_TIME_SCALE   factor applied to every fixed sleep and bounded wait (default 1)
+#include <chrono>
+#include <string>
+
+namespace zeb_platform {
+
+// The device root, from ZEB_DEVICE_ROOT on first use unless set before.
+std::string DeviceRoot();
+void SetDeviceRoot(const std::string& root);
+
+// A fixed device path ("/data/vendor/...", "/vendor/firmware/...") as it lies
+// on this host. Paths read from configuration files are never passed here.
+std::string DevicePath(const std::string& fixedPath);
+
+// The time scale, from ZEB_TIME_SCALE on first use unless set before; a value
+// that is not a positive number counts as 1.
+double TimeScale();
+void SetTimeScale(double scale);
+
+// A fixed duration of the system as it runs here.
+std::chrono::nanoseconds Scaled(std::chrono::nanoseconds duration);
+
+// A fixed sleep; nothing for zero or less.
+void SleepScaled(std::chrono::nanoseconds duration);
+
+// Creates the folder and its parents; false (with errno-free reason in `error`)
+// when it cannot.
+bool MakeDirs(const std::string& path, std::string* error = nullptr);
+
+}  // namespace zeb_platform

@@ -1,0 +1,65 @@
+#pragma once
+// Every system property the simulation reads or writes, the fixed sleeps with
+// which it paces itself against the HAL and the test tool, and the two
+// process-wide readiness flags.
+#include <chrono>
+
+#include "simulation/Export.h"
+
+namespace ZEB {
+
+class ZEB_EXPORT SimulationControlInterface {
+public:
+    SimulationControlInterface() = default;
+    virtual ~SimulationControlInterface() = default;
+
+    static int SetProp(const char* key, const char* value);
+    static int GetProp(const char* key, char* value, const char* defaultValue);
+
+    static int SetPropZEBServerInit();
+    static int SetPropZEBServerReady();
+    static int SetPropZEBOutPath(const char* path);
+    static int SetPropZEBCapReady();
+    static int SetPropZEBProcess();
+    static int GetPropZEBProcess(char* value);
+    static int SetPropXtmFix(const char* value);
+    static int GetPropXtmFix(char* value);
+    static int SetPropZEBCapNum(const char* value);
+    static int GetPropXmlDebug(char* value);
+    static int GetPropZEBLoopParam(char* value);
+    static int GetPropZEBTester(char* value);
+    static int GetPropXTMHist(char* value);
+    static int GetPropLTMHist(char* value);
+    static int GetPropBayerHist(char* value);
+    static int GetPropHist2(char* value);
+    static int GetPropPostProc(char* value);
+    static bool isIspMode();
+
+    // Fixed sleeps, each scaled by the host's time scale.
+    static void SleepServerReady();
+    static void SleepGetTuningName();
+    static void SleepUpdateTuningParam();
+    static void SleepReadControlRecyle();
+    static void SleepSanpshotStart();
+    static void SleepSanpshotStop();
+    static void SleepSanpshotSetAEParam();
+    static void SleepWaitAlgConverge();
+    static void SleepWaitPostProc();
+    static void SleepWaitPreviewDone();
+    static void SleepServerReadyCircle();
+    static void Sleep(int milliseconds);
+
+    // The same durations, for waits that must end early when their owner goes.
+    static std::chrono::nanoseconds ServerReadyDuration();
+    static std::chrono::nanoseconds SnapshotStopDuration();
+    static std::chrono::nanoseconds AlgConvergeDuration();
+    static std::chrono::nanoseconds WaitPostProcDuration();
+    static std::chrono::nanoseconds ServerReadyCircleDuration();
+
+    static void SetDeviceReady(bool ready);
+    static bool GetDeviceReady();
+    static void SetZebDataReady(bool ready);
+    static bool GetZebDataReady();
+};
+
+}  // namespace ZEB

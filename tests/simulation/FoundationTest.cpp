@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+#include <pthread.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <future>
+
+#include "platform/Log.h"
+#include "platform/Property.h"
+#include "simulation/SimulationControlInterface.h"
+#include "simulation/ThreadPool.h"
+#include "support/TestSupport.h"
+
+using ZEB::SimulationControlInterface;
+using zeb_platform::LogCapture;
+
+TEST(ThreadPool, CutsTheNameAndRunsJobsInOrder) {
+    ThreadPool pool(1, "a-very-long-pool-name");
+    EXPECT_STREQ(pool.Name(), "a-very-long-poo");
+    auto name = pool.enqueue([] {
+        char buffer[32] = {0};
+        pthread_getname_np(pthread_self(), buffer, sizeof buffer);
+        return std::string(buffer);
+    });
+    EXPECT_EQ(name.get(), "a-very-long-poo");
+
+    std::vector<int> order;
+    std::vector<std::future<void>> done;
+    for (int i = 0; i < 20; ++i) done.push_back(pool.enqueue([&order, i] { order.push_back(i); }));
+    for (auto& future : done) future.get();
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(order[i], i);
+
+    auto failing = pool.enqueue([]() -> int { throw std::runtime_error("job failed"); });
+    EXPECT_THROW(failing.get(), std::runtime_error);
+}
+
+TEST(ThreadPool, DrainsTheQueueAtDestruction) {
+    std::atomic<int> ran{0};
+    std::promise<void> release;
+    std::shared_future<void> gate = release.get_future().share();
+    {
+        ThreadPool pool(2, "drain");
+        for (int i = 0; i < 2; ++i) pool.enqueue([gate, &ran] { gate.wait(); ++ran; });
+        for (int i = 0; i < 30; ++i) pool.enqueue([&ran] { ++ran; });
+        release.set_value();
+    }
+    EXPECT_EQ(ran.load(), 32);
+}
+
+TEST(ThreadPool, EnqueueOnStoppedPoolIsLoggedAndStillRunsWhileAWorkerLives) {
+    LogCapture log(4);
+    std::atomic<bool> lateRan{false};
+    std::promise<void> started;
+    {
+        ThreadPool pool(1, "late");
+        pool.enqueue([&] {
+            started.set_value();
+            // Runs while the destructor waits for this worker.
+            ASSERT_TRUE(zeb_test::WaitFor([&] { return pool.stopped(); }));
+            pool.enqueue([&] { lateRan = true; });
+        });
+        started.get_future().wait();
+    }
+    EXPECT_TRUE(lateRan.load());
+    EXPECT_EQ(log.Count("enqueue on stopped ThreadPool", "", 4), 1u);
+}
+
+TEST(Interface, PropertiesWithTheirDefaults) {
+    zeb_test::DeviceRoot root;
+    char value[PROPERTY_VALUE_MAX];
+    SimulationControlInterface::GetPropZEBProcess(value);
+    EXPECT_STREQ(value, "0");
+    SimulationControlInterface::SetPropZEBProcess();
+    SimulationControlInterface::GetPropZEBProcess(value);
+    EXPECT_STREQ(value, "1");
+
+    SimulationControlInterface::SetPropZEBServerInit();
+    property_get("persist.vendor.cam.zeb.serverready", value, "");
+    EXPECT_STREQ(value, "0");
+    SimulationControlInterface::SetPropZEBServerReady();
+    property_get("persist.vendor.cam.zeb.serverready", value, "");
+    EXPECT_STREQ(value, "1");
+
+    SimulationControlInterface::SetPropZEBOutPath("/data/out/run1");
+    property_get("persist.vendor.cam.icap.dump.root.path", value, "");
+    EXPECT_STREQ(value, "/data/out/run1");
+    SimulationControlInterface::SetPropZEBCapNum("12");
+    property_get("persist.vendor.cam.zeb.cap.num", value, "");
+    EXPECT_STREQ(value, "12");
+    SimulationControlInterface::SetPropXtmFix("1");
+    SimulationControlInterface::GetPropXtmFix(value);
+    EXPECT_STREQ(value, "1");
+    SimulationControlInterface::SetPropZEBCapReady();
+    property_get("persist.vendor.cam.zeb.capready", value, "");
+    EXPECT_STREQ(value, "1");
+
+    int (*getters[])(char*) = {SimulationControlInterface::GetPropXmlDebug, SimulationControlInterface::GetPropZEBLoopParam,
+                               SimulationControlInterface::GetPropZEBTester, SimulationControlInterface::GetPropXTMHist,
+                               SimulationControlInterface::GetPropLTMHist, SimulationControlInterface::GetPropBayerHist,
+                               SimulationControlInterface::GetPropHist2, SimulationControlInterface::GetPropPostProc};
+    for (auto getter : getters) {
+        strcpy(value, "x");
+        getter(value);
+        EXPECT_STREQ(value, "0");
+    }
+    property_set("persist.vendor.cam.loop.parse", "1");
+    SimulationControlInterface::GetPropZEBLoopParam(value);
+    EXPECT_STREQ(value, "1");
+}
+
+TEST(Interface, IspModeIsFalseOnlyForTheExactWord) {
+    zeb_test::DeviceRoot root;
+    EXPECT_FALSE(SimulationControlInterface::isIspMode());
+    const char* key = "persist.vendor.cam.isptool.mode.enable";
+    for (const char* on : {"False", "0", "falsey", "", "true"}) {
+        property_set(key, on);
+        EXPECT_TRUE(SimulationControlInterface::isIspMode()) << '"' << on << '"';
+    }
+    property_set(key, "false");
+    EXPECT_FALSE(SimulationControlInterface::isIspMode());
+}
+
+TEST(Interface, SleepsAreScaledAndNonPositiveSleepsReturnAtOnce) {
+    const auto start = std::chrono::steady_clock::now();
+    SimulationControlInterface::Sleep(0);
+    SimulationControlInterface::Sleep(-5);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(5));
+    EXPECT_EQ(SimulationControlInterface::AlgConvergeDuration(), std::chrono::seconds(8));
+    EXPECT_EQ(SimulationControlInterface::ServerReadyCircleDuration(), std::chrono::milliseconds(200));
+}
+
+TEST(Interface, ReadinessFlags) {
+    EXPECT_FALSE(SimulationControlInterface::GetDeviceReady());
+    EXPECT_FALSE(SimulationControlInterface::GetZebDataReady());
+    SimulationControlInterface::SetDeviceReady(true);
+    SimulationControlInterface::SetZebDataReady(true);
+    EXPECT_TRUE(SimulationControlInterface::GetDeviceReady());
+    EXPECT_TRUE(SimulationControlInterface::GetZebDataReady());
+    SimulationControlInterface::SetZebDataReady(false);
+    EXPECT_FALSE(SimulationControlInterface::GetZebDataReady());
+}

@@ -1,0 +1,61 @@
+#include "TestSupport.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "platform/Host.h"
+#include "platform/Property.h"
+
+namespace zeb_test {
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "zebsim-test-XXXXXX").string();
+    if (!mkdtemp(&pattern[0])) throw std::runtime_error("mkdtemp failed");
+    mPath = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code code;
+    std::filesystem::remove_all(mPath, code);
+}
+
+DeviceRoot::DeviceRoot() {
+    zeb_platform::SetDeviceRoot(path());
+    zeb_platform::ResetProperties();
+}
+
+DeviceRoot::~DeviceRoot() {
+    zeb_platform::ResetProperties();
+    zeb_platform::SetDeviceRoot("");
+}
+
+std::string DeviceRoot::Device(const std::string& fixedPath) const { return zeb_platform::DevicePath(fixedPath); }
+
+bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) return condition();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+void WriteFile(const std::string& path, const std::string& content) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream out(path, std::ios::binary);
+    out << content;
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+}  // namespace zeb_test
