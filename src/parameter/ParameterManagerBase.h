@@ -7,11 +7,20 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "parameter/TaskInfo.h"
+
 namespace ZEB {
+
+struct XmlStructure;
+struct NodeStruct;
+struct ParamTaskInfoTag;
+struct ParamConfigInfoTag;
+struct FrameNumInfoTag;
 
 // Readiness record of a module: set once, under the lock, when its data is ready.
 struct ZebStatusTag {
@@ -70,6 +79,29 @@ public:
     pugi::xml_node SearchNode(const std::string& path, pugi::xml_node element);
     pugi::xml_node SearchNode(PathInfoTag& path, pugi::xml_node element);
     void ReadDataFromBin(const char* path, void* buffer, int size);
+
+    // Task list (TaskList.cpp). ParseTaskList reads the fixed task list file
+    // into `tasks` and returns the block configuration list's path (empty on
+    // failure); FullfillImageInfo adds the task of one `image` element.
+    std::string ParseTaskList(TaskMap* tasks);
+    void FullfillImageInfo(pugi::xml_node image, TaskMap* tasks, int64_t index);
+    void ParseIspConfigList(const char* path, std::vector<IspInfo>* blocks, const XmlStructure* table);
+
+    // Schema reader (XmlSchema.cpp): fills `destination` from the file with the
+    // table. The destination must be at least as large as the table's layout
+    // and is never cleared: absent values keep what it held.
+    void ParseXML(const char* path, void* destination, const XmlStructure* table);
+    void FullfillLayerInfo(void* destination, pugi::xml_node element, const NodeStruct* node);
+
+    // Tuning task and sweep (TuningSweep.cpp). TraverseParam ends early, after
+    // the file it is writing, once `stop` is set.
+    void ParseTuningTaskXML(ParamTaskInfoTag* task, const char* path);
+    void FullfillParamConfig(pugi::xml_node config, ParamTaskInfoTag* task);
+    void TraverseParam(ParamTaskInfoTag* task, std::map<int32_t, std::string>* files, const std::string& suffix,
+                       const std::atomic<bool>* stop = nullptr);
+    void ModifyNode(const char* paramFile, FrameNumInfoTag* frame, ParamTaskInfoTag* task,
+                    std::map<int32_t, std::string>* files, const std::string& fileName);
+    void ModifyValue(ParamConfigInfoTag& param, int frame, std::string& text);
 };
 
 }  // namespace ZEB

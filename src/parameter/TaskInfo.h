@@ -2,7 +2,9 @@
 // One task of the task list: its recorded frame folders, its output folder and
 // play mode, the frames the reader attaches, and the tuning to apply.
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -21,6 +23,9 @@ struct sBlock_info {
     bool operator<(const sBlock_info& other) const { return BlockName < other.BlockName; }
 };
 
+// For every swept block, the generated tuning parameter file of each sweep frame.
+using TuningSweepMap = std::map<sBlock_info, std::map<int, std::string>>;
+
 constexpr int kTaskInputPaths = 10;
 
 struct TaskInfo {
@@ -28,7 +33,7 @@ struct TaskInfo {
     std::string TaskOutputPath;
     std::string TaskMode;
     std::vector<std::shared_ptr<ZEBFrame>> TaskFrame;
-    std::map<sBlock_info, std::map<int, std::string>> TaskTuningMapper;
+    TuningSweepMap TaskTuningMapper;
     std::map<int, std::vector<std::string>> TaskTuning;
     std::mutex TaskLock;
     std::condition_variable TaskCond;
@@ -50,5 +55,29 @@ struct TaskInfo {
 
 // Task index (the "frame id" of the logs) to task, ascending.
 using TaskMap = std::map<int64_t, std::shared_ptr<TaskInfo>>;
+
+constexpr size_t kIspTextSize = 256;
+
+// One block of the block configuration list. The schema reader writes the
+// fields back to back, so the layout is fixed. Text fields are padded with
+// zeros but a text of 256 characters has no terminator: read them only
+// through IspText.
+struct IspInfo {
+    char name[kIspTextSize];
+    uint64_t id;     // read as hexadecimal
+    uint32_t state;  // 2 and 3: the block gets no sweep; 3 also means "fixed"
+    char dump[kIspTextSize];
+    char tuning[kIspTextSize];  // tuning task file, or "null"
+};
+static_assert(offsetof(IspInfo, name) == 0, "IspInfo layout");
+static_assert(offsetof(IspInfo, id) == 256, "IspInfo layout");
+static_assert(offsetof(IspInfo, state) == 264, "IspInfo layout");
+static_assert(offsetof(IspInfo, dump) == 268, "IspInfo layout");
+static_assert(offsetof(IspInfo, tuning) == 524, "IspInfo layout");
+
+// The text of an IspInfo field, never reading past its 256 bytes.
+inline std::string IspText(const char (&field)[kIspTextSize]) {
+    return std::string(field, strnlen(field, kIspTextSize));
+}
 
 }  // namespace ZEB

@@ -1,0 +1,71 @@
+#include "parameter/MutualParam.h"
+
+#include "platform/Log.h"
+
+namespace ZEB {
+namespace {
+
+const char* const kTag = "ZEB_MutualParam";
+
+}  // namespace
+
+MutualParam::MutualParam(const char* tuningTaskPath) {
+    ParseTuningTaskXML(&mTask, tuningTaskPath);
+    ZLOG(kTag, 4, "%d, %s: task xml parse sucessfully, task info is %p", static_cast<void*>(&mTask));
+    try {
+        mPreparation = std::thread([this] { PreparMutualParam(); });
+    } catch (const std::exception& error) {
+        // Without a thread the sweep is prepared here: the module must still
+        // become ready, or the status watch would wait for it forever.
+        ZLOG(kTag, 1, "%d, %s: could not start the sweep preparation: %s", error.what());
+        PreparMutualParam();
+    }
+}
+
+MutualParam::~MutualParam() {
+    Stop();
+    mSweepMap.clear();
+    ZLOG(kTag, 4, "%d, %s: Delete MutualParam Parameter");
+}
+
+void MutualParam::Stop() {
+    mStop.store(true);
+    if (mPreparation.joinable()) mPreparation.join();
+}
+
+std::string MutualParam::FileNamePart(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+void MutualParam::PreparMutualParam() {
+    const std::string fileName = FileNamePart(mTask.ParamPath);
+    std::map<int32_t, std::string> files;
+    TraverseParam(&mTask, &files, "_" + fileName, &mStop);
+    if (mStop.load()) return;  // cut short: a partial sweep is never offered
+    sBlock_info key;
+    key.BlockName = mTask.Block;
+    key.ParamName = fileName;
+    mSweepMap.emplace(key, std::map<int, std::string>(files.begin(), files.end()));
+    ZLOG(kTag, 4, "%d, %s: PreparMutualParam done");
+    // The map is complete before anyone can see the module ready.
+    mStatus.SetReady();
+}
+
+void* MutualParam::GetParameter(void*) {
+    if (mStatus.IsReady() && !mSweepMap.empty()) return &mSweepMap;
+    ZLOG(kTag, 4, "%d, %s: No MutualParam param nMutualParamd to modify");
+    return nullptr;
+}
+
+int MutualParam::GetOpsParam(void*) { return 0; }
+
+ZebStatusTag* MutualParam::GetStatus(void*) { return &mStatus; }
+
+void MutualParam::SetFrameId(int64_t) {}
+
+void MutualParam::SetFrameStaticInfo(void*, int64_t) {}
+
+void MutualParam::ParseParameter(void*) {}
+
+}  // namespace ZEB

@@ -1,0 +1,174 @@
+#include "parameter/SceneParameter.h"
+
+#include <chrono>
+#include <cstddef>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "parameter/XmlSchema.h"
+#include "platform/Host.h"
+#include "platform/Log.h"
+
+namespace ZEB {
+namespace {
+
+const char* const kTag = "ZEB_SCENE";
+const char* const kSceneFile = "iscene_Info.xml";
+// Characters of a directory entry's tail that must agree with the pattern.
+constexpr size_t kMatchLength = 5;
+
+// How long a caller waits for the reader to reach its task.
+constexpr std::chrono::seconds kRecordWait(1);
+
+}  // namespace
+
+SceneParameter::SceneParameter() { mStatus.SetReady(); }
+
+SceneParameter::~SceneParameter() {
+    Stop();
+    {
+        std::lock_guard<std::mutex> guard(mMapLock);
+        mSceneMapper.clear();
+    }
+    ZLOG(kTag, 4, "%d, %s: Delete SceneParameter");
+}
+
+void* SceneParameter::GetParameter(void* arg) {
+    if (!arg) {
+        ZLOG(kTag, 4, "%d, %s: Getting TaskInfo Mapper");
+        return &mSceneMapper;
+    }
+    const int64_t index = *static_cast<const int64_t*>(arg);
+    ZLOG(kTag, 4, "%d, %s: Prepare to get FrameId %ld", static_cast<long>(index));
+    const auto deadline = std::chrono::steady_clock::now() + zeb_platform::Scaled(kRecordWait);
+    std::unique_lock<std::mutex> lock(mMapLock);
+    iSceneInfo* record = nullptr;
+    mMapCond.wait_until(lock, deadline, [&] {
+        auto found = mSceneMapper.find(index);
+        if (found == mSceneMapper.end() || found->second.Valid == 0) return false;
+        record = &found->second;  // map entries stay put while the module lives
+        return true;
+    });
+    if (!record) ZLOG(kTag, 4, "%d, %s: Could not find corresponding frame with frmId %ld", static_cast<long>(index));
+    return record;
+}
+
+int SceneParameter::GetOpsParam(void*) { return 0; }
+
+ZebStatusTag* SceneParameter::GetStatus(void*) { return &mStatus; }
+
+void SceneParameter::SetFrameId(int64_t frameId) { mSceneFrameId.store(frameId); }
+
+void SceneParameter::SetFrameStaticInfo(void*, int64_t) {}
+
+void SceneParameter::ParseParameter(void* arg) {
+    if (!arg) {
+        ZLOG(kTag, 1, "%d, %s: no task map to read scenes for");
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> guard(mMapLock);
+        mTaskList = static_cast<TaskMap*>(arg);
+    }
+    StartReader();
+}
+
+void SceneParameter::PrepareSceneParameters() { StartReader(); }
+
+void SceneParameter::StartReader() {
+    std::lock_guard<std::mutex> guard(mThreadLock);
+    if (mReading.load()) {
+        ZLOG(kTag, 1, "%d, %s: scene reader already running");
+        return;
+    }
+    if (mReader.joinable()) mReader.join();  // finished: it cleared mReading last
+    {
+        std::lock_guard<std::mutex> mapGuard(mMapLock);
+        mTasks.clear();
+        if (mTaskList) {
+            for (const auto& task : *mTaskList) {
+                if (task.second) mTasks.emplace_back(task.first, task.second->TaskInputPath[0]);
+            }
+        }
+    }
+    mStop.store(false);
+    mReading.store(true);
+    try {
+        mReader = std::thread([this] { ParserThread(); });
+    } catch (const std::exception& error) {
+        mReading.store(false);
+        ZLOG(kTag, 1, "%d, %s: could not start the scene reader: %s", error.what());
+    }
+}
+
+void SceneParameter::Stop() {
+    std::lock_guard<std::mutex> guard(mThreadLock);
+    mStop.store(true);
+    if (mReader.joinable()) mReader.join();
+}
+
+bool SceneParameter::MatchFile(const char* pattern, std::string& folder) {
+    std::error_code code;
+    std::filesystem::directory_iterator entries(folder, code);
+    if (code || !pattern) {
+        ZLOG(kTag, 1, "%d, %s: Could not OpenDIR with Path %s", folder.c_str());
+        return false;
+    }
+    const size_t length = strlen(pattern);
+    for (auto end = std::filesystem::directory_iterator(); entries != end; entries.increment(code)) {
+        if (code) break;
+        const std::string path = folder + "/" + entries->path().filename().string();
+        ZLOG(kTag, 4, "%d, %s: MatchFile with temp is %s", path.c_str());
+        if (path.size() >= length && strncmp(path.c_str() + path.size() - length, pattern, kMatchLength) == 0) {
+            folder = path;
+            return true;
+        }
+    }
+    return false;
+}
+
+void SceneParameter::ParserThread() {
+    std::vector<std::pair<int64_t, std::string>> tasks;
+    {
+        std::lock_guard<std::mutex> guard(mMapLock);
+        tasks = mTasks;
+    }
+    for (const auto& task : tasks) {
+        if (mStop.load()) break;
+        std::string file = task.second;
+        if (!MatchFile(kSceneFile, file)) continue;
+        iSceneInfo scene;
+        memset(&scene, 0, sizeof(scene));
+        char* base = reinterpret_cast<char*>(&scene);
+        ParseXML(file.c_str(), base + offsetof(iSceneInfo, commonInfo), &CommonStructure);
+        ParseXML(file.c_str(), base + offsetof(iSceneInfo, switchInfo), &SwitchStructure);
+        ParseXML(file.c_str(), base + offsetof(iSceneInfo, ThreeAInfo), &ThreeAStructure);
+        ParseXML(file.c_str(), base + offsetof(iSceneInfo, postprocInfo), &PostProcStructure);
+        ParseXML(file.c_str(), base + offsetof(iSceneInfo, capInfo), &CapStructure);
+        ParseXML(file.c_str(), base + offsetof(iSceneInfo, FDInfo), &FaceStructure);
+        ParseXML(file.c_str(), base + offsetof(iSceneInfo, hdrDetectOut), &HDRStructure);
+        ParseXML(file.c_str(), base + offsetof(iSceneInfo, androidTag), &TagStructure);
+        // Marked valid even when the file could not be read: the task has a
+        // scene file, and its record is all zeros.
+        scene.Valid = 1;
+
+        const ScenePostProcInfo& post = scene.postprocInfo;
+        const SceneHdrDetectOut& hdr = scene.hdrDetectOut;
+        ZLOG(kTag, 4, "%d, %s: Temp PostProcInfo with [%d, %d, %d, %d, %d]", post.is_hdr_scene, post.is_mfnr_scene,
+             post.is_mfsr_scene, post.is_mfnr_hdr_scene, post.is_raw_mfnr_scene);
+        ZLOG(kTag, 4, "%d, %s: Temp hdr with frame_num %d", static_cast<int>(hdr.frame_num));
+        ZLOG(kTag, 4, "%d, %s: Temp hdr with normalNum %d", static_cast<int>(hdr.normalNum));
+        ZLOG(kTag, 4, "%d, %s: Temp hdr with ev %f %f %f %f %f %f %f %f %f %f", hdr.ev[0], hdr.ev[1], hdr.ev[2],
+             hdr.ev[3], hdr.ev[4], hdr.ev[5], hdr.ev[6], hdr.ev[7], hdr.ev[8], hdr.ev[9]);
+        ZLOG(kTag, 4, "%d, %s: Temp cap with ev %f ", scene.capInfo.ev);
+        {
+            std::lock_guard<std::mutex> guard(mMapLock);
+            mSceneMapper.emplace(task.first, scene);
+        }
+        mMapCond.notify_all();
+    }
+    mReading.store(false);
+}
+
+}  // namespace ZEB

@@ -1,0 +1,67 @@
+#pragma once
+// The "SceneParameter" module: one scene record per task, read on a thread of
+// its own from the "iscene_Info.xml" in the task's first input folder.
+#include <atomic>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "parameter/ParameterManagerBase.h"
+#include "parameter/SceneInfo.h"
+#include "parameter/TaskInfo.h"
+
+namespace ZEB {
+
+class SceneParameter : public ParameterManagerBase {
+public:
+    SceneParameter();
+    ~SceneParameter() override;
+    SceneParameter(const SceneParameter&) = delete;
+    SceneParameter& operator=(const SceneParameter&) = delete;
+
+    // Null: the map of records (filled while the reader runs; look records up
+    // by task index instead of walking it while the reader may insert). A
+    // pointer to a task index: that task's record, waiting up to one second for
+    // the reader, or null.
+    void* GetParameter(void* arg) override;
+    int GetOpsParam(void* ops) override;
+    ZebStatusTag* GetStatus(void* arg) override;
+    void SetFrameId(int64_t frameId) override;
+    void SetFrameStaticInfo(void* record, int64_t frameId) override;
+    // `arg` is the task map; starts the reader over its tasks.
+    void ParseParameter(void* arg) override;
+
+    // Starts the reader again over the task map last given.
+    void PrepareSceneParameters();
+    // The first entry of `folder` whose path ends in a text beginning like
+    // `pattern` (its first five characters); the path replaces `folder`.
+    bool MatchFile(const char* pattern, std::string& folder);
+    void ParserThread();
+
+    // Ends the reader after the task it is reading and joins it.
+    void Stop();
+
+private:
+    void StartReader();
+
+    std::atomic<int64_t> mSceneFrameId{0};
+    std::mutex mMapLock;  // guards mSceneMapper, mTasks
+    std::condition_variable mMapCond;
+    std::map<int64_t, iSceneInfo> mSceneMapper;
+    TaskMap* mTaskList = nullptr;
+    // What the reader needs of each task, taken when it starts, so that it
+    // never touches the task map of another module.
+    std::vector<std::pair<int64_t, std::string>> mTasks;
+    ZebStatusTag mStatus;
+
+    std::mutex mThreadLock;  // guards mReader
+    std::thread mReader;
+    std::atomic<bool> mReading{false};
+    std::atomic<bool> mStop{false};
+};
+
+}  // namespace ZEB

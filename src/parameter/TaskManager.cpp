@@ -1,0 +1,171 @@
+#include "parameter/TaskManager.h"
+
+#include <cstring>
+
+#include "parameter/MutualParam.h"
+#include "parameter/XmlSchema.h"
+#include "platform/Host.h"
+#include "platform/Log.h"
+#include "simulation/SimulationControlInterface.h"
+
+namespace ZEB {
+namespace {
+
+const char* const kTag = "ZEBTask";
+
+// Block states that get no sweep.
+constexpr uint32_t kStateNoSweep = 2;
+constexpr uint32_t kStateFixed = 3;
+constexpr uint32_t kStateXtmFree = 1;
+
+}  // namespace
+
+TaskManager::TaskManager() {
+    SimulationControlInterface::SetZebDataReady(false);
+    SimulationControlInterface::SetPropZEBServerInit();
+    try {
+        mReadyLoop = std::thread([this] { SetServerReady(); });
+    } catch (const std::exception& error) {
+        ZLOG(kTag, 1, "%d, %s: could not start the ready loop: %s", error.what());
+    }
+
+    const std::string ispConfig = ParseTaskList(&mTaskMapper);
+    ParseIspConfigList(ispConfig.c_str(), &mIspInfo, &IspConfiginfo);
+    ZLOG(kTag, 4, "%d, %s: Now Preparing Scene info with size %d", static_cast<int>(mTaskMapper.size()));
+    ParameterManager().ParseParameter(&mTaskMapper, "SceneParameter");
+    SimulationControlInterface::GetPropXtmFix(mXtmFix);
+
+    if (mIspInfo.empty()) {
+        SimulationControlInterface::SetZebDataReady(true);
+        ZLOG(kTag, 4, "%d, %s: data ready");
+        return;
+    }
+    CreateMutualModules();
+    {
+        std::lock_guard<std::mutex> guard(mStatus.mMutex);
+        mStatus.mReady = true;
+    }
+    mStatus.mCond.notify_one();
+    ParameterManager().WatchStatus();
+    mWatchStarted = true;
+}
+
+void TaskManager::CreateMutualModules() {
+    std::lock_guard<std::mutex> guard(mStatus.mMutex);
+    auto manager = std::make_shared<ParameterManager>();
+    for (const IspInfo& block : mIspInfo) {
+        const std::string name = IspText(block.name);
+        const std::string tuning = IspText(block.tuning);
+        if (tuning != "null" && block.state != kStateNoSweep && block.state != kStateFixed) {
+            const intptr_t created = CreateParameter(manager, name.c_str(), tuning.c_str());
+            // A name another module holds already must not be read as a sweep.
+            if (ParameterManager::GetInstance(name.c_str()) == reinterpret_cast<ParameterManagerBase*>(created)) {
+                mMutualNames.push_back(name);
+                ZLOG(kTag, 4, "%d, %s: create %s tuning parameter done", name.c_str());
+            } else {
+                ZLOG(kTag, 1, "%d, %s: block %s: the name belongs to another module, its sweep is not used",
+                     name.c_str());
+            }
+        }
+        if (name.find("XTM") != std::string::npos && tuning == "null") {
+            if (block.state == kStateXtmFree) {
+                SimulationControlInterface::SetPropXtmFix("0");
+            } else if (block.state == kStateFixed) {
+                SimulationControlInterface::SetPropXtmFix("1");
+            }
+            ZLOG(kTag, 4, "%d, %s: set XTM status %d done", static_cast<int>(block.state));
+        }
+    }
+}
+
+TaskManager::~TaskManager() {
+    Stop();
+    mTaskMapper.clear();
+    SimulationControlInterface::SetPropXtmFix(mXtmFix);
+}
+
+void TaskManager::Stop() {
+    {
+        std::lock_guard<std::mutex> guard(mReadyLock);
+        mStopReady = true;
+    }
+    mReadyCond.notify_all();
+    if (mReadyLoop.joinable()) mReadyLoop.join();
+    // The watch may be waiting on one of the mutual modules.
+    if (mWatchStarted) ParameterManager::StopStatusWatch();
+    for (auto& module : mMutualModules) module->Stop();
+}
+
+intptr_t TaskManager::CreateParameter(std::shared_ptr<ParameterManager>, const char* name, const char* tuningTask) {
+    mMutualModules.push_back(std::make_unique<MutualParam>(tuningTask));
+    return ParameterManager::CreateParameter(name, mMutualModules.back().get());
+}
+
+void TaskManager::SetServerReady() {
+    {
+        std::unique_lock<std::mutex> lock(mReadyLock);
+        const auto circle = zeb_platform::Scaled(SimulationControlInterface::ServerReadyCircleDuration());
+        while (!(SimulationControlInterface::GetDeviceReady() && SimulationControlInterface::GetZebDataReady())) {
+            if (mReadyCond.wait_for(lock, circle, [this] { return mStopReady; })) return;
+        }
+    }
+    SimulationControlInterface::SetPropZEBServerReady();
+    ZLOG(kTag, 4, "%d, %s: server ready");
+}
+
+void* TaskManager::GetParameter(void* arg) {
+    if (arg) {
+        ZLOG(kTag, 4, "%d, %s: Getting IspConfig info");
+        return &mIspInfo;
+    }
+    ZLOG(kTag, 4, "%d, %s: Getting TaskInfo Mapper");
+    return &mTaskMapper;
+}
+
+int TaskManager::GetOpsParam(void*) { return 0; }
+
+ZebStatusTag* TaskManager::GetStatus(void*) { return &mStatus; }
+
+void TaskManager::SetFrameId(int64_t frameId) { mTaskFrameId.store(frameId); }
+
+void TaskManager::SetFrameStaticInfo(void*, int64_t) {}
+
+void TaskManager::ParseParameter(void*) {
+    if (mTaskMapper.empty()) {
+        ZLOG(kTag, 4, "%d, %s: Could not get valid mTaskMapper");
+        return;
+    }
+    if (mIspInfo.empty()) {
+        ZLOG(kTag, 4, "%d, %s: Could not get valid IspConfig");
+        SimulationControlInterface::SetPropZEBCapNum(std::to_string(mTaskMapper.size()).c_str());
+        return;
+    }
+    // Each block's sweep is fetched once, so every task gets the same blocks
+    // even if a sweep becomes ready while the tasks are being filled.
+    ParameterManager manager;
+    std::vector<std::pair<std::string, const TuningSweepMap*>> sweeps;
+    for (const std::string& name : mMutualNames) {
+        sweeps.emplace_back(name, static_cast<const TuningSweepMap*>(manager.GetParameter(nullptr, name.c_str())));
+    }
+    for (auto& entry : mTaskMapper) {
+        TaskInfo& task = *entry.second;
+        task.TaskTuningMapper.clear();
+        for (const auto& sweep : sweeps) {
+            if (!sweep.second || sweep.second->empty()) continue;
+            task.TaskTuningMapper.insert(sweep.second->begin(), sweep.second->end());
+            ZLOG(kTag, 4, "%d, %s: Parse block %s name param list %d done\n", sweep.first.c_str(),
+                 static_cast<int>(sweep.second->begin()->second.size()));
+        }
+        ZLOG(kTag, 4, "%d, %s: TaskTuningMapper size %d\n", static_cast<int>(task.TaskTuningMapper.size()));
+    }
+    int64_t captures = 1;
+    for (const auto& block : mTaskMapper.begin()->second->TaskTuningMapper) {
+        if (!block.second.empty()) captures *= static_cast<int64_t>(block.second.size());
+    }
+    ZLOG(kTag, 4, "%d, %s: mTaskMapper size %d cap_num %d\n", static_cast<int>(mTaskMapper.size()),
+         static_cast<int>(captures));
+    SimulationControlInterface::SetPropZEBCapNum(
+        std::to_string(static_cast<int64_t>(mTaskMapper.size()) * captures).c_str());
+}
+
+}  // namespace ZEB

@@ -1,0 +1,77 @@
+#pragma once
+// The "TaskManager" module: the whole parameter side of the library load. It
+// reads the task list and the block configuration list, starts the scene
+// reader, creates one mutual module per swept block, and publishes
+// "server ready" once the device and the data are both ready. When an
+// instance is created it copies every block's sweep into every task.
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "parameter/ParameterManager.h"
+#include "parameter/ParameterManagerBase.h"
+#include "parameter/TaskInfo.h"
+#include "platform/Property.h"
+
+namespace ZEB {
+
+class MutualParam;
+
+class TaskManager : public ParameterManagerBase {
+public:
+    // Never waits for another thread: the loading thread must not hang. The
+    // "SceneParameter" module must be registered before.
+    TaskManager();
+    // Unregister the mutual modules (ParameterManager::Clear) before: they go
+    // with the task manager.
+    ~TaskManager() override;
+    TaskManager(const TaskManager&) = delete;
+    TaskManager& operator=(const TaskManager&) = delete;
+
+    // Not null: the block list (std::vector<IspInfo>*). Null: the task map
+    // (TaskMap*). Both are complete once the constructor has returned.
+    void* GetParameter(void* arg) override;
+    int GetOpsParam(void* ops) override;
+    ZebStatusTag* GetStatus(void* arg) override;
+    void SetFrameId(int64_t frameId) override;
+    void SetFrameStaticInfo(void* record, int64_t frameId) override;
+    // Copies every block's sweep into every task and publishes the capture count.
+    void ParseParameter(void* arg) override;
+
+    // The ready loop.
+    void SetServerReady();
+    // Creates a mutual module for the tuning task and registers it under
+    // `name`; the task manager owns it either way.
+    intptr_t CreateParameter(std::shared_ptr<ParameterManager> manager, const char* name, const char* tuningTask);
+
+    const std::vector<std::string>& MutualNames() const { return mMutualNames; }
+
+    // Ends the ready loop, the status watch it started and the sweep
+    // preparations, and joins them.
+    void Stop();
+
+private:
+    void CreateMutualModules();
+
+    std::atomic<int64_t> mTaskFrameId{0};
+    TaskMap mTaskMapper;
+    std::vector<IspInfo> mIspInfo;
+    std::vector<std::string> mMutualNames;
+    ZebStatusTag mStatus;
+    char mXtmFix[PROPERTY_VALUE_MAX] = {0};
+
+    std::vector<std::unique_ptr<MutualParam>> mMutualModules;
+    bool mWatchStarted = false;
+
+    std::mutex mReadyLock;  // guards mStopReady
+    std::condition_variable mReadyCond;
+    bool mStopReady = false;
+    std::thread mReadyLoop;
+};
+
+}  // namespace ZEB

@@ -1,0 +1,334 @@
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+
+#include "parameter/ParameterManagerBase.h"
+#include "parameter/TuningTask.h"
+#include "platform/Log.h"
+#include "platform/Property.h"
+#include "simulation/SimulationControlInterface.h"
+
+namespace ZEB {
+namespace {
+
+const char* const kTag = "ZEBParameter";
+
+// Two values count as the same (or as zero) within this distance.
+constexpr float kSameValue = 0.000001f;
+
+pugi::xpath_node_set Select(pugi::xml_node from, const char* path) {
+    try {
+        return from.select_nodes(path);
+    } catch (const std::exception& error) {
+        ZLOG(kTag, 1, "%d, %s: bad path %s: %s", path, error.what());
+        return pugi::xpath_node_set();
+    }
+}
+
+// "Block/Table[2]/gain" -> (Block, 0), (Table, 1), (gain, 0). Every "/" ends a
+// segment, so "a//b" has an empty one in the middle.
+std::vector<PathInfoTag> SplitElementPath(const std::string& text) {
+    std::vector<PathInfoTag> segments;
+    size_t start = 0;
+    while (true) {
+        const size_t slash = text.find('/', start);
+        const std::string segment = text.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        PathInfoTag info;
+        const size_t bracket = segment.rfind('[');
+        if (!segment.empty() && segment.back() == ']' && bracket != std::string::npos) {
+            info.Path = segment.substr(0, bracket);
+            info.Position = atoi(segment.substr(bracket + 1, segment.size() - bracket - 2).c_str()) - 1;
+        } else {
+            info.Path = segment;
+        }
+        segments.push_back(info);
+        if (slash == std::string::npos) break;
+        start = slash + 1;
+    }
+    return segments;
+}
+
+// Reads one Parameter; false (logged) for what the sweep cannot hold.
+bool ReadParameter(ParameterManagerBase* self, pugi::xml_node element, int32_t index, ParamConfigInfoTag* param) {
+    param->Index = index;
+    float* const targets[] = {param->From, param->To, param->Step};
+    const char* const names[] = {"from", "to", "step"};
+    for (int k = 0; k < 3; ++k) {
+        std::vector<std::string> pieces = self->SplitString(element.attribute(names[k]).value());
+        if (pieces.size() > static_cast<size_t>(kMaxParamValues)) {
+            ZLOG(kTag, 1, "%d, %s: Parameter[%d] has %d %s values, more than %d: refused", index,
+                 static_cast<int>(pieces.size()), names[k], kMaxParamValues);
+            return false;
+        }
+        for (size_t i = 0; i < pieces.size(); ++i) targets[k][i] = static_cast<float>(atof(pieces[i].c_str()));
+    }
+    for (float& step : param->Step) step = std::fabs(step);
+
+    param->Array = element.attribute("array").as_int();
+    if (param->Array == 0) {
+        param->Array = 1;
+        ZLOG(kTag, 1, "%d, %s: array value is 0, must keep its min value is 1");
+    }
+    if (param->Array < 0 || param->Array > kMaxParamValues) {
+        ZLOG(kTag, 1, "%d, %s: Parameter[%d] array %d is outside 1 to %d: refused", index, param->Array,
+             kMaxParamValues);
+        return false;
+    }
+    param->Sync = element.attribute("sync").as_int();
+    if (param->Sync == 0) ZLOG(kTag, 4, "%d, %s: set Parameter[%d]'s sync value as 0", index);
+
+    const std::string path = element.text().get();
+    if (path.size() > kMaxParamPathLength) {
+        ZLOG(kTag, 1, "%d, %s: Parameter[%d] path of %d characters is longer than %d: refused", index,
+             static_cast<int>(path.size()), static_cast<int>(kMaxParamPathLength));
+        return false;
+    }
+    for (PathInfoTag& segment : SplitElementPath(path)) {
+        ZLOG(kTag, 4, "%d, %s: the node from tuning xml name %s, position %d", segment.Path.c_str(), segment.Position);
+        param->Paths.push_back(std::move(segment));
+    }
+    return true;
+}
+
+// Sweep frames the parameter needs; false (logged) when the count does not fit.
+bool CountFrames(ParamConfigInfoTag* param) {
+    int32_t most = 0;
+    for (int32_t i = 0; i < param->Array; ++i) {
+        int32_t frames = 1;
+        if (param->Step[i] != 0.0f) {
+            const float count = std::fabs(param->To[i] - param->From[i]) / param->Step[i] + 1.0f;
+            if (!(count < static_cast<float>(std::numeric_limits<int32_t>::max()))) {
+                ZLOG(kTag, 1, "%d, %s: parameter[%d] from %f to %f by %f gives too many frames: refused", param->Index,
+                     param->From[i], param->To[i], param->Step[i]);
+                return false;
+            }
+            frames = static_cast<int32_t>(count);
+        }
+        ZLOG(kTag, 4,
+             "%d, %s: parameter[%d] fromValue[%d] %f, toValue[%d] %f, stepValue[%d] %f, frameNum[%d] %d, sync %d",
+             param->Index, i, param->From[i], i, param->To[i], i, param->Step[i], i, frames, param->Sync);
+        if (frames > most) most = frames;
+    }
+    param->FrameNum = most;
+    if (param->Array > 1) {
+        ZLOG(kTag, 4, "%d, %s: the max frameNum of parameter[%d] is %d, array is %d", param->Index, most,
+             param->Array);
+    }
+    return true;
+}
+
+bool NearZero(float value) { return std::fabs(value) <= kSameValue; }
+
+}  // namespace
+
+void ParameterManagerBase::ParseTuningTaskXML(ParamTaskInfoTag* task, const char* path) {
+    if (!task || !path) {
+        ZLOG(kTag, 4, "%d, %s: Could not get enought input, with %d, %d", task == nullptr ? 1 : 0,
+             path == nullptr ? 1 : 0);
+        return;
+    }
+    pugi::xml_document doc;
+    pugi::xml_parse_result loaded = *path ? doc.load_file(path) : pugi::xml_parse_result();
+    pugi::xml_node root = doc.child("ParametersInfo");
+    ZLOG(kTag, 4, "%d, %s: Prepare to Parse TaskInfo XML");
+    if (!loaded) {
+        ZLOG(kTag, 1, "%d, %s: Document not parsed successfully! with file path %s", path);
+        return;
+    }
+    if (!root) {
+        ZLOG(kTag, 1, "%d, %s: Could not find rootnode");
+        return;
+    }
+    task->Block = root.child("Block").text().get();
+    task->ParamPath = root.child("ParamPath").text().get();
+    task->OutputPath = root.child("OutputPath").text().get();
+
+    pugi::xpath_node_set configs = Select(root, "ParametersConfig");
+    if (configs.empty()) {
+        ZLOG(kTag, 4, "%d, %s: Could not find ParametersConfig, return");
+        return;
+    }
+    for (const pugi::xpath_node& config : configs) FullfillParamConfig(config.node(), task);
+
+    task->MaxFrameNum = 0;
+    for (const auto& group : task->SyncParamMap) {
+        if (group.second.FrameNum > task->MaxFrameNum) task->MaxFrameNum = group.second.FrameNum;
+    }
+    ZLOG(kTag, 4,
+         "%d, %s: Parse task info is done, block name %s, tuning param xml path %s, output path %s max frame num %d",
+         task->Block.c_str(), task->ParamPath.c_str(), task->OutputPath.c_str(), task->MaxFrameNum);
+}
+
+void ParameterManagerBase::FullfillParamConfig(pugi::xml_node config, ParamTaskInfoTag* task) {
+    if (!config || !task) return;
+    pugi::xpath_node_set elements = Select(config, "Parameter");
+    ZLOG(kTag, 4, "%d, %s: Parsing param config size is %d", static_cast<int>(elements.size()));
+
+    std::vector<ParamConfigInfoTag> params;
+    params.reserve(elements.size());
+    int32_t index = 0;
+    for (const pugi::xpath_node& element : elements) {
+        params.emplace_back();
+        if (!ReadParameter(this, element.node(), index++, &params.back())) params.pop_back();
+    }
+    std::vector<ParamConfigInfoTag> counted;
+    counted.reserve(params.size());
+    for (ParamConfigInfoTag& param : params) {
+        if (CountFrames(&param)) counted.push_back(std::move(param));
+    }
+
+    // Each parameter names its group; a group is built once per naming but
+    // only its first building is kept.
+    for (const ParamConfigInfoTag& keyed : counted) {
+        const int32_t sync = keyed.Sync;
+        SyncParamInfoTag group;
+        for (const ParamConfigInfoTag& param : counted) {
+            if (param.Sync == sync) {
+                ZLOG(kTag, 4, "%d, %s: Parameter[%d] has been classified, its sync = %d", param.Index, sync);
+                group.Params.push_back(param);
+                if (param.FrameNum > group.FrameNum) group.FrameNum = param.FrameNum;
+            } else {
+                ZLOG(kTag, 4, "%d, %s: Parameter[%d] sync value is %d, it does no belong to group %d", param.Index,
+                     param.Sync, sync);
+            }
+        }
+        ZLOG(kTag, 4, "%d, %s: sync value %d, the max Frame num of this group %d", sync, group.FrameNum);
+        task->SyncParamMap.emplace(sync, std::move(group));
+    }
+}
+
+void ParameterManagerBase::ModifyValue(ParamConfigInfoTag& param, int frame, std::string& text) {
+    const int32_t positions = param.Array < 1 ? 1 : (param.Array > kMaxParamValues ? kMaxParamValues : param.Array);
+    char value[64];
+    for (int32_t i = 0; i < positions; ++i) {
+        const float offset = param.Step[i] * static_cast<float>(frame);
+        float v;
+        if (param.From[i] <= param.To[i]) {
+            v = param.From[i] + offset;
+            if (v > param.To[i]) v = param.To[i];
+        } else {
+            v = param.From[i] - offset;
+            if (v < param.To[i]) v = param.To[i];
+        }
+        const char* format = positions == 1 ? "%f" : (i == 0 ? " %f " : "%f ");
+        snprintf(value, sizeof(value), format, static_cast<double>(v));
+        text += value;
+    }
+}
+
+namespace {
+
+// Writes the group's values for sweep frame `frame` into the document.
+void ApplyGroup(ParameterManagerBase* self, pugi::xml_document& doc, const std::string& rootName,
+                SyncParamInfoTag& group, int frame) {
+    for (ParamConfigInfoTag& param : group.Params) {
+        pugi::xml_node node = doc.child(rootName.c_str());
+        if (!node) {
+            ZLOG(kTag, 1, "%d, %s: Could not find rootnode");
+            return;
+        }
+        for (size_t k = 1; k < param.Paths.size() && node; ++k) node = self->SearchNode(param.Paths[k], node);
+        std::string current = node.text().get();
+        if (!current.empty() && current[0] == ' ') {
+            current.erase(0, 1);
+            ZLOG(kTag, 5, "%d, %s: ModifyNode discard front");
+        }
+        ZLOG(kTag, 5, "%d, %s: ModifyNode node_default1: %s", current.c_str());
+        // A position swept from 0 to 0 keeps the file's own value.
+        std::vector<std::string> pieces = self->SplitString(current);
+        for (int32_t i = 0; i < param.Array && i < kMaxParamValues; ++i) {
+            if (NearZero(param.From[i]) && NearZero(param.To[i]) && NearZero(param.From[i] - param.To[i]) &&
+                static_cast<size_t>(i) < pieces.size()) {
+                param.From[i] = param.To[i] = static_cast<float>(atof(pieces[i].c_str()));
+            }
+        }
+        std::string result;
+        self->ModifyValue(param, frame, result);
+        ZLOG(kTag, 5, "%d, %s: nodeResult: %s", result.c_str());
+        node.text().set(result.c_str());
+    }
+}
+
+}  // namespace
+
+void ParameterManagerBase::ModifyNode(const char* paramFile, FrameNumInfoTag* frame, ParamTaskInfoTag* task,
+                                      std::map<int32_t, std::string>* files, const std::string& fileName) {
+    if (!frame || !task || !files) return;
+    // Every sweep frame starts from the file as it is on disk.
+    pugi::xml_document doc;
+    if (!paramFile || !*paramFile || !doc.load_file(paramFile)) {
+        ZLOG(kTag, 1, "%d, %s: Document not load successfully! with file path %s", paramFile ? paramFile : "");
+        return;
+    }
+    std::string rootName;
+    if (!task->SyncParamMap.empty()) {
+        const SyncParamInfoTag& first = task->SyncParamMap.begin()->second;
+        if (!first.Params.empty() && !first.Params[0].Paths.empty()) rootName = first.Params[0].Paths[0].Path;
+    }
+    if (!frame->Loop) {
+        for (auto& group : task->SyncParamMap) ApplyGroup(this, doc, rootName, group.second, frame->FrameId);
+    } else {
+        for (const SyncFrameInfo& entry : frame->SyncFrames) {
+            auto group = task->SyncParamMap.find(entry.Sync);
+            if (group == task->SyncParamMap.end()) {
+                ZLOG(kTag, 1, "%d, %s: key = %d, do not find the value in paramInfoMap!", entry.Sync);
+                return;
+            }
+            SyncParamInfoTag copy = group->second;
+            ApplyGroup(this, doc, rootName, copy, entry.Frame);
+        }
+    }
+    const std::string output = task->OutputPath + fileName;
+    if (!doc.save_file(output.c_str(), " ", pugi::format_default, pugi::encoding_utf8)) {
+        ZLOG(kTag, 1, "%d, %s: could not write %s", output.c_str());
+    }
+    files->emplace(frame->FrameId, output);
+}
+
+void ParameterManagerBase::TraverseParam(ParamTaskInfoTag* task, std::map<int32_t, std::string>* files,
+                                         const std::string& suffix, const std::atomic<bool>* stop) {
+    if (!task || !files) return;
+    auto stopped = [stop] { return stop && stop->load(); };
+    char loop[PROPERTY_VALUE_MAX] = {0};
+    SimulationControlInterface::GetPropZEBLoopParam(loop);
+    if (atoi(loop) == 0) {
+        ZLOG(kTag, 4, "%d, %s: sync traverse start!");
+        for (int32_t f = 0; f < task->MaxFrameNum && !stopped(); ++f) {
+            ZLOG(kTag, 4, "%d, %s: sync traverse frame id: %d", f);
+            FrameNumInfoTag frame;
+            frame.FrameId = f;
+            ModifyNode(task->ParamPath.c_str(), &frame, task, files, "Frame" + std::to_string(f) + suffix);
+        }
+        return;
+    }
+
+    ZLOG(kTag, 4, "%d, %s: loop traverse start!");
+    std::vector<SyncFrameInfo> counts;
+    int64_t combinations = task->SyncParamMap.empty() ? 0 : 1;
+    for (const auto& group : task->SyncParamMap) {
+        ZLOG(kTag, 4, "%d, %s: frame info: Sync %d, frame num %d", group.first, group.second.FrameNum);
+        counts.push_back({group.second.FrameNum, group.first});
+        combinations *= group.second.FrameNum;
+        if (combinations > std::numeric_limits<int32_t>::max()) {
+            ZLOG(kTag, 1, "%d, %s: more sweep frames than can be numbered, nothing written");
+            return;
+        }
+    }
+    // Combination j, read as a mixed-radix number with the first group as the
+    // lowest digit: the first group's index changes fastest.
+    for (int64_t j = 0; j < combinations && !stopped(); ++j) {
+        FrameNumInfoTag frame;
+        frame.FrameId = static_cast<int32_t>(j);
+        frame.Loop = true;
+        int64_t rest = j;
+        for (const SyncFrameInfo& count : counts) {
+            frame.SyncFrames.push_back({static_cast<int32_t>(rest % count.Frame), count.Sync});
+            rest /= count.Frame;
+        }
+        ModifyNode(task->ParamPath.c_str(), &frame, task, files, "Frame" + std::to_string(j) + suffix);
+    }
+    ZLOG(kTag, 4, "%d, %s: loop traverse param done");
+}
+
+}  // namespace ZEB
