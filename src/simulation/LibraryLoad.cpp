@@ -1,16 +1,75 @@
 // What runs when the HAL loads the library: the parameter modules are created
 // and registered here, in one place and in a fixed order, so the order never
 // depends on how the linker lays out static initialisers.
+#include <cstdint>
+#include <exception>
+#include <memory>
+
 #include "parameter/ParameterManager.h"
+#include "parameter/SceneParameter.h"
+#include "parameter/TaskManager.h"
+#include "platform/Log.h"
 
 namespace ZEB {
+
+// What each module's registration returned: the module, as registered at load.
+struct RegisterParameterSceneParameter {
+    static intptr_t parameter;
+};
+struct RegisterParameterTaskManager {
+    static intptr_t parameter;
+};
+intptr_t RegisterParameterSceneParameter::parameter = 0;
+intptr_t RegisterParameterTaskManager::parameter = 0;
+
 namespace {
 
-struct LibraryLoad {
+const char* const kTag = "ZEBParameter";
+
+// Owns the modules created at load. The modules' threads use code of this
+// library, so unloading stops and joins them before anything goes.
+class LibraryLoad {
+public:
     LibraryLoad() {
-        // The registry is built on first use, before any module registers.
-        (void)ParameterManager::RegisteredNames();
+        try {
+            Load();
+        } catch (const std::exception& error) {
+            // The HAL's process must survive a failed load; what was registered stays.
+            ZLOG(kTag, 1, "%d, %s: library load failed: %s", error.what());
+        }
     }
+
+    ~LibraryLoad() {
+        // The watch may wait on any module; it goes first.
+        ParameterManager::StopStatusWatch();
+        if (mTaskManager) mTaskManager->Stop();
+        if (mScene) mScene->Stop();
+        ParameterManager::Clear();
+        mTaskManager.reset();
+        mScene.reset();
+    }
+
+    LibraryLoad(const LibraryLoad&) = delete;
+    LibraryLoad& operator=(const LibraryLoad&) = delete;
+
+private:
+    void Load() {
+        // 1. The registry: built on first use, before any module registers.
+        (void)ParameterManager::RegisteredNames();
+        // 2. The schema tables are constant data, complete before any code runs.
+        // 3. The scene module: the task manager hands it the task list.
+        mScene = std::make_unique<SceneParameter>();
+        RegisterParameterSceneParameter::parameter = ParameterManager::CreateParameter("SceneParameter", mScene.get());
+        // 4. The task manager: reads the task and block lists and starts the
+        //    scene reader, the sweeps, the status watch and the ready loop.
+        mTaskManager = std::make_unique<TaskManager>();
+        RegisterParameterTaskManager::parameter = ParameterManager::CreateParameter("TaskManager", mTaskManager.get());
+        // 5. The offline 3A adapters register here, after the task manager whose
+        //    block list they read, in the order "AE", "AWB", "ALSC", "XTM".
+    }
+
+    std::unique_ptr<SceneParameter> mScene;
+    std::unique_ptr<TaskManager> mTaskManager;
 };
 
 const LibraryLoad gLoad;
