@@ -1,0 +1,568 @@
+#include "trigger/TriggerAndDataManager.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+
+#include "platform/Log.h"
+#include "platform/Property.h"
+#include "simulation/SimulationControlInterface.h"
+#include "trigger/TriggerNumbers.h"
+#include "trigger/XMLAutoParser.h"
+
+namespace ZEB {
+namespace {
+
+const char* const kTag = "TRIGGER_MANAGER";
+
+using trigger_detail::SaturateInt32;
+using trigger_detail::TruncToInt32;
+
+// Values a parameter contributes to a buffer line: its floats when it has
+// any, otherwise its integers.
+size_t LineValues(const paramInfo& param) {
+    return param.floatData.empty() ? param.intData.size() : param.floatData.size();
+}
+
+void InterpolateFloats(const float* high, const float* low, size_t count, float gap, float offset, float* out) {
+    if (gap == 0.0f) {
+        std::copy(high, high + count, out);
+        return;
+    }
+    // Branch-free so that the compiler can vectorise it; equal values keep
+    // their value exactly.
+    for (size_t j = 0; j < count; ++j) {
+        const float vh = high[j];
+        const float vl = low[j];
+        const float value = vl + offset * ((vh - vl) / gap);
+        out[j] = vh == vl ? vh : value;
+    }
+}
+
+void InterpolateInts(const int32_t* high, const int32_t* low, size_t count, int32_t span, float offset,
+                     int32_t* out) {
+    if (span == 0) {
+        std::copy(high, high + count, out);
+        return;
+    }
+    for (size_t j = 0; j < count; ++j) {
+        const int32_t vh = high[j];
+        const int32_t vl = low[j];
+        if (vh == vl) {
+            // Single precision would round integers above 2^24.
+            out[j] = vh;
+            continue;
+        }
+        // 64-bit difference: two int32 values can differ by more than int32 holds.
+        const int64_t step = (static_cast<int64_t>(vh) - vl) / span;
+        out[j] = TruncToInt32(offset * static_cast<float>(step) + static_cast<float>(vl));
+    }
+}
+
+bool ReadDebugProperty() {
+    char value[PROPERTY_VALUE_MAX] = {};
+    SimulationControlInterface::GetPropXmlDebug(value);
+    return atoi(value) != 0;
+}
+
+}  // namespace
+
+TriggerAndDataManager::TriggerAndDataManager(const std::map<int32_t, trigger2Param>& regions) {
+    try {
+        mLayerSize = SaturateInt32(static_cast<long long>(regions.size()));
+        ZLOG(kTag, 4, "%d, %s: mLayerSize is %d\n", mLayerSize);
+        InOrderBufferTraversal(regions);
+        InOrderTreeTraversal(regions);
+        mDebug = ReadDebugProperty();
+        if (mDebug) LogLevels();
+        ZLOG(kTag, 4, "%d, %s: Instance Done\n");
+    } catch (const std::exception& error) {
+        ZLOG(kTag, 1, "%d, %s: trigger tree left incomplete: %s", error.what());
+    }
+}
+
+TriggerAndDataManager::~TriggerAndDataManager() = default;
+
+void TriggerAndDataManager::InOrderBufferTraversal(const std::map<int32_t, trigger2Param>& regions) {
+    size_t total = 0;
+    for (const auto& entry : regions) {
+        for (const paramInfo& param : entry.second.params) total += LineValues(param);
+    }
+    const size_t layers = regions.size();
+    mParamLen = layers == 0 ? 0 : SaturateInt32(static_cast<long long>(total / layers));
+    ZLOG(kTag, 4, "%d, %s: mParamLen %d\n", mParamLen);
+    mOutputLine.assign(static_cast<size_t>(mParamLen), 0u);
+}
+
+void TriggerAndDataManager::InOrderTreeTraversal(const std::map<int32_t, trigger2Param>& regions) {
+    BuildTree(regions, false);
+}
+
+void TriggerAndDataManager::InOrderTreeTraversalSample(const std::map<int32_t, trigger2Param>& regions) {
+    try {
+        BuildTree(regions, true);
+    } catch (const std::exception& error) {
+        ZLOG(kTag, 1, "%d, %s: trigger tree left incomplete: %s", error.what());
+    }
+}
+
+void TriggerAndDataManager::BuildTree(const std::map<int32_t, trigger2Param>& regions, bool joinAnySibling) {
+    std::lock_guard<std::mutex> guard(mQueryLock);
+    // The depth is that of region 0; a tree without region 0 has no levels.
+    auto first = regions.find(0);
+    size_t depth = first == regions.end() ? 0 : first->second.triggers.size();
+    if (depth > XMLAutoParser::kMaxTriggerDepth) {
+        ZLOG(kTag, 1, "%d, %s: %zu trigger levels are more than %zu; no tree", depth,
+             XMLAutoParser::kMaxTriggerDepth);
+        depth = 0;
+    }
+    mTriggerDepth = static_cast<int32_t>(depth);
+    mAllTreeVec.assign(depth, {});
+    mRootNode = std::make_shared<ATree>();
+    ZLOG(kTag, 4, "%d, %s: mRootNode %p", static_cast<void*>(mRootNode.get()));
+
+    std::vector<ATree*> previous(depth, nullptr);  // the node the last placed region used per level
+    for (const auto& [number, region] : regions) {
+        if (depth == 0) break;
+        if (region.triggers.size() != depth) {
+            ZLOG(kTag, 1, "%d, %s: region %d has %zu trigger levels, the tree %zu; left out", number,
+                 region.triggers.size(), depth);
+            continue;
+        }
+        ATree* parent = mRootNode.get();
+        for (size_t d = 0; d < depth; ++d) {
+            const triggerInfo& step = region.triggers[d];
+            auto sameRange = [&step](const ATree* node) {
+                return node->mRange.start == step.start && node->mRange.end == step.end;
+            };
+            ATree* node = nullptr;
+            if (joinAnySibling) {
+                for (const auto& child : parent->mChildren) {
+                    if (sameRange(child.get())) {
+                        node = child.get();
+                        break;
+                    }
+                }
+            } else if (previous[d] && previous[d]->mParent == parent && sameRange(previous[d])) {
+                node = previous[d];
+            }
+            if (!node) {
+                node = parent->InsertAChild(&step).get();
+                mAllTreeVec[d].push_back(node);
+            }
+            if (joinAnySibling) {
+                ZLOG(kTag, 5, "%d, %s: LatestCount %d, formerCount %d with [%d, %d]",
+                     static_cast<int>(mAllTreeVec[d].size()), d == 0 ? 1 : static_cast<int>(mAllTreeVec[d - 1].size()),
+                     static_cast<int>(d), number);
+            }
+            previous[d] = node;
+            parent = node;
+        }
+        if (parent->mFixed) ZLOG(kTag, 1, "%d, %s: region %d has the ranges of an earlier region and replaces it", number);
+        parent->mParams = region.params;
+        parent->mFixed = true;
+        if (joinAnySibling) ZLOG(kTag, 5, "%d, %s: FormerLine size is %ld", static_cast<long>(mAllTreeVec[depth - 1].size()));
+    }
+    if (joinAnySibling) {
+        size_t nodes = 0;
+        for (const auto& level : mAllTreeVec) nodes += level.size();
+        ZLOG(kTag, 4, "%d, %s: Trigger Tree is formed up with %ld", static_cast<long>(nodes));
+    }
+
+    // Room for the query state, so that queries allocate nothing.
+    size_t widest = 0;
+    for (const auto& level : mAllTreeVec) widest = std::max(widest, level.size());
+    mMatched.clear();
+    for (size_t d = 0; d < depth; ++d) mMatched[static_cast<int32_t>(d)].reserve(widest + 1);
+    mCurrent.reserve(widest);
+    mNext.reserve(widest);
+    mLevelMatch.reserve(widest + 1);
+}
+
+void TriggerAndDataManager::LogLevels() const {
+    for (size_t d = 0; d < mAllTreeVec.size(); ++d) {
+        for (const ATree* node : mAllTreeVec[d]) {
+            ZLOG(kTag, 4, "%d, %s: treeIter-> [%f, %f]\n", node->mRange.start, node->mRange.end);
+        }
+        ZLOG(kTag, 4, "%d, %s: with layer %d\n", static_cast<int>(d));
+    }
+}
+
+void TriggerAndDataManager::GetDataInfo(const std::vector<float>& candidate, void* dst) {
+    if (!dst) {
+        ZLOG(kTag, 1, "%d, %s: no destination for the line");
+        return;
+    }
+    std::lock_guard<std::mutex> guard(mQueryLock);
+    const size_t bytes = mOutputLine.size() * sizeof(uint32_t);
+    try {
+        for (auto& level : mMatched) level.second.clear();
+        MatchLocked(candidate, mMatched);
+        memcpy(dst, InterpolateLocked(mMatched, candidate, false), bytes);
+    } catch (const std::exception& error) {
+        ZLOG(kTag, 1, "%d, %s: query failed, the line is zeroed: %s", error.what());
+        memset(dst, 0, bytes);
+    }
+}
+
+void TriggerAndDataManager::MatchCandidate(const std::vector<float>& candidate, MatchedNodes& matched) {
+    std::lock_guard<std::mutex> guard(mQueryLock);
+    try {
+        MatchLocked(candidate, matched);
+    } catch (const std::exception& error) {
+        ZLOG(kTag, 1, "%d, %s: matching failed: %s", error.what());
+    }
+}
+
+void TriggerAndDataManager::MatchLocked(const std::vector<float>& candidate, MatchedNodes& matched) {
+    ++mGeneration;
+    if (mDebug) {
+        for (float value : candidate) ZLOG(kTag, 4, "%d, %s: Candidate info %f\n", value);
+        for (size_t d = 0; d < mAllTreeVec.size(); ++d) {
+            for (const ATree* node : mAllTreeVec[d]) {
+                ZLOG(kTag, 4, "%d, %s: TreeIter-> [%f, %f] -> %ld\n", node->mRange.start, node->mRange.end,
+                     static_cast<long>(node->mChildren.size()));
+            }
+            ZLOG(kTag, 4, "%d, %s: with layer %d\n", static_cast<int>(d));
+        }
+    }
+    if (!mRootNode) {
+        ZLOG(kTag, 1, "%d, %s: mROOTNode is NULL");
+        return;
+    }
+    if (static_cast<size_t>(mTriggerDepth) != candidate.size()) {
+        ZLOG(kTag, 1, "%d, %s: Tree not prepared with %p, mTriggerDepth [%d, %d]",
+             static_cast<void*>(mRootNode.get()), mTriggerDepth, static_cast<int>(candidate.size()));
+        TakeFallback(mRootNode.get());
+        return;
+    }
+    ZLOG(kTag, 5, "%d, %s: mROOTNode is %p", static_cast<void*>(mRootNode.get()));
+    if (mAllTreeVec.empty()) return;
+
+    mCurrent.assign(mAllTreeVec[0].begin(), mAllTreeVec[0].end());
+    for (int32_t d = 0; d < mTriggerDepth; ++d) {
+        const float c = candidate[static_cast<size_t>(d)];
+        mLevelMatch.clear();
+        // A node can be listed both as the right partner of a gap and on its
+        // own (ranges written end before start); it is listed once.
+        auto add = [this](ATree* node) {
+            if (mLevelMatch.empty() || mLevelMatch.back() != node) mLevelMatch.push_back(node);
+        };
+        for (ATree* node : mCurrent) {
+            const float start = node->mRange.start;
+            const float end = node->mRange.end;
+            ZLOG(kTag, 5, "%d, %s: Start vs End [%f, %f]", start, end);
+            ATree* sibling = node->NextSiblingNode();
+            if (end < c && sibling != node && sibling->mRange.start > c) {
+                add(node);
+                add(sibling);
+                ZLOG(kTag, 5, "%d, %s: Bullseye! Sibling match");
+            } else if (start <= c && c < end) {
+                add(node);
+                ZLOG(kTag, 5, "%d, %s: Bullseye! Region matched");
+            } else if (start == c && c == end) {
+                add(node);
+                ZLOG(kTag, 5, "%d, %s: Bullseye! Directly matched");
+            } else if (end == c) {
+                add(node);
+                ZLOG(kTag, 5, "%d, %s: Bullseye! Nearly matched");
+            }
+        }
+        std::vector<ATree*>& slot = matched[d];
+        if (slot.empty()) slot.assign(mLevelMatch.begin(), mLevelMatch.end());
+        mNext.clear();
+        for (ATree* node : mLevelMatch) {
+            for (const auto& child : node->mChildren) mNext.push_back(child.get());
+        }
+        mCurrent.swap(mNext);
+    }
+    if (mDebug) {
+        for (const auto& level : matched) {
+            ZLOG(kTag, 4, "%d, %s: Iter size %ld\n", static_cast<long>(level.second.size()));
+            for (const ATree* node : level.second) {
+                ZLOG(kTag, 4, "%d, %s: _Iter [%f, %f]\n", node->mRange.start, node->mRange.end);
+            }
+        }
+    }
+}
+
+const uint32_t* TriggerAndDataManager::InterpolateParameter(const MatchedNodes& matched,
+                                                              const std::vector<float>& candidate) {
+    std::lock_guard<std::mutex> guard(mQueryLock);
+    return InterpolateGuarded(matched, candidate, false);
+}
+
+const uint32_t* TriggerAndDataManager::InterpolateParameterSample(MatchedNodes matched,
+                                                                    std::vector<float> candidate) {
+    std::lock_guard<std::mutex> guard(mQueryLock);
+    return InterpolateGuarded(matched, candidate, true);
+}
+
+const uint32_t* TriggerAndDataManager::InterpolateGuarded(const MatchedNodes& matched,
+                                                            const std::vector<float>& candidate, bool byParent) {
+    try {
+        return InterpolateLocked(matched, candidate, byParent);
+    } catch (const std::exception& error) {
+        ZLOG(kTag, 1, "%d, %s: interpolation failed, the line is zeroed: %s", error.what());
+        std::fill(mOutputLine.begin(), mOutputLine.end(), 0u);
+        return mOutputLine.data();
+    }
+}
+
+const uint32_t* TriggerAndDataManager::InterpolateLocked(const MatchedNodes& matched,
+                                                           const std::vector<float>& candidate, bool byParent) {
+    static const std::vector<ATree*> kNothing;
+    ZLOG(kTag, 5, "%d, %s: Trigger Depth is %d\n", mTriggerDepth);
+    for (int32_t d = mTriggerDepth - 1; d >= 0; --d) {
+        auto found = matched.find(d);
+        const std::vector<ATree*>& nodes = found == matched.end() ? kNothing : found->second;
+        if (byParent) InterpolateByParent(d, nodes, candidate);
+        else InterpolateLevel(d, nodes, candidate);
+    }
+    return FinishLine();
+}
+
+void TriggerAndDataManager::InterpolateLevel(int32_t level, const std::vector<ATree*>& nodes,
+                                             const std::vector<float>& candidate) {
+    ZLOG(kTag, 5, "%d, %s: VecSize is %d", static_cast<int>(nodes.size()));
+    size_t i = 0;
+    while (i < nodes.size()) {
+        ATree* node = nodes[i];
+        const int index = static_cast<int>(i);
+        if (i + 1 == nodes.size()) {
+            PassUp(node);
+            ZLOG(kTag, 5, "%d, %s: Last Not Matched [%d, %d]\n", level, index);
+            break;
+        }
+        ZLOG(kTag, 5, "%d, %s: Coordinate is [%d, %d]\n", level, index);
+        ATree* next = nodes[i + 1];
+        if (node->mParent && node->mParent == next->mParent && static_cast<size_t>(level) < candidate.size()) {
+            InterpolateUp(node, next, candidate[static_cast<size_t>(level)]);
+            node->mDone = true;
+            next->mDone = true;
+            ZLOG(kTag, 5, "%d, %s: Same Father [%d, %d], Data %ld, tree [%ld, %ld]\n", level, index,
+                 static_cast<long>(node->mParent->mParams.size()), static_cast<long>(node->mParams.size()),
+                 static_cast<long>(next->mParams.size()));
+            i += 2;
+        } else {
+            PassUp(node);
+            node->mDone = true;
+            ZLOG(kTag, 5, "%d, %s: Single [%d, %d], Data %ld\n", level, index,
+                 static_cast<long>(node->mParams.size()));
+            i += 1;
+        }
+    }
+}
+
+void TriggerAndDataManager::InterpolateByParent(int32_t level, const std::vector<ATree*>& nodes,
+                                                const std::vector<float>& candidate) {
+    // Each run of nodes with one parent hands up one set: the two outermost
+    // nodes of the run interpolated, or the single node.
+    size_t j = 0;
+    while (j < nodes.size()) {
+        ZLOG(kTag, 5, "%d, %s: Candiate with j %d\n", static_cast<int>(j));
+        size_t last = j;
+        while (last + 1 < nodes.size() && nodes[last + 1]->mParent == nodes[j]->mParent) ++last;
+        if (last > j && nodes[j]->mParent && static_cast<size_t>(level) < candidate.size()) {
+            InterpolateUp(nodes[j], nodes[last], candidate[static_cast<size_t>(level)]);
+            nodes[last]->mDone = true;
+        } else {
+            PassUp(nodes[j]);
+        }
+        nodes[j]->mDone = true;
+        j = last + 1;
+    }
+}
+
+const uint32_t* TriggerAndDataManager::FinishLine() {
+    ATree* root = mRootNode.get();
+    if (!root) {
+        std::fill(mOutputLine.begin(), mOutputLine.end(), 0u);
+        return mOutputLine.data();
+    }
+    if (!HasParams(root) || root->mParams.empty()) {
+        ZLOG(kTag, 1, "%d, %s: Maybe some error, Setting AllTreeVec beginning");
+        TakeFallback(root);
+    } else {
+        ZLOG(kTag, 5, "%d, %s: Now RootNode with %ld\n", static_cast<long>(root->mParams.size()));
+    }
+    if (HasParams(root)) {
+        WriteLine(root->mParams, mOutputLine.data());
+    } else {
+        std::fill(mOutputLine.begin(), mOutputLine.end(), 0u);
+    }
+    return mOutputLine.data();
+}
+
+bool TriggerAndDataManager::HasParams(const ATree* node) const {
+    return node->mFixed || node->mFilledIn == mGeneration;
+}
+
+void TriggerAndDataManager::PassUp(ATree* node) {
+    ATree* parent = node->mParent;
+    if (!parent || !HasParams(node)) return;
+    parent->mParams = node->mParams;
+    parent->mFilledIn = mGeneration;
+}
+
+void TriggerAndDataManager::InterpolateUp(ATree* first, ATree* second, float value) {
+    const bool firstHas = HasParams(first);
+    const bool secondHas = HasParams(second);
+    if (!firstHas || !secondHas) {
+        // A node below which nothing matched has no set; its partner's stands alone.
+        if (firstHas) PassUp(first);
+        if (secondHas) PassUp(second);
+        return;
+    }
+    ATree* parent = first->mParent;
+    InterpolateInto(*first, *second, value, parent->mParams);
+    parent->mFilledIn = mGeneration;
+}
+
+std::vector<paramInfo> TriggerAndDataManager::Interpolate2Tree(ATree* first, ATree* second, float value) {
+    std::vector<paramInfo> result;
+    if (!first || !second) {
+        ZLOG(kTag, 1, "%d, %s: two nodes are needed, got %p and %p", static_cast<void*>(first),
+             static_cast<void*>(second));
+        return result;
+    }
+    std::lock_guard<std::mutex> guard(mQueryLock);
+    try {
+        InterpolateInto(*first, *second, value, result);
+    } catch (const std::exception& error) {
+        ZLOG(kTag, 1, "%d, %s: interpolation failed: %s", error.what());
+        result.clear();
+    }
+    return result;
+}
+
+void TriggerAndDataManager::InterpolateInto(const ATree& first, const ATree& second, float value,
+                                            std::vector<paramInfo>& out) const {
+    const bool firstHigher = first.mRange.start > second.mRange.start;
+    const ATree& high = firstHigher ? first : second;
+    const ATree& low = firstHigher ? second : first;
+    const std::vector<paramInfo>& highParams = high.mParams;
+    const std::vector<paramInfo>& lowParams = low.mParams;
+    const float highStart = high.mRange.start;
+    const float lowEnd = low.mRange.end;
+    const float gap = highStart - lowEnd;
+    const float offset = value - lowEnd;
+    const int32_t span = TruncToInt32(gap);
+
+    size_t unpaired = 0;
+    out.resize(highParams.size());
+    for (size_t i = 0; i < highParams.size(); ++i) {
+        const paramInfo& h = highParams[i];
+        const paramInfo* l = i < lowParams.size() ? &lowParams[i] : nullptr;
+        paramInfo& r = out[i];
+        r.index = 0;
+        r.length = h.length;
+        r.type.clear();
+        r.name.clear();
+        r.text.clear();
+        if (!h.floatData.empty()) {
+            const size_t count = h.floatData.size();
+            const size_t paired = l ? std::min(count, l->floatData.size()) : 0;
+            r.intData.clear();
+            r.floatData.resize(count);
+            InterpolateFloats(h.floatData.data(), paired ? l->floatData.data() : nullptr, paired, gap, offset,
+                              r.floatData.data());
+            // Values without a partner in the lower node keep the upper node's value.
+            std::copy(h.floatData.begin() + static_cast<std::ptrdiff_t>(paired), h.floatData.end(),
+                      r.floatData.begin() + static_cast<std::ptrdiff_t>(paired));
+            unpaired += count - paired;
+            if (mDebug) {
+                for (size_t j = 0; j < count; ++j) {
+                    ZLOG(kTag, 4, "%d, %s: Float Max [%f], Min [%f], Value[%f, %f], final [%f]\n", highStart,
+                         lowEnd, h.floatData[j], j < paired ? l->floatData[j] : h.floatData[j], r.floatData[j]);
+                }
+            }
+        } else {
+            const size_t count = h.intData.size();
+            const size_t paired = l ? std::min(count, l->intData.size()) : 0;
+            r.floatData.clear();
+            r.intData.resize(count);
+            InterpolateInts(h.intData.data(), paired ? l->intData.data() : nullptr, paired, span, offset,
+                            r.intData.data());
+            std::copy(h.intData.begin() + static_cast<std::ptrdiff_t>(paired), h.intData.end(),
+                      r.intData.begin() + static_cast<std::ptrdiff_t>(paired));
+            unpaired += count - paired;
+            if (mDebug) {
+                for (size_t j = 0; j < count; ++j) {
+                    ZLOG(kTag, 4, "%d, %s: Int Max [%f], Min [%f], Value[%d, %d], final [%d]\n", highStart, lowEnd,
+                         h.intData[j], j < paired ? l->intData[j] : h.intData[j], r.intData[j]);
+                }
+            }
+        }
+    }
+    if (unpaired > 0) {
+        ZLOG(kTag, 1, "%d, %s: %zu values of range [%f, %f] have no partner in range [%f, %f]; they keep their value",
+             unpaired, highStart, high.mRange.end, low.mRange.start, lowEnd);
+    }
+}
+
+const std::vector<paramInfo>* TriggerAndDataManager::FallbackParams() const {
+    if (mAllTreeVec.empty() || mAllTreeVec[0].empty()) return nullptr;
+    // The first level-0 node holds a set only when this query passed one up
+    // to it; otherwise its first leaf stands in for it.
+    const ATree* node = mAllTreeVec[0][0];
+    while (!HasParams(node) && !node->mChildren.empty()) node = node->mChildren.front().get();
+    return HasParams(node) ? &node->mParams : nullptr;
+}
+
+void TriggerAndDataManager::TakeFallback(ATree* node) {
+    const std::vector<paramInfo>* fallback = FallbackParams();
+    if (!fallback) {
+        ZLOG(kTag, 1, "%d, %s: the tree has no region; the line stays zero");
+        return;
+    }
+    if (fallback != &node->mParams) node->mParams = *fallback;
+    node->mFilledIn = mGeneration;
+}
+
+void TriggerAndDataManager::FormBufferLine(std::vector<paramInfo> params, void* dst) {
+    if (!dst) {
+        ZLOG(kTag, 1, "%d, %s: no destination for the line");
+        return;
+    }
+    // The destination may be unaligned: build the line in place only when it can.
+    if (reinterpret_cast<uintptr_t>(dst) % alignof(uint32_t) == 0) {
+        WriteLine(params, static_cast<uint32_t*>(dst));
+        return;
+    }
+    std::vector<uint32_t> line(static_cast<size_t>(mParamLen));
+    WriteLine(params, line.data());
+    memcpy(dst, line.data(), line.size() * sizeof(uint32_t));
+}
+
+void TriggerAndDataManager::WriteLine(const std::vector<paramInfo>& params, uint32_t* dst) const {
+    const size_t capacity = static_cast<size_t>(mParamLen);
+    size_t position = 0;
+    size_t given = 0;
+    for (const paramInfo& param : params) {
+        const size_t count = LineValues(param);
+        given += count;
+        const size_t fits = std::min(count, capacity - position);
+        if (!param.floatData.empty()) {
+            memcpy(dst + position, param.floatData.data(), fits * sizeof(float));
+            if (mDebug) {
+                for (size_t j = 0; j < fits; ++j) ZLOG(kTag, 4, "%d, %s: Final buffer with %f", param.floatData[j]);
+            }
+        } else {
+            memcpy(dst + position, param.intData.data(), fits * sizeof(int32_t));
+            if (mDebug) {
+                for (size_t j = 0; j < fits; ++j) ZLOG(kTag, 4, "%d, %s: Final buffer with %d", param.intData[j]);
+            }
+        }
+        position += fits;
+    }
+    // Regions of different size: the line keeps its length either way.
+    std::fill(dst + position, dst + capacity, 0u);
+    if (given != capacity) {
+        ZLOG(kTag, 1, "%d, %s: parameter set gives %zu values for a line of %zu; %s", given, capacity,
+             given > capacity ? "the rest is left out" : "the rest is zero");
+    }
+}
+
+}  // namespace ZEB

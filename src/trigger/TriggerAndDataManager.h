@@ -1,0 +1,93 @@
+#pragma once
+// One parameter tree of a parameter file: its regions arranged as a tree of
+// trigger ranges, matched against the trigger values of a frame, and the
+// matched parameter sets interpolated into one buffer line of 32-bit values.
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "simulation/Export.h"
+#include "trigger/ATree.h"
+#include "trigger/TriggerTypes.h"
+
+namespace ZEB {
+
+// Trigger level -> nodes matched at that level (one, or two bracketing siblings).
+using MatchedNodes = std::map<int32_t, std::vector<ATree*>>;
+
+class ZEB_EXPORT TriggerAndDataManager {
+public:
+    explicit TriggerAndDataManager(const std::map<int32_t, trigger2Param>& regions);
+    ~TriggerAndDataManager();
+    TriggerAndDataManager(const TriggerAndDataManager&) = delete;
+    TriggerAndDataManager& operator=(const TriggerAndDataManager&) = delete;
+
+    // The query: writes GetParamLen() 32-bit values (floats or integers in
+    // parameter order) to `dst`. Safe to call from several threads.
+    void GetDataInfo(const std::vector<float>& candidate, void* dst);
+
+    // The steps of a query, for callers that look inside. The tree they work
+    // on is shared: do not run them while another thread queries.
+    void MatchCandidate(const std::vector<float>& candidate, MatchedNodes& matched);
+    // Returns the manager's line (GetParamLen() values), valid until the next query.
+    const uint32_t* InterpolateParameter(const MatchedNodes& matched, const std::vector<float>& candidate);
+    // Same result; pairs the matched nodes by parent instead of by position.
+    const uint32_t* InterpolateParameterSample(MatchedNodes matched, std::vector<float> candidate);
+    std::vector<paramInfo> Interpolate2Tree(ATree* first, ATree* second, float value);
+    // Writes the line of `params` to `dst`, which holds GetParamLen() values:
+    // longer sets are cut there, shorter ones filled up with zeros.
+    void FormBufferLine(std::vector<paramInfo> params, void* dst);
+
+    // Builders; the constructor runs the first two.
+    void InOrderBufferTraversal(const std::map<int32_t, trigger2Param>& regions);
+    void InOrderTreeTraversal(const std::map<int32_t, trigger2Param>& regions);
+    // An alternative tree: a region whose range equals that of any earlier
+    // sibling joins it, adjacent or not.
+    void InOrderTreeTraversalSample(const std::map<int32_t, trigger2Param>& regions);
+
+    int32_t GetLayerSize() const { return mLayerSize; }
+    int32_t GetParamLen() const { return mParamLen; }
+    int32_t GetTriggerDepth() const { return mTriggerDepth; }
+    const std::shared_ptr<ATree>& GetRootNode() const { return mRootNode; }
+    const std::vector<std::vector<ATree*>>& GetAllTreeVec() const { return mAllTreeVec; }
+    bool IsDebug() const { return mDebug; }
+
+private:
+    void BuildTree(const std::map<int32_t, trigger2Param>& regions, bool joinAnySibling);
+    void MatchLocked(const std::vector<float>& candidate, MatchedNodes& matched);
+    const uint32_t* InterpolateGuarded(const MatchedNodes& matched, const std::vector<float>& candidate,
+                                       bool byParent);
+    const uint32_t* InterpolateLocked(const MatchedNodes& matched, const std::vector<float>& candidate,
+                                      bool byParent);
+    void InterpolateLevel(int32_t level, const std::vector<ATree*>& nodes, const std::vector<float>& candidate);
+    void InterpolateByParent(int32_t level, const std::vector<ATree*>& nodes, const std::vector<float>& candidate);
+    const uint32_t* FinishLine();
+    bool HasParams(const ATree* node) const;
+    void PassUp(ATree* node);
+    void InterpolateUp(ATree* first, ATree* second, float value);
+    void InterpolateInto(const ATree& first, const ATree& second, float value, std::vector<paramInfo>& out) const;
+    const std::vector<paramInfo>* FallbackParams() const;
+    void TakeFallback(ATree* node);
+    void WriteLine(const std::vector<paramInfo>& params, uint32_t* dst) const;
+    void LogLevels() const;
+
+    std::vector<std::vector<ATree*>> mAllTreeVec;
+    std::vector<uint32_t> mOutputLine;
+    std::shared_ptr<ATree> mRootNode;
+    bool mDebug = false;
+    int32_t mLayerSize = 0;
+    int32_t mParamLen = 0;
+    int32_t mTriggerDepth = 0;
+
+    // Query state, kept between queries so that a query allocates nothing.
+    std::mutex mQueryLock;
+    uint64_t mGeneration = 0;
+    MatchedNodes mMatched;
+    std::vector<ATree*> mCurrent;
+    std::vector<ATree*> mNext;
+    std::vector<ATree*> mLevelMatch;
+};
+
+}  // namespace ZEB

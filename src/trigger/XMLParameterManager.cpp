@@ -1,0 +1,125 @@
+#include "trigger/XMLParameterManager.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <limits>
+
+#include "platform/Log.h"
+#include "platform/Property.h"
+#include "simulation/SimulationControlInterface.h"
+#include "trigger/TriggerNumbers.h"
+
+namespace ZEB {
+namespace {
+
+const char* const kTag = "TRIGGER_MANAGER";
+
+using trigger_detail::SaturateInt32;
+
+}  // namespace
+
+XMLParameterManager::XMLParameterManager(const std::map<std::string, dataPool>& xmlData) {
+    try {
+        char value[PROPERTY_VALUE_MAX] = {};
+        SimulationControlInterface::GetPropXmlDebug(value);
+        mDebug = atoi(value) != 0;
+        std::map<std::string, dataPool> fake;
+        const std::map<std::string, dataPool>* pools = &xmlData;
+        if (mDebug) {
+            FormFakeDataLine(fake);
+            pools = &fake;
+            mDebugCandidates.assign(3, std::vector<float>{1.0f, 3.0f, 350.0f});
+        }
+        ZLOG(kTag, 4, "%d, %s: Data size is %d", static_cast<int>(pools->size()));
+        for (const auto& entry : *pools) {
+            auto manager = std::make_shared<TriggerAndDataManager>(entry.second.regions);
+            mSectorLen.push_back(manager->GetParamLen());
+            mManagers.push_back(std::move(manager));
+        }
+        FormTriggerBufferline();
+        FormConstDataBufferLine(pools->empty() ? std::vector<paramInfo>() : pools->begin()->second.constData);
+    } catch (const std::exception& error) {
+        ZLOG(kTag, 1, "%d, %s: parameter lines left incomplete: %s", error.what());
+    }
+}
+
+XMLParameterManager::~XMLParameterManager() = default;
+
+int32_t XMLParameterManager::GetOutputLen() const {
+    return SaturateInt32(static_cast<long long>(mConstLen) + mTotalLen);
+}
+
+void XMLParameterManager::FormTriggerBufferline() {
+    std::lock_guard<std::mutex> guard(mLock);
+    long long total = 0;
+    for (int32_t length : mSectorLen) total += length;
+    mTotalLen = SaturateInt32(total);
+    mTriggerBuffer.assign(static_cast<size_t>(mTotalLen), 0u);
+    ZLOG(kTag, 4, "%d, %s: totalLen %d mSectorLen.size = %d\n", mTotalLen, static_cast<int>(mSectorLen.size()));
+    mSectorMap.clear();
+    size_t offset = 0;
+    for (size_t i = 0; i < mSectorLen.size(); ++i) {
+        ZLOG(kTag, 4, "%d, %s: mSectorLen[%d] %d\n", static_cast<int>(i), mSectorLen[i]);
+        mSectorMap[static_cast<int32_t>(i)] = mTriggerBuffer.data() + offset;
+        offset += static_cast<size_t>(mSectorLen[i]);
+    }
+}
+
+void XMLParameterManager::FormConstDataBufferLine(std::vector<paramInfo> constData) {
+    // The line holds the values the parameters have; their "length" attributes
+    // are only what the file announces.
+    auto isFloat = [](const paramInfo& param) { return param.type.find("float") != std::string::npos; };
+    size_t values = 0;
+    long long announced = 0;
+    for (const paramInfo& param : constData) {
+        values += isFloat(param) ? param.floatData.size() : param.intData.size();
+        announced += param.length;
+    }
+    if (announced != static_cast<long long>(values)) {
+        ZLOG(kTag, 1, "%d, %s: constant parameters announce %lld values and hold %zu; the line holds %zu", announced,
+             values, values);
+    }
+    std::lock_guard<std::mutex> guard(mLock);
+    mConstLen = SaturateInt32(static_cast<long long>(values));
+    mConstBuffer.assign(static_cast<size_t>(mConstLen), 0u);
+    size_t position = 0;
+    for (const paramInfo& param : constData) {
+        const size_t room = mConstBuffer.size() - position;
+        if (isFloat(param)) {
+            const size_t count = std::min(room, param.floatData.size());
+            memcpy(mConstBuffer.data() + position, param.floatData.data(), count * sizeof(float));
+            position += count;
+        } else {
+            const size_t count = std::min(room, param.intData.size());
+            memcpy(mConstBuffer.data() + position, param.intData.data(), count * sizeof(int32_t));
+            position += count;
+        }
+    }
+}
+
+void XMLParameterManager::GetDataInfo(const std::vector<std::vector<float>>& candidates, void* dst) {
+    if (!dst) {
+        ZLOG(kTag, 1, "%d, %s: no destination for the lines");
+        return;
+    }
+    static const std::vector<float> kNoCandidate;
+    std::lock_guard<std::mutex> guard(mLock);
+    const std::vector<std::vector<float>>& lists = mDebug ? mDebugCandidates : candidates;
+    auto* out = static_cast<unsigned char*>(dst);
+    memcpy(out, mConstBuffer.data(), mConstBuffer.size() * sizeof(uint32_t));
+    size_t position = mConstBuffer.size();
+    for (size_t i = 0; i < mManagers.size(); ++i) {
+        // Without a list of its own a tree takes its first region, as it
+        // does for a list of the wrong length.
+        const std::vector<float>& candidate = i < lists.size() ? lists[i] : kNoCandidate;
+        mManagers[i]->GetDataInfo(candidate, out + position * sizeof(uint32_t));
+        position += static_cast<size_t>(mSectorLen[i]);
+    }
+    if (lists.size() < mManagers.size()) {
+        ZLOG(kTag, 1, "%d, %s: %zu candidate lists for %zu trees", lists.size(), mManagers.size());
+    }
+}
+
+}  // namespace ZEB

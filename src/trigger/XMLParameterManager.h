@@ -1,0 +1,65 @@
+#pragma once
+// A whole parameter file as the HAL queries it per frame: the constant
+// parameters followed by one interpolated line per parameter tree.
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "simulation/Export.h"
+#include "trigger/TriggerAndDataManager.h"
+#include "trigger/TriggerTypes.h"
+
+namespace ZEB {
+
+class ZEB_EXPORT XMLParameterManager {
+public:
+    // `xmlData` is XMLAutoParser::GetXMLData(). With the debug property
+    // "persist.vendor.cam.zeb.xml.debug.mode" set, fixed test pools
+    // (FormFakeDataLine) stand in for it.
+    explicit XMLParameterManager(const std::map<std::string, dataPool>& xmlData);
+    ~XMLParameterManager();
+    XMLParameterManager(const XMLParameterManager&) = delete;
+    XMLParameterManager& operator=(const XMLParameterManager&) = delete;
+
+    // Writes GetOutputLen() 32-bit values to `dst`: the constant line, then
+    // the line of each tree in tree-name order, tree i matched against
+    // candidates[i]. A tree without a candidate list gets its first region.
+    // Allocates nothing; safe to call from several threads.
+    void GetDataInfo(const std::vector<std::vector<float>>& candidates, void* dst);
+
+    void FormTriggerBufferline();
+    void FormConstDataBufferLine(std::vector<paramInfo> constData);
+
+    int32_t GetConstLen() const { return mConstLen; }
+    int32_t GetTotalLen() const { return mTotalLen; }
+    int32_t GetOutputLen() const;
+    const std::vector<int32_t>& GetSectorLen() const { return mSectorLen; }
+    const std::vector<std::shared_ptr<TriggerAndDataManager>>& GetManagers() const { return mManagers; }
+    bool IsDebug() const { return mDebug; }
+
+private:
+    std::vector<std::shared_ptr<TriggerAndDataManager>> mManagers;
+    std::vector<int32_t> mSectorLen;
+    std::map<int32_t, uint32_t*> mSectorMap;  // tree index -> its line in mTriggerBuffer
+    bool mDebug = false;
+    std::vector<uint32_t> mConstBuffer;
+    std::vector<uint32_t> mTriggerBuffer;
+    int32_t mTotalLen = 0;
+    int32_t mConstLen = 0;
+
+    std::mutex mLock;
+    std::vector<std::vector<float>> mDebugCandidates;
+};
+
+// Fixed test input: eight regions of three trigger levels ([0, 2] [2, 5],
+// then [0, 2] [4, 8], then [0, 300] [400, 1000]), each with a float parameter
+// of three values and an int parameter of two.
+ZEB_EXPORT void MakeFakeData(std::map<int32_t, trigger2Param>& regions);
+// Replaces `pools` with three pools of MakeFakeData regions and two constant
+// parameters.
+ZEB_EXPORT void FormFakeDataLine(std::map<std::string, dataPool>& pools);
+
+}  // namespace ZEB
