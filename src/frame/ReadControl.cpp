@@ -1,0 +1,247 @@
+#include "frame/ReadControl.h"
+
+#include <pthread.h>
+
+#include <chrono>
+
+#include "platform/Host.h"
+#include "platform/Log.h"
+
+namespace ZEB {
+namespace {
+
+const char* const kTag = "ReadControl";
+
+// The longest a reader waits for a pushed frame.
+constexpr std::chrono::seconds kFrameWait{1};
+
+}  // namespace
+
+ReadControl::ReadControl(TaskMap* tasks) : mTasks(tasks) {
+    {
+        std::lock_guard<std::mutex> guard(mThreadLock);
+        mThreads.emplace_back(&ReadControl::ReadThread, this);
+    }
+    ZLOG(kTag, 4, "%d, %s: ReadControl Prepared with Task %d", mTasks ? static_cast<int>(mTasks->size()) : 0);
+}
+
+ReadControl::~ReadControl() {
+    ZLOG(kTag, 4, "%d, %s: Prepare to Delete ReadControl");
+    {
+        std::lock_guard<std::mutex> guard(mIdleLock);
+        mExit = true;
+        mIdleFrames.clear();
+    }
+    // Taking each lock once orders the flag before any waiter's next check.
+    { std::lock_guard<std::mutex> guard(mEndLock); }
+    { std::lock_guard<std::mutex> guard(mReadyLock); }
+    mEndCond.notify_all();
+    mIdleCond.notify_all();
+    mReadyCond.notify_all();
+    std::vector<std::thread> threads;
+    {
+        std::lock_guard<std::mutex> guard(mThreadLock);
+        threads.swap(mThreads);
+    }
+    for (std::thread& thread : threads) {
+        if (thread.get_id() == std::this_thread::get_id()) {
+            thread.detach();  // cannot happen through this class; never join oneself
+        } else if (thread.joinable()) {
+            thread.join();
+        }
+    }
+    if (!mTasks) return;
+    for (auto& entry : *mTasks) {
+        const std::shared_ptr<TaskInfo>& task = entry.second;
+        if (!task) continue;
+        std::lock_guard<std::mutex> guard(task->TaskLock);
+        // The frames go with the reader; a later reader reads the task afresh.
+        task->TaskFrame.clear();
+        task->TaskReadDone = false;
+        task->TaskFrameStatus = false;
+    }
+}
+
+void ReadControl::RunReadThread() {
+    std::lock_guard<std::mutex> guard(mThreadLock);
+    if (mExit) return;
+    mThreads.emplace_back(&ReadControl::ReadThread, this);
+}
+
+bool ReadControl::TakeIdleSlot(ZEBFramePtr* slot) {
+    std::unique_lock<std::mutex> idle(mIdleLock);
+    mIdleCond.wait(idle, [this] { return !mIdleFrames.empty() || mExit; });
+    if (mExit) return false;
+    ZLOG(kTag, 4, "%d, %s: There is still idle buffer");
+    *slot = std::move(mIdleFrames.front());
+    mIdleFrames.pop_front();
+    return true;
+}
+
+void ReadControl::ReadThread() {
+    pthread_setname_np(pthread_self(), "ReadThread");
+    {
+        std::lock_guard<std::mutex> guard(mIdleLock);
+        if (!mExit) mIdleFrames.resize(mIdleFrames.size() + kFrameSlots);
+    }
+    if (mTasks) {
+        for (auto& entry : *mTasks) {
+            const int64_t frameId = entry.first;
+            const std::shared_ptr<TaskInfo>& task = entry.second;
+            if (mExit) {
+                ZLOG(kTag, 4, "%d, %s: Cancel all frame");
+                return;
+            }
+            if (!task) continue;
+            for (int i = 0; i < kTaskInputPaths; ++i) {
+                const std::string& path = task->TaskInputPath[i];
+                ZLOG(kTag, 4, "%d, %s: Input string is %s with i %d", path.c_str(), i);
+                if (path.empty()) continue;
+                if (mExit) {
+                    ZLOG(kTag, 4, "%d, %s: Quiting Reading Control Thread");
+                    break;
+                }
+                ZLOG(kTag, 4, "%d, %s: Waiting Idle buffer");
+                ZEBFramePtr frame;
+                if (!TakeIdleSlot(&frame)) {
+                    ZLOG(kTag, 4, "%d, %s: Quiting Reading Control Thread");
+                    break;
+                }
+                // Built outside every lock; the task sees the frame only once
+                // it is complete.
+                if (frame) {
+                    frame->RecycleOneFrame(path);
+                } else {
+                    frame = std::make_shared<ZEBFrame>(path);
+                }
+                std::lock_guard<std::mutex> guard(task->TaskLock);
+                task->TaskFrame.push_back(std::move(frame));
+            }
+            {
+                std::lock_guard<std::mutex> guard(task->TaskLock);
+                task->TaskReadDone = true;
+                task->TaskFrameStatus = true;
+            }
+            task->TaskCond.notify_all();
+            ZLOG(kTag, 4, "%d, %s: Checking TaskMapper with addr %p", static_cast<void*>(mTasks));
+            ZLOG(kTag, 4, "%d, %s: with FrmId %ld", static_cast<long>(frameId));
+        }
+    }
+    std::unique_lock<std::mutex> end(mEndLock);
+    mEndCond.wait(end, [this] { return mExit.load(); });
+    ZLOG(kTag, 4, "%d, %s: Task Reading End");
+}
+
+void ReadControl::RecycleFrame(int64_t frameId) {
+    auto it = mTasks ? mTasks->find(frameId) : TaskMap::iterator();
+    if (!mTasks || it == mTasks->end() || !it->second) {
+        ZLOG(kTag, 4, "%d, %s: Could not find corresponding buffer with frmId %ld", static_cast<long>(frameId));
+        return;
+    }
+    TaskInfo& task = *it->second;
+    std::vector<ZEBFramePtr> frames;
+    {
+        std::lock_guard<std::mutex> guard(task.TaskLock);
+        task.TaskFrameStatus = false;
+        frames.swap(task.TaskFrame);
+    }
+    {
+        std::lock_guard<std::mutex> guard(mIdleLock);
+        if (!mExit) mIdleFrames.insert(mIdleFrames.end(), frames.begin(), frames.end());
+    }
+    mIdleCond.notify_all();
+}
+
+ZEBFramePtr ReadControl::GetFrame(int64_t frameId) {
+    ZLOG(kTag, 4, "%d, %s: GetFrame %ld", static_cast<long>(frameId));
+    bool missed = false;
+    {
+        std::lock_guard<std::mutex> guard(mReadyLock);
+        if (mReadyFrames.empty()) {
+            ZLOG(kTag, 4, "%d, %s: Empty");
+        } else {
+            for (const ZEBFramePtr& frame : mReadyFrames) {
+                if (!frame) continue;
+                ZLOG(kTag, 4, "%d, %s: ReadControl with Frame id %ld", static_cast<long>(frame->mFrameId));
+                if (frame->mFrameId == frameId) return frame;
+            }
+            ZLOG(kTag, 4, "%d, %s: Could not find coordinate SEQ, Prepare to ReREAD");
+            missed = true;
+        }
+    }
+    // An empty list waits for the current window; a miss moves the window first.
+    if (missed) ReWindBuffer(frameId);
+    return WaitForValidFrame();
+}
+
+ZEBFramePtr ReadControl::WaitForValidFrame() {
+    std::unique_lock<std::mutex> ready(mReadyLock);
+    ZEBFramePtr found;
+    const bool ok = mReadyCond.wait_for(ready, zeb_platform::Scaled(kFrameWait), [&] {
+        for (const ZEBFramePtr& frame : mReadyFrames) {
+            if (frame && frame->mFrameId == mRewindStart) {
+                found = frame;
+                return true;
+            }
+        }
+        return mExit.load();
+    });
+    if (ok && found) {
+        ZLOG(kTag, 4, "%d, %s: Buffer found, return");
+        return found;
+    }
+    ZLOG(kTag, 4, "%d, %s: Fail to find corresponding buffer");
+    return nullptr;
+}
+
+void ReadControl::PushFrame(const ZEBFramePtr& frame) {
+    if (!frame) return;
+    {
+        std::lock_guard<std::mutex> guard(mReadyLock);
+        for (const ZEBFramePtr& present : mReadyFrames) {
+            if (present && present->mFrameId == frame->mFrameId) return;
+        }
+        mReadyFrames.push_back(frame);
+    }
+    mReadyCond.notify_all();
+}
+
+void ReadControl::PushFrame(const ZEBFramePtr& frame, int64_t frameId) {
+    if (!frame) return;
+    {
+        std::lock_guard<std::mutex> guard(mReadyLock);
+        frame->mFrameId = frameId;
+    }
+    PushFrame(frame);
+}
+
+void ReadControl::ReWindBuffer(int64_t frameId) {
+    {
+        std::lock_guard<std::mutex> ready(mReadyLock);
+        std::lock_guard<std::mutex> rewind(mRewindLock);
+        mRewindStart = frameId;
+        mRewindEnd = frameId;
+        std::lock_guard<std::mutex> idle(mIdleLock);
+        if (!mExit) mIdleFrames.insert(mIdleFrames.end(), mReadyFrames.begin(), mReadyFrames.end());
+        mReadyFrames.clear();
+    }
+    // The moved frames are slots a waiting read thread may take.
+    mIdleCond.notify_all();
+    mReadyCond.notify_all();
+}
+
+void ReadControl::NeedRewind(int64_t frameId) {
+    bool outside;
+    {
+        std::lock_guard<std::mutex> guard(mReadyLock);
+        outside = frameId < mRewindStart || frameId > mRewindEnd;
+    }
+    if (outside) ReWindBuffer(frameId);
+}
+
+size_t ReadControl::IdleFrameCount() {
+    std::lock_guard<std::mutex> guard(mIdleLock);
+    return mIdleFrames.size();
+}
+
+}  // namespace ZEB

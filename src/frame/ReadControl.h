@@ -1,0 +1,73 @@
+#pragma once
+// Keeps recorded frames ready ahead of the task driver: a read thread walks the
+// task map in ascending frame id and attaches a frame to the task for each of
+// its input folders. Ten frame slots bound how far it reads ahead; a slot comes
+// back when the driver recycles a finished task.
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <list>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "frame/ZEBFrame.h"
+#include "parameter/TaskInfo.h"
+
+namespace ZEB {
+
+class ReadControl {
+public:
+    static constexpr int kFrameSlots = 10;
+
+    // `tasks` is not owned and must outlive this object.
+    explicit ReadControl(TaskMap* tasks);
+    // Stops and joins every read thread, then releases the frames it read.
+    ~ReadControl();
+    ReadControl(const ReadControl&) = delete;
+    ReadControl& operator=(const ReadControl&) = delete;
+
+    // One more read thread over the same task map (with ten slots of its own).
+    void RunReadThread();
+
+    // The older per-frame path: frames pushed with their id, looked up by id.
+    ZEBFramePtr GetFrame(int64_t frameId);
+    // Waits (bounded, 1 s) for the frame whose id starts the rewind window.
+    ZEBFramePtr WaitForValidFrame();
+    // Adds a frame whose mFrameId the caller has set; a second frame with an
+    // id already present is ignored.
+    void PushFrame(const ZEBFramePtr& frame);
+    // Sets the frame's id, then pushes it.
+    void PushFrame(const ZEBFramePtr& frame, int64_t frameId);
+
+    // Gives the frames of a finished task back to the idle slots.
+    void RecycleFrame(int64_t frameId);
+    void ReWindBuffer(int64_t frameId);
+    void NeedRewind(int64_t frameId);
+
+    // Slots waiting for a folder (empty ones included).
+    size_t IdleFrameCount();
+
+private:
+    void ReadThread();
+    // Takes the first idle slot, waiting for one; false when told to exit.
+    bool TakeIdleSlot(ZEBFramePtr* slot);
+
+    std::list<ZEBFramePtr> mIdleFrames;   // guarded by mIdleLock
+    std::list<ZEBFramePtr> mReadyFrames;  // guarded by mReadyLock
+    TaskMap* mTasks;
+    std::mutex mRewindLock;
+    std::mutex mReadyLock;
+    std::mutex mIdleLock;
+    std::mutex mEndLock;
+    std::condition_variable mIdleCond;
+    std::condition_variable mEndCond;
+    std::condition_variable mReadyCond;  // a frame was pushed or the window moved
+    int64_t mRewindStart = 0;            // guarded by mReadyLock
+    int64_t mRewindEnd = 0;              // guarded by mReadyLock
+    std::atomic<bool> mExit{false};
+    std::mutex mThreadLock;
+    std::vector<std::thread> mThreads;  // guarded by mThreadLock
+};
+
+}  // namespace ZEB

@@ -1,0 +1,380 @@
+#include "frame/ZEBFrame.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "platform/Log.h"
+
+namespace ZEB {
+namespace {
+
+const char* const kTag = "ZEBFrame";
+
+const DataFileSpec kDataFiles[kDataFormatCount] = {
+    {".mipi_raw", RowKind::Image, 0},
+    {".raw", RowKind::Image, 0},
+    {"cap.yuv_nv21", RowKind::Image, 0},
+    {"afm.bin", RowKind::FileSized, 0},
+    {"AEM_INFO.bin", RowKind::FixedArea, 196620},
+    {"AEM_FOR_AWB.bin", RowKind::FixedArea, 196620},
+    {"AE_RESULT_INFO.bin", RowKind::FixedArea, 1248},
+    {"CAP_AE_PARAMS.bin", RowKind::FixedArea, 644},
+    {"AWB_CALC_INFO.bin", RowKind::FixedArea, 120},
+    {"pdaf.bin", RowKind::FileSized, 0},
+    {"LSCM_INFO.bin", RowKind::FixedArea, 196620},
+    {"CCM_INFO.bin", RowKind::FixedArea, 18},
+    {"ISCENE_INFO.bin", RowKind::FixedArea, 8512},
+    {"LSC_RESULT_INFO.bin", RowKind::FixedArea, 32},
+    {"LSC4_RESULT_INFO.bin", RowKind::FixedArea, 208},
+    {"LSC_RESULT_TABLE_INFO.bin", RowKind::FileSized, 0},
+    {"HIST2_DATA_INFO.bin", RowKind::FileSized, 0},
+    {"GTMHIST_DATA_INFO.bin", RowKind::FileSized, 0},
+    {"AEM_DATA_INFO.bin", RowKind::FileSized, 0},
+    {"LSCM_DATA_INFO.bin", RowKind::FileSized, 0},
+    {"SCENE_DETECT_OUT.bin", RowKind::FixedArea, 4904},
+    {"XTMHIST_INFO.bin", RowKind::FixedArea, 560},
+    {"LTMHIST_INFO.bin", RowKind::FixedArea, 16396},
+    {"LSC_RESULT_WTABLE_INFO.bin", RowKind::FileSized, 0},
+    {"BAYHIST_INFO.bin", RowKind::FixedArea, 3144},
+    {"HIST2_INFO.bin", RowKind::FixedArea, 1048},
+    {"ZOLTDEF_INFO.bin", RowKind::FixedArea, 1392},
+    {"CONTROL_INFO.bin", RowKind::FixedArea, 324},
+    {"FD_ISP_INFO.bin", RowKind::FixedArea, 4368},
+    {"FD_SNAPSHOT.bin", RowKind::FixedArea, 13864},
+    {"XTM_RESULT_INFO.bin", RowKind::FixedArea, 17436},
+    {"OFFLINE_AE_INFO.bin", RowKind::FixedArea, 128},
+    {"OFFLINE_RESULT_INFO.bin", RowKind::FixedArea, 1256},
+};
+
+// The rows whose capacity is the size of the first folder's file, in the order
+// they are measured.
+const DataFormat kFileSizedRows[] = {DF_AFM, DF_PDAF, DF_LSC_RESULT_TABLE_INFO, DF_HIST2_DATA_INFO,
+                                     DF_GTMHIST_DATA_INFO, DF_AEM_DATA_INFO, DF_LSCM_DATA_INFO,
+                                     DF_LSC_RESULT_WTABLE_INFO};
+
+// Sizes past 2 GiB are not images this system handles; they count as none.
+uint32_t ClampSize(int64_t bytes) { return bytes > 0 && bytes <= INT32_MAX ? static_cast<uint32_t>(bytes) : 0; }
+
+bool ReadFully(int fd, uint8_t* to, size_t bytes) {
+    while (bytes > 0) {
+        const ssize_t got = read(fd, to, bytes);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        to += got;
+        bytes -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
+}  // namespace
+
+const DataFileSpec& DataFileSpecOf(int row) {
+    static const DataFileSpec kNone{"", RowKind::FixedArea, 0};
+    return row >= 0 && row < kDataFormatCount ? kDataFiles[row] : kNone;
+}
+
+// The folder's entries as one listing yields them, so that matching the 33
+// rows costs one directory scan instead of one each.
+class ZEBFrame::Listing {
+public:
+    explicit Listing(const char* folder) : mFolder(folder) {
+        DIR* dir = opendir(folder);
+        if (!dir) return;
+        mOpened = true;
+        while (const dirent* entry = readdir(dir)) {
+            if (entry->d_type == DT_DIR) continue;
+            mNames.emplace_back(entry->d_name);
+        }
+        closedir(dir);
+    }
+
+    const std::string mFolder;
+    bool mOpened = false;
+    std::vector<std::string> mNames;
+};
+
+ZEBFrame::ZEBFrame(const std::string& path)
+    : mBufferInfo(std::make_shared<std::array<BufferInfo, kBufferRecords>>()) {
+    for (int row = 0; row < kDataFormatCount; ++row) {
+        DataFileEntry& entry = mDataFiles[row];
+        entry.format = static_cast<DataFormat>(row);
+        entry.subFix = kDataFiles[row].subFix;
+        entry.size = kDataFiles[row].kind == RowKind::FixedArea ? kDataFiles[row].fixedSize : 0;
+        entry.mem = nullptr;
+        entry.valid = false;
+    }
+    void* const areas[kDataFormatCount] = {
+        nullptr,        nullptr,           nullptr,        nullptr,          mAemInfo,         mAemForAwbInfo,
+        mAeResultInfo,  mCapAeParams,      mAwbCalcInfo,   nullptr,          mLscmInfo,        mCcmInfo,
+        mIsceneInfo,    mLscResultInfo,    mLsc4ResultInfo, nullptr,         nullptr,          nullptr,
+        nullptr,        nullptr,           mSceneDetectOut, mXtmHistInfo,    mLtmHistInfo,     nullptr,
+        mBayHistInfo,   mHist2Info,        mZoltDefInfo,   mControlInfo,     mFdIspInfo,       mFdSnapshot,
+        mXtmResultInfo, mOfflineAeInfo,    mOfflineResultInfo};
+    for (int row = 0; row < kDataFormatCount; ++row) mDataFiles[row].mem = areas[row];
+
+    SetFolder(path);
+    ZLOG(kTag, 4, "%d, %s: FilePath %s", mFilePath);
+    Listing listing(mFilePath);
+    GetImageSize(listing);
+    AllocateMemory();
+    ReadAllFile();
+}
+
+ZEBFrame::~ZEBFrame() {
+    mMipiRawBuf.reset();
+    mRawBuf.reset();
+    mYuvBuf.reset();
+    mAfmBuf.reset();
+    mPdafBuf.reset();
+    mLscTableBuf.reset();
+    mGtmHistDataBuf.reset();
+    mHist2DataBuf.reset();
+    mAemDataBuf.reset();
+    mLscmDataBuf.reset();
+    mLscWTableBuf.reset();
+    memset(mFilePath, 0, sizeof mFilePath);
+    mBinningRawBuf.reset();
+}
+
+void ZEBFrame::SetFolder(const std::string& path) {
+    memset(mFilePath, 0, sizeof mFilePath);
+    if (path.size() >= sizeof mFilePath) {
+        // A cut path would name another folder; an empty one names none.
+        ZLOG(kTag, 1, "%d, %s: Path %s is longer than %d characters, no file is read", path.c_str(),
+             kFramePathMax - 1);
+        return;
+    }
+    memcpy(mFilePath, path.data(), path.size());
+}
+
+uint32_t ZEBFrame::GetFileSize(FILE* file) {
+    if (!file) {
+        ZLOG(kTag, 4, "%d, %s: Not Valid File");
+        return 0;
+    }
+    fseek(file, 0, SEEK_END);
+    const long length = ftell(file);
+    fseek(file, 0, SEEK_SET);
+    return length < 0 ? 0 : static_cast<uint32_t>(length);
+}
+
+uint32_t ZEBFrame::GetFileSize(const char* path) {
+    FILE* file = path ? fopen(path, "rb") : nullptr;
+    const uint32_t length = GetFileSize(file);
+    if (file) fclose(file);
+    return length;
+}
+
+uint32_t ZEBFrame::GetFileSize(DataFormat format) {
+    if (format < 0 || format >= kDataFormatCount) return 0;
+    char path[kFramePathMax] = "";
+    MatchFile(kDataFiles[format].subFix, path);
+    return GetFileSize(path);
+}
+
+void ZEBFrame::MatchFile(const char* pattern, char* outPath) { MatchFile(Listing(mFilePath), pattern, outPath); }
+
+// The last strlen(pattern) characters of "folder/name" are compared with the
+// pattern over at most five characters. Stored recordings rely on this rule:
+// a pattern shorter than five must end the name exactly (the NUL takes part),
+// a longer one is told apart by its first five characters alone.
+void ZEBFrame::MatchFile(const Listing& listing, const char* pattern, char* outPath) const {
+    if (!listing.mOpened) {
+        ZLOG(kTag, 1, "%d, %s: Could not OpenDIR with Path %s", listing.mFolder.c_str());
+        return;
+    }
+    if (!pattern || !outPath) return;
+    const size_t n = strlen(pattern);
+    for (const std::string& name : listing.mNames) {
+        const std::string full = listing.mFolder + "/" + name;
+        if (full.size() >= kFramePathMax || full.size() < n) continue;
+        if (strncmp(full.c_str() + full.size() - n, pattern, 5) == 0) {
+            memcpy(outPath, full.c_str(), full.size() + 1);
+            return;
+        }
+    }
+}
+
+// Names look like prefix_WIDTHxHEIGHT_rest; fields are at most 8 characters.
+void ZEBFrame::ParseImageSize(const char* path, int32_t* width, int32_t* height) {
+    const char* slash = strrchr(path, '/');
+    const char* start = slash ? slash + 1 : path;
+    const char* underscore = strchr(start, '_');
+    const char* widthField = underscore ? underscore + 1 : path;
+    ZLOG(kTag, 4, "%d, %s: Temp str is %s", widthField);
+    char field[9] = {};
+    int length = 0;
+    while (length < 8 && widthField[length] && widthField[length] != 'x') {
+        field[length] = widthField[length];
+        ++length;
+    }
+    *width = atoi(field);
+    const char* heightField;
+    if (length < 8 && widthField[length] == 'x') {
+        heightField = widthField + length + 1;
+    } else {
+        heightField = widthField[0] ? widthField + 1 : widthField;
+    }
+    ZLOG(kTag, 4, "%d, %s: Temp str is %s", heightField);
+    memset(field, 0, sizeof field);
+    for (length = 0; length < 8 && heightField[length] && heightField[length] != '_'; ++length) {
+        field[length] = heightField[length];
+    }
+    *height = atoi(field);
+}
+
+void ZEBFrame::GetImageSize() { GetImageSize(Listing(mFilePath)); }
+
+void ZEBFrame::GetImageSize(const Listing& listing) {
+    char path[kFramePathMax] = "";
+    MatchFile(listing, kDataFiles[DF_MIPI_RAW].subFix, path);
+    ParseImageSize(path, &mRawWidth, &mRawHeight);
+    path[0] = '\0';
+    MatchFile(listing, kDataFiles[DF_YUV_NV21].subFix, path);
+    ParseImageSize(path, &mYuvWidth, &mYuvHeight);
+    ZLOG(kTag, 4, "%d, %s: Raw Image Size is [%d, %d], YUV ImageSize is [%d, %d]", mRawWidth, mRawHeight,
+         mYuvWidth, mYuvHeight);
+}
+
+int ZEBFrame::PackedLineBytes(int width) { return width > 0 ? static_cast<int>(int64_t{width} * 10 / 8) : 0; }
+
+int ZEBFrame::AlignedStride(int width) { return width > 0 ? (PackedLineBytes(width) + 15) & ~15 : 0; }
+
+uint32_t ZEBFrame::MeasureFile(const Listing& listing, DataFormat format) {
+    char path[kFramePathMax] = "";
+    MatchFile(listing, kDataFiles[format].subFix, path);
+    return path[0] ? GetFileSize(path) : 0;
+}
+
+BufferInfo* ZEBFrame::TakeBufferRecord() {
+    if (mBufferCount >= kBufferRecords) {
+        ZLOG(kTag, 1, "%d, %s: All %d buffer records of %s are taken, no buffer obtained", kBufferRecords, mFilePath);
+        return nullptr;
+    }
+    return &(*mBufferInfo)[mBufferCount++];
+}
+
+BufferHandle ZEBFrame::Acquire(const std::shared_ptr<ZEBMemoryPool<BufferInfo>>& pool, int width, int height,
+                               int usage) {
+    BufferInfo* record = TakeBufferRecord();
+    if (!record) return nullptr;
+    pool->AquireMemory(width, height, usage, record);
+    return ZEBMemoryPool<BufferInfo>::MakeHandle(pool, record, mBufferInfo);
+}
+
+void ZEBFrame::BindRow(DataFormat row, const BufferHandle& handle) {
+    DataFileEntry& entry = mDataFiles[row];
+    uint8_t* address = BufferAddress(handle);
+    if (!address) return;
+    entry.mem = address;
+    // The row never holds more than the buffer behind it.
+    entry.size = static_cast<uint32_t>(std::min<size_t>(entry.size, handle->bytes));
+}
+
+void ZEBFrame::AllocateMemory() {
+    const int64_t rawPixels = mRawWidth > 0 && mRawHeight > 0 ? int64_t{mRawWidth} * mRawHeight : 0;
+    const int64_t yuvPixels = mYuvWidth > 0 && mYuvHeight > 0 ? int64_t{mYuvWidth} * mYuvHeight : 0;
+    mDataFiles[DF_MIPI_RAW].size = ClampSize(rawPixels ? int64_t{AlignedStride(mRawWidth)} * mRawHeight : 0);
+    mDataFiles[DF_RAW].size = ClampSize(rawPixels * 2);
+    mDataFiles[DF_YUV_NV21].size = ClampSize(yuvPixels * 3 / 2);
+    {
+        Listing listing(mFilePath);
+        for (DataFormat row : kFileSizedRows) mDataFiles[row].size = MeasureFile(listing, row);
+    }
+
+    auto pool = std::make_shared<ZEBMemoryPool<BufferInfo>>(ZEBMemoryPool<BufferInfo>::Manager());
+    auto sized = [this](DataFormat row) { return static_cast<int>(std::min<uint32_t>(mDataFiles[row].size, INT32_MAX)); };
+    mMipiRawBuf = Acquire(pool, static_cast<int>(mRawWidth * 1.25), mRawHeight, 3);
+    ZLOG(kTag, 4, "%d, %s: Raw Image Size is [%d, %d]", mRawWidth, mRawHeight);
+    // The YUV buffer is sized by the raw image, as the HAL expects.
+    mYuvBuf = Acquire(pool, mRawWidth, mRawHeight, 2);
+    mRawBuf = Acquire(pool, mRawWidth, mRawHeight, 3);
+    mAfmBuf = Acquire(pool, sized(DF_AFM), 1, 0);
+    mPdafBuf = Acquire(pool, sized(DF_PDAF), 1, 0);
+    mLscTableBuf = Acquire(pool, sized(DF_LSC_RESULT_TABLE_INFO), 1, 2);
+    mLscWTableBuf = Acquire(pool, sized(DF_LSC_RESULT_WTABLE_INFO), 1, 2);
+    mHist2DataBuf = Acquire(pool, sized(DF_HIST2_DATA_INFO), 1, 2);
+    mGtmHistDataBuf = Acquire(pool, sized(DF_GTMHIST_DATA_INFO), 1, 2);
+    mAemDataBuf = Acquire(pool, sized(DF_AEM_DATA_INFO), 1, 2);
+    mLscmDataBuf = Acquire(pool, sized(DF_LSCM_DATA_INFO), 1, 2);
+
+    BindRow(DF_MIPI_RAW, mMipiRawBuf);
+    BindRow(DF_RAW, mRawBuf);
+    BindRow(DF_YUV_NV21, mYuvBuf);
+    BindRow(DF_AFM, mAfmBuf);
+    BindRow(DF_PDAF, mPdafBuf);
+    BindRow(DF_LSC_RESULT_TABLE_INFO, mLscTableBuf);
+    BindRow(DF_HIST2_DATA_INFO, mHist2DataBuf);
+    BindRow(DF_GTMHIST_DATA_INFO, mGtmHistDataBuf);
+    BindRow(DF_AEM_DATA_INFO, mAemDataBuf);
+    BindRow(DF_LSCM_DATA_INFO, mLscmDataBuf);
+    BindRow(DF_LSC_RESULT_WTABLE_INFO, mLscWTableBuf);
+}
+
+void ZEBFrame::ReadRow(const Listing& listing, DataFileEntry& row) {
+    const int index = row.format;
+    if (row.size == 0 || !row.mem) {
+        ZLOG(kTag, 4, "%d, %s: Not valid File i %d mem %p, subFix %s size %d", index, row.mem, row.subFix,
+             static_cast<int>(row.size));
+        return;
+    }
+    char path[kFramePathMax] = "";
+    MatchFile(listing, row.subFix, path);
+    const int fd = path[0] ? open(path, O_RDONLY | O_CLOEXEC) : -1;
+    if (fd >= 0) {
+        struct stat info;
+        const int64_t length = fstat(fd, &info) == 0 ? static_cast<int64_t>(info.st_size) : -1;
+        if (length < 0 || length > INT32_MAX) {
+            ZLOG(kTag, 1, "%d, %s: read file %s error", path);
+        } else {
+            uint8_t* to = static_cast<uint8_t*>(row.mem);
+            size_t bytes = static_cast<size_t>(length);
+            if (bytes > row.size) {
+                ZLOG(kTag, 1, "%d, %s: file %s holds %zu bytes, more than the %u of its destination: cut to %u",
+                     path, bytes, row.size, row.size);
+                bytes = row.size;
+            }
+            if (!ReadFully(fd, to, bytes)) ZLOG(kTag, 1, "%d, %s: read file %s error", path);
+            // A shorter file must not leave the previous folder's bytes behind.
+            if (bytes < row.size) memset(to + bytes, 0, row.size - bytes);
+        }
+        close(fd);
+        row.valid = true;
+    } else {
+        ZLOG(kTag, 4, "%d, %s: ZEB failed to read file %s", path);
+        row.valid = false;
+        ZLOG(kTag, 4, "%d, %s: Not valid file with %d", index);
+    }
+    ZLOG(kTag, 4, "%d, %s: ReadFile is i %d path %s with Mem %p subFix %s size %d", index, path, row.mem, row.subFix,
+         static_cast<int>(row.size));
+}
+
+void ZEBFrame::ReadAllFile() {
+    Listing listing(mFilePath);
+    for (DataFileEntry& row : mDataFiles) ReadRow(listing, row);
+}
+
+void ZEBFrame::RecycleOneFrame(const std::string& path) {
+    SetFolder(path);
+    Listing listing(mFilePath);
+    GetImageSize(listing);
+    for (DataFileEntry& row : mDataFiles) ReadRow(listing, row);
+    mRawAligned = false;
+}
+
+bool ZEBFrame::GetAemForAwbValid() {
+    const bool valid = mDataFiles[DF_AEM_FOR_AWB].valid;
+    ZLOG(kTag, 4, "%d, %s: AemForAwb is %d, valid %d", static_cast<int>(DF_AEM_FOR_AWB), valid ? 1 : 0);
+    return valid;
+}
+
+}  // namespace ZEB

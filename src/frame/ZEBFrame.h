@@ -1,0 +1,178 @@
+#pragma once
+// One recorded frame: the folder's raw image, reference YUV image and dump
+// files, read into vendor buffers or fixed areas of the object. Built by the
+// read thread and later rebound to other folders ("recycling").
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "frame/BufferInfo.h"
+#include "frame/HalRecords.h"
+
+namespace ZEB {
+
+enum DataFormat : int32_t {
+    DF_MIPI_RAW = 0,
+    DF_RAW,
+    DF_YUV_NV21,
+    DF_AFM,
+    DF_AEM_INFO,
+    DF_AEM_FOR_AWB,
+    DF_AE_RESULT_INFO,
+    DF_CAP_AE_PARAMS,
+    DF_AWB_CALC_INFO,
+    DF_PDAF,
+    DF_LSCM_INFO,
+    DF_CCM_INFO,
+    DF_ISCENE_INFO,
+    DF_LSC_RESULT_INFO,
+    DF_LSC4_RESULT_INFO,
+    DF_LSC_RESULT_TABLE_INFO,
+    DF_HIST2_DATA_INFO,
+    DF_GTMHIST_DATA_INFO,
+    DF_AEM_DATA_INFO,
+    DF_LSCM_DATA_INFO,
+    DF_SCENE_DETECT_OUT,
+    DF_XTMHIST_INFO,
+    DF_LTMHIST_INFO,
+    DF_LSC_RESULT_WTABLE_INFO,
+    DF_BAYHIST_INFO,
+    DF_HIST2_INFO,
+    DF_ZOLTDEF_INFO,
+    DF_CONTROL_INFO,
+    DF_FD_ISP_INFO,
+    DF_FD_SNAPSHOT,
+    DF_XTM_RESULT_INFO,
+    DF_OFFLINE_AE_INFO,
+    DF_OFFLINE_RESULT_INFO,
+    DF_MAX
+};
+
+constexpr int kDataFormatCount = DF_MAX;  // 33 rows
+constexpr int kBufferRecords = 33;
+constexpr int kFramePathMax = 256;
+
+// How a row of the data-file table is sized.
+enum class RowKind { Image, FixedArea, FileSized };
+
+// The fixed description of a row: its file-name pattern, how it is sized and,
+// for fixed areas, the area's size. Shared with tools that write recordings.
+struct DataFileSpec {
+    const char* subFix;
+    RowKind kind;
+    uint32_t fixedSize;  // FixedArea rows only
+};
+const DataFileSpec& DataFileSpecOf(int row);
+
+struct DataFileEntry {
+    uint32_t size;       // capacity of the destination; 0: not read
+    DataFormat format;   // the row's own index
+    void* mem;           // destination; null: not read
+    const char* subFix;  // file-name pattern
+    bool valid;          // the last read found and opened the file
+};
+
+class ZEBFrame {
+public:
+    explicit ZEBFrame(const std::string& path);
+    ~ZEBFrame();
+    ZEBFrame(const ZEBFrame&) = delete;
+    ZEBFrame& operator=(const ZEBFrame&) = delete;
+
+    static uint32_t GetFileSize(FILE* file);
+    static uint32_t GetFileSize(const char* path);
+    uint32_t GetFileSize(DataFormat format);
+    // Full path of the folder's first file matching `pattern` (five-character
+    // rule, see ZEBFrame.cpp) into the caller's kFramePathMax buffer; left
+    // untouched when nothing matches.
+    void MatchFile(const char* pattern, char* outPath);
+    void GetImageSize();
+    void ReadAllFile();
+    void RecycleOneFrame(const std::string& path);
+    bool GetAemForAwbValid();
+    void AllocateMemory();
+
+    // Raw conversions (RawConversion.cpp). They refuse, returning false, what
+    // would read or write past a buffer; they do not log.
+    bool UnpackSensorRaw(int width, int height, int stride, const BufferHandle& src, const BufferHandle& dst);
+    bool BinningSensorRaw(int factor, const BufferHandle& src, const BufferHandle& dst, int width, int height);
+    bool PackSensorRaw(const BufferHandle& src, const BufferHandle& dst, int width, int height, int stride);
+    bool RightShift(const BufferHandle& buffer, int width, int height);
+    // Binned, packed copy of the frame's 16-bit raw into mBinningRawBuf. Logs
+    // and returns false for a factor whose binned size packing cannot hold.
+    static bool CreateBinningFrame(const std::shared_ptr<ZEBFrame>& frame, int factor, int binnedStride);
+    // Whether `factor` gives a binned image the conversions can produce.
+    static bool BinningFactorUsable(int width, int height, int factor);
+
+    // Packed line length and its 16-byte aligned stride for a raw width.
+    static int PackedLineBytes(int width);
+    static int AlignedStride(int width);
+
+    // Members are read directly by the sensor path, the task driver and the
+    // 3A adapters.
+    BufferHandle mMipiRawBuf;
+    BufferHandle mBinningRawBuf;
+    BufferHandle mRawBuf;
+    BufferHandle mYuvBuf;
+    BufferHandle mAfmBuf;
+    BufferHandle mPdafBuf;
+    BufferHandle mLscTableBuf;
+    BufferHandle mHist2DataBuf;
+    BufferHandle mGtmHistDataBuf;
+    BufferHandle mAemDataBuf;
+    BufferHandle mLscmDataBuf;
+    BufferHandle mLscWTableBuf;
+    uint8_t mAemInfo[196620] = {};
+    uint8_t mAemForAwbInfo[196620] = {};
+    uint8_t mAeResultInfo[1248] = {};
+    uint8_t mCapAeParams[644] = {};
+    uint8_t mAwbCalcInfo[120] = {};
+    uint8_t mLscmInfo[196620] = {};
+    uint8_t mLscResultInfo[32] = {};
+    uint8_t mLsc4ResultInfo[208] = {};
+    uint8_t mBayHistInfo[3144] = {};
+    uint8_t mHist2Info[1048] = {};
+    isp_raw_proc_info mRawProcInfo = {};
+    uint8_t mXtmHistInfo[560] = {};
+    uint8_t mLtmHistInfo[16396] = {};
+    uint8_t mOfflineResultInfo[1256] = {};
+    uint8_t mOfflineAeInfo[128] = {};
+    uint8_t mZoltDefInfo[1392] = {};
+    uint8_t mControlInfo[324] = {};
+    uint8_t mSceneDetectOut[4904] = {};
+    uint8_t mIsceneInfo[8512] = {};
+    uint8_t mCcmInfo[18] = {};
+    uint8_t mFdIspInfo[4368] = {};
+    uint8_t mFdSnapshot[13864] = {};
+    uint8_t mXtmResultInfo[17436] = {};
+    int64_t mFrameId = 0;
+    bool mRawAligned = false;
+    int32_t mRawWidth = 0, mRawHeight = 0;
+    int32_t mYuvWidth = 0, mYuvHeight = 0;
+    uint32_t mBufferCount = 0;
+    char mFilePath[kFramePathMax] = {};
+    // The records behind the buffer handles. Held in a block that every handle
+    // also keeps alive, so a handle copied out of the frame stays valid after
+    // the frame is gone.
+    std::shared_ptr<std::array<BufferInfo, kBufferRecords>> mBufferInfo;
+    DataFileEntry mDataFiles[kDataFormatCount];
+
+private:
+    class Listing;
+    void MatchFile(const Listing& listing, const char* pattern, char* outPath) const;
+    void ParseImageSize(const char* path, int32_t* width, int32_t* height);
+    void GetImageSize(const Listing& listing);
+    uint32_t MeasureFile(const Listing& listing, DataFormat format);
+    void ReadRow(const Listing& listing, DataFileEntry& row);
+    void SetFolder(const std::string& path);
+    // The next free BufferInfo record, or null (logged) once all are taken.
+    BufferInfo* TakeBufferRecord();
+    BufferHandle Acquire(const std::shared_ptr<ZEBMemoryPool<BufferInfo>>& pool, int width, int height, int usage);
+    void BindRow(DataFormat row, const BufferHandle& handle);
+};
+
+using ZEBFramePtr = std::shared_ptr<ZEBFrame>;
+
+}  // namespace ZEB
