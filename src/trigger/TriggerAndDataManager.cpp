@@ -19,6 +19,8 @@ const char* const kTag = "TRIGGER_MANAGER";
 using trigger_detail::SaturateInt32;
 using trigger_detail::TruncToInt32;
 
+const std::vector<ATree*> kNothing;
+
 // Values a parameter contributes to a buffer line: its floats when it has
 // any, otherwise its integers.
 size_t LineValues(const paramInfo& param) {
@@ -108,7 +110,7 @@ void TriggerAndDataManager::InOrderTreeTraversalSample(const std::map<int32_t, t
 }
 
 void TriggerAndDataManager::BuildTree(const std::map<int32_t, trigger2Param>& regions, bool joinAnySibling) {
-    std::lock_guard<std::mutex> guard(mQueryLock);
+    std::lock_guard<std::recursive_mutex> guard(mQueryLock);
     // The depth is that of region 0; a tree without region 0 has no levels.
     auto first = regions.find(0);
     size_t depth = first == regions.end() ? 0 : first->second.triggers.size();
@@ -194,165 +196,151 @@ void TriggerAndDataManager::GetDataInfo(const std::vector<float>& candidate, voi
         ZLOG(kTag, 1, "%d, %s: no destination for the line");
         return;
     }
-    std::lock_guard<std::mutex> guard(mQueryLock);
-    const size_t bytes = mOutputLine.size() * sizeof(uint32_t);
-    try {
-        for (auto& level : mMatched) level.second.clear();
-        MatchLocked(candidate, mMatched);
-        memcpy(dst, InterpolateLocked(mMatched, candidate, false), bytes);
-    } catch (const std::exception& error) {
-        ZLOG(kTag, 1, "%d, %s: query failed, the line is zeroed: %s", error.what());
-        memset(dst, 0, bytes);
-    }
+    std::lock_guard<std::recursive_mutex> guard(mQueryLock);
+    for (auto& level : mMatched) level.second.clear();
+    MatchCandidate(candidate, mMatched);
+    memcpy(dst, InterpolateParameter(mMatched, candidate), mOutputLine.size() * sizeof(uint32_t));
 }
 
 void TriggerAndDataManager::MatchCandidate(const std::vector<float>& candidate, MatchedNodes& matched) {
-    std::lock_guard<std::mutex> guard(mQueryLock);
+    std::lock_guard<std::recursive_mutex> guard(mQueryLock);
     try {
-        MatchLocked(candidate, matched);
+        ++mGeneration;
+        if (mDebug) {
+            for (float value : candidate) ZLOG(kTag, 4, "%d, %s: Candidate info %f\n", value);
+            for (size_t d = 0; d < mAllTreeVec.size(); ++d) {
+                for (const ATree* node : mAllTreeVec[d]) {
+                    ZLOG(kTag, 4, "%d, %s: TreeIter-> [%f, %f] -> %ld\n", node->mRange.start, node->mRange.end,
+                         static_cast<long>(node->mChildren.size()));
+                }
+                ZLOG(kTag, 4, "%d, %s: with layer %d\n", static_cast<int>(d));
+            }
+        }
+        if (!mRootNode) {
+            ZLOG(kTag, 1, "%d, %s: mROOTNode is NULL");
+            return;
+        }
+        if (static_cast<size_t>(mTriggerDepth) != candidate.size()) {
+            ZLOG(kTag, 1, "%d, %s: Tree not prepared with %p, mTriggerDepth [%d, %d]",
+                 static_cast<void*>(mRootNode.get()), mTriggerDepth, static_cast<int>(candidate.size()));
+            TakeFallback(mRootNode.get());
+            return;
+        }
+        ZLOG(kTag, 5, "%d, %s: mROOTNode is %p", static_cast<void*>(mRootNode.get()));
+        if (mAllTreeVec.empty()) return;
+
+        mCurrent.assign(mAllTreeVec[0].begin(), mAllTreeVec[0].end());
+        for (int32_t d = 0; d < mTriggerDepth; ++d) {
+            const float c = candidate[static_cast<size_t>(d)];
+            mLevelMatch.clear();
+            // A node can be listed both as the right partner of a gap and on its
+            // own (ranges written end before start); it is listed once.
+            auto add = [this](ATree* node) {
+                if (mLevelMatch.empty() || mLevelMatch.back() != node) mLevelMatch.push_back(node);
+            };
+            for (ATree* node : mCurrent) {
+                const float start = node->mRange.start;
+                const float end = node->mRange.end;
+                ZLOG(kTag, 5, "%d, %s: Start vs End [%f, %f]", start, end);
+                ATree* sibling = node->NextSiblingNode();
+                if (end < c && sibling != node && sibling->mRange.start > c) {
+                    add(node);
+                    add(sibling);
+                    ZLOG(kTag, 5, "%d, %s: Bullseye! Sibling match");
+                } else if (start <= c && c < end) {
+                    add(node);
+                    ZLOG(kTag, 5, "%d, %s: Bullseye! Region matched");
+                } else if (start == c && c == end) {
+                    add(node);
+                    ZLOG(kTag, 5, "%d, %s: Bullseye! Directly matched");
+                } else if (end == c) {
+                    add(node);
+                    ZLOG(kTag, 5, "%d, %s: Bullseye! Nearly matched");
+                }
+            }
+            std::vector<ATree*>& slot = matched[d];
+            if (slot.empty()) slot.assign(mLevelMatch.begin(), mLevelMatch.end());
+            mNext.clear();
+            for (ATree* node : mLevelMatch) {
+                for (const auto& child : node->mChildren) mNext.push_back(child.get());
+            }
+            mCurrent.swap(mNext);
+        }
+        if (mDebug) {
+            for (const auto& level : matched) {
+                ZLOG(kTag, 4, "%d, %s: Iter size %ld\n", static_cast<long>(level.second.size()));
+                for (const ATree* node : level.second) {
+                    ZLOG(kTag, 4, "%d, %s: _Iter [%f, %f]\n", node->mRange.start, node->mRange.end);
+                }
+            }
+        }
     } catch (const std::exception& error) {
         ZLOG(kTag, 1, "%d, %s: matching failed: %s", error.what());
     }
 }
 
-void TriggerAndDataManager::MatchLocked(const std::vector<float>& candidate, MatchedNodes& matched) {
-    ++mGeneration;
-    if (mDebug) {
-        for (float value : candidate) ZLOG(kTag, 4, "%d, %s: Candidate info %f\n", value);
-        for (size_t d = 0; d < mAllTreeVec.size(); ++d) {
-            for (const ATree* node : mAllTreeVec[d]) {
-                ZLOG(kTag, 4, "%d, %s: TreeIter-> [%f, %f] -> %ld\n", node->mRange.start, node->mRange.end,
-                     static_cast<long>(node->mChildren.size()));
-            }
-            ZLOG(kTag, 4, "%d, %s: with layer %d\n", static_cast<int>(d));
-        }
-    }
-    if (!mRootNode) {
-        ZLOG(kTag, 1, "%d, %s: mROOTNode is NULL");
-        return;
-    }
-    if (static_cast<size_t>(mTriggerDepth) != candidate.size()) {
-        ZLOG(kTag, 1, "%d, %s: Tree not prepared with %p, mTriggerDepth [%d, %d]",
-             static_cast<void*>(mRootNode.get()), mTriggerDepth, static_cast<int>(candidate.size()));
-        TakeFallback(mRootNode.get());
-        return;
-    }
-    ZLOG(kTag, 5, "%d, %s: mROOTNode is %p", static_cast<void*>(mRootNode.get()));
-    if (mAllTreeVec.empty()) return;
-
-    mCurrent.assign(mAllTreeVec[0].begin(), mAllTreeVec[0].end());
-    for (int32_t d = 0; d < mTriggerDepth; ++d) {
-        const float c = candidate[static_cast<size_t>(d)];
-        mLevelMatch.clear();
-        // A node can be listed both as the right partner of a gap and on its
-        // own (ranges written end before start); it is listed once.
-        auto add = [this](ATree* node) {
-            if (mLevelMatch.empty() || mLevelMatch.back() != node) mLevelMatch.push_back(node);
-        };
-        for (ATree* node : mCurrent) {
-            const float start = node->mRange.start;
-            const float end = node->mRange.end;
-            ZLOG(kTag, 5, "%d, %s: Start vs End [%f, %f]", start, end);
-            ATree* sibling = node->NextSiblingNode();
-            if (end < c && sibling != node && sibling->mRange.start > c) {
-                add(node);
-                add(sibling);
-                ZLOG(kTag, 5, "%d, %s: Bullseye! Sibling match");
-            } else if (start <= c && c < end) {
-                add(node);
-                ZLOG(kTag, 5, "%d, %s: Bullseye! Region matched");
-            } else if (start == c && c == end) {
-                add(node);
-                ZLOG(kTag, 5, "%d, %s: Bullseye! Directly matched");
-            } else if (end == c) {
-                add(node);
-                ZLOG(kTag, 5, "%d, %s: Bullseye! Nearly matched");
-            }
-        }
-        std::vector<ATree*>& slot = matched[d];
-        if (slot.empty()) slot.assign(mLevelMatch.begin(), mLevelMatch.end());
-        mNext.clear();
-        for (ATree* node : mLevelMatch) {
-            for (const auto& child : node->mChildren) mNext.push_back(child.get());
-        }
-        mCurrent.swap(mNext);
-    }
-    if (mDebug) {
-        for (const auto& level : matched) {
-            ZLOG(kTag, 4, "%d, %s: Iter size %ld\n", static_cast<long>(level.second.size()));
-            for (const ATree* node : level.second) {
-                ZLOG(kTag, 4, "%d, %s: _Iter [%f, %f]\n", node->mRange.start, node->mRange.end);
-            }
-        }
-    }
-}
-
 const uint32_t* TriggerAndDataManager::InterpolateParameter(const MatchedNodes& matched,
                                                               const std::vector<float>& candidate) {
-    std::lock_guard<std::mutex> guard(mQueryLock);
-    return InterpolateGuarded(matched, candidate, false);
+    std::lock_guard<std::recursive_mutex> guard(mQueryLock);
+    try {
+        ZLOG(kTag, 5, "%d, %s: Trigger Depth is %d\n", mTriggerDepth);
+        for (int32_t level = mTriggerDepth - 1; level >= 0; --level) {
+            auto found = matched.find(level);
+            const std::vector<ATree*>& nodes = found == matched.end() ? kNothing : found->second;
+            ZLOG(kTag, 5, "%d, %s: VecSize is %d", static_cast<int>(nodes.size()));
+            size_t i = 0;
+            while (i < nodes.size()) {
+                ATree* node = nodes[i];
+                const int index = static_cast<int>(i);
+                if (i + 1 == nodes.size()) {
+                    PassUp(node);
+                    ZLOG(kTag, 5, "%d, %s: Last Not Matched [%d, %d]\n", level, index);
+                    break;
+                }
+                ZLOG(kTag, 5, "%d, %s: Coordinate is [%d, %d]\n", level, index);
+                ATree* next = nodes[i + 1];
+                if (node->mParent && node->mParent == next->mParent &&
+                    static_cast<size_t>(level) < candidate.size()) {
+                    InterpolateUp(node, next, candidate[static_cast<size_t>(level)]);
+                    node->mDone = true;
+                    next->mDone = true;
+                    ZLOG(kTag, 5, "%d, %s: Same Father [%d, %d], Data %ld, tree [%ld, %ld]\n", level, index,
+                         static_cast<long>(node->mParent->mParams.size()), static_cast<long>(node->mParams.size()),
+                         static_cast<long>(next->mParams.size()));
+                    i += 2;
+                } else {
+                    PassUp(node);
+                    node->mDone = true;
+                    ZLOG(kTag, 5, "%d, %s: Single [%d, %d], Data %ld\n", level, index,
+                         static_cast<long>(node->mParams.size()));
+                    i += 1;
+                }
+            }
+        }
+        return FinishLine();
+    } catch (const std::exception& error) {
+        return ZeroLine(error);
+    }
 }
 
 const uint32_t* TriggerAndDataManager::InterpolateParameterSample(MatchedNodes matched,
                                                                     std::vector<float> candidate) {
-    std::lock_guard<std::mutex> guard(mQueryLock);
-    return InterpolateGuarded(matched, candidate, true);
-}
-
-const uint32_t* TriggerAndDataManager::InterpolateGuarded(const MatchedNodes& matched,
-                                                            const std::vector<float>& candidate, bool byParent) {
+    std::lock_guard<std::recursive_mutex> guard(mQueryLock);
     try {
-        return InterpolateLocked(matched, candidate, byParent);
+        for (int32_t level = mTriggerDepth - 1; level >= 0; --level) {
+            auto found = matched.find(level);
+            InterpolateByParent(level, found == matched.end() ? kNothing : found->second, candidate);
+        }
+        return FinishLine();
     } catch (const std::exception& error) {
-        ZLOG(kTag, 1, "%d, %s: interpolation failed, the line is zeroed: %s", error.what());
-        std::fill(mOutputLine.begin(), mOutputLine.end(), 0u);
-        return mOutputLine.data();
+        return ZeroLine(error);
     }
 }
 
-const uint32_t* TriggerAndDataManager::InterpolateLocked(const MatchedNodes& matched,
-                                                           const std::vector<float>& candidate, bool byParent) {
-    static const std::vector<ATree*> kNothing;
-    ZLOG(kTag, 5, "%d, %s: Trigger Depth is %d\n", mTriggerDepth);
-    for (int32_t d = mTriggerDepth - 1; d >= 0; --d) {
-        auto found = matched.find(d);
-        const std::vector<ATree*>& nodes = found == matched.end() ? kNothing : found->second;
-        if (byParent) InterpolateByParent(d, nodes, candidate);
-        else InterpolateLevel(d, nodes, candidate);
-    }
-    return FinishLine();
-}
-
-void TriggerAndDataManager::InterpolateLevel(int32_t level, const std::vector<ATree*>& nodes,
-                                             const std::vector<float>& candidate) {
-    ZLOG(kTag, 5, "%d, %s: VecSize is %d", static_cast<int>(nodes.size()));
-    size_t i = 0;
-    while (i < nodes.size()) {
-        ATree* node = nodes[i];
-        const int index = static_cast<int>(i);
-        if (i + 1 == nodes.size()) {
-            PassUp(node);
-            ZLOG(kTag, 5, "%d, %s: Last Not Matched [%d, %d]\n", level, index);
-            break;
-        }
-        ZLOG(kTag, 5, "%d, %s: Coordinate is [%d, %d]\n", level, index);
-        ATree* next = nodes[i + 1];
-        if (node->mParent && node->mParent == next->mParent && static_cast<size_t>(level) < candidate.size()) {
-            InterpolateUp(node, next, candidate[static_cast<size_t>(level)]);
-            node->mDone = true;
-            next->mDone = true;
-            ZLOG(kTag, 5, "%d, %s: Same Father [%d, %d], Data %ld, tree [%ld, %ld]\n", level, index,
-                 static_cast<long>(node->mParent->mParams.size()), static_cast<long>(node->mParams.size()),
-                 static_cast<long>(next->mParams.size()));
-            i += 2;
-        } else {
-            PassUp(node);
-            node->mDone = true;
-            ZLOG(kTag, 5, "%d, %s: Single [%d, %d], Data %ld\n", level, index,
-                 static_cast<long>(node->mParams.size()));
-            i += 1;
-        }
-    }
+const uint32_t* TriggerAndDataManager::ZeroLine(const std::exception& error) {
+    ZLOG(kTag, 1, "%d, %s: interpolation failed, the line is zeroed: %s", error.what());
+    std::fill(mOutputLine.begin(), mOutputLine.end(), 0u);
+    return mOutputLine.data();
 }
 
 void TriggerAndDataManager::InterpolateByParent(int32_t level, const std::vector<ATree*>& nodes,
@@ -427,7 +415,7 @@ std::vector<paramInfo> TriggerAndDataManager::Interpolate2Tree(ATree* first, ATr
              static_cast<void*>(second));
         return result;
     }
-    std::lock_guard<std::mutex> guard(mQueryLock);
+    std::lock_guard<std::recursive_mutex> guard(mQueryLock);
     try {
         InterpolateInto(*first, *second, value, result);
     } catch (const std::exception& error) {

@@ -3,6 +3,7 @@
 // trigger ranges, matched against the trigger values of a frame, and the
 // matched parameter sets interpolated into one buffer line of 32-bit values.
 #include <cstdint>
+#include <exception>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -56,12 +57,7 @@ public:
 
 private:
     void BuildTree(const std::map<int32_t, trigger2Param>& regions, bool joinAnySibling);
-    void MatchLocked(const std::vector<float>& candidate, MatchedNodes& matched);
-    const uint32_t* InterpolateGuarded(const MatchedNodes& matched, const std::vector<float>& candidate,
-                                       bool byParent);
-    const uint32_t* InterpolateLocked(const MatchedNodes& matched, const std::vector<float>& candidate,
-                                      bool byParent);
-    void InterpolateLevel(int32_t level, const std::vector<ATree*>& nodes, const std::vector<float>& candidate);
+    const uint32_t* ZeroLine(const std::exception& error);
     void InterpolateByParent(int32_t level, const std::vector<ATree*>& nodes, const std::vector<float>& candidate);
     const uint32_t* FinishLine();
     bool HasParams(const ATree* node) const;
@@ -82,7 +78,8 @@ private:
     int32_t mTriggerDepth = 0;
 
     // Query state, kept between queries so that a query allocates nothing.
-    std::mutex mQueryLock;
+    // Recursive: a query runs the public steps, each of which also locks.
+    std::recursive_mutex mQueryLock;
     uint64_t mGeneration = 0;
     MatchedNodes mMatched;
     std::vector<ATree*> mCurrent;
