@@ -1,0 +1,176 @@
+// Construction, teardown and the small set-up operations of the instance.
+#include "simulation/SimulationControl.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "frame/ReadControl.h"
+#include "frame/VirtualSensorControl.h"
+#include "frame/ZEBFrame.h"
+#include "parameter/SceneParameter.h"
+#include "platform/Host.h"
+#include "platform/Log.h"
+#include "platform/ParamSet.h"
+#include "platform/Property.h"
+#include "simulation/RecordOffsets.h"
+
+namespace ZEB {
+namespace {
+const char* const kTag = "SimulationControl";
+
+int ReadSwitch(int (*getter)(char*)) {
+    char value[PROPERTY_VALUE_MAX] = {0};
+    getter(value);
+    return atoi(value);
+}
+}  // namespace
+
+static_assert(sizeof(iSceneInfo) == SceneRecord::kSize, "the scene record is read through its byte layout");
+
+SimulationControl::SimulationControl(void* context, int cameraId)
+    : mPool(new ThreadPool(5, "pvk")), mContext(context), mCameraId(cameraId) {
+    if (!context) ZLOG(kTag, 1, "%d, %s: Not valid context");
+    ZLOG(kTag, 4, "%d, %s: ZEB Prepare to create VirtualSensorControl with %p", context);
+    CreatePS();
+    mVirtualSensor = std::make_shared<VirtualSensorControl>(context, cameraId);
+    mParamManager = std::make_shared<ParameterManager>();
+    mTaskMap = static_cast<TaskMap*>(mParamManager->GetParameter(nullptr, "TaskManager"));
+    mSceneModule = static_cast<std::map<int64_t, iSceneInfo>*>(mParamManager->GetParameter(nullptr, "SceneParameter"));
+    mParamManager->ParseParameter(nullptr, "TaskManager");
+    // The reader walks the task map on its own thread; without a task manager
+    // it gets an empty map of its own rather than a null one.
+    mReadControl = std::make_shared<ReadControl>(mTaskMap ? mTaskMap : &mEmptyTasks);
+    // The tuning updater (ParameterUpdate) is built from the camera id and the
+    // task map here once it exists; until then mParamUpdate stays empty and the
+    // driver says so for every tuning entry.
+    if (mSceneModule && mTaskMap && !mTaskMap->empty()) {
+        // The lowest task's record, fetched through the module so that its
+        // reader thread is never raced.
+        int64_t first = mTaskMap->begin()->first;
+        mScene.store(static_cast<const iSceneInfo*>(mParamManager->GetParameter(&first, "SceneParameter")));
+    }
+    mTester = ReadSwitch(&SimulationControlInterface::GetPropZEBTester) != 0;
+    GetProperty();
+}
+
+SimulationControl::~SimulationControl() {
+    mExit.store(true);
+    WakeAll();
+    // Every thread that uses the instance ends here, before anything it
+    // touches is released.
+    std::thread driver, checker;
+    {
+        std::lock_guard<std::mutex> guard(mThreadLock);
+        driver = std::move(mDriver);
+        checker = std::move(mChecker);
+    }
+    if (driver.joinable()) driver.join();
+    if (checker.joinable()) checker.join();
+    JoinFrameInfoWorkers();
+    // Queued jobs see mExit and return; the workers end before the sensor and
+    // the reader they use go.
+    mPool.reset();
+    {
+        std::unique_lock<std::shared_mutex> guard(mRunLock);
+        mRun = RunningTask();
+    }
+    mVirtualSensor.reset();
+    mReadControl.reset();
+    {
+        std::lock_guard<std::mutex> guard(mYuvListLock);
+        mYuvLists.clear();
+    }
+    mParamUpdate.reset();
+    mParamManager.reset();
+}
+
+void SimulationControl::WakeAll() {
+    // Each flag's lock is taken before its condition is notified, so a waiter
+    // that has just tested its predicate cannot miss the exit.
+    { std::lock_guard<std::mutex> guard(mSnapStartLock); }
+    mSnapStartCond.notify_all();
+    { std::lock_guard<std::mutex> guard(mSnapStopLock); }
+    mSnapStopCond.notify_all();
+    { std::lock_guard<std::mutex> guard(mDataLock); }
+    mDataCond.notify_all();
+    { std::lock_guard<std::mutex> guard(mFrameDoneLock); }
+    mFrameDoneCond.notify_all();
+    { std::lock_guard<std::mutex> guard(mExitLock); }
+    mExitCond.notify_all();
+    // The frame-information worker and the driver wait on the tasks' own
+    // conditions; the reader holds a task's lock only for moments.
+    if (mTaskMap) {
+        for (const auto& entry : *mTaskMap) {
+            if (!entry.second) continue;
+            { std::lock_guard<std::mutex> guard(entry.second->TaskLock); }
+            entry.second->TaskCond.notify_all();
+        }
+    }
+}
+
+bool SimulationControl::SleepUnlessExit(std::chrono::nanoseconds duration) {
+    std::unique_lock<std::mutex> lock(mExitLock);
+    return !mExitCond.wait_for(lock, zeb_platform::Scaled(duration), [this] { return mExit.load(); });
+}
+
+bool SimulationControl::WaitTask(TaskInfo& task, const std::function<bool(TaskInfo&)>& ready,
+                                 std::chrono::nanoseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + zeb_platform::Scaled(limit);
+    std::unique_lock<std::mutex> lock(task.TaskLock);
+    bool done = false;
+    task.TaskCond.wait_until(lock, deadline, [&] {
+        if (mExit.load()) return true;
+        done = ready(task);
+        return done;
+    });
+    return done && !mExit.load();
+}
+
+void SimulationControl::CreatePS() {
+    if (pvk::ParamSet::getInstance()) {
+        ZLOG(kTag, 4, "%d, %s: PS has been initialized and should return");
+        return;
+    }
+    pvk::ParamSet::createInstance();
+    if (!pvk::ParamSet::getInstance()) ZLOG(kTag, 1, "%d, %s: PS error");
+    if (!pvk::ParamSet::getInstance() || !mContext) ZLOG(kTag, 4, "%d, %s: Not valid cxt or PS, should return");
+}
+
+int SimulationControl::GetProperty() {
+    mXtmHistUpdate = ReadSwitch(&SimulationControlInterface::GetPropXTMHist) != 0;
+    mLtmHistUpdate = ReadSwitch(&SimulationControlInterface::GetPropLTMHist) != 0;
+    mBayerHistUpdate = ReadSwitch(&SimulationControlInterface::GetPropBayerHist) != 0;
+    mHist2Update = ReadSwitch(&SimulationControlInterface::GetPropHist2) != 0;
+    int postProc = ReadSwitch(&SimulationControlInterface::GetPropPostProc);
+    mPostProc = postProc != 0;
+    return postProc;
+}
+
+void SimulationControl::SetPsOps() {
+    if (!pvk::ParamSet::getInstance()) ZLOG(kTag, 1, "%d, %s: PS error");
+}
+
+void SimulationControl::SetPsHandle() {
+    if (!pvk::ParamSet::getInstance() || !mContext) ZLOG(kTag, 4, "%d, %s: Not valid cxt or PS, should return");
+}
+
+void SimulationControl::RegisterParam() {}
+
+void SimulationControl::SetSceneOps(SceneUpdateFunc ops) { mSceneOps.store(ops); }
+
+void SimulationControl::SetFrameId(int64_t frameId) {
+    mFrameId.store(frameId);
+    if (mReadControl) mReadControl->NeedRewind(frameId);
+}
+
+void SimulationControl::Wait4PreviewDone() { SleepUnlessExit(std::chrono::milliseconds(100)); }
+
+std::shared_ptr<ZEBFrame> SimulationControl::FrameOf(const RunningTask& running, size_t index) const {
+    return index < running.frames.size() ? running.frames[index] : nullptr;
+}
+
+const uint8_t* SimulationControl::Scene() const {
+    return reinterpret_cast<const uint8_t*>(mScene.load());
+}
+
+}  // namespace ZEB

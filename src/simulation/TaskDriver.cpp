@@ -1,0 +1,402 @@
+// The task driver: plays the task list task by task (preview, capture-ready
+// signal, snapshot hand-over, settling, recycling), the tester thread that
+// stands in for the HAL's snapshot notifications, and the small job interface.
+#include <dirent.h>
+#include <pthread.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <system_error>
+
+#include "frame/ReadControl.h"
+#include "frame/VirtualSensorControl.h"
+#include "frame/ZEBFrame.h"
+#include "platform/Host.h"
+#include "platform/Log.h"
+#include "simulation/RecordOffsets.h"
+#include "simulation/SimulationControl.h"
+
+namespace ZEB {
+namespace {
+const char* const kTag = "SimulationControl";
+constexpr std::chrono::seconds kFrameWait(1);
+constexpr std::chrono::milliseconds kCapturePause(100);
+
+void NameThread(const char* name) { pthread_setname_np(pthread_self(), name); }
+
+// Opens or creates one directory level, as the output folders are made.
+bool MakeDirectory(const std::string& path) {
+    if (DIR* dir = opendir(path.c_str())) {
+        closedir(dir);
+        ZLOG(kTag, 4, "%d, %s: Path already exist");
+        return true;
+    }
+    if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
+        ZLOG(kTag, 1, "%d, %s: Could not make DIR with path %s, Error %s", path.c_str(), strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+std::string LocalStamp() {
+    char stamp[64] = {0};
+    time_t now = time(nullptr);
+    struct tm local;
+    if (localtime_r(&now, &local)) strftime(stamp, sizeof stamp, "%Y%m%d%H%M%S", &local);
+    return stamp;
+}
+
+// The name a tuning file gets in the output folder: what follows its first
+// underscore, or the whole path when it has none.
+std::string TuningTargetName(const std::string& source) {
+    size_t underscore = source.find('_');
+    return underscore == std::string::npos ? source : source.substr(underscore + 1);
+}
+}  // namespace
+
+void SimulationControl::GenerateOneJob() {
+    bool idle = false;
+    // Claimed here rather than on the new thread, so two quick calls cannot
+    // both start a driver.
+    if (!mRunning.compare_exchange_strong(idle, true)) return;
+    std::lock_guard<std::mutex> guard(mThreadLock);
+    if (mExit.load()) return;
+    try {
+        mDriver = std::thread(&SimulationControl::TaskManagerThread, this);
+        if (mTester) mChecker = std::thread(&SimulationControl::TaskManagerChecker, this);
+    } catch (const std::system_error& error) {
+        ZLOG(kTag, 1, "%d, %s: thread constructor failed: %s", error.what());
+    }
+}
+
+void SimulationControl::TaskManagerThread() {
+    NameThread("zeb_driver");
+    if (!mTaskMap) {
+        ZLOG(kTag, 1, "%d, %s: Could not get proper TaskManager");
+        mFinished.store(true);
+        return;
+    }
+    for (const auto& entry : *mTaskMap) {
+        if (mExit.load()) return;
+        const int64_t frameId = entry.first;
+        RunningTask run;
+        run.frameId = frameId;
+        run.task = entry.second;
+        if (!run.task || !Wait4FrameControl(frameId)) {
+            ZLOG(kTag, 4, "%d, %s: Could not Run this task with frmId %ld", static_cast<long>(frameId));
+            continue;
+        }
+        // The frames are taken once, under the task's lock, so the driver
+        // never walks the list while the reader appends to it.
+        {
+            std::lock_guard<std::mutex> guard(run.task->TaskLock);
+            run.frames = run.task->TaskFrame;
+        }
+        if (run.frames.empty()) {
+            ZLOG(kTag, 1, "%d, %s: Task %ld has no frames, skipped", static_cast<long>(frameId));
+            continue;
+        }
+        mRunningSeq.store(static_cast<int32_t>(frameId));
+        mRecycling.store(false);
+        mTaskSeq.store(0);
+        mEvIndex.store(0);
+        mFrameId.store(frameId);
+        // The hand-over writes into the first frame; the HAL's queries see the
+        // frames only once it is done.
+        SetInfo2Parameter(frameId, run.task);
+        if (mExit.load()) return;
+        {
+            std::unique_lock<std::shared_mutex> guard(mRunLock);
+            mRun = run;
+        }
+
+        const auto& tuning = run.task->TaskTuning;
+        if (!tuning.empty()) {
+            for (const auto& tuningEntry : tuning) {
+                PlayTuningEntry(frameId, run, tuningEntry.first, tuningEntry.second);
+                if (mExit.load()) return;
+            }
+        } else {
+            PreviewStep(frameId, run);
+            SetPropZEBOutPath(run.task->TaskOutputPath.c_str());
+            if (!CaptureAndSettle(frameId, run)) return;
+        }
+        RecycleTask(frameId);
+    }
+    ZLOG(kTag, 4, "%d, %s: Task Running End");
+    mFinished.store(true);
+}
+
+void SimulationControl::PlayTuningEntry(int64_t frameId, const RunningTask& run, int index,
+                                        const std::vector<std::string>& files) {
+    ZLOG(kTag, 4, "%d, %s: TaskTuning index %d", index);
+    PreviewStep(frameId, run);
+    if (mExit.load()) return;
+    const std::string& outputPath = run.task->TaskOutputPath;
+    std::string folder = (outputPath + "/" + LocalStamp()).substr(0, 127);
+    ZLOG(kTag, 4, "%d, %s: fold_name %s", folder.c_str());
+    if (MakeDirectory(outputPath) && MakeDirectory(folder)) {
+        for (const std::string& source : files) {
+            std::string target = (folder + "/" + TuningTargetName(source)).substr(0, 255);
+            ZLOG(kTag, 4, "%d, %s: temp_foldname %s", target.c_str());
+            // A file copy, not a shell command: the paths come from
+            // configuration files and are never interpreted.
+            std::error_code error;
+            std::filesystem::copy_file(source, target, std::filesystem::copy_options::overwrite_existing, error);
+            if (error) ZLOG(kTag, 4, "%d, %s: copy %s failed: %s", source.c_str(), error.message().c_str());
+        }
+        SetPropZEBOutPath(folder.c_str());
+    } else {
+        SetPropZEBOutPath(outputPath.c_str());
+    }
+    // The tuning updater (ParameterUpdate::UpdateFrameWithId with the frame id,
+    // the files, mScene and mUpdateFlag) switches the tuning here; it is not
+    // part of this build, so the entry plays with the tuning already installed.
+    if (!mParamUpdate) ZLOG(kTag, 4, "%d, %s: no tuning updater, tuning index %d not applied", index);
+    CaptureAndSettle(frameId, run);
+}
+
+bool SimulationControl::CaptureAndSettle(int64_t frameId, const RunningTask& run) {
+    if (!SleepUnlessExit(AlgConvergeDuration())) return false;
+    SetPropZEBCapReady();
+    ZLOG(kTag, 4, "%d, %s: cap ready");
+    CaptureStep(frameId, run);
+    if (mExit.load()) return false;
+    ZLOG(kTag, 4, "%d, %s: Capture done");
+    if (!SleepUnlessExit(SnapshotStopDuration())) return false;
+    SetPropZEBProcess();
+    return true;
+}
+
+void SimulationControl::PreviewStep(int64_t, const RunningTask& run) {
+    const std::string& mode = run.task->TaskMode;
+    ZLOG(kTag, 4, "%d, %s: Set preview frame p.second->mode = %s", mode.c_str());
+    mVirtualSensor->SetFpsInfo(15);
+    if (mode == "Preview") {
+        mPrevCount.store(0);
+        for (const auto& frame : run.frames) {
+            if (mExit.load()) return;
+            mVirtualSensor->SetFrame(frame);
+        }
+        mParamManager->SetFrameSize2ALG(static_cast<int64_t>(run.frames.size()));
+    } else {
+        mVirtualSensor->SetFrame(run.frames.front());
+    }
+    mRecycling.store(false);
+    mVirtualSensor->PauseVirtualSensor(false);
+    ZLOG(kTag, 4, "%d, %s: Set preview frame end");
+}
+
+void SimulationControl::CaptureStep(int64_t frameId, const RunningTask& run) {
+    ZLOG(kTag, 4, "%d, %s: Wait Capture Start");
+    {
+        std::unique_lock<std::mutex> lock(mSnapStartLock);
+        mSnapStartCond.wait(lock, [this] { return mSnapStarted.load() || mExit.load(); });
+    }
+    if (mExit.load()) return;
+    ZLOG(kTag, 4, "%d, %s: Start One Capture with %ld with output path %s", static_cast<long>(frameId),
+         run.task->TaskOutputPath.c_str());
+    if (!Wait4FrameControl(std::make_pair(frameId, run.task))) {
+        ZLOG(kTag, 4, "%d, %s: Fail to combine one frame buffer");
+        return;
+    }
+    ZLOG(kTag, 4, "%d, %s: Capture has started with FrameSize %d", static_cast<int>(run.frames.size()));
+    mVirtualSensor->PauseVirtualSensor(true);
+    if (!SleepUnlessExit(std::chrono::milliseconds(100))) return;  // the preview-done pause
+
+    const auto& first = run.frames.front();
+    const bool ultraRes = run.task->TaskMode == "UltraRes" &&
+                          ReadField<int32_t>(first->mIsceneInfo, SceneRecord::kUltraResShutter) != 0;
+    for (size_t i = 0; i < run.frames.size(); ++i) {
+        if (mExit.load()) return;
+        const auto& frame = run.frames[i];
+        mVirtualSensor->SetFpsInfo(8);
+        if (!ultraRes && ReadField<int32_t>(frame->mSceneDetectOut, SceneDetectOut::kIsHighlightNozsl) == 0) {
+            mVirtualSensor->SetFrame(frame);
+            continue;
+        }
+        if (i != 0) {
+            mVirtualSensor->SetFrame(frame, true);
+            ZLOG(kTag, 4, "%d, %s: SetFrame");
+        }
+    }
+    if (!SleepUnlessExit(kCapturePause)) return;
+    if (!SleepUnlessExit(std::chrono::milliseconds(100))) return;  // setting the AE parameters
+    mVirtualSensor->PauseVirtualSensor(false);
+    ZLOG(kTag, 4, "%d, %s: Wait Capture Stop");
+    {
+        std::unique_lock<std::mutex> lock(mSnapStopLock);
+        mSnapStopCond.wait(lock, [this] { return mSnapStopped || mExit.load(); });
+        mSnapStopped = false;
+    }
+    {
+        std::lock_guard<std::mutex> guard(mSnapStartLock);
+        mSnapStarted.store(false);
+    }
+}
+
+void SimulationControl::RecycleTask(int64_t frameId) {
+    ZLOG(kTag, 4, "%d, %s: Recycling frame %ld", static_cast<long>(frameId));
+    // The task's frame-information worker reads the frame list; it is done
+    // before the list goes back to the reader.
+    JoinFrameInfoWorkers();
+    {
+        std::unique_lock<std::mutex> lock(mDataLock);
+        mRecycling.store(true);
+        mDataCond.wait(lock, [this] { return !mDataUpdating || mExit.load(); });
+    }
+    {
+        // Waits for queries in flight; later ones find no running frames.
+        std::unique_lock<std::shared_mutex> guard(mRunLock);
+        mRun.frames.clear();
+    }
+    mVirtualSensor->PauseVirtualSensor(true);
+    mReadControl->RecycleFrame(frameId);
+}
+
+bool SimulationControl::Wait4FrameControl(int64_t frameId) {
+    std::shared_ptr<TaskInfo> task;
+    if (mTaskMap) {
+        auto found = mTaskMap->find(frameId);
+        if (found != mTaskMap->end()) task = found->second;
+    }
+    if (task && WaitTask(*task, [](TaskInfo& info) { return info.TaskFrameStatus && !info.TaskFrame.empty(); },
+                         kFrameWait)) {
+        ZLOG(kTag, 4, "%d, %s: Found corresponding buffer with frmId %ld", static_cast<long>(frameId));
+        return true;
+    }
+    ZLOG(kTag, 4, "%d, %s: Fail to find corresponding buffer with frmId %d", static_cast<int>(frameId));
+    return false;
+}
+
+bool SimulationControl::Wait4FrameControl(const std::pair<int64_t, std::shared_ptr<TaskInfo>>& task) {
+    bool logged = false;
+    if (task.second && WaitTask(*task.second,
+                                [&logged](TaskInfo& info) {
+                                    if (info.TaskFrameStatus) return true;
+                                    // Once per wait, not once per retry.
+                                    if (!logged) {
+                                        ZLOG(kTag, 4, "%d, %s: TaskFrame with size %d, status %d",
+                                             static_cast<int>(info.TaskFrame.size()), info.TaskFrameStatus ? 1 : 0);
+                                        logged = true;
+                                    }
+                                    return false;
+                                },
+                                kFrameWait)) {
+        ZLOG(kTag, 4, "%d, %s: Found corresponding buffer with frmId %ld", static_cast<long>(task.first));
+        return true;
+    }
+    ZLOG(kTag, 4, "%d, %s: Fail to find corresponding buffer with frmId %ld", static_cast<long>(task.first));
+    return false;
+}
+
+void SimulationControl::OnSnapshotStart() {
+    ZLOG(kTag, 4, "%d, %s: Receiving Snapshot cmd");
+    {
+        std::lock_guard<std::mutex> guard(mSnapStartLock);
+        mSnapStarted.store(true);
+    }
+    mSnapStartCond.notify_one();
+    SleepSanpshotStart();
+}
+
+void SimulationControl::OnSnapshotStop() {
+    ZLOG(kTag, 4, "%d, %s: Snapshot has done");
+    {
+        std::lock_guard<std::mutex> guard(mSnapStopLock);
+        mSnapStopped = true;
+    }
+    mSnapStopCond.notify_one();
+}
+
+void SimulationControl::ReceivingSnapStatus(bool started) {
+    if (started) {
+        OnSnapshotStart();
+    } else {
+        OnSnapshotStop();
+    }
+}
+
+void SimulationControl::TaskManagerChecker() {
+    NameThread("zeb_tester");
+    if (!mTaskMap) {
+        ZLOG(kTag, 1, "%d, %s: Could not find Task");
+        return;
+    }
+    for (size_t i = 0; i < mTaskMap->size(); ++i) {
+        if (!SleepUnlessExit(WaitPostProcDuration())) return;
+        OnSnapshotStart();
+        if (!SleepUnlessExit(WaitPostProcDuration())) return;
+        OnSnapshotStop();
+        if (!SleepUnlessExit(WaitPostProcDuration())) return;
+    }
+}
+
+void SimulationControl::GenerateOneJob(int64_t frameId) {
+    std::shared_ptr<ZEBFrame> frame = mReadControl->GetFrame(frameId);
+    if (!frame) {
+        ZLOG(kTag, 4, "%d, %s: Not valid Frame");
+        return;
+    }
+    mVirtualSensor->SetFrame(frame);
+}
+
+void SimulationControl::GenerateOneJob(int64_t frameId, int capNum, bool noWait) {
+    if (mExit.load() || !mPool) return;
+    // The caller never waits for the job, so its future is dropped.
+    mPool->enqueue([this, frameId, capNum, noWait] {
+        ZLOG(kTag, 4, "%d, %s: Generate One Job with frameId<->CapNum [%ld, %d]", static_cast<long>(frameId), capNum);
+        threadloop(frameId, capNum, noWait);
+    });
+}
+
+void SimulationControl::threadloop(int64_t frameId, int count, bool noWait) {
+    for (int i = 0; i < count; ++i, ++frameId) {
+        if (mExit.load()) return;
+        GenerateOneJob(frameId);
+        if (!noWait) WaitOneFrameDone();
+    }
+}
+
+void SimulationControl::WaitOneFrameDone() {
+    std::unique_lock<std::mutex> lock(mFrameDoneLock);
+    mFrameDoneCond.wait(lock, [this] { return mFrameDone > 0 || mExit.load(); });
+    if (mFrameDone > 0) --mFrameDone;
+}
+
+void SimulationControl::ReceivingFrame() {
+    {
+        std::lock_guard<std::mutex> guard(mFrameDoneLock);
+        ++mFrameDone;
+    }
+    mFrameDoneCond.notify_one();
+}
+
+void SimulationControl::StartFrameInfoWorker(int64_t frameId, std::shared_ptr<TaskInfo> task) {
+    std::lock_guard<std::mutex> guard(mThreadLock);
+    if (mExit.load()) return;
+    try {
+        mFrameInfoWorkers.emplace_back(frameId, std::thread([this, frameId, task] {
+                                           NameThread("zeb_frameinfo");
+                                           WaitFrameInfoDone(frameId, task);
+                                       }));
+    } catch (const std::system_error& error) {
+        ZLOG(kTag, 1, "%d, %s: thread constructor failed: %s", error.what());
+    }
+}
+
+void SimulationControl::JoinFrameInfoWorkers() {
+    std::vector<std::pair<int64_t, std::thread>> workers;
+    {
+        std::lock_guard<std::mutex> guard(mThreadLock);
+        workers.swap(mFrameInfoWorkers);
+    }
+    for (auto& worker : workers) {
+        if (worker.second.joinable()) worker.second.join();
+    }
+}
+
+}  // namespace ZEB
