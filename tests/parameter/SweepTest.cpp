@@ -1,0 +1,334 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "ConfigFiles.h"
+#include "ParameterReader.h"
+#include "parameter/MutualParam.h"
+#include "parameter/TuningTask.h"
+#include "platform/Log.h"
+#include "platform/Property.h"
+#include "support/TestSupport.h"
+
+using zeb_config::Parameter;
+using zeb_platform::LogCapture;
+using ZEB::ParamTaskInfoTag;
+using ZEB::SweepFileMap;
+
+namespace {
+
+// The text of the element `path` selects in a generated file.
+std::string ValueIn(const std::string& file, const std::string& path) {
+    pugi::xml_document doc;
+    if (!doc.load_file(file.c_str())) return "<unreadable>";
+    return doc.select_node(path.c_str()).node().text().get();
+}
+
+class Sweep : public ::testing::Test {
+protected:
+    void SetUp() override {
+        zeb_config::Write(mRoot / "tune/bnr.xml", zeb_config::TuningParamXml());
+        std::filesystem::create_directories(mRoot / "out");
+    }
+
+    // Parses a tuning task of these ParametersConfig elements and sweeps it.
+    SweepFileMap Run(const std::vector<std::string>& configs, ParamTaskInfoTag* task) {
+        zeb_config::Write(mRoot / "task.xml",
+                          zeb_config::TuningTaskXml("BNR", mRoot / "tune/bnr.xml", mRoot / "out/", configs));
+        mReader.ParseTuningTaskXML(task, (mRoot / "task.xml").c_str());
+        SweepFileMap files;
+        mReader.TraverseParam(task, &files, "_bnr.xml");
+        return files;
+    }
+    SweepFileMap Run(const std::vector<std::string>& configs) {
+        ParamTaskInfoTag task;
+        return Run(configs, &task);
+    }
+    std::vector<std::string> Values(const SweepFileMap& files, const std::string& path) {
+        std::vector<std::string> values;
+        for (const auto& file : files) values.push_back(ValueIn(file.second, path));
+        return values;
+    }
+    void LoopMode() { ASSERT_EQ(property_set("persist.vendor.cam.loop.parse", "1"), 0); }
+
+    zeb_test::DeviceRoot mRoot;
+    zeb_config::Reader mReader;
+};
+
+TEST_F(Sweep, ValueTextsForOneAndSeveralPositions) {
+    ZEB::ParamConfigInfoTag param;
+    param.From[0] = 1.5f;
+    param.To[0] = 9.0f;
+    param.Step[0] = 2.0f;
+    std::string text;
+    mReader.ModifyValue(param, 0, text);
+    EXPECT_EQ(text, "1.500000");
+    text.clear();
+    mReader.ModifyValue(param, 9, text);  // never past the end value
+    EXPECT_EQ(text, "9.000000");
+
+    param.Array = 3;
+    param.From[1] = 2.0f;
+    param.To[1] = 2.0f;
+    param.From[2] = 3.0f;
+    param.To[2] = -3.0f;
+    param.Step[2] = 4.0f;
+    text.clear();
+    mReader.ModifyValue(param, 0, text);
+    EXPECT_EQ(text, " 1.500000 2.000000 3.000000 ");
+    text.clear();
+    mReader.ModifyValue(param, 5, text);  // a falling value stops at its end too
+    EXPECT_EQ(text, " 9.000000 2.000000 -3.000000 ");
+}
+
+TEST_F(Sweep, FromToStepGiveTheFramesAndValues) {
+    struct Case {
+        const char *from, *to, *step;
+        std::vector<std::string> values;
+    } cases[] = {
+        {"0", "10", "5", {"0.000000", "5.000000", "10.000000"}},
+        {"0", "10", "4", {"0.000000", "4.000000", "8.000000"}},  // 3.5 frames cut to 3
+        {"10", "0", "3", {"10.000000", "7.000000", "4.000000", "1.000000"}},
+        {"2", "5", "0", {"2.000000"}},
+        {"0", "6", "-3", {"0.000000", "3.000000", "6.000000"}},  // a step counts by its size
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove_all(mRoot / "out");
+        std::filesystem::create_directories(mRoot / "out");
+        ParamTaskInfoTag task;
+        SweepFileMap files = Run({Parameter("Block/Table/offset", c.from, c.to, c.step)}, &task);
+        SCOPED_TRACE(std::string(c.from) + " " + c.to + " " + c.step);
+        EXPECT_EQ(task.MaxFrameNum, static_cast<int>(c.values.size()));
+        ASSERT_EQ(files.size(), c.values.size());
+        EXPECT_EQ(Values(files, "/Block/Table[1]/offset"), c.values);
+        for (const auto& file : files) {
+            EXPECT_EQ(file.second, mRoot / ("out/Frame" + std::to_string(file.first) + "_bnr.xml"));
+            // Only the addressed value moves.
+            EXPECT_EQ(ValueIn(file.second, "/Block/Table[2]/offset"), "9");
+            EXPECT_EQ(ValueIn(file.second, "/Block/Table[1]/gain"), "1 2 3");
+        }
+    }
+}
+
+TEST_F(Sweep, PositionsSweptFromZeroToZeroKeepTheFilesValues) {
+    SweepFileMap files = Run({Parameter("Block/Table[2]/gain", "0 0 1", "0 0 3", "0 0 1", "array=\"3\"")});
+    ASSERT_EQ(files.size(), 3u);
+    EXPECT_EQ(Values(files, "/Block/Table[2]/gain"),
+              (std::vector<std::string>{" 4.000000 5.000000 1.000000 ", " 4.000000 5.000000 2.000000 ",
+                                        " 4.000000 5.000000 3.000000 "}));
+    EXPECT_EQ(ValueIn(files.at(0), "/Block/Table[1]/gain"), "1 2 3");
+}
+
+TEST_F(Sweep, ArrayTakesTheLongestPositionAndHexAttributes) {
+    ParamTaskInfoTag task;
+    SweepFileMap files =
+        Run({Parameter("Block/Table[1]/gain", "1 1 1", "1 3 2", "0 1 1", "array=\"0x3\" sync=\"0x2\"")}, &task);
+    ASSERT_EQ(task.SyncParamMap.count(2), 1u);
+    EXPECT_EQ(task.SyncParamMap.at(2).FrameNum, 3);
+    EXPECT_EQ(Values(files, "/Block/Table[1]/gain"),
+              (std::vector<std::string>{" 1.000000 1.000000 1.000000 ", " 1.000000 2.000000 2.000000 ",
+                                        " 1.000000 3.000000 2.000000 "}));
+}
+
+TEST_F(Sweep, SyncModeMovesEveryGroupWithTheSameFrameIndex) {
+    ParamTaskInfoTag task;
+    SweepFileMap files = Run({Parameter("Block/Table[1]/offset", "0", "1", "1", "sync=\"1\"") +
+                              Parameter("Block/Table[2]/offset", "10", "30", "10", "sync=\"2\"")},
+                             &task);
+    ASSERT_EQ(task.SyncParamMap.size(), 2u);
+    EXPECT_EQ(task.MaxFrameNum, 3);
+    ASSERT_EQ(files.size(), 3u);
+    // The two-frame group stays at its end value in the third file.
+    EXPECT_EQ(Values(files, "/Block/Table[1]/offset"),
+              (std::vector<std::string>{"0.000000", "1.000000", "1.000000"}));
+    EXPECT_EQ(Values(files, "/Block/Table[2]/offset"),
+              (std::vector<std::string>{"10.000000", "20.000000", "30.000000"}));
+}
+
+TEST_F(Sweep, LoopModeWritesEveryCombinationFirstGroupFastest) {
+    LoopMode();
+    SweepFileMap files = Run({Parameter("Block/Table[1]/offset", "0", "1", "1", "sync=\"1\"") +
+                              Parameter("Block/Table[2]/offset", "10", "30", "10", "sync=\"2\"")});
+    ASSERT_EQ(files.size(), 6u);
+    EXPECT_EQ(Values(files, "/Block/Table[1]/offset"),
+              (std::vector<std::string>{"0.000000", "1.000000", "0.000000", "1.000000", "0.000000", "1.000000"}));
+    EXPECT_EQ(Values(files, "/Block/Table[2]/offset"),
+              (std::vector<std::string>{"10.000000", "10.000000", "20.000000", "20.000000", "30.000000",
+                                        "30.000000"}));
+}
+
+TEST_F(Sweep, GroupsAcrossConfigsKeepTheirFirstDefinition) {
+    ParamTaskInfoTag task;
+    Run({Parameter("Block/Table[1]/offset", "0", "4", "1"),
+         Parameter("Block/Table[2]/offset", "0", "1", "1") + Parameter("Block/Table[1]/gain", "0", "9", "1", "sync=\"3\"")},
+        &task);
+    ASSERT_EQ(task.SyncParamMap.size(), 2u);
+    EXPECT_EQ(task.SyncParamMap.at(0).Params.size(), 1u);
+    EXPECT_EQ(task.SyncParamMap.at(0).FrameNum, 5);
+    EXPECT_EQ(task.SyncParamMap.at(3).FrameNum, 10);
+    EXPECT_EQ(task.MaxFrameNum, 10);
+}
+
+TEST_F(Sweep, ParametersOutsideWhatTheSweepHoldsAreRefused) {
+    std::string many;
+    for (int i = 0; i < 257; ++i) many += "1 ";
+    LogCapture log;
+    ParamTaskInfoTag task;
+    SweepFileMap files = Run({Parameter("Block/Table/offset", "0", "1", "1", "array=\"-2\"") +
+                              Parameter("Block/Table/offset", many, "1", "1", "sync=\"4\"") +
+                              Parameter("Block/" + std::string(300, 'T'), "0", "1", "1", "sync=\"5\"") +
+                              Parameter("Block/Table/offset", "0", "1", "1", "array=\"300\" sync=\"6\"") +
+                              Parameter("Block/Table/offset", "0", "1e30", "1e-30", "sync=\"7\"") +
+                              Parameter("Block/Table[2]/offset", "0", "2", "1", "sync=\"8\"")},
+                             &task);
+    EXPECT_EQ(log.Count("refused", "ZEBParameter", 1), 5u);
+    ASSERT_EQ(task.SyncParamMap.size(), 1u);
+    EXPECT_EQ(task.SyncParamMap.count(8), 1u);
+    EXPECT_EQ(files.size(), 3u);
+}
+
+TEST_F(Sweep, NothingToSweepWritesNothing) {
+    EXPECT_TRUE(Run({}).empty());
+    LoopMode();
+    ParamTaskInfoTag task;
+    EXPECT_TRUE(Run({""}, &task).empty());
+    EXPECT_TRUE(task.SyncParamMap.empty());
+    EXPECT_TRUE(std::filesystem::is_empty(mRoot / "out"));
+}
+
+TEST_F(Sweep, BadTaskFilesAreLoggedAndGiveNoGroups) {
+    ParamTaskInfoTag task;
+    LogCapture log;
+    mReader.ParseTuningTaskXML(&task, nullptr);
+    EXPECT_TRUE(log.Contains("Could not get enought input, with 0, 1"));
+    mReader.ParseTuningTaskXML(nullptr, "x");
+    EXPECT_TRUE(log.Contains("Could not get enought input, with 1, 0"));
+    mReader.ParseTuningTaskXML(&task, (mRoot / "absent.xml").c_str());
+    EXPECT_TRUE(log.Contains("Document not parsed successfully!", "ZEBParameter", 1));
+    zeb_config::Write(mRoot / "other.xml", "<Parameters><Block>B</Block></Parameters>");
+    mReader.ParseTuningTaskXML(&task, (mRoot / "other.xml").c_str());
+    EXPECT_TRUE(log.Contains("Could not find rootnode", "ZEBParameter", 1));
+    EXPECT_TRUE(task.SyncParamMap.empty());
+    EXPECT_EQ(task.MaxFrameNum, 0);
+}
+
+TEST_F(Sweep, PathsThatSelectNothingStillWriteTheRestOfTheFile) {
+    SweepFileMap files = Run({Parameter("Block/Nothing/offset", "0", "1", "1") +
+                              Parameter("Block/Table[3]/offset", "0", "1", "1") +
+                              Parameter("Block/Table[0]/offset", "0", "1", "1") +
+                              Parameter("Block/Table[1]/gain", "5", "6", "1")});
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(Values(files, "/Block/Table[1]/gain"), (std::vector<std::string>{"5.000000", "6.000000"}));
+    EXPECT_EQ(ValueIn(files.at(1), "/Block/Table[1]/offset"), "7");
+}
+
+TEST_F(Sweep, AWrongRootNameWritesTheFileUnchanged) {
+    LogCapture log;
+    SweepFileMap files = Run({Parameter("Other/Table/offset", "0", "1", "1")});
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_TRUE(log.Contains("Could not find rootnode", "ZEBParameter", 1));
+    EXPECT_EQ(ValueIn(files.at(1), "/Block/Table[1]/offset"), "7");
+}
+
+TEST_F(Sweep, UnreadableParameterFileOrOutputFolder) {
+    ParamTaskInfoTag task;
+    {
+        LogCapture log;
+        std::filesystem::remove(mRoot / "tune/bnr.xml");
+        EXPECT_TRUE(Run({Parameter("Block/Table/offset", "0", "1", "1")}, &task).empty());
+        EXPECT_EQ(log.Count("Document not load successfully!", "ZEBParameter", 1), 2u);
+    }
+    // A folder that is not there: nothing written, the paths still recorded.
+    zeb_config::Write(mRoot / "tune/bnr.xml", zeb_config::TuningParamXml());
+    task.OutputPath = mRoot / "missing/";
+    SweepFileMap files;
+    mReader.TraverseParam(&task, &files, "_bnr.xml");
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(files.at(0), mRoot / "missing/Frame0_bnr.xml");
+    EXPECT_FALSE(std::filesystem::exists(mRoot / "missing"));
+}
+
+TEST_F(Sweep, LoopModeStopsAtAGroupThatIsNotThere) {
+    ParamTaskInfoTag task;
+    Run({Parameter("Block/Table/offset", "0", "1", "1")}, &task);
+    ZEB::FrameNumInfoTag frame;
+    frame.Loop = true;
+    frame.SyncFrames = {{0, 0}, {1, 42}};
+    SweepFileMap files;
+    LogCapture log;
+    mReader.ModifyNode((mRoot / "tune/bnr.xml").c_str(), &frame, &task, &files, "Lost.xml");
+    EXPECT_TRUE(log.Contains("key = 42, do not find the value in paramInfoMap!"));
+    EXPECT_TRUE(files.empty());
+    EXPECT_FALSE(std::filesystem::exists(mRoot / "out/Lost.xml"));
+}
+
+TEST_F(Sweep, StopEndsTheTraversalEarly) {
+    ParamTaskInfoTag task;
+    Run({Parameter("Block/Table/offset", "0", "1", "1")}, &task);
+    std::atomic<bool> stop{true};
+    SweepFileMap files;
+    mReader.TraverseParam(&task, &files, "_x.xml", &stop);
+    EXPECT_TRUE(files.empty());
+}
+
+class Mutual : public Sweep {};
+
+TEST_F(Mutual, PreparesTheBlocksSweepUnderItsKey) {
+    zeb_config::Write(mRoot / "task.xml",
+                      zeb_config::TuningTaskXml("BNR", mRoot / "tune/bnr.xml", mRoot / "out/",
+                                                {Parameter("Block/Table/offset", "0", "2", "1")}));
+    ZEB::MutualParam module((mRoot / "task.xml").c_str());
+    ASSERT_TRUE(zeb_test::WaitFor([&] { return module.GetStatus(nullptr)->IsReady(); }));
+    auto* sweep = static_cast<ZEB::TuningSweepMap*>(module.GetParameter(nullptr));
+    ASSERT_NE(sweep, nullptr);
+    ASSERT_EQ(sweep->size(), 1u);
+    EXPECT_EQ(sweep->begin()->first.BlockName, "BNR");
+    EXPECT_EQ(sweep->begin()->first.ParamName, "bnr.xml");
+    const auto& frames = sweep->begin()->second;
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_EQ(frames.at(2), mRoot / "out/Frame2_bnr.xml");
+    EXPECT_EQ(ValueIn(frames.at(2), "/Block/Table[1]/offset"), "2.000000");
+    EXPECT_EQ(ZEB::MutualParam::FileNamePart("bnr.xml"), "bnr.xml");
+    EXPECT_EQ(ZEB::MutualParam::FileNamePart("/vendor/etc/tune/bnr.xml"), "bnr.xml");
+}
+
+TEST_F(Mutual, AnUnreadableTaskGivesAnEntryWithoutFrames) {
+    ZEB::MutualParam module((mRoot / "absent.xml").c_str());
+    ASSERT_TRUE(zeb_test::WaitFor([&] { return module.GetStatus(nullptr)->IsReady(); }));
+    auto* sweep = static_cast<ZEB::TuningSweepMap*>(module.GetParameter(nullptr));
+    ASSERT_NE(sweep, nullptr);
+    ASSERT_EQ(sweep->size(), 1u);
+    EXPECT_TRUE(sweep->begin()->second.empty());
+}
+
+TEST_F(Mutual, NeverHandsOutASweepStillBeingWritten) {
+    constexpr int kFrames = 400;
+    zeb_config::Write(mRoot / "task.xml",
+                      zeb_config::TuningTaskXml("BNR", mRoot / "tune/bnr.xml", mRoot / "out/",
+                                                {Parameter("Block/Table/offset", "1", std::to_string(kFrames), "1")}));
+    LogCapture log;
+    ZEB::MutualParam module((mRoot / "task.xml").c_str());
+    size_t seenNull = 0;
+    ZEB::TuningSweepMap* sweep = nullptr;
+    ASSERT_TRUE(zeb_test::WaitFor([&] {
+        sweep = static_cast<ZEB::TuningSweepMap*>(module.GetParameter(nullptr));
+        if (!sweep) ++seenNull;
+        return sweep != nullptr;
+    }));
+    ASSERT_EQ(sweep->begin()->second.size(), static_cast<size_t>(kFrames));
+    EXPECT_EQ(log.Count("No MutualParam param nMutualParamd to modify"), seenNull);
+}
+
+TEST_F(Mutual, DestroyingWhilePreparingEndsThePreparation) {
+    zeb_config::Write(mRoot / "task.xml",
+                      zeb_config::TuningTaskXml("BNR", mRoot / "tune/bnr.xml", mRoot / "out/",
+                                                {Parameter("Block/Table/offset", "1", "100000", "1")}));
+    auto module = std::make_unique<ZEB::MutualParam>((mRoot / "task.xml").c_str());
+    ASSERT_TRUE(zeb_test::WaitFor([&] { return std::filesystem::exists(mRoot / "out/Frame1_bnr.xml"); }));
+    module.reset();
+    size_t written = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(mRoot / "out")) written += entry.is_regular_file();
+    EXPECT_LT(written, 100000u);
+}
+
+}  // namespace
