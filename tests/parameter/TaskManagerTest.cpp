@@ -1,0 +1,215 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "ConfigFiles.h"
+#include "parameter/ParameterManager.h"
+#include "parameter/SceneParameter.h"
+#include "parameter/TaskManager.h"
+#include "platform/Log.h"
+#include "platform/Property.h"
+#include "simulation/SimulationControlInterface.h"
+#include "support/TestSupport.h"
+
+using zeb_config::Block;
+using zeb_config::Image;
+using zeb_config::Parameter;
+using zeb_platform::LogCapture;
+using ZEB::ParameterManager;
+using ZEB::SimulationControlInterface;
+
+namespace {
+
+const char* const kTaskListPath = "/data/vendor/cameraserver/zeb/config/RawListFile.xml";
+
+std::string Property(const char* key) {
+    char value[PROPERTY_VALUE_MAX] = {0};
+    property_get(key, value, "");
+    return value;
+}
+
+// The parameter side of the load, on a device root of the test's own.
+class TaskManagerLoad : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ParameterManager::StopStatusWatch();
+        ParameterManager::Clear();
+        SimulationControlInterface::SetDeviceReady(false);
+        SimulationControlInterface::SetZebDataReady(false);
+        ParameterManager::CreateParameter("SceneParameter", &mScene);
+    }
+    void TearDown() override {
+        ParameterManager::StopStatusWatch();
+        ParameterManager::Clear();
+        mManager.reset();
+    }
+
+    // `frames[i]` sweep frames for swept block i; tasks of one input folder each.
+    void Prepare(int tasks, const std::vector<Block>& blocks) {
+        std::vector<Image> images;
+        for (int i = 0; i < tasks; ++i) {
+            const std::string input = mRoot / ("raw/" + std::to_string(i) + "_frame");
+            zeb_config::Write(input + "/iscene_Info.xml", zeb_config::SceneXml(1000 + i, 10, 0, 0.0f));
+            images.push_back({{input}, mRoot / ("ZEB_out" + std::to_string(i))});
+        }
+        zeb_config::Write(mRoot.Device(kTaskListPath), zeb_config::TaskListXml({images}, mRoot / "blocks.xml"));
+        zeb_config::Write(mRoot / "blocks.xml", zeb_config::BlockListXml(blocks));
+    }
+    // A tuning task over its own parameter file with `frames` sweep frames.
+    std::string SweptTask(const std::string& block, int frames) {
+        const std::string param = mRoot / ("tune/" + block + ".xml");
+        zeb_config::Write(param, zeb_config::TuningParamXml());
+        const std::string task = mRoot / ("tune/" + block + "_task.xml");
+        zeb_config::Write(task, zeb_config::TuningTaskXml(block, param, mRoot / ("sweep/" + block + "/"),
+                                                          {Parameter("Block/Table/offset", "1",
+                                                                     std::to_string(frames), "1")}));
+        std::filesystem::create_directories(mRoot / ("sweep/" + block));
+        return task;
+    }
+    void Load() { mManager = std::make_unique<ZEB::TaskManager>(); }
+    bool DataReady() {
+        return zeb_test::WaitFor([] { return SimulationControlInterface::GetZebDataReady(); });
+    }
+    ZEB::TaskMap& Tasks() { return *static_cast<ZEB::TaskMap*>(mManager->GetParameter(nullptr)); }
+
+    zeb_test::DeviceRoot mRoot;
+    ZEB::SceneParameter mScene;
+    std::unique_ptr<ZEB::TaskManager> mManager;
+};
+
+TEST_F(TaskManagerLoad, SweptBlocksGetModulesAndTheXtmRuleSetsTheProperty) {
+    Prepare(1, {{"BNR", 0, SweptTask("BNR", 2)}, {"CNR", 1, SweptTask("CNR", 3)}, {"XTM", 3, "null"}});
+    ASSERT_EQ(property_set("persist.vendor.cam.zeb.xtmresult", "7"), 0);
+    Load();
+
+    EXPECT_EQ(mManager->MutualNames(), (std::vector<std::string>{"BNR", "CNR"}));
+    EXPECT_EQ(ParameterManager::RegisteredNames(),
+              (std::vector<std::string>{"BNR", "CNR", "SceneParameter"}));
+    EXPECT_EQ(Property("persist.vendor.cam.zeb.xtmresult"), "1");
+    auto* blocks = static_cast<std::vector<ZEB::IspInfo>*>(mManager->GetParameter(&mRoot));
+    ASSERT_EQ(blocks->size(), 3u);
+    EXPECT_EQ(ZEB::IspText((*blocks)[2].name), "XTM");
+    EXPECT_TRUE(mManager->GetStatus(nullptr)->IsReady());
+    ASSERT_TRUE(DataReady());
+
+    // Going away puts the switch back as it was found.
+    ParameterManager::StopStatusWatch();
+    ParameterManager::Clear();
+    mManager.reset();
+    EXPECT_EQ(Property("persist.vendor.cam.zeb.xtmresult"), "7");
+}
+
+TEST_F(TaskManagerLoad, BlocksSwitchedOffGetNoSweep) {
+    Prepare(1, {{"BNR", 2, SweptTask("BNR", 2)},
+                {"CNR", 3, SweptTask("CNR", 2)},
+                {"NLM", 0, "null"},
+                {"LTM_XTM2", 1, "null"},
+                {"XTM_swept", 1, SweptTask("XTM_swept", 2)}});
+    ASSERT_EQ(property_set("persist.vendor.cam.zeb.xtmresult", "1"), 0);
+    LogCapture log;
+    Load();
+    EXPECT_EQ(mManager->MutualNames(), (std::vector<std::string>{"XTM_swept"}));
+    // Any name holding "XTM" with no tuning task sets the switch.
+    EXPECT_EQ(Property("persist.vendor.cam.zeb.xtmresult"), "0");
+    EXPECT_EQ(log.Count("set XTM status 1 done", "ZEBTask"), 1u);
+}
+
+TEST_F(TaskManagerLoad, CaptureCountIsTasksTimesTheProductOfSweepFrames) {
+    Prepare(2, {{"BNR", 0, SweptTask("BNR", 3)}, {"CNR", 0, SweptTask("CNR", 4)}});
+    Load();
+    ASSERT_TRUE(DataReady());  // every sweep is written
+    LogCapture log;
+    mManager->ParseParameter(nullptr);
+
+    for (const auto& task : Tasks()) {
+        const auto& tuning = task.second->TaskTuningMapper;
+        ASSERT_EQ(tuning.size(), 2u);
+        EXPECT_EQ(tuning.begin()->first.BlockName, "BNR");
+        EXPECT_EQ(tuning.begin()->first.ParamName, "BNR.xml");
+        EXPECT_EQ(tuning.begin()->second.size(), 3u);
+        EXPECT_EQ(tuning.rbegin()->second.size(), 4u);
+        EXPECT_EQ(tuning.rbegin()->second.at(3), mRoot / "sweep/CNR/Frame3_CNR.xml");
+    }
+    EXPECT_TRUE(log.Contains("mTaskMapper size 2 cap_num 12\n"));
+    EXPECT_EQ(Property("persist.vendor.cam.zeb.cap.num"), "24");
+    // Parsing again starts each task's sweeps afresh.
+    mManager->ParseParameter(nullptr);
+    EXPECT_EQ(Tasks().at(1)->TaskTuningMapper.size(), 2u);
+}
+
+TEST_F(TaskManagerLoad, ABlockWithoutSweepFramesCountsAsOne) {
+    Prepare(3, {{"BNR", 0, mRoot / "absent_task.xml"}, {"CNR", 0, SweptTask("CNR", 5)}});
+    Load();
+    ASSERT_TRUE(DataReady());
+    mManager->ParseParameter(nullptr);
+    EXPECT_EQ(Tasks().at(0)->TaskTuningMapper.size(), 2u);
+    EXPECT_EQ(Property("persist.vendor.cam.zeb.cap.num"), "15");
+}
+
+TEST_F(TaskManagerLoad, WithoutBlocksTheDataIsReadyAtOnceAndEachTaskIsOneCapture) {
+    Prepare(3, {});
+    LogCapture log;
+    Load();
+    EXPECT_TRUE(SimulationControlInterface::GetZebDataReady());
+    EXPECT_TRUE(log.Contains("data ready", "ZEBTask"));
+    EXPECT_FALSE(mManager->GetStatus(nullptr)->IsReady());
+    mManager->ParseParameter(nullptr);
+    EXPECT_TRUE(log.Contains("Could not get valid IspConfig"));
+    EXPECT_EQ(Property("persist.vendor.cam.zeb.cap.num"), "3");
+    EXPECT_TRUE(Tasks().at(0)->TaskTuningMapper.empty());
+}
+
+TEST_F(TaskManagerLoad, WithoutATaskListThereIsNothingToCount) {
+    LogCapture log;
+    Load();
+    EXPECT_TRUE(Tasks().empty());
+    mManager->ParseParameter(nullptr);
+    EXPECT_TRUE(log.Contains("Could not get valid mTaskMapper"));
+    EXPECT_EQ(Property("persist.vendor.cam.zeb.cap.num"), "");
+}
+
+TEST_F(TaskManagerLoad, ServerReadyWaitsForTheDeviceAndTheData) {
+    Prepare(1, {{"BNR", 0, SweptTask("BNR", 2)}});
+    ASSERT_EQ(property_set("persist.vendor.cam.zeb.serverready", "1"), 0);
+    LogCapture log;
+    Load();
+    EXPECT_EQ(Property("persist.vendor.cam.zeb.serverready"), "0");
+    ASSERT_TRUE(DataReady());
+    EXPECT_TRUE(log.Contains("BNR param parse done", "ZEBParameter"));
+    EXPECT_EQ(Property("persist.vendor.cam.zeb.serverready"), "0");
+    SimulationControlInterface::SetDeviceReady(true);
+    EXPECT_TRUE(zeb_test::WaitFor([] { return Property("persist.vendor.cam.zeb.serverready") == "1"; }));
+    EXPECT_TRUE(zeb_test::WaitFor([&] { return log.Contains("server ready", "ZEBTask"); }));
+}
+
+TEST_F(TaskManagerLoad, GoingAwayEndsTheReadyLoopThatNeverSawTheDevice) {
+    Prepare(1, {});
+    Load();
+    mManager.reset();
+    EXPECT_EQ(Property("persist.vendor.cam.zeb.serverready"), "0");
+}
+
+TEST_F(TaskManagerLoad, StartsTheSceneReaderOverItsTasks) {
+    Prepare(2, {});
+    Load();
+    ParameterManager registry;
+    int64_t index = 1;
+    auto* scene = static_cast<ZEB::iSceneInfo*>(registry.GetParameter(&index, "SceneParameter"));
+    ASSERT_NE(scene, nullptr);
+    EXPECT_EQ(scene->commonInfo.width, 1001u);
+}
+
+TEST_F(TaskManagerLoad, ABlockNamedLikeAnotherModuleIsNotTakenForASweep) {
+    Prepare(1, {{"SceneParameter", 0, SweptTask("SceneParameter", 2)}, {"BNR", 0, SweptTask("BNR", 2)}});
+    LogCapture log;
+    Load();
+    EXPECT_EQ(mManager->MutualNames(), (std::vector<std::string>{"BNR"}));
+    EXPECT_TRUE(log.Contains("block SceneParameter: the name belongs to another module", "ZEBTask", 1));
+    ASSERT_TRUE(DataReady());
+    mManager->ParseParameter(nullptr);
+    EXPECT_EQ(Tasks().at(0)->TaskTuningMapper.size(), 1u);
+    EXPECT_EQ(Property("persist.vendor.cam.zeb.cap.num"), "2");
+}
+
+}  // namespace
