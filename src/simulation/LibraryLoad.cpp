@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <string>
 
 #include "parameter/ParameterManager.h"
 #include "parameter/SceneParameter.h"
@@ -66,6 +67,10 @@ private:
         RegisterParameterTaskManager::parameter = ParameterManager::CreateParameter("TaskManager", mTaskManager.get());
         // 5. The offline 3A adapters register here, after the task manager whose
         //    block list they read, in the order "AE", "AWB", "ALSC", "XTM".
+
+        std::string names;
+        for (const std::string& name : ParameterManager::RegisteredNames()) names += (names.empty() ? "" : ",") + name;
+        ZLOG(kTag, 4, "%d, %s: registered at load: %s", names.c_str());
     }
 
     std::unique_ptr<SceneParameter> mScene;

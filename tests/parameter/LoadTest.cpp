@@ -1,0 +1,198 @@
+// Loads the real libzebsim.so, as the HAL does, in a child process: the test
+// re-runs its own binary with a filter that selects the child case, which
+// loads the library over a prepared device root and writes what it observed.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <pugixml.hpp>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "ConfigFiles.h"
+#include "platform/Log.h"
+#include "platform/Property.h"
+#include "support/TestSupport.h"
+
+extern char** environ;
+
+using zeb_config::Block;
+using zeb_config::Image;
+using zeb_config::Parameter;
+
+namespace {
+
+const char* const kChildOut = "ZEB_LOAD_TEST_OUT";
+const char* const kChildScenes = "ZEB_LOAD_TEST_SCENES";  // scene files the child waits to see read
+const char* const kTaskListPath = "/data/vendor/cameraserver/zeb/config/RawListFile.xml";
+
+std::string Property(const char* key) {
+    char value[PROPERTY_VALUE_MAX] = {0};
+    property_get(key, value, "");
+    return value;
+}
+
+// The <name>s of log texts "<prefix><name><suffix>", in order.
+std::string Joined(const zeb_platform::LogCapture& log, const std::string& prefix, const std::string& suffix) {
+    std::string names;
+    for (const auto& record : log.Records()) {
+        const std::string& text = record.text;
+        if (text.size() < suffix.size() || text.compare(text.size() - suffix.size(), suffix.size(), suffix) != 0) {
+            continue;
+        }
+        const size_t colon = text.find(": " + prefix);
+        if (colon == std::string::npos) continue;
+        const size_t start = colon + 2 + prefix.size();
+        names += (names.empty() ? "" : ",") + text.substr(start, text.size() - suffix.size() - start);
+    }
+    return names;
+}
+
+// The child: runs only when the parent names a report file.
+TEST(LibraryLoadChild, ReportsWhatTheLoadProduced) {
+    const char* out = getenv(kChildOut);
+    if (!out) GTEST_SKIP() << "runs as the child of LibraryLoad.*";
+    std::map<std::string, std::string> report;
+    {
+        zeb_platform::LogCapture log;
+        void* library = dlopen(ZEB_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(library, nullptr) << dlerror();
+        report["serverready_at_load"] = Property("persist.vendor.cam.zeb.serverready");
+        report["xtm_loaded"] = Property("persist.vendor.cam.zeb.xtmresult");
+        const std::string loaded = "registered at load: ";
+        for (const auto& record : log.Records()) {
+            const size_t at = record.text.find(loaded);
+            if (at != std::string::npos) report["registered"] = record.text.substr(at + loaded.size());
+        }
+
+        using SetDeviceReady = void (*)(bool);
+        auto setDeviceReady = reinterpret_cast<SetDeviceReady>(
+            dlsym(library, "_ZN3ZEB26SimulationControlInterface14SetDeviceReadyEb"));
+        ASSERT_NE(setDeviceReady, nullptr) << dlerror();
+        setDeviceReady(true);
+        zeb_test::WaitFor([] { return Property("persist.vendor.cam.zeb.serverready") == "1"; },
+                          std::chrono::seconds(20));
+        report["serverready_after_device"] = Property("persist.vendor.cam.zeb.serverready");
+        const size_t scenes = static_cast<size_t>(atoi(getenv(kChildScenes) ? getenv(kChildScenes) : "0"));
+        zeb_test::WaitFor([&] { return log.Count("Temp cap with ev", "ZEB_SCENE") >= scenes; });
+        report["scenes_read"] = std::to_string(log.Count("Temp cap with ev", "ZEB_SCENE"));
+        report["waited_for"] = Joined(log, "", " param parse done");
+        report["swept"] = Joined(log, "create ", " tuning parameter done");
+        report["cap_num"] = Property("persist.vendor.cam.zeb.cap.num");
+        EXPECT_EQ(dlclose(library), 0);
+    }
+    std::ofstream file(out);
+    for (const auto& entry : report) file << entry.first << "=" << entry.second << "\n";
+    file << "done=1\n";
+}
+
+std::map<std::string, std::string> ReadReport(const std::string& path) {
+    std::map<std::string, std::string> report;
+    std::istringstream lines(zeb_config::Read(path));
+    std::string line;
+    while (std::getline(lines, line)) {
+        const size_t equals = line.find('=');
+        if (equals != std::string::npos) report[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+    return report;
+}
+
+// Runs the child case over `root`; its exit status.
+int RunChild(const std::string& root, const std::string& out, int scenes) {
+    std::vector<std::string> env;
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string text = *entry;
+        if (text.rfind("ZEB_DEVICE_ROOT=", 0) != 0 && text.rfind(std::string(kChildOut) + "=", 0) != 0 &&
+            text.rfind(std::string(kChildScenes) + "=", 0) != 0) {
+            env.push_back(text);
+        }
+    }
+    env.push_back("ZEB_DEVICE_ROOT=" + root);
+    env.push_back(std::string(kChildOut) + "=" + out);
+    env.push_back(std::string(kChildScenes) + "=" + std::to_string(scenes));
+    std::vector<char*> envp;
+    for (std::string& entry : env) envp.push_back(&entry[0]);
+    envp.push_back(nullptr);
+    std::string self = "/proc/self/exe", filter = "--gtest_filter=LibraryLoadChild.*";
+    char* argv[] = {&self[0], &filter[0], nullptr};
+    pid_t child = 0;
+    if (posix_spawn(&child, self.c_str(), nullptr, nullptr, argv, envp.data()) != 0) return -1;
+    int status = 0;
+    if (waitpid(child, &status, 0) != child) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST(LibraryLoad, ReadsTheConfigurationRegistersModulesAndPublishesReadiness) {
+    zeb_test::DeviceRoot root;
+    auto swept = [&](const std::string& block, int frames) {
+        const std::string param = root / ("vendor/tune/" + block + ".xml");
+        zeb_config::Write(param, zeb_config::TuningParamXml());
+        std::filesystem::create_directories(root / ("sweep/" + block));
+        const std::string task = root / ("vendor/tune/" + block + "_task.xml");
+        zeb_config::Write(task, zeb_config::TuningTaskXml(block, param, root / ("sweep/" + block + "/"),
+                                                          {Parameter("Block/Table[2]/offset", "1",
+                                                                     std::to_string(frames), "1")}));
+        return task;
+    };
+    std::vector<Image> images;
+    for (int i = 0; i < 2; ++i) {
+        const std::string input = root / ("raw/" + std::to_string(i) + "_cap");
+        zeb_config::Write(input + "/iscene_Info.xml", zeb_config::SceneXml(640, 480, 1, 0.5f));
+        images.push_back({{input}, root / ("ZEB_out" + std::to_string(i))});
+    }
+    zeb_config::Write(root.Device(kTaskListPath), zeb_config::TaskListXml({images}, root / "blocks.xml"));
+    zeb_config::Write(root / "blocks.xml", zeb_config::BlockListXml({{"BNR", 0, swept("BNR", 2)},
+                                                                     {"CNR", 1, swept("CNR", 3)},
+                                                                     {"NLM", 2, swept("NLM", 2)},
+                                                                     {"XTM", 3, "null"}}));
+    ASSERT_EQ(property_set("persist.vendor.cam.zeb.xtmresult", "5"), 0);
+
+    const std::string out = root / "report.txt";
+    ASSERT_EQ(RunChild(root.path(), out, 2), 0);
+    auto report = ReadReport(out);
+    ASSERT_EQ(report["done"], "1");
+
+    // The scene module is there before the task manager, which hands it the
+    // task list: both tasks' scenes are read.
+    EXPECT_EQ(report["registered"], "BNR,CNR,SceneParameter,TaskManager");
+    EXPECT_EQ(report["scenes_read"], "2");
+    EXPECT_EQ(report["swept"], "BNR,CNR");
+    EXPECT_EQ(report["waited_for"].rfind("BNR,CNR,SceneParameter", 0), 0u) << report["waited_for"];
+    EXPECT_EQ(report["serverready_at_load"], "0");
+    EXPECT_EQ(report["serverready_after_device"], "1");
+    EXPECT_EQ(report["xtm_loaded"], "1");
+    EXPECT_EQ(report["cap_num"], "");  // published when an instance is created
+
+    // The sweeps, with the values of each frame.
+    for (int f = 0; f < 2; ++f) {
+        pugi::xml_document doc;
+        ASSERT_TRUE(doc.load_file((root / ("sweep/BNR/Frame" + std::to_string(f) + "_BNR.xml")).c_str()));
+        EXPECT_EQ(std::string(doc.select_node("/Block/Table[2]/offset").node().text().get()),
+                  std::to_string(f + 1) + ".000000");
+        EXPECT_EQ(std::string(doc.select_node("/Block/Table[1]/offset").node().text().get()), "7");
+    }
+    EXPECT_TRUE(std::filesystem::exists(root / "sweep/CNR/Frame2_CNR.xml"));
+    EXPECT_FALSE(std::filesystem::exists(root / "sweep/CNR/Frame3_CNR.xml"));
+    EXPECT_TRUE(std::filesystem::is_empty(root / "sweep/NLM"));
+    EXPECT_TRUE(std::filesystem::is_directory(root / "ZEB_out1"));
+    // What the test tool sees once the process has gone: ready, and the XTM
+    // switch back as the load found it.
+    EXPECT_EQ(Property("persist.vendor.cam.zeb.serverready"), "1");
+    EXPECT_EQ(Property("persist.vendor.cam.zeb.xtmresult"), "5");
+}
+
+TEST(LibraryLoad, SurvivesADeviceWithoutConfiguration) {
+    zeb_test::DeviceRoot root;
+    const std::string out = root / "report.txt";
+    ASSERT_EQ(RunChild(root.path(), out, 0), 0);
+    auto report = ReadReport(out);
+    ASSERT_EQ(report["done"], "1");
+    EXPECT_EQ(report["registered"], "SceneParameter,TaskManager");
+    EXPECT_EQ(report["serverready_after_device"], "1");
+}
+
+}  // namespace
