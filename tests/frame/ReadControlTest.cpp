@@ -1,0 +1,280 @@
+// The read-ahead thread over a task map of real recorded folders: ten frame
+// slots bound it, recycled slots are reused in order, destruction stops it in
+// any wait, and the older ready-list path finds frames by id.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+#include <thread>
+
+#include "FrameFixture.h"
+#include "support/TestSupport.h"
+#include "frame/ReadControl.h"
+#include "platform/BufferManager.h"
+#include "platform/Host.h"
+#include "platform/Log.h"
+
+using namespace ZEB;
+
+namespace {
+
+pvk::BufferManager& Manager() { return *ZEBMemoryPool<BufferInfo>::Manager(); }
+
+// Tasks whose folders carry consecutive tags; folders[i] is the number of
+// input folders of task i.
+struct Recording {
+    zeb_test::TempDir dir;
+    TaskMap tasks;
+    std::map<std::string, int> tagOf;
+
+    explicit Recording(const std::vector<int>& folders) {
+        int tag = 0;
+        for (size_t t = 0; t < folders.size(); ++t) {
+            auto task = std::make_shared<TaskInfo>();
+            for (int i = 0; i < folders[t]; ++i, ++tag) {
+                frame_test::FolderSpec spec;
+                spec.tag = tag;
+                spec.width = 32;
+                spec.height = 4;
+                const std::string folder = dir / ("task" + std::to_string(t) + "_" + std::to_string(i));
+                frame_test::WriteFolder(folder, spec);
+                task->TaskInputPath[i] = folder;
+                tagOf[folder] = tag;
+            }
+            tasks.emplace(static_cast<int64_t>(t), task);
+        }
+    }
+
+    TaskInfo& Task(int64_t id) { return *tasks.at(id); }
+
+    bool ReadDone(int64_t id) {
+        std::lock_guard<std::mutex> guard(Task(id).TaskLock);
+        return Task(id).TaskReadDone;
+    }
+
+    // Waits on the task's condition, as the driver does.
+    std::vector<ZEBFramePtr> WaitForFrames(int64_t id) {
+        TaskInfo& task = Task(id);
+        std::unique_lock<std::mutex> lock(task.TaskLock);
+        if (!task.TaskCond.wait_for(lock, std::chrono::seconds(10), [&] { return task.TaskReadDone; })) return {};
+        return task.TaskFrame;
+    }
+
+    int ReadTasks() {
+        int count = 0;
+        for (auto& entry : tasks) count += ReadDone(entry.first) ? 1 : 0;
+        return count;
+    }
+};
+
+// The frame holds the bytes of the folder it is bound to.
+void ExpectFrameOf(const ZEBFramePtr& frame, int tag) {
+    ASSERT_TRUE(frame);
+    const auto expected = frame_test::DumpBytes(tag, DF_AE_RESULT_INFO, sizeof frame->mAeResultInfo);
+    EXPECT_EQ(memcmp(frame->mAeResultInfo, expected.data(), expected.size()), 0) << "tag " << tag;
+}
+
+TEST(ReadControlTest, ATaskGetsOneFrameForEachOfItsFoldersInOrder) {
+    Recording recording({3});
+    TaskInfo& task = recording.Task(0);
+    // Spread the three folders over the ten entries.
+    const std::string paths[3] = {task.TaskInputPath[0], task.TaskInputPath[1], task.TaskInputPath[2]};
+    for (auto& path : task.TaskInputPath) path.clear();
+    task.TaskInputPath[1] = paths[0];
+    task.TaskInputPath[4] = paths[1];
+    task.TaskInputPath[9] = paths[2];
+    zeb_platform::LogCapture capture;
+    ReadControl reader(&recording.tasks);
+    const auto frames = recording.WaitForFrames(0);
+    ASSERT_EQ(frames.size(), 3u);
+    for (int i = 0; i < 3; ++i) ExpectFrameOf(frames[i], i);
+    EXPECT_TRUE(capture.Contains("Input string is  with i 0", "ReadControl", 4));
+    EXPECT_EQ(capture.Count("Input string is  with i "), 7u);
+    {
+        std::lock_guard<std::mutex> guard(task.TaskLock);
+        EXPECT_TRUE(task.TaskFrameStatus);
+    }
+    EXPECT_TRUE(capture.Contains("ReadControl Prepared with Task 1"));
+}
+
+TEST(ReadControlTest, WithoutRecyclingOnlyTenTasksAreReadAhead) {
+    Recording recording(std::vector<int>(25, 1));
+    zeb_platform::LogCapture capture;
+    ReadControl reader(&recording.tasks);
+    // The eleventh wait for a slot is the one that cannot be served.
+    ASSERT_TRUE(zeb_test::WaitFor([&] { return capture.Count("Waiting Idle buffer") == 11; }));
+    ASSERT_TRUE(zeb_test::WaitFor([&] { return recording.ReadTasks() == 10; }));
+    EXPECT_EQ(reader.IdleFrameCount(), 0u);
+    EXPECT_EQ(capture.Count("There is still idle buffer"), 10u);
+    EXPECT_FALSE(recording.ReadDone(10));
+}
+
+TEST(ReadControlTest, RecycledFramesAreReboundInTheOrderTheyCameBack) {
+    // Task 0 takes two slots, tasks 1 to 8 one each: all ten are in use.
+    std::vector<int> folders(10, 1);
+    folders[0] = 2;
+    folders[9] = 2;
+    Recording recording(folders);
+    ReadControl reader(&recording.tasks);
+    const auto first = recording.WaitForFrames(0);
+    ASSERT_EQ(first.size(), 2u);
+    ASSERT_FALSE(recording.WaitForFrames(8).empty());
+    EXPECT_FALSE(recording.ReadDone(9));
+
+    const size_t totalBuffers = Manager().totalBufferCount();
+    reader.RecycleFrame(0);
+    {
+        std::lock_guard<std::mutex> guard(recording.Task(0).TaskLock);
+        EXPECT_TRUE(recording.Task(0).TaskFrame.empty());
+        EXPECT_FALSE(recording.Task(0).TaskFrameStatus);
+    }
+    const auto last = recording.WaitForFrames(9);
+    ASSERT_EQ(last.size(), 2u);
+    EXPECT_EQ(last[0].get(), first[0].get());
+    EXPECT_EQ(last[1].get(), first[1].get());
+    ExpectFrameOf(last[0], 10);
+    ExpectFrameOf(last[1], 11);
+    EXPECT_EQ(Manager().totalBufferCount(), totalBuffers) << "recycled frames obtain no buffers";
+}
+
+TEST(ReadControlTest, ADriverRecyclingEachTaskKeepsAtMostTenFramesOfBuffers) {
+    std::vector<int> folders;
+    for (int t = 0; t < 25; ++t) folders.push_back(1 + t % 3);
+    Recording recording(folders);
+    const size_t baseline = Manager().liveBufferCount();
+    const size_t totalBefore = Manager().totalBufferCount();
+    size_t peak = 0;
+    std::set<ZEBFrame*> distinct;
+    {
+        ReadControl reader(&recording.tasks);
+        for (int64_t id = 0; id < 25; ++id) {
+            const auto frames = recording.WaitForFrames(id);
+            ASSERT_EQ(frames.size(), static_cast<size_t>(folders[id])) << "task " << id;
+            for (int i = 0; i < folders[id]; ++i) {
+                ExpectFrameOf(frames[i], recording.tagOf.at(recording.Task(id).TaskInputPath[i]));
+                distinct.insert(frames[i].get());
+            }
+            peak = std::max(peak, Manager().liveBufferCount() - baseline);
+            reader.RecycleFrame(id);
+        }
+    }
+    // Every frame holds 11 buffers; ten slots are built once and reused.
+    EXPECT_LE(peak, 10u * 11u);
+    EXPECT_EQ(distinct.size(), 10u);
+    EXPECT_EQ(Manager().totalBufferCount() - totalBefore, 10u * 11u);
+    EXPECT_EQ(Manager().liveBufferCount(), baseline) << "destruction returns every buffer";
+}
+
+TEST(ReadControlTest, DestructionStopsAThreadWaitingForASlot) {
+    Recording recording(std::vector<int>(25, 1));
+    const size_t baseline = Manager().liveBufferCount();
+    zeb_platform::LogCapture capture;
+    auto reader = std::make_unique<ReadControl>(&recording.tasks);
+    reader->RunReadThread();  // a second thread, waiting the same way
+    // Twenty slots serve twenty of the 50 folders the two threads read; both then wait.
+    ASSERT_TRUE(zeb_test::WaitFor([&] {
+        return capture.Count("There is still idle buffer") == 20 && capture.Count("Waiting Idle buffer") == 22;
+    })) << capture.Count("There is still idle buffer") << " " << capture.Count("Waiting Idle buffer");
+    reader.reset();
+    EXPECT_TRUE(capture.Contains("Prepare to Delete ReadControl", "ReadControl", 4));
+    EXPECT_EQ(capture.Count("Quiting Reading Control Thread"), 2u);
+    EXPECT_FALSE(capture.Contains("Task Reading End"));
+    EXPECT_EQ(Manager().liveBufferCount(), baseline);
+    for (auto& entry : recording.tasks) {
+        std::lock_guard<std::mutex> guard(entry.second->TaskLock);
+        EXPECT_TRUE(entry.second->TaskFrame.empty());
+        EXPECT_FALSE(entry.second->TaskReadDone);
+    }
+}
+
+TEST(ReadControlTest, DestructionEndsTheFinalWait) {
+    Recording recording({1, 1});
+    zeb_platform::LogCapture capture;
+    {
+        ReadControl reader(&recording.tasks);
+        ASSERT_FALSE(recording.WaitForFrames(1).empty());
+    }
+    EXPECT_TRUE(capture.Contains("Task Reading End", "ReadControl", 4));
+    ReadControl empty(nullptr);  // no task map: nothing to read, still stops
+}
+
+TEST(ReadControlTest, RecyclingAnUnknownTaskChangesNothing) {
+    Recording recording({1});
+    ReadControl reader(&recording.tasks);
+    ASSERT_FALSE(recording.WaitForFrames(0).empty());
+    zeb_platform::LogCapture capture;
+    reader.RecycleFrame(7);
+    EXPECT_TRUE(capture.Contains("Could not find corresponding buffer with frmId 7", "ReadControl", 4));
+    std::lock_guard<std::mutex> guard(recording.Task(0).TaskLock);
+    EXPECT_EQ(recording.Task(0).TaskFrame.size(), 1u);
+}
+
+class ReadyListTest : public ::testing::Test {
+protected:
+    ZEBFramePtr MakeFrame(int tag) {
+        frame_test::FolderSpec spec;
+        spec.tag = tag;
+        spec.width = 16;
+        spec.height = 2;
+        const std::string folder = mDir / ("f" + std::to_string(tag));
+        frame_test::WriteFolder(folder, spec);
+        return std::make_shared<ZEBFrame>(folder);
+    }
+    zeb_test::TempDir mDir;
+    TaskMap mNoTasks;
+};
+
+TEST_F(ReadyListTest, PushedFramesAreFoundByIdAndDuplicatesIgnored) {
+    ReadControl reader(&mNoTasks);
+    auto first = MakeFrame(1);
+    auto second = MakeFrame(2);
+    reader.PushFrame(first, 4);
+    reader.PushFrame(second, 5);
+    EXPECT_EQ(reader.GetFrame(5), second);
+    auto duplicate = MakeFrame(3);
+    reader.PushFrame(duplicate, 5);
+    EXPECT_EQ(reader.GetFrame(5), second);
+    EXPECT_EQ(reader.GetFrame(4), first);
+}
+
+TEST_F(ReadyListTest, AnEmptyListGivesNothingAfterTheBoundedWait) {
+    ReadControl reader(&mNoTasks);
+    zeb_platform::LogCapture capture;
+    EXPECT_EQ(reader.GetFrame(3), nullptr);
+    EXPECT_TRUE(capture.Contains("Empty", "ReadControl", 4));
+    EXPECT_EQ(capture.Count("Fail to find corresponding buffer"), 1u) << "logged once per wait";
+}
+
+TEST_F(ReadyListTest, AMissRewindsTheListIntoTheIdleSlots) {
+    ReadControl reader(&mNoTasks);
+    ASSERT_TRUE(zeb_test::WaitFor([&] { return reader.IdleFrameCount() == 10; }));
+    reader.PushFrame(MakeFrame(1), 1);
+    reader.PushFrame(MakeFrame(2), 2);
+    zeb_platform::LogCapture capture;
+    EXPECT_EQ(reader.GetFrame(9), nullptr);
+    EXPECT_TRUE(capture.Contains("Could not find coordinate SEQ, Prepare to ReREAD"));
+    EXPECT_EQ(reader.IdleFrameCount(), 12u);
+
+    reader.ReWindBuffer(5);
+    reader.PushFrame(MakeFrame(3), 3);
+    reader.NeedRewind(5);  // inside the window: nothing moves
+    EXPECT_EQ(reader.IdleFrameCount(), 12u);
+    reader.NeedRewind(6);
+    EXPECT_EQ(reader.IdleFrameCount(), 13u);
+}
+
+TEST_F(ReadyListTest, AWaitingReaderWakesWhenItsFrameIsPushed) {
+    const double scale = zeb_platform::TimeScale();
+    zeb_platform::SetTimeScale(1.0);  // a full second, so the push comes inside the wait
+    ReadControl reader(&mNoTasks);
+    reader.ReWindBuffer(8);
+    auto frame = MakeFrame(8);
+    ZEBFramePtr got;
+    std::thread waiter([&] { got = reader.WaitForValidFrame(); });
+    reader.PushFrame(frame, 8);
+    waiter.join();
+    zeb_platform::SetTimeScale(scale);
+    EXPECT_EQ(got, frame);
+}
+
+}  // namespace

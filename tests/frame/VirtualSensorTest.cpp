@@ -1,0 +1,307 @@
+// The virtual sensor against a fake HAL driver behind the sensor ioctl: the
+// driver decodes each 16-byte command record, and for a frame maps the buffer
+// named by the record's descriptor and reads the lines it finds there.
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <mutex>
+
+#include "FrameFixture.h"
+#include "support/TestSupport.h"
+#include "frame/VirtualSensorControl.h"
+#include "platform/BufferManager.h"
+#include "platform/Log.h"
+
+using namespace ZEB;
+
+namespace {
+
+struct FakeDriver {
+    struct Command {
+        void* handle;
+        unsigned int camera;
+        unsigned long tag;
+        uint8_t record[16];
+        std::vector<uint8_t> param;  // the parameter's bytes as the driver saw them
+        std::vector<uint8_t> lines;  // for a frame: its lines, read through the descriptor
+    };
+    std::vector<Command> commands;
+    int32_t binningFactor = 2;
+    long result = 0;
+
+    static size_t ParamBytes(uint8_t code) {
+        switch (code) {
+            case VSENSOR_CMD_SET_FRAME: return sizeof(isp_raw_proc_info);
+            case VSENSOR_CMD_SET_OEM_CXT: return 16;
+            case VSENSOR_CMD_RUN_ONE_FRAME: return 1;
+            case VSENSOR_CMD_GET_BINNING_FACTOR: return 40;
+            default: return 4;
+        }
+    }
+
+    // The driver reads frames at the 16-byte aligned stride.
+    static std::vector<uint8_t> ReadLines(const isp_raw_proc_info& info) {
+        struct stat status;
+        if (info.fd < 0 || fstat(info.fd, &status) != 0) return {};
+        void* mapped = mmap(nullptr, static_cast<size_t>(status.st_size), PROT_READ, MAP_SHARED, info.fd, 0);
+        if (mapped == MAP_FAILED) return {};
+        const size_t line = info.width * 5 / 4, stride = (line + 15) / 16 * 16;
+        std::vector<uint8_t> lines(line * info.height);
+        if (stride * info.height <= static_cast<size_t>(status.st_size)) {
+            for (uint32_t y = 0; y < info.height; ++y) {
+                memcpy(&lines[line * y], static_cast<const uint8_t*>(mapped) + info.offset + stride * y, line);
+            }
+        }
+        munmap(mapped, static_cast<size_t>(status.st_size));
+        return lines;
+    }
+
+    static long Ioctl(void* handle, unsigned int camera, unsigned long tag, unsigned long address) {
+        auto* driver = static_cast<FakeDriver*>(handle);
+        const auto* record = reinterpret_cast<const vsensor_cmd_t*>(address);
+        Command command{handle, camera, tag, {}, {}, {}};
+        memcpy(command.record, record, 16);
+        auto* param = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(record->param));
+        if (record->cmd == VSENSOR_CMD_GET_BINNING_FACTOR) memcpy(param + 32, &driver->binningFactor, 4);
+        command.param.assign(param, param + ParamBytes(record->cmd));
+        if (record->cmd == VSENSOR_CMD_SET_FRAME) {
+            isp_raw_proc_info info;
+            memcpy(&info, param, sizeof info);
+            command.lines = ReadLines(info);
+        }
+        driver->commands.push_back(std::move(command));
+        return driver->result;
+    }
+};
+
+template <typename T>
+T At(const std::vector<uint8_t>& bytes, size_t offset) {
+    T value;
+    memcpy(&value, bytes.data() + offset, sizeof value);
+    return value;
+}
+
+class VirtualSensorTest : public ::testing::Test {
+protected:
+    VirtualSensorTest() : mSensor(mOemCxt, 2) {
+        void* handle = &mDriver;
+        memcpy(mOemCxt + 112, &handle, sizeof handle);
+        const uint32_t pattern = 3;
+        memcpy(mOemCxt + 132, &pattern, 4);
+        mSensor.SetSensorOps(&FakeDriver::Ioctl);
+    }
+
+    ZEBFramePtr MakeFrame(int width, int height, int tag = 0) {
+        frame_test::FolderSpec spec;
+        spec.tag = tag;
+        spec.width = width;
+        spec.height = height;
+        spec.yuvWidth = 8;
+        spec.yuvHeight = 2;
+        spec.omit = {DF_RAW};
+        const std::string folder = mDir / ("f" + std::to_string(mFolders++));
+        frame_test::WriteFolder(folder, spec);
+        return std::make_shared<ZEBFrame>(folder);
+    }
+
+    static std::vector<uint8_t> PackedLines(int width, int height, int tag) {
+        return frame_test::PackReference(frame_test::RawSamples(tag, width, height), width, height,
+                                         static_cast<size_t>(width) * 5 / 4);
+    }
+
+    zeb_test::TempDir mDir;
+    int mFolders = 0;
+    uint8_t mOemCxt[256] = {};
+    FakeDriver mDriver;
+    VirtualSensorControl mSensor;
+};
+
+TEST_F(VirtualSensorTest, EveryCommandIsASixteenByteRecordThroughTheIoctl) {
+    int grab = 0;
+    mDriver.result = 7;
+    EXPECT_EQ(mSensor.SetGrabOps(&grab), 7);
+    EXPECT_EQ(mSensor.PauseVirtualSensor(true), 7);
+    EXPECT_EQ(mSensor.PauseVirtualSensor(false), 7);
+    mSensor.SetFpsInfo(15);
+    EXPECT_EQ(mSensor.SetSensorMode(VIRTUAL_SENSOR_MODE_CAPTURE), 7);
+    EXPECT_EQ(mSensor.RunOneFrame(), 7);
+    mDriver.binningFactor = 4;
+    EXPECT_EQ(mSensor.GetBinningFactor(), 4);
+
+    const uint8_t codes[] = {0x27, 0x28, 0x28, 0x2a, 0x24, 0x26, 0x1f};
+    ASSERT_EQ(mDriver.commands.size(), sizeof codes);
+    for (size_t i = 0; i < sizeof codes; ++i) {
+        const auto& command = mDriver.commands[i];
+        SCOPED_TRACE(i);
+        EXPECT_EQ(command.record[0], codes[i]);
+        for (int b = 1; b < 8; ++b) EXPECT_EQ(command.record[b], 0);
+        EXPECT_EQ(command.handle, &mDriver) << "sensor handle from byte 112 of the context";
+        EXPECT_EQ(command.camera, 2u);
+        EXPECT_EQ(command.tag, 32u);
+    }
+    EXPECT_EQ(At<void*>(mDriver.commands[0].param, 0), static_cast<void*>(mOemCxt));
+    EXPECT_EQ(At<void*>(mDriver.commands[0].param, 8), static_cast<void*>(&grab));
+    EXPECT_EQ(At<int32_t>(mDriver.commands[1].param, 0), 1);
+    EXPECT_EQ(At<int32_t>(mDriver.commands[2].param, 0), 0);
+    EXPECT_EQ(At<int32_t>(mDriver.commands[3].param, 0), 15);
+    EXPECT_EQ(At<int32_t>(mDriver.commands[4].param, 0), 1);
+    EXPECT_EQ(mDriver.commands[5].param[0], 1);
+    for (int b = 0; b < 32; ++b) EXPECT_EQ(mDriver.commands[6].param[b], 0) << "zeroed binning record";
+    EXPECT_EQ(mSensor.GetSensorPattern(), 3u);
+}
+
+TEST_F(VirtualSensorTest, AFrameIsRealignedOnceAndTheDriverFindsItsLines) {
+    auto frame = MakeFrame(4000, 8, 5);
+    zeb_platform::LogCapture capture;
+    mDriver.result = 9;
+    EXPECT_EQ(mSensor.SetFrame(frame), 9);
+    ASSERT_EQ(mDriver.commands.size(), 1u);
+    const auto& command = mDriver.commands[0];
+    EXPECT_EQ(command.record[0], 0x25);
+    EXPECT_EQ(At<uint64_t>(std::vector<uint8_t>(command.record, command.record + 16), 8),
+              reinterpret_cast<uintptr_t>(&frame->mRawProcInfo));
+    const auto& info = command.param;
+    EXPECT_EQ(At<uint32_t>(info, 0), 3u);
+    EXPECT_EQ(At<uint32_t>(info, 4), 4000u);
+    EXPECT_EQ(At<uint32_t>(info, 8), 8u);
+    EXPECT_EQ(memcmp(&info[52], "GREY", 4), 0);
+    EXPECT_EQ(At<uint32_t>(info, 56), 3u);
+    EXPECT_EQ(At<int32_t>(info, 68), BufferFd(frame->mMipiRawBuf));
+    EXPECT_EQ(At<uint32_t>(info, 84), 0u);
+    for (size_t b = 0; b < info.size(); ++b) {
+        if (b < 12 || (b >= 52 && b < 60) || (b >= 68 && b < 72)) continue;
+        ASSERT_EQ(info[b], 0) << "byte " << b;
+    }
+    EXPECT_EQ(command.lines, PackedLines(4000, 8, 5));
+    EXPECT_TRUE(frame->mRawAligned);
+    EXPECT_TRUE(capture.Contains("AlignWidth is 5008 vs 5000 with base 16, Height 8", "VirtualSensorCtrl", 4));
+
+    mSensor.SetFrame(frame);
+    EXPECT_EQ(capture.Count("AlignWidth is"), 1u) << "a frame is realigned once per file set";
+    EXPECT_EQ(mDriver.commands[1].lines, PackedLines(4000, 8, 5));
+}
+
+TEST_F(VirtualSensorTest, TheSkipVariantSendsTheLinesAsStored) {
+    auto frame = MakeFrame(4000, 4, 1);
+    zeb_platform::LogCapture capture;
+    mSensor.SetFrame(frame, true);
+    EXPECT_FALSE(frame->mRawAligned);
+    EXPECT_FALSE(capture.Contains("AlignWidth"));
+    EXPECT_EQ(memcmp(BufferAddress(frame->mMipiRawBuf), PackedLines(4000, 4, 1).data(), 5000 * 4), 0);
+}
+
+TEST_F(VirtualSensorTest, ALineAlreadyOnTheStrideIsNotMoved) {
+    auto frame = MakeFrame(4160, 4, 2);
+    zeb_platform::LogCapture capture;
+    mSensor.SetFrame(frame);
+    EXPECT_TRUE(frame->mRawAligned);
+    EXPECT_TRUE(capture.Contains("AlignWidth is 5200 vs 5200 with base 16, Height 4"));
+    EXPECT_EQ(mDriver.commands.at(0).lines, PackedLines(4160, 4, 2));
+}
+
+TEST_F(VirtualSensorTest, RecyclingClearsTheAlignmentSoTheNextFolderIsRealigned) {
+    auto frame = MakeFrame(4000, 4, 1);
+    mSensor.SetFrame(frame);
+    frame_test::FolderSpec spec;
+    spec.tag = 6;
+    spec.width = 4000;
+    spec.height = 4;
+    frame_test::WriteFolder(mDir / "next", spec);
+    frame->RecycleOneFrame(mDir / "next");
+    EXPECT_FALSE(frame->mRawAligned);
+    mSensor.SetFrame(frame);
+    EXPECT_EQ(mDriver.commands.at(1).lines, PackedLines(4000, 4, 6));
+}
+
+// The binned image the driver should see: unpacked, binned per site, packed.
+std::vector<uint8_t> BinnedLines(int width, int height, int tag, int factor) {
+    const auto samples = frame_test::RawSamples(tag, width, height);
+    const int outW = width / factor, outH = height / factor;
+    std::vector<uint16_t> binned(static_cast<size_t>(outW) * outH);
+    ZEB::raw::BinBayer(samples.data(), width, height, factor, binned.data());
+    return frame_test::PackReference(binned, outW, outH, static_cast<size_t>(outW) * 5 / 4);
+}
+
+TEST_F(VirtualSensorTest, ABinnedFrameOf4000x3000Is2000x1500AtItsOwnStride) {
+    auto frame = MakeFrame(4000, 3000, 4);
+    zeb_platform::LogCapture capture;
+    mSensor.SetFrame(frame, int32_t{2});
+    EXPECT_TRUE(capture.Contains("width 2512,sensor_width 5008", "VirtualSensorCtrl", 4));
+    ASSERT_EQ(mDriver.commands.size(), 1u);
+    const auto& info = mDriver.commands[0].param;
+    EXPECT_EQ(At<uint32_t>(info, 4), 2000u);
+    EXPECT_EQ(At<uint32_t>(info, 8), 1500u);
+    EXPECT_EQ(At<int32_t>(info, 68), BufferFd(frame->mBinningRawBuf));
+    EXPECT_NE(BufferFd(frame->mBinningRawBuf), BufferFd(frame->mMipiRawBuf));
+    EXPECT_EQ(mDriver.commands[0].lines, BinnedLines(4000, 3000, 4, 2));
+    EXPECT_EQ(frame->mBufferCount, 12u);
+}
+
+TEST_F(VirtualSensorTest, BinningARealignedFrameReadsItsLinesAtTheStride) {
+    auto frame = MakeFrame(80, 8, 3);  // 100-byte lines, 112-byte stride
+    mSensor.SetFrame(frame);
+    ASSERT_TRUE(frame->mRawAligned);
+    mSensor.SetFrame(frame, int32_t{2});
+    EXPECT_EQ(mDriver.commands.at(1).lines, BinnedLines(80, 8, 3, 2));
+}
+
+TEST_F(VirtualSensorTest, RepeatedBinnedSendsReuseTheBinnedRecord) {
+    auto frame = MakeFrame(64, 8, 1);
+    auto& manager = *ZEBMemoryPool<BufferInfo>::Manager();
+    mSensor.SetFrame(frame, int32_t{4});  // the smaller image first
+    const size_t live = manager.liveBufferCount();
+    // The first factor-2 send needs a larger buffer: the old one goes back and
+    // the same record takes the new one; later sends reuse that buffer.
+    for (int i = 0; i < 40; ++i) mSensor.SetFrame(frame, int32_t{i % 2 ? 4 : 2});
+    EXPECT_EQ(mDriver.commands.size(), 41u);
+    EXPECT_EQ(frame->mBufferCount, 12u);
+    EXPECT_EQ(manager.liveBufferCount(), live);
+    EXPECT_EQ(mDriver.commands[39].lines, BinnedLines(64, 8, 1, 2));
+    EXPECT_EQ(mDriver.commands[40].lines, BinnedLines(64, 8, 1, 4));
+
+    // A handle held elsewhere keeps its buffer: the frame then takes a new record.
+    BufferHandle held = frame->mBinningRawBuf;
+    mSensor.SetFrame(frame, int32_t{1});
+    EXPECT_EQ(frame->mBufferCount, 13u);
+    EXPECT_NE(frame->mBinningRawBuf, held);
+    EXPECT_EQ(mDriver.commands.back().lines, PackedLines(64, 8, 1));
+}
+
+TEST_F(VirtualSensorTest, FactorsThatCannotBePackedSendNothing) {
+    zeb_platform::LogCapture capture(1);
+    auto frame = MakeFrame(40, 12, 1);
+    for (int32_t factor : {0, -2, 3, 4, 8, 40}) {
+        // 3: 13 wide; 4: 10 wide, not whole groups, and 3 lines; 8: 1 line; 40: 1 wide
+        mSensor.SetFrame(frame, factor);
+    }
+    EXPECT_TRUE(mDriver.commands.empty());
+    EXPECT_EQ(capture.Count("frame not sent", "VirtualSensorCtrl", 1), 6u);
+    EXPECT_EQ(frame->mBufferCount, 11u);
+
+    auto empty = std::make_shared<ZEBFrame>(mDir / "nothing-here");
+    mSensor.SetFrame(empty, int32_t{2});
+    EXPECT_TRUE(mDriver.commands.empty());
+}
+
+TEST_F(VirtualSensorTest, MissingHalPiecesAreLoggedNotFollowed) {
+    EXPECT_EQ(mSensor.SetFrame(nullptr), -1);
+    EXPECT_TRUE(mDriver.commands.empty());
+
+    VirtualSensorControl bare(nullptr, 0);
+    zeb_platform::LogCapture capture(1);
+    EXPECT_EQ(bare.RunOneFrame(), -1);
+    EXPECT_TRUE(capture.Contains("No sensor ioctl installed", "VirtualSensorCtrl", 1));
+    EXPECT_EQ(bare.GetSensorPattern(), 0u);
+    EXPECT_EQ(OemCxtSensorHandle(nullptr), nullptr);
+}
+
+TEST(VirtualSensorAlign, AlignWidthRoundsUpToSixteen) {
+    EXPECT_EQ(VirtualSensorControl::GetSensorRawAlignWidth(4000), 4000);
+    EXPECT_EQ(VirtualSensorControl::GetSensorRawAlignWidth(5000), 5008);
+    EXPECT_EQ(VirtualSensorControl::GetSensorRawAlignWidth(5200), 5200);
+    EXPECT_EQ(VirtualSensorControl::GetSensorRawAlignWidth(1), 16);
+}
+
+}  // namespace
