@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <string>
 
 #include "platform/Log.h"
 #include "platform/Property.h"
@@ -59,6 +60,24 @@ void InterpolateInts(const int32_t* high, const int32_t* low, size_t count, int3
         // 64-bit difference: two int32 values can differ by more than int32 holds.
         const int64_t step = (static_cast<int64_t>(vh) - vl) / span;
         out[j] = TruncToInt32(offset * static_cast<float>(step) + static_cast<float>(vl));
+    }
+}
+
+void ReserveString(std::string& target, const std::string& source) {
+    if (source.capacity() > target.capacity()) target.reserve(source.capacity());
+}
+
+// Gives `target` at least the shape of `source`: as many parameters, each with
+// room for as many characters and values. Only the shape: the values are
+// placeholders until a query passes a set up.
+void ReserveLike(std::vector<paramInfo>& target, const std::vector<paramInfo>& source) {
+    if (target.size() < source.size()) target.resize(source.size());
+    for (size_t i = 0; i < source.size(); ++i) {
+        ReserveString(target[i].type, source[i].type);
+        ReserveString(target[i].name, source[i].name);
+        ReserveString(target[i].text, source[i].text);
+        target[i].intData.reserve(source[i].intData.capacity());
+        target[i].floatData.reserve(source[i].floatData.capacity());
     }
 }
 
@@ -172,7 +191,14 @@ void TriggerAndDataManager::BuildTree(const std::map<int32_t, trigger2Param>& re
         ZLOG(kTag, 4, "%d, %s: Trigger Tree is formed up with %ld", static_cast<long>(nodes));
     }
 
-    // Room for the query state, so that queries allocate nothing.
+    // Room for everything a query writes, so that queries allocate nothing:
+    // every inner node gets the shape of the largest set below it.
+    for (size_t d = depth; d-- > 1;) {
+        for (ATree* node : mAllTreeVec[d]) ReserveLike(node->mParent->mParams, node->mParams);
+    }
+    if (depth > 0) {
+        for (ATree* node : mAllTreeVec[0]) ReserveLike(mRootNode->mParams, node->mParams);
+    }
     size_t widest = 0;
     for (const auto& level : mAllTreeVec) widest = std::max(widest, level.size());
     mMatched.clear();
