@@ -1,0 +1,200 @@
+// The recording generator: what it writes is what a device records, frames read
+// from it carry their own bytes, and the expected bytes can be recomputed.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <pugixml.hpp>
+
+#include "frame/ReadControl.h"
+#include "frame/ZEBFrame.h"
+#include "support/TestSupport.h"
+#include "zebsim-recgen/lib/RecordingGenerator.h"
+
+using namespace zeb_recgen;
+
+namespace {
+
+Options Small(const zeb_test::TempDir& dir, int tasks, int frames) {
+    Options options;
+    options.outputFolder = dir / "rec";
+    options.width = 64;
+    options.height = 12;
+    options.yuvWidth = 32;
+    options.yuvHeight = 6;
+    options.taskCount = tasks;
+    options.framesPerTask = frames;
+    return options;
+}
+
+std::vector<uint8_t> FileBytes(const std::string& path) {
+    const std::string text = zeb_test::ReadFile(path);
+    return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+TEST(RecordingGenerator, WritesFramesScenesAndATaskListAsADeviceDoes) {
+    zeb_test::TempDir dir;
+    const GeneratedRecording recording = GenerateRecording(Small(dir, 2, 3));
+    ASSERT_TRUE(recording.ok) << recording.error;
+    ASSERT_EQ(recording.tasks.size(), 2u);
+    ASSERT_EQ(recording.frames.size(), 6u);
+
+    pugi::xml_document list;
+    ASSERT_TRUE(list.load_file(recording.taskListPath.c_str()));
+    pugi::xml_node input = list.child("input");
+    EXPECT_EQ(std::string(input.child_value("mode")), "Preview");
+    EXPECT_EQ(std::string(input.child_value("ispconfig")), recording.ispConfigPath);
+    int image = 0;
+    for (pugi::xml_node node : input.child("TaskList").children("image")) {
+        const TaskFiles& task = recording.tasks[image++];
+        std::vector<std::string> paths;
+        for (pugi::xml_node path : node.children("inputpath")) paths.push_back(path.text().get());
+        ASSERT_EQ(paths.size(), 3u);
+        for (size_t i = 0; i < paths.size(); ++i) EXPECT_EQ(paths[i], recording.frames[task.frames[i]].folder);
+        EXPECT_NE(std::string(node.child_value("outputpath")).find("ZEB_"), std::string::npos);
+        EXPECT_TRUE(std::filesystem::exists(task.scenePath));
+        EXPECT_EQ(std::filesystem::path(task.scenePath).parent_path().string(), paths[0]);
+    }
+    EXPECT_EQ(image, 2);
+
+    const FrameFiles& frame = recording.frames[4];
+    EXPECT_EQ(std::filesystem::path(frame.rawPath).filename().string(), "IMG_64x12_4.mipi_raw");
+    EXPECT_EQ(std::filesystem::path(frame.yuvPath).filename().string(), "IMG_32x6_4.cap.yuv_nv21");
+    EXPECT_EQ(std::filesystem::file_size(frame.rawPath), 64u * 5 / 4 * 12) << "lines back to back";
+    EXPECT_EQ(std::filesystem::file_size(frame.yuvPath), 32u * 6 * 3 / 2);
+    EXPECT_EQ(frame.dumpPaths.size(), 30u);
+    for (const auto& dump : frame.dumpPaths) {
+        EXPECT_EQ(std::filesystem::file_size(dump.second), DumpSize(recording.options, dump.first)) << dump.second;
+    }
+
+    pugi::xml_document scene;
+    ASSERT_TRUE(scene.load_file(recording.tasks[1].scenePath.c_str()));
+    EXPECT_EQ(std::string(scene.child("root").child("commonInfo").child_value("width")), "64");
+    EXPECT_EQ(std::string(scene.child("root").child("commonInfo").child_value("prv_scenario_id")), "1a");
+    EXPECT_EQ(std::string(scene.child("root").child("ThreeAInfo").child_value("awb_ct")), "5100");
+}
+
+TEST(RecordingGenerator, AFrameReadFromAGeneratedFolderHoldsItsOwnBytesInEveryRow) {
+    zeb_test::TempDir dir;
+    Options options = Small(dir, 1, 2);
+    options.writeUnpackedRaw = true;
+    const GeneratedRecording recording = GenerateRecording(options);
+    ASSERT_TRUE(recording.ok) << recording.error;
+    for (const FrameFiles& files : recording.frames) {
+        SCOPED_TRACE(files.folder);
+        ZEB::ZEBFrame frame(files.folder);
+        EXPECT_EQ(frame.mRawWidth, 64);
+        EXPECT_EQ(frame.mYuvWidth, 32);
+        for (int row = ZEB::DF_AFM; row < ZEB::kDataFormatCount; ++row) {
+            const ZEB::DataFileEntry& entry = frame.mDataFiles[row];
+            ASSERT_TRUE(entry.valid) << row;
+            const DumpTag tag = DecodeDumpTag(static_cast<const uint8_t*>(entry.mem), entry.size);
+            EXPECT_TRUE(tag.valid);
+            EXPECT_EQ(tag.row, row) << "the file of another row matched";
+            EXPECT_EQ(tag.serial, files.serial);
+            const auto expected = DumpContent(recording.options, files.serial, row);
+            EXPECT_EQ(memcmp(entry.mem, expected.data(), expected.size()), 0) << row;
+        }
+        const auto raw = RenderPackedRaw(recording.options, files.serial);
+        EXPECT_EQ(memcmp(ZEB::BufferAddress(frame.mMipiRawBuf), raw.data(), raw.size()), 0);
+        EXPECT_EQ(DecodeRawTag(ZEB::BufferAddress(frame.mMipiRawBuf)), files.serial);
+        const auto nv21 = RenderNv21(recording.options, files.serial);
+        EXPECT_EQ(memcmp(ZEB::BufferAddress(frame.mYuvBuf), nv21.data(), nv21.size()), 0);
+        const auto samples = RenderBayer(recording.options, files.serial);
+        EXPECT_EQ(memcmp(ZEB::BufferAddress(frame.mRawBuf), samples.data(), samples.size() * 2), 0);
+    }
+}
+
+TEST(RecordingGenerator, TheReaderAttachesEachTaskItsOwnFrames) {
+    zeb_test::TempDir dir;
+    const GeneratedRecording recording = GenerateRecording(Small(dir, 6, 3));
+    ASSERT_TRUE(recording.ok) << recording.error;
+    ZEB::TaskMap tasks;
+    for (const TaskFiles& files : recording.tasks) {
+        auto task = std::make_shared<ZEB::TaskInfo>();
+        for (size_t i = 0; i < files.frames.size(); ++i) task->TaskInputPath[i] = recording.frames[files.frames[i]].folder;
+        tasks.emplace(files.index, task);
+    }
+    ZEB::ReadControl reader(&tasks);
+    for (const TaskFiles& files : recording.tasks) {
+        ZEB::TaskInfo& task = *tasks.at(files.index);
+        std::vector<ZEB::ZEBFramePtr> frames;
+        {
+            std::unique_lock<std::mutex> lock(task.TaskLock);
+            ASSERT_TRUE(task.TaskCond.wait_for(lock, std::chrono::seconds(10), [&] { return task.TaskReadDone; }));
+            frames = task.TaskFrame;
+        }
+        ASSERT_EQ(frames.size(), files.frames.size());
+        for (size_t i = 0; i < frames.size(); ++i) {
+            EXPECT_EQ(DecodeDumpTag(frames[i]->mAeResultInfo, sizeof frames[i]->mAeResultInfo).serial, files.frames[i]);
+            EXPECT_EQ(DecodeRawTag(ZEB::BufferAddress(frames[i]->mMipiRawBuf)), files.frames[i]);
+        }
+        reader.RecycleFrame(files.index);
+    }
+}
+
+TEST(RecordingGenerator, TheMosaicFollowsThePatternAndTheSceneMoves) {
+    zeb_test::TempDir dir;
+    Options options = Small(dir, 1, 1);
+    options.width = 400;
+    options.height = 300;
+    // Inside the first chart patch, away from its border: colour (460, 330, 270).
+    const int x = 400 / 4 + 20, y = 300 / 4 + 20;
+    auto site = [&](const std::vector<uint16_t>& samples, int dx, int dy) {
+        return static_cast<int>(samples[static_cast<size_t>(y + dy) * 400 + x + dx]);
+    };
+    options.pattern = BayerPattern::RGGB;
+    const auto rggb = RenderBayer(options, 0);
+    EXPECT_NEAR(site(rggb, 0, 0), 460, 4);
+    EXPECT_NEAR(site(rggb, 1, 0), 330, 4);
+    EXPECT_NEAR(site(rggb, 1, 1), 270, 4);
+    options.pattern = BayerPattern::BGGR;
+    const auto bggr = RenderBayer(options, 0);
+    EXPECT_NEAR(site(bggr, 0, 0), 270, 4);
+    EXPECT_NEAR(site(bggr, 1, 1), 460, 4);
+    options.pattern = BayerPattern::GRBG;
+    EXPECT_NEAR(site(RenderBayer(options, 0), 1, 0), 460, 4);
+
+    options.pattern = BayerPattern::RGGB;
+    const auto next = RenderBayer(options, 1);
+    size_t changed = 0;
+    for (size_t i = 4; i < rggb.size(); ++i) changed += rggb[i] != next[i];
+    EXPECT_GT(changed, 1000u) << "the bright element moves between frames";
+    for (uint16_t sample : next) ASSERT_LT(sample, 1024);
+}
+
+TEST(RecordingGenerator, DumpsCanBeShapedAndControlWordsStayZero) {
+    zeb_test::TempDir dir;
+    Options options = Small(dir, 1, 1);
+    options.variableSizes[ZEB::DF_PDAF] = 77;
+    options.customizeDump = [](int, int row, std::vector<uint8_t>& bytes) {
+        if (row == ZEB::DF_AE_RESULT_INFO) bytes[100] = 0xAB;
+    };
+    EXPECT_EQ(DumpSize(options, ZEB::DF_PDAF), 77u);
+    EXPECT_EQ(DumpContent(options, 0, ZEB::DF_AE_RESULT_INFO)[100], 0xAB);
+    const auto sceneDetect = DumpContent(options, 3, ZEB::DF_SCENE_DETECT_OUT);
+    for (size_t i = 4896; i < 4900; ++i) EXPECT_EQ(sceneDetect[i], 0);
+    const auto iscene = DumpContent(options, 3, ZEB::DF_ISCENE_INFO);
+    for (size_t i = 216; i < 220; ++i) EXPECT_EQ(iscene[i], 0);
+    EXPECT_FALSE(DecodeDumpTag(iscene.data(), 8).valid);
+
+    const GeneratedRecording recording = GenerateRecording(options);
+    ASSERT_TRUE(recording.ok);
+    EXPECT_EQ(FileBytes(recording.frames[0].dumpPaths.at(ZEB::DF_PDAF)).size(), 77u);
+
+    Options bad;
+    EXPECT_FALSE(GenerateRecording(bad).ok);
+}
+
+TEST(RecordingGenerator, APreviewPictureIsWritten) {
+    zeb_test::TempDir dir;
+    Options options = Small(dir, 1, 1);
+    const auto packed = RenderPackedRaw(options, 0);
+    std::string error;
+    ASSERT_TRUE(WriteRawPreviewPng(dir / "p.png", packed.data(), 64, 12, 80, options.pattern, &error)) << error;
+    const auto png = FileBytes(dir / "p.png");
+    ASSERT_GT(png.size(), 8u);
+    EXPECT_EQ(memcmp(png.data(), "\x89PNG", 4), 0);
+}
+
+}  // namespace

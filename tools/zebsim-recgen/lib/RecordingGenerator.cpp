@@ -1,0 +1,431 @@
+#include "zebsim-recgen/lib/RecordingGenerator.h"
+
+#include <png.h>
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <pugixml.hpp>
+
+#include "frame/RawKernels.h"
+#include "frame/ZEBFrame.h"
+
+namespace zeb_recgen {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uint16_t kRawTagHead = 0x2A5;
+constexpr uint16_t kRawTagTail = 0x15A;
+constexpr size_t kDumpHeader = 16;
+
+// Control words other modules act on: left zero so a recording plays the
+// ordinary path (no highlight non-ZSL capture, no UltraRes skip).
+constexpr size_t kHighlightNoZslOffset = 4904 - 8;  // in SCENE_DETECT_OUT
+constexpr size_t kUltraResShutterOffset = 216;      // in ISCENE_INFO
+
+const std::map<int, uint32_t> kDefaultVariableSizes = {
+    {ZEB::DF_AFM, 24576},          {ZEB::DF_PDAF, 32768},          {ZEB::DF_LSC_RESULT_TABLE_INFO, 16896},
+    {ZEB::DF_HIST2_DATA_INFO, 4096}, {ZEB::DF_GTMHIST_DATA_INFO, 1024}, {ZEB::DF_AEM_DATA_INFO, 98304},
+    {ZEB::DF_LSCM_DATA_INFO, 16384}, {ZEB::DF_LSC_RESULT_WTABLE_INFO, 16896},
+};
+
+struct Rgb {
+    int r, g, b;
+};
+
+// A colour chart of 24 patches, 10-bit.
+const Rgb kChart[24] = {
+    {460, 330, 270}, {780, 580, 500}, {390, 480, 620}, {360, 430, 260}, {530, 510, 700}, {420, 760, 680},
+    {860, 480, 180}, {290, 360, 680}, {770, 340, 390}, {370, 240, 420}, {620, 750, 240}, {880, 640, 170},
+    {200, 250, 590}, {280, 580, 280}, {700, 190, 220}, {920, 800, 120}, {750, 330, 590}, {120, 520, 660},
+    {960, 960, 950}, {780, 780, 780}, {610, 610, 610}, {430, 430, 430}, {260, 260, 260}, {110, 110, 110},
+};
+
+// The scene at raw pixel (x, y): gradients, the chart in the middle, and a
+// bright disc that moves from frame to frame.
+class Scene {
+public:
+    Scene(int width, int height, int serial)
+        : mW(std::max(width, 1)), mH(std::max(height, 1)),
+          mDiscX((mW / 8 + static_cast<int64_t>(serial) * mW / 10) % mW),
+          mDiscY(mH / 3 + (serial % 3) * mH / 6), mRadius(std::max(mH / 12, 1)) {}
+
+    Rgb At(int x, int y) const {
+        const int64_t dx = x - mDiscX, dy = y - mDiscY;
+        if (dx * dx + dy * dy < static_cast<int64_t>(mRadius) * mRadius) return {1000, 990, 960};
+        const int chartX0 = mW / 4, chartY0 = mH / 4;
+        if (x >= chartX0 && x < chartX0 + mW / 2 && y >= chartY0 && y < chartY0 + mH / 2) {
+            const int64_t cx = static_cast<int64_t>(x - chartX0) * 6 / std::max(mW / 2, 1);
+            const int64_t cy = static_cast<int64_t>(y - chartY0) * 4 / std::max(mH / 2, 1);
+            // A dark border between patches.
+            const int64_t inX = static_cast<int64_t>(x - chartX0) * 6 % std::max(mW / 2, 1);
+            const int64_t inY = static_cast<int64_t>(y - chartY0) * 4 % std::max(mH / 2, 1);
+            if (inX * 12 < mW / 2 || inY * 12 < mH / 2) return {40, 40, 40};
+            return kChart[std::min<int64_t>(cy, 3) * 6 + std::min<int64_t>(cx, 5)];
+        }
+        return {static_cast<int>(80 + int64_t{700} * x / mW), static_cast<int>(120 + int64_t{500} * (x + y) / (mW + mH)),
+                static_cast<int>(80 + int64_t{700} * y / mH)};
+    }
+
+private:
+    int mW, mH;
+    int64_t mDiscX, mDiscY;
+    int mRadius;
+};
+
+// Channel index (0 R, 1 G, 2 B) of each site of a 2 x 2 cell, by pattern.
+const int kSites[4][4] = {{0, 1, 1, 2}, {1, 0, 2, 1}, {1, 2, 0, 1}, {2, 1, 1, 0}};
+
+int Channel(const Rgb& c, int channel) { return channel == 0 ? c.r : channel == 1 ? c.g : c.b; }
+
+Options Filled(const Options& options) {
+    Options filled = options;
+    if (filled.yuvWidth <= 0) filled.yuvWidth = filled.width;
+    if (filled.yuvHeight <= 0) filled.yuvHeight = filled.height;
+    filled.framesPerTask = std::clamp(filled.framesPerTask, 1, 10);
+    filled.taskCount = std::max(filled.taskCount, 0);
+    if (filled.taskListPath.empty()) filled.taskListPath = filled.outputFolder + "/RawListFile.xml";
+    return filled;
+}
+
+void WriteBytes(const std::string& path, const void* data, size_t size) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+void Put32(uint8_t* to, uint32_t value) {
+    for (int i = 0; i < 4; ++i) to[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+uint32_t Get32(const uint8_t* from) {
+    return from[0] | from[1] << 8 | from[2] << 16 | static_cast<uint32_t>(from[3]) << 24;
+}
+
+template <typename T>
+void Add(pugi::xml_node group, const char* name, T value) {
+    group.append_child(name).text().set(value);
+}
+
+void AddText(pugi::xml_node group, const char* name, const std::string& value) {
+    group.append_child(name).text().set(value.c_str());
+}
+
+std::string Hex(uint64_t value) {
+    char text[32];
+    snprintf(text, sizeof text, "%llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+void WriteSceneFile(const std::string& path, const Options& options, int64_t task) {
+    const SceneValues& s = options.scene;
+    pugi::xml_document doc;
+    pugi::xml_node root = doc.append_child("root");
+    pugi::xml_node common = root.append_child("commonInfo");
+    Add(common, "frameID", static_cast<unsigned>(task));
+    Add(common, "camID", s.camId);
+    Add(common, "width", static_cast<unsigned>(options.width));
+    Add(common, "height", static_cast<unsigned>(options.height));
+    Add(common, "zoom_ratio", s.zoomRatio);
+    AddText(common, "crop_region", "0 0 " + std::to_string(options.width) + " " + std::to_string(options.height));
+    Add(common, "app_mode", s.appMode);
+    Add(common, "top_app_id", 0);
+    Add(common, "zolt_appmode_id", 0);
+    AddText(common, "prv_scenario_id", Hex(s.prvScenarioId));
+    AddText(common, "cap_scenario_id", Hex(s.capScenarioId));
+    Add(common, "device_orientation", 0);
+    Add(common, "SessionMode", 0);
+    pugi::xml_node switches = root.append_child("switchInfo");
+    for (const char* name : {"face_beauty_on", "face_attribute_on", "smile_capture_on", "ai_detect_on",
+                             "time_wartermark_on", "logo_watermark_on", "ultra_portrait_on", "motion_photo_on",
+                             "filter_on", "is_dynamic_fps_prev", "is_dynamic_fps_video", "is_flash_on"}) {
+        AddText(switches, name, std::string(name) == "ai_detect_on" ? "true" : "false");
+    }
+    pugi::xml_node threeA = root.append_child("ThreeAInfo");
+    Add(threeA, "bv", s.bv);
+    Add(threeA, "sensor_gain", s.sensorGain);
+    Add(threeA, "isp_gain", s.ispGain);
+    Add(threeA, "awb_ct", s.awbCt);
+    Add(threeA, "abl_weight", 0u);
+    Add(threeA, "atm_gain", 0u);
+    Add(threeA, "gtm_gain", 0u);
+    pugi::xml_node post = root.append_child("postprocInfo");
+    Add(post, "remosaic_type", 0u);
+    Add(post, "ai_scene_type", s.aiSceneType);
+    for (const char* name : {"is_hdr_scene", "is_mfnr_scene", "is_mfsr_scene", "is_mfnr_hdr_scene",
+                             "is_mfnr_chdr_scene", "is_raw_mfnr_scene", "is_xdr_scene"}) {
+        Add(post, name, 0);
+    }
+    pugi::xml_node cap = root.append_child("capInfo");
+    Add(cap, "postproc_type", 0u);
+    Add(cap, "normal_num", static_cast<int>(s.totalNum));
+    Add(cap, "total_num", static_cast<int>(s.totalNum));
+    Add(cap, "merge_frame_num", 1);
+    Add(cap, "jpegOrientation", 0);
+    Add(cap, "ev", s.ev);
+    pugi::xml_node face = root.append_child("FDInfo");
+    Add(face, "face_count", s.faceCount);
+    const std::string rectangle = std::to_string(options.width / 3) + " " + std::to_string(options.height / 3) + " " +
+                                  std::to_string(options.width / 2) + " " + std::to_string(options.height / 2);
+    AddText(face, "face_rectangle_coordinate_prev", s.faceCount ? rectangle : "");
+    AddText(face, "face_rectangle_coordinate_cap", s.faceCount ? rectangle : "");
+    pugi::xml_node hdr = root.append_child("hdrDetectOut");
+    AddText(hdr, "ev", "0 0 0 0 0 0 0 0 0 0");
+    AddText(hdr, "shutter", "0 0 0 0 0 0 0 0 0 0");
+    AddText(hdr, "gain", "0 0 0 0 0 0 0 0 0 0");
+    for (const char* name : {"frame_num", "tuning_param_index", "clock", "bv", "face_num", "prop_dark", "prop_bright",
+                             "sceneChosen", "scene_flag", "normalNum"}) {
+        Add(hdr, name, 0u);
+    }
+    pugi::xml_node tag = root.append_child("androidTag");
+    Add(tag, "ae_mode", s.aeMode);
+    Add(tag, "flash_mode", 0u);
+    Add(tag, "lcd_flash_mode", 0u);
+    if (!doc.save_file(path.c_str(), " ")) throw std::runtime_error("cannot write " + path);
+}
+
+void WriteTaskList(const GeneratedRecording& recording) {
+    pugi::xml_document doc;
+    pugi::xml_node input = doc.append_child("input");
+    Add(input, "num", static_cast<int>(recording.tasks.size()));
+    AddText(input, "ispconfig", recording.ispConfigPath);
+    AddText(input, "mode", recording.options.mode);
+    pugi::xml_node list = input.append_child("TaskList");
+    for (const TaskFiles& task : recording.tasks) {
+        pugi::xml_node image = list.append_child("image");
+        for (int serial : task.frames) AddText(image, "inputpath", recording.frames[serial].folder);
+        AddText(image, "outputpath", task.outputPath);
+    }
+    if (!doc.save_file(recording.taskListPath.c_str(), " ")) {
+        throw std::runtime_error("cannot write " + recording.taskListPath);
+    }
+}
+
+FrameFiles WriteFrame(const Options& options, const std::string& folder, int serial, int task, int index) {
+    FrameFiles files;
+    files.serial = serial;
+    files.task = task;
+    files.index = index;
+    files.folder = folder;
+    fs::create_directories(folder);
+    const std::string id = std::to_string(serial);
+    const std::string rawSize = std::to_string(options.width) + "x" + std::to_string(options.height);
+    files.rawPath = folder + "/IMG_" + rawSize + "_" + id + ".mipi_raw";
+    const auto packed = RenderPackedRaw(options, serial);
+    WriteBytes(files.rawPath, packed.data(), packed.size());
+    files.yuvPath = folder + "/IMG_" + std::to_string(options.yuvWidth) + "x" + std::to_string(options.yuvHeight) +
+                    "_" + id + ".cap.yuv_nv21";
+    const auto nv21 = RenderNv21(options, serial);
+    WriteBytes(files.yuvPath, nv21.data(), nv21.size());
+    if (options.writeUnpackedRaw) {
+        const auto samples = RenderBayer(options, serial);
+        const std::string path = folder + "/IMG_" + rawSize + "_" + id + ".raw";
+        WriteBytes(path, samples.data(), samples.size() * 2);
+        files.dumpPaths[ZEB::DF_RAW] = path;
+    }
+    for (int row = ZEB::DF_AFM; row < ZEB::kDataFormatCount; ++row) {
+        const std::string path = folder + "/IMG_" + id + "_" + ZEB::DataFileSpecOf(row).subFix;
+        const auto bytes = DumpContent(options, serial, row);
+        WriteBytes(path, bytes.data(), bytes.size());
+        files.dumpPaths[row] = path;
+    }
+    return files;
+}
+
+}  // namespace
+
+std::vector<uint16_t> RenderBayer(const Options& given, int serial) {
+    const Options options = Filled(given);
+    const int width = std::max(options.width, 0), height = std::max(options.height, 0);
+    std::vector<uint16_t> samples(static_cast<size_t>(width) * height);
+    const Scene scene(width, height, serial);
+    const int* sites = kSites[static_cast<uint32_t>(options.pattern) & 3];
+    for (int y = 0; y < height; ++y) {
+        uint16_t* line = &samples[static_cast<size_t>(y) * width];
+        for (int x = 0; x < width; ++x) {
+            const Rgb colour = scene.At(x, y);
+            // A little fixed-pattern texture so flat areas are not flat.
+            const int grain = ((x * 7 + y * 13) & 7) - 4;
+            line[x] = static_cast<uint16_t>(std::clamp(Channel(colour, sites[(y & 1) * 2 + (x & 1)]) + grain, 0, 1023));
+        }
+    }
+    if (width >= 4 && height >= 1) {
+        samples[0] = kRawTagHead;
+        samples[1] = static_cast<uint16_t>(serial & 0x3FF);
+        samples[2] = static_cast<uint16_t>((serial >> 10) & 0x3FF);
+        samples[3] = kRawTagTail;
+    }
+    return samples;
+}
+
+std::vector<uint8_t> RenderPackedRaw(const Options& given, int serial) {
+    const Options options = Filled(given);
+    const auto samples = RenderBayer(options, serial);
+    const int width = std::max(options.width, 0), height = std::max(options.height, 0);
+    const size_t line = static_cast<size_t>(ZEB::ZEBFrame::PackedLineBytes(width));
+    std::vector<uint8_t> packed(line * height, 0);
+    ZEB::raw::PackRaw10(samples.data(), width / 4 * 4, height, line, packed.data());
+    return packed;
+}
+
+std::vector<uint8_t> RenderNv21(const Options& given, int serial) {
+    const Options options = Filled(given);
+    const int width = std::max(options.yuvWidth, 0), height = std::max(options.yuvHeight, 0);
+    const size_t lumaBytes = static_cast<size_t>(width) * height;
+    std::vector<uint8_t> nv21(lumaBytes * 3 / 2, 128);
+    const Scene scene(options.width, options.height, serial);
+    auto sample = [&](int x, int y) {
+        return scene.At(static_cast<int>(int64_t{x} * options.width / std::max(width, 1)),
+                        static_cast<int>(int64_t{y} * options.height / std::max(height, 1)));
+    };
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const Rgb c = sample(x, y);
+            nv21[static_cast<size_t>(y) * width + x] = static_cast<uint8_t>((77 * c.r + 150 * c.g + 29 * c.b) >> 10);
+        }
+    }
+    for (int y = 0; y + 1 < height; y += 2) {
+        for (int x = 0; x + 1 < width; x += 2) {
+            const Rgb c = sample(x, y);
+            const size_t at = lumaBytes + static_cast<size_t>(y / 2) * width + x;
+            nv21[at] = static_cast<uint8_t>(std::clamp(((128 * c.r - 107 * c.g - 21 * c.b) >> 10) + 128, 0, 255));
+            nv21[at + 1] = static_cast<uint8_t>(std::clamp(((-43 * c.r - 85 * c.g + 128 * c.b) >> 10) + 128, 0, 255));
+        }
+    }
+    return nv21;
+}
+
+size_t DumpSize(const Options& options, int row) {
+    const ZEB::DataFileSpec& spec = ZEB::DataFileSpecOf(row);
+    if (spec.kind == ZEB::RowKind::FixedArea) return spec.fixedSize;
+    if (spec.kind != ZEB::RowKind::FileSized) return 0;
+    auto given = options.variableSizes.find(row);
+    if (given != options.variableSizes.end()) return given->second;
+    auto fallback = kDefaultVariableSizes.find(row);
+    return fallback != kDefaultVariableSizes.end() ? fallback->second : 0;
+}
+
+std::vector<uint8_t> DumpContent(const Options& options, int serial, int row) {
+    const size_t size = DumpSize(options, row);
+    std::vector<uint8_t> bytes(size);
+    for (size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<uint8_t>(i * 7 + static_cast<size_t>(row) * 13 + static_cast<size_t>(serial) * 29 + 1);
+    }
+    if (size >= kDumpHeader) {
+        memcpy(bytes.data(), "ZEBD", 4);
+        Put32(&bytes[4], static_cast<uint32_t>(row));
+        Put32(&bytes[8], static_cast<uint32_t>(serial));
+        Put32(&bytes[12], static_cast<uint32_t>(size));
+    }
+    if (row == ZEB::DF_SCENE_DETECT_OUT && size >= kHighlightNoZslOffset + 4) {
+        memset(&bytes[kHighlightNoZslOffset], 0, 4);
+    }
+    if (row == ZEB::DF_ISCENE_INFO && size >= kUltraResShutterOffset + 4) {
+        memset(&bytes[kUltraResShutterOffset], 0, 4);
+    }
+    if (options.customizeDump) options.customizeDump(serial, row, bytes);
+    return bytes;
+}
+
+DumpTag DecodeDumpTag(const uint8_t* bytes, size_t size) {
+    DumpTag tag;
+    if (!bytes || size < kDumpHeader || memcmp(bytes, "ZEBD", 4) != 0) return tag;
+    tag.valid = true;
+    tag.row = static_cast<int>(Get32(bytes + 4));
+    tag.serial = static_cast<int>(Get32(bytes + 8));
+    tag.size = Get32(bytes + 12);
+    return tag;
+}
+
+int DecodeRawTag(const uint8_t* packedLine) {
+    if (!packedLine) return -1;
+    uint16_t pixels[4];
+    ZEB::raw::UnpackRaw10(packedLine, 4, 1, 5, pixels);
+    if (pixels[0] != kRawTagHead || pixels[3] != kRawTagTail) return -1;
+    return pixels[1] | pixels[2] << 10;
+}
+
+bool WriteRawPreviewPng(const std::string& path, const uint8_t* packed, int width, int height, size_t stride,
+                        BayerPattern pattern, std::string* error) {
+    if (!packed || width < 2 || height < 2) {
+        if (error) *error = "no image";
+        return false;
+    }
+    const int outW = width / 2, outH = height / 2;
+    std::vector<uint8_t> rgb(static_cast<size_t>(outW) * outH * 3);
+    std::vector<uint16_t> lines(static_cast<size_t>(width) * 2);
+    const int* sites = kSites[static_cast<uint32_t>(pattern) & 3];
+    for (int cy = 0; cy < outH; ++cy) {
+        ZEB::raw::UnpackRaw10(packed + stride * 2 * cy, width, 2, stride, lines.data());
+        for (int cx = 0; cx < outW; ++cx) {
+            int sum[3] = {0, 0, 0}, count[3] = {0, 0, 0};
+            for (int site = 0; site < 4; ++site) {
+                const int value = lines[static_cast<size_t>(site / 2) * width + 2 * cx + site % 2];
+                sum[sites[site]] += value;
+                ++count[sites[site]];
+            }
+            uint8_t* out = &rgb[(static_cast<size_t>(cy) * outW + cx) * 3];
+            for (int c = 0; c < 3; ++c) out[c] = static_cast<uint8_t>(sum[c] / std::max(count[c], 1) >> 2);
+        }
+    }
+    png_image image;
+    memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    image.width = static_cast<png_uint_32>(outW);
+    image.height = static_cast<png_uint_32>(outH);
+    image.format = PNG_FORMAT_RGB;
+    if (!png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), 0, nullptr)) {
+        if (error) *error = image.message;
+        png_image_free(&image);
+        return false;
+    }
+    return true;
+}
+
+GeneratedRecording GenerateRecording(const Options& given) {
+    GeneratedRecording recording;
+    recording.options = Filled(given);
+    const Options& options = recording.options;
+    if (options.outputFolder.empty() || options.width < 4 || options.height < 1) {
+        recording.error = "an output folder and a raw size of at least 4 x 1 are needed";
+        return recording;
+    }
+    try {
+        fs::create_directories(options.outputFolder);
+        fs::create_directories(options.outputFolder + "/results");
+        recording.taskListPath = options.taskListPath;
+        fs::create_directories(fs::path(recording.taskListPath).parent_path());
+        recording.ispConfigPath = options.outputFolder + "/ispconfig.xml";
+        pugi::xml_document blocks;
+        blocks.append_child("ispblocks");
+        if (!blocks.save_file(recording.ispConfigPath.c_str(), " ")) {
+            throw std::runtime_error("cannot write " + recording.ispConfigPath);
+        }
+        int serial = 0;
+        for (int t = 0; t < options.taskCount; ++t) {
+            TaskFiles task;
+            task.index = t;
+            task.outputPath = options.outputFolder + "/results/ZEB_task" + std::to_string(t);
+            fs::create_directories(task.outputPath);
+            for (int i = 0; i < options.framesPerTask; ++i, ++serial) {
+                const std::string folder = options.outputFolder + "/recording/task" + std::to_string(t) + "/frame" +
+                                           std::to_string(i);
+                recording.frames.push_back(WriteFrame(options, folder, serial, t, i));
+                task.frames.push_back(serial);
+            }
+            task.scenePath = recording.frames[task.frames.front()].folder + "/iscene_Info.xml";
+            WriteSceneFile(task.scenePath, options, t);
+            recording.tasks.push_back(std::move(task));
+        }
+        WriteTaskList(recording);
+        recording.ok = true;
+    } catch (const std::exception& failure) {
+        recording.error = failure.what();
+    }
+    return recording;
+}
+
+}  // namespace zeb_recgen

@@ -1,0 +1,112 @@
+#pragma once
+// Writes recordings the way a device records them: per frame a folder with the
+// packed RAW10 image (lines back to back), the NV21 reference image and every
+// dump file of the frame's data-file table; per task a scene information file;
+// and a task list naming them all. Every byte is reproducible from the options,
+// so a test can tell which frame's bytes arrived where.
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace zeb_recgen {
+
+// Colour of the top-left pixel of each 2 x 2 cell; the value is the sensor's
+// pattern number as the HAL context carries it.
+enum class BayerPattern : uint32_t { RGGB = 0, GRBG = 1, GBRG = 2, BGGR = 3 };
+
+// Values written into each task's iscene_Info.xml (the rest are zero).
+struct SceneValues {
+    uint32_t camId = 0;
+    float zoomRatio = 1.0f;
+    int32_t appMode = 0;
+    uint64_t prvScenarioId = 0x1a;
+    uint64_t capScenarioId = 0x2b;
+    int32_t bv = 520;
+    uint32_t sensorGain = 1024;
+    uint32_t ispGain = 256;
+    uint32_t awbCt = 5100;
+    int32_t aiSceneType = 3;
+    uint32_t totalNum = 1;
+    float ev = 0.0f;
+    uint32_t faceCount = 1;
+    uint32_t aeMode = 1;
+};
+
+struct Options {
+    std::string outputFolder;  // everything goes below it
+    int width = 4000;
+    int height = 3000;
+    int yuvWidth = 0;  // 0: the raw size
+    int yuvHeight = 0;
+    int framesPerTask = 1;  // folders per task, 1 to 10
+    int taskCount = 1;
+    BayerPattern pattern = BayerPattern::RGGB;
+    std::string mode = "Preview";  // the task list's play mode
+    bool writeUnpackedRaw = false;  // also a 16-bit ".raw" per frame
+    // Sizes of the variable-size dumps by data-file row (afm, pdaf, LSC
+    // tables, statistics); rows not given keep their default size.
+    std::map<int, uint32_t> variableSizes;
+    SceneValues scene;
+    // Last word on a dump's bytes (frame serial, data-file row, bytes).
+    std::function<void(int, int, std::vector<uint8_t>&)> customizeDump;
+    std::string taskListPath;  // default: <outputFolder>/RawListFile.xml
+};
+
+struct FrameFiles {
+    int serial = 0;  // position among all frames of the recording, from 0
+    int task = 0;
+    int index = 0;  // position within its task
+    std::string folder;
+    std::string rawPath;
+    std::string yuvPath;
+    std::map<int, std::string> dumpPaths;  // by data-file row
+};
+
+struct TaskFiles {
+    int64_t index = 0;
+    std::vector<int> frames;  // serials
+    std::string outputPath;
+    std::string scenePath;
+};
+
+struct GeneratedRecording {
+    bool ok = false;
+    std::string error;
+    Options options;  // as used, defaults filled in
+    std::string taskListPath;
+    std::string ispConfigPath;
+    std::vector<TaskFiles> tasks;
+    std::vector<FrameFiles> frames;
+};
+
+GeneratedRecording GenerateRecording(const Options& options);
+
+// Expected contents, computed again from the options.
+std::vector<uint16_t> RenderBayer(const Options& options, int serial);  // 10-bit mosaic
+std::vector<uint8_t> RenderPackedRaw(const Options& options, int serial);  // lines back to back
+std::vector<uint8_t> RenderNv21(const Options& options, int serial);
+size_t DumpSize(const Options& options, int row);
+std::vector<uint8_t> DumpContent(const Options& options, int serial, int row);
+
+// Which frame and row a dump's bytes came from: its first 16 bytes are "ZEBD",
+// the row, the frame serial and the size (32-bit little-endian each).
+struct DumpTag {
+    bool valid = false;
+    int serial = -1;
+    int row = -1;
+    uint32_t size = 0;
+};
+DumpTag DecodeDumpTag(const uint8_t* bytes, size_t size);
+
+// The frame serial carried by the first four pixels of a raw image's first
+// line (packed), or -1 when they hold no tag.
+int DecodeRawTag(const uint8_t* packedLine);
+
+// A half-size colour picture of a packed raw image (one pixel per 2 x 2 cell),
+// so what the sensor path carries can be looked at.
+bool WriteRawPreviewPng(const std::string& path, const uint8_t* packed, int width, int height, size_t stride,
+                        BayerPattern pattern, std::string* error = nullptr);
+
+}  // namespace zeb_recgen

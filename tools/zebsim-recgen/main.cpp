@@ -1,0 +1,69 @@
+// Writes a recording: frame folders, scene files and a task list.
+//   zebsim-recgen --output DIR [--size 4000x3000] [--frames N] [--tasks N] ...
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <map>
+#include <string>
+
+#include "zebsim-recgen/lib/RecordingGenerator.h"
+
+int main(int argc, char** argv) {
+    CLI::App app{"Writes recorded frame folders, scene files and a task list as a device records them."};
+    zeb_recgen::Options options;
+    std::string size = "4000x3000";
+    std::string yuvSize;
+    std::string pattern = "RGGB";
+    bool preview = false;
+    app.add_option("-o,--output", options.outputFolder, "folder the recording is written to")->required();
+    app.add_option("-s,--size", size, "raw image size, WIDTHxHEIGHT")->capture_default_str();
+    app.add_option("--yuv-size", yuvSize, "reference YUV size, WIDTHxHEIGHT (default: the raw size)");
+    app.add_option("-f,--frames", options.framesPerTask, "frame folders per task (1 to 10)")
+        ->check(CLI::Range(1, 10))
+        ->capture_default_str();
+    app.add_option("-t,--tasks", options.taskCount, "number of tasks")->check(CLI::Range(1, 100000))->capture_default_str();
+    app.add_option("-p,--pattern", pattern, "Bayer pattern")
+        ->check(CLI::IsMember({"RGGB", "GRBG", "GBRG", "BGGR"}))
+        ->capture_default_str();
+    app.add_option("-m,--mode", options.mode, "play mode of the task list")->capture_default_str();
+    app.add_option("--task-list", options.taskListPath, "where the task list goes (default: in the output folder)");
+    app.add_flag("--unpacked-raw", options.writeUnpackedRaw, "also write the 16-bit .raw image of each frame");
+    app.add_flag("--preview", preview, "write a PNG picture of each frame's raw image next to it");
+    CLI11_PARSE(app, argc, argv);
+
+    auto parseSize = [](const std::string& text, int* width, int* height) {
+        return sscanf(text.c_str(), "%dx%d", width, height) == 2 && *width > 0 && *height > 0;
+    };
+    if (!parseSize(size, &options.width, &options.height) ||
+        (!yuvSize.empty() && !parseSize(yuvSize, &options.yuvWidth, &options.yuvHeight))) {
+        fprintf(stderr, "sizes are written WIDTHxHEIGHT, for instance 4000x3000\n");
+        return 2;
+    }
+    const std::map<std::string, zeb_recgen::BayerPattern> patterns = {
+        {"RGGB", zeb_recgen::BayerPattern::RGGB}, {"GRBG", zeb_recgen::BayerPattern::GRBG},
+        {"GBRG", zeb_recgen::BayerPattern::GBRG}, {"BGGR", zeb_recgen::BayerPattern::BGGR}};
+    options.pattern = patterns.at(pattern);
+
+    const zeb_recgen::GeneratedRecording recording = zeb_recgen::GenerateRecording(options);
+    if (!recording.ok) {
+        fprintf(stderr, "zebsim-recgen: %s\n", recording.error.c_str());
+        return 1;
+    }
+    if (preview) {
+        const auto& used = recording.options;
+        for (const auto& frame : recording.frames) {
+            const auto packed = zeb_recgen::RenderPackedRaw(used, frame.serial);
+            std::string error;
+            const std::string path = frame.folder + "/preview.png";
+            if (!zeb_recgen::WriteRawPreviewPng(path, packed.data(), used.width, used.height,
+                                                packed.size() / static_cast<size_t>(used.height), used.pattern,
+                                                &error)) {
+                fprintf(stderr, "zebsim-recgen: %s: %s\n", path.c_str(), error.c_str());
+                return 1;
+            }
+        }
+    }
+    printf("%zu tasks, %zu frames of %dx%d; task list %s\n", recording.tasks.size(), recording.frames.size(),
+           recording.options.width, recording.options.height, recording.taskListPath.c_str());
+    return 0;
+}
