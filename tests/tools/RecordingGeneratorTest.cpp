@@ -139,7 +139,7 @@ TEST(RecordingGenerator, TheMosaicFollowsThePatternAndTheSceneMoves) {
     options.width = 400;
     options.height = 300;
     // Inside the first chart patch, away from its border: colour (460, 330, 270).
-    const int x = 400 / 4 + 20, y = 300 / 4 + 20;
+    const int x = 400 / 4 + 20, y = 300 / 4 + 21;  // an even row and column: a cell's first site
     auto site = [&](const std::vector<uint16_t>& samples, int dx, int dy) {
         return static_cast<int>(samples[static_cast<size_t>(y + dy) * 400 + x + dx]);
     };
