@@ -324,10 +324,9 @@ void SimulationControl::SetDataUpdate(ISP_ALG_OPS kind, void* destination) {
         if (mTaskMap) {
             auto found = mTaskMap->lower_bound(running);
             if (found != mTaskMap->end() && found->first == running && found->second) {
-                // A task the reader is still filling is not ready; its lock is
-                // not waited for on the HAL's thread.
-                std::unique_lock<std::mutex> lock(found->second->TaskLock, std::try_to_lock);
-                ready = lock.owns_lock() && found->second->TaskFrameStatus;
+                // The reader and the driver hold a task's lock only for moments.
+                std::lock_guard<std::mutex> lock(found->second->TaskLock);
+                ready = found->second->TaskFrameStatus;
             }
         }
         if (!ready || mRun.frameId != running || mRun.frames.empty()) {

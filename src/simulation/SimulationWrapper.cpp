@@ -82,7 +82,8 @@ void* CreateSimulation(void* context, int cameraId) {
         std::lock_guard<std::mutex> guard(registry.lock);
         auto& slot = registry.instances[cameraId];
         if (slot) {
-            ZLOG(ZEB::kTag, 1, "%d, %s: instance of camera %d replaced before it was deleted", cameraId);
+            _log(ZEB::kTag, 1).__print_log_("%d, %s: instance of camera %d replaced before it was deleted", __LINE__,
+                                            "CreateSimulation", cameraId);
             registry.replaced.push_back(std::move(slot));
         }
         slot = std::move(instance);
@@ -122,15 +123,14 @@ void CheckSimulationDeinit() {
 }
 
 void* Getinstance(int cameraId) {
-    return ZEB::Guarded<void*>(__func__, nullptr, [&]() -> void* {
-        auto& registry = ZEB::Registry();
-        std::lock_guard<std::mutex> guard(registry.lock);
-        for (const auto& entry : registry.instances) {
-            if (entry.first == cameraId && entry.second) return entry.second.get();
-        }
-        ZLOG(ZEB::kTag, 1, "%d, %s: cannot getinstance");
-        return nullptr;
-    });
+    // Nothing here throws: the lookup is a walk over the map.
+    auto& registry = ZEB::Registry();
+    std::lock_guard<std::mutex> guard(registry.lock);
+    for (const auto& entry : registry.instances) {
+        if (entry.first == cameraId && entry.second) return entry.second.get();
+    }
+    ZLOG(ZEB::kTag, 1, "%d, %s: cannot getinstance");
+    return nullptr;
 }
 
 void NotifyMultiEV2ZEB(int cameraId) {

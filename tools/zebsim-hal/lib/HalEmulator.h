@@ -1,0 +1,72 @@
+#pragma once
+// A host stand-in for the camera HAL and the on-device test tool: loads the
+// real libzebsim.so with dlopen, drives one camera through the task list the
+// device root holds, answers the library's virtual-sensor commands with a fake
+// driver that checks every frame against the recording, queries the results
+// as a HAL would, and reports what it saw.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zeb_hal {
+
+struct EmulatorOptions {
+    std::string library;     // path of libzebsim.so
+    std::string deviceRoot;  // holds the task list and the recording
+    std::string outputDir;   // report.json and the pictures
+    double timeScale = 0.05;
+    double warmUpSeconds = 0.5;  // real time between server ready and the job start
+    int logLevel = 1;
+    std::string logFile;
+    int cameraId = 0;
+    bool tester = false;          // the library's tester thread sends the snapshot notifications
+    int deleteDuringTask = -1;    // delete the instance once this task's first frame arrived
+    double timeoutSeconds = 120;  // real time for the whole run
+    bool progress = true;         // a terminal line per task and phase
+};
+
+struct TimelineEvent {
+    double seconds;  // since the job started
+    std::string property;
+    std::string value;
+    int64_t task;
+};
+
+struct TaskReport {
+    int64_t id = 0;
+    std::string mode;
+    std::string outputFolder;  // the dump root the library announced for the task
+    int expectedFrames = 0;
+    int previewFrames = 0;
+    int captureFrames = 0;
+    int matchedFrames = 0;
+    bool previewPassProcessed = false;  // process property after a full preview pass
+    bool completed = false;
+    std::vector<std::string> queriesChecked;
+    std::vector<std::string> errors;
+    std::string picture;
+};
+
+struct RunReport {
+    std::vector<TaskReport> tasks;
+    std::vector<TimelineEvent> timeline;
+    int errors = 0;
+    bool timedOut = false;
+    bool deleted = false;        // the instance was deleted in the middle of a task
+    double deleteSeconds = -1;   // time DeleteSimulation took
+    std::string fatal;           // why the run could not start
+    std::string reportPath;
+    std::vector<std::string> pictures;
+};
+
+// Runs the whole session; returns 0 when every task completed without error.
+int RunEmulator(const EmulatorOptions& options, RunReport* report);
+
+// Writes report.json into the output folder; returns its path.
+std::string WriteReport(const EmulatorOptions& options, const RunReport& report);
+
+// Unpacks MIPI RAW10 lines (`stride` bytes apart) and demosaics each Bayer
+// quad into one RGB pixel; writes a PNG of width/2 x height/2.
+bool WriteBayerPng(const std::string& path, const std::vector<uint8_t>& packed, int width, int height, int stride);
+
+}  // namespace zeb_hal

@@ -1,0 +1,48 @@
+#pragma once
+// What the emulated HAL expects to receive: the recording as it lies on the
+// device, read with its own code (task list, frame folders, scene files), so
+// that every byte the library hands over can be checked against the files.
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace zeb_hal {
+
+struct ExpectedFrame {
+    std::string folder;
+    bool present = false;  // the folder exists
+    int rawWidth = 0, rawHeight = 0;
+    int yuvWidth = 0, yuvHeight = 0;
+    std::vector<uint8_t> packedRaw;  // lines back to back, W * 5 / 4 bytes each
+    std::vector<uint8_t> yuv;
+    // Dump files by their name pattern ("AE_RESULT_INFO.bin", ...); absent ones are missing.
+    std::map<std::string, std::vector<uint8_t>> dumps;
+
+    // The dump padded or cut to `size` bytes, as the frame holds it.
+    std::vector<uint8_t> Dump(const std::string& name, size_t size) const;
+    bool Has(const std::string& name) const { return dumps.count(name) != 0; }
+};
+
+struct ExpectedTask {
+    int64_t id = 0;
+    std::string mode;
+    std::string outputPath;  // as written in the task list (the library may stamp it)
+    std::vector<ExpectedFrame> frames;
+    bool hasScene = false;
+    std::vector<uint8_t> scene;  // the 1,152-byte scene record the scene file describes
+};
+
+struct Recording {
+    std::vector<ExpectedTask> tasks;
+    std::string error;  // set when the task list cannot be read
+};
+
+// Reads the task list at `taskListPath` and every frame folder and scene file it names.
+Recording ReadRecording(const std::string& taskListPath);
+
+// Scene record fields read by the checks.
+int32_t SceneInt(const std::vector<uint8_t>& scene, size_t offset);
+float SceneFloat(const std::vector<uint8_t>& scene, size_t offset);
+
+}  // namespace zeb_hal

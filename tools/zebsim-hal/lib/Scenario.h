@@ -1,0 +1,17 @@
+#pragma once
+// Writes a recording into a device root the way a device leaves one: the task
+// list, one folder per recorded frame (packed raw, YUV and every dump file)
+// and a scene file per task.
+#include <string>
+#include <vector>
+
+namespace zeb_hal {
+
+// Scenarios: "preview" (a "Preview" task list), "capture" (HDR, CHDR and
+// single-frame captures with faces), "edge" (a task whose folder is missing
+// and a task without folders between two ordinary ones).
+std::vector<std::string> ScenarioNames();
+// False with `error` set for an unknown scenario or a file that cannot be written.
+bool WriteScenario(const std::string& deviceRoot, const std::string& scenario, std::string* error);
+
+}  // namespace zeb_hal

@@ -1,0 +1,72 @@
+// zebsim-hal: a host HAL and test tool for libzebsim.so. See --help.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "zebsim-hal/lib/HalEmulator.h"
+#include "zebsim-hal/lib/Scenario.h"
+
+int main(int argc, char** argv) {
+    zeb_hal::EmulatorOptions options;
+    options.library = ZEB_DEFAULT_LIBRARY;
+    CLI::App app{
+        "Plays the camera HAL and the on-device test tool against libzebsim.so: loads the library with dlopen,\n"
+        "creates one simulation, plays the task list of the device root through a fake virtual-sensor driver,\n"
+        "answers the capture-ready property with snapshot notifications, checks every frame and query against\n"
+        "the recording, and writes report.json and one PNG per task into the output folder."};
+    app.add_option("--device-root", options.deviceRoot,
+                   "Folder standing for the device's root; holds data/vendor/cameraserver/zeb/config/RawListFile.xml "
+                   "and the recording it names")
+        ->required();
+    app.add_option("--out", options.outputDir, "Output folder for report.json and the pictures (default: <device-root>/hal-out)");
+    app.add_option("--library", options.library, "Path of libzebsim.so")->capture_default_str();
+    app.add_option("--time-scale", options.timeScale, "Factor applied to the library's sleeps and waits")->capture_default_str();
+    app.add_option("--warm-up", options.warmUpSeconds,
+                   "Seconds (real time) the HAL waits after \"server ready\" before it starts the job, while the "
+                   "library reads the first frames")
+        ->capture_default_str();
+    app.add_option("--log-level", options.logLevel, "Highest library log level written (1 failures .. 5 detail)")->capture_default_str();
+    app.add_option("--log-file", options.logFile, "File the library's log lines go to (default: standard error)");
+    app.add_option("--camera-id", options.cameraId, "Camera id of the simulation")->capture_default_str();
+    app.add_flag("--tester", options.tester, "Tester mode: the library's own tester thread sends the snapshot notifications");
+    app.add_option("--delete-during-task", options.deleteDuringTask,
+                   "Delete the instance as soon as the first frame of this task (frame id) arrives");
+    app.add_option("--timeout", options.timeoutSeconds, "Seconds (real time) the whole run may take")->capture_default_str();
+    std::string scenario;
+    app.add_option("--generate", scenario,
+                   "First write a recording into the device root: \"preview\" (a Preview task list of two tasks), "
+                   "\"capture\" (HDR, CHDR and single-frame captures with faces) or \"edge\" (a missing folder and "
+                   "a task without folders)")
+        ->check(CLI::IsMember(zeb_hal::ScenarioNames()));
+    bool quiet = false;
+    app.add_flag("--quiet", quiet, "No progress lines");
+    CLI11_PARSE(app, argc, argv);
+    options.progress = !quiet;
+    if (options.outputDir.empty()) options.outputDir = options.deviceRoot + "/hal-out";
+    options.deviceRoot = std::filesystem::absolute(options.deviceRoot).string();
+    options.outputDir = std::filesystem::absolute(options.outputDir).string();
+
+    if (!scenario.empty()) {
+        std::string error;
+        if (!zeb_hal::WriteScenario(options.deviceRoot, scenario, &error)) {
+            fprintf(stderr, "zebsim-hal: %s\n", error.c_str());
+            return 2;
+        }
+    }
+    zeb_hal::RunReport report;
+    const int result = zeb_hal::RunEmulator(options, &report);
+    if (!report.fatal.empty()) fprintf(stderr, "zebsim-hal: %s\n", report.fatal.c_str());
+    int completed = 0, frames = 0, matched = 0;
+    for (const auto& task : report.tasks) {
+        completed += task.completed ? 1 : 0;
+        frames += task.previewFrames + task.captureFrames;
+        matched += task.matchedFrames;
+        for (const auto& error : task.errors) fprintf(stderr, "zebsim-hal: task %ld: %s\n", static_cast<long>(task.id), error.c_str());
+    }
+    printf("zebsim-hal: %d of %zu task(s) completed, %d frame(s) received, %d matched the recording, %d error(s)%s\n",
+           completed, report.tasks.size(), frames, matched, report.errors, report.timedOut ? ", timed out" : "");
+    printf("report:   %s\n", report.reportPath.c_str());
+    for (const auto& picture : report.pictures) printf("picture:  %s\n", picture.c_str());
+    return result;
+}
