@@ -96,6 +96,19 @@ void RealignScalar(uint8_t* buffer, size_t lineBytes, size_t stride, int height)
     }
 }
 
+// A line's vector part: decodes from byte 0 on and returns the byte offset
+// reached; the scalar tail takes the rest.
+using UnpackLineFn = size_t (*)(const uint8_t* line, size_t groupBytes, uint16_t* out);
+
+void UnpackLines(const uint8_t* src, int width, int height, size_t stride, uint16_t* dst, UnpackLineFn vector) {
+    const size_t groupBytes = GroupBytes(width);
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* line = src + stride * y;
+        uint16_t* out = dst + static_cast<size_t>(width) * y;
+        UnpackLineTail(line, vector(line, groupBytes, out), width, stride, out);
+    }
+}
+
 #ifdef ZEB_RAW_X86
 
 // Eight pixels from ten bytes: each 16-bit lane gets its pixel's high byte in
@@ -110,43 +123,39 @@ __attribute__((target("ssse3"))) inline __m128i UnpackEight(__m128i bytes) {
     return _mm_or_si128(high, low);
 }
 
-__attribute__((target("ssse3"))) void UnpackSsse3(const uint8_t* src, int width, int height, size_t stride,
-                                                   uint16_t* dst) {
-    const size_t groupBytes = GroupBytes(width);
-    for (int y = 0; y < height; ++y) {
-        const uint8_t* line = src + stride * y;
-        uint16_t* out = dst + static_cast<size_t>(width) * y;
-        size_t offset = 0;
-        for (; offset + 16 <= groupBytes; offset += 10) {
-            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + offset));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + offset / 5 * 4), UnpackEight(bytes));
-        }
-        UnpackLineTail(line, offset, width, stride, out);
+__attribute__((target("ssse3"))) size_t UnpackLineSsse3(const uint8_t* line, size_t groupBytes, uint16_t* out) {
+    size_t offset = 0;
+    for (; offset + 16 <= groupBytes; offset += 10) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + offset));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + offset / 5 * 4), UnpackEight(bytes));
     }
+    return offset;
 }
 
-__attribute__((target("avx2"))) void UnpackAvx2(const uint8_t* src, int width, int height, size_t stride,
-                                                 uint16_t* dst) {
+__attribute__((target("avx2"))) size_t UnpackLineAvx2(const uint8_t* line, size_t groupBytes, uint16_t* out) {
     const __m256i shuffle = _mm256_setr_epi8(0, 4, 1, 4, 2, 4, 3, 4, 5, 9, 6, 9, 7, 9, 8, 9,  //
                                              0, 4, 1, 4, 2, 4, 3, 4, 5, 9, 6, 9, 7, 9, 8, 9);
     const __m256i lift = _mm256_setr_epi16(64, 16, 4, 1, 64, 16, 4, 1, 64, 16, 4, 1, 64, 16, 4, 1);
     const __m256i mask = _mm256_set1_epi16(0xFF);
-    const size_t groupBytes = GroupBytes(width);
-    for (int y = 0; y < height; ++y) {
-        const uint8_t* line = src + stride * y;
-        uint16_t* out = dst + static_cast<size_t>(width) * y;
-        size_t offset = 0;
-        for (; offset + 26 <= groupBytes; offset += 20) {
-            const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + offset));
-            const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + offset + 10));
-            const __m256i bytes = _mm256_inserti128_si256(_mm256_castsi128_si256(first), second, 1);
-            const __m256i lanes = _mm256_shuffle_epi8(bytes, shuffle);
-            const __m256i high = _mm256_slli_epi16(_mm256_and_si256(lanes, mask), 2);
-            const __m256i low = _mm256_srli_epi16(_mm256_mullo_epi16(lanes, lift), 14);
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + offset / 5 * 4), _mm256_or_si256(high, low));
-        }
-        UnpackLineTail(line, offset, width, stride, out);
+    size_t offset = 0;
+    for (; offset + 26 <= groupBytes; offset += 20) {
+        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + offset));
+        const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + offset + 10));
+        const __m256i bytes = _mm256_inserti128_si256(_mm256_castsi128_si256(first), second, 1);
+        const __m256i lanes = _mm256_shuffle_epi8(bytes, shuffle);
+        const __m256i high = _mm256_slli_epi16(_mm256_and_si256(lanes, mask), 2);
+        const __m256i low = _mm256_srli_epi16(_mm256_mullo_epi16(lanes, lift), 14);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + offset / 5 * 4), _mm256_or_si256(high, low));
     }
+    return offset;
+}
+
+void UnpackSsse3(const uint8_t* src, int width, int height, size_t stride, uint16_t* dst) {
+    UnpackLines(src, width, height, stride, dst, UnpackLineSsse3);
+}
+
+void UnpackAvx2(const uint8_t* src, int width, int height, size_t stride, uint16_t* dst) {
+    UnpackLines(src, width, height, stride, dst, UnpackLineAvx2);
 }
 
 // Sixteen samples to twenty bytes. Both source vectors are loaded before the
@@ -203,80 +212,81 @@ __attribute__((target("ssse3"))) inline __m128i BinEight(const uint16_t* top, co
     return _mm_srli_epi16(_mm_add_epi16(even, odd), 2);
 }
 
-__attribute__((target("ssse3"))) void BinSsse3(const uint16_t* src, int width, int height, int factor,
-                                                uint16_t* dst) {
-    if (factor != 2) return BinScalar(src, width, height, factor, dst);
+// One output line from its two source lines: returns the columns done.
+using BinLineFn = int (*)(const uint16_t* top, const uint16_t* bottom, uint16_t* out, int outW);
+
+void BinByTwo(const uint16_t* src, int width, int height, uint16_t* dst, BinLineFn vector) {
     const int outW = width / 2, outH = height / 2;
-    int vectorW = 0;
+    int done = 0;
     for (int oy = 0; oy < outH; ++oy) {
         const uint16_t* top = src + static_cast<size_t>(SiteFirst(oy, 2)) * width;
-        const uint16_t* bottom = top + 2 * static_cast<size_t>(width);
-        uint16_t* out = dst + static_cast<size_t>(oy) * outW;
-        int ox = 0;
-        for (; ox + 8 <= outW; ox += 8) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + ox), BinEight(top + 2 * ox, bottom + 2 * ox));
-        }
-        vectorW = ox;
+        done = vector(top, top + 2 * static_cast<size_t>(width), dst + static_cast<size_t>(oy) * outW, outW);
     }
-    if (vectorW < outW) BinGeneric(src, width, height, 2, dst, vectorW);
+    if (done < outW) BinGeneric(src, width, height, 2, dst, done);
 }
 
-__attribute__((target("avx2"))) void BinAvx2(const uint16_t* src, int width, int height, int factor,
-                                              uint16_t* dst) {
-    if (factor != 2) return BinScalar(src, width, height, factor, dst);
-    const int outW = width / 2, outH = height / 2;
-    int vectorW = 0;
-    for (int oy = 0; oy < outH; ++oy) {
-        const uint16_t* top = src + static_cast<size_t>(SiteFirst(oy, 2)) * width;
-        const uint16_t* bottom = top + 2 * static_cast<size_t>(width);
-        uint16_t* out = dst + static_cast<size_t>(oy) * outW;
-        int ox = 0;
-        for (; ox + 16 <= outW; ox += 16) {
-            const uint16_t* t = top + 2 * ox;
-            const uint16_t* b = bottom + 2 * ox;
-            const __m256i first = _mm256_add_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(t)),
-                                                   _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b)));
-            const __m256i second = _mm256_add_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(t + 16)),
-                                                    _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + 16)));
-            const __m256 fa = _mm256_castsi256_ps(first), fb = _mm256_castsi256_ps(second);
-            const __m256i even = _mm256_castps_si256(_mm256_shuffle_ps(fa, fb, _MM_SHUFFLE(2, 0, 2, 0)));
-            const __m256i odd = _mm256_castps_si256(_mm256_shuffle_ps(fa, fb, _MM_SHUFFLE(3, 1, 3, 1)));
-            // In-lane shuffles leave the 64-bit quarters as first.lo, second.lo, first.hi, second.hi.
-            const __m256i sums = _mm256_srli_epi16(_mm256_add_epi16(even, odd), 2);
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + ox),
-                                _mm256_permute4x64_epi64(sums, _MM_SHUFFLE(3, 1, 2, 0)));
-        }
-        for (; ox + 8 <= outW; ox += 8) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + ox), BinEight(top + 2 * ox, bottom + 2 * ox));
-        }
-        vectorW = ox;
+__attribute__((target("ssse3"))) int BinLineSsse3(const uint16_t* top, const uint16_t* bottom, uint16_t* out,
+                                                   int outW) {
+    int ox = 0;
+    for (; ox + 8 <= outW; ox += 8) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + ox), BinEight(top + 2 * ox, bottom + 2 * ox));
     }
-    if (vectorW < outW) BinGeneric(src, width, height, 2, dst, vectorW);
+    return ox;
+}
+
+__attribute__((target("avx2"))) int BinLineAvx2(const uint16_t* top, const uint16_t* bottom, uint16_t* out,
+                                                 int outW) {
+    int ox = 0;
+    for (; ox + 16 <= outW; ox += 16) {
+        const uint16_t* t = top + 2 * ox;
+        const uint16_t* b = bottom + 2 * ox;
+        const __m256i first = _mm256_add_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(t)),
+                                               _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b)));
+        const __m256i second = _mm256_add_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(t + 16)),
+                                                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + 16)));
+        const __m256 fa = _mm256_castsi256_ps(first), fb = _mm256_castsi256_ps(second);
+        const __m256i even = _mm256_castps_si256(_mm256_shuffle_ps(fa, fb, _MM_SHUFFLE(2, 0, 2, 0)));
+        const __m256i odd = _mm256_castps_si256(_mm256_shuffle_ps(fa, fb, _MM_SHUFFLE(3, 1, 3, 1)));
+        // In-lane shuffles leave the 64-bit quarters as first.lo, second.lo, first.hi, second.hi.
+        const __m256i sums = _mm256_srli_epi16(_mm256_add_epi16(even, odd), 2);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + ox),
+                            _mm256_permute4x64_epi64(sums, _MM_SHUFFLE(3, 1, 2, 0)));
+    }
+    return ox + BinLineSsse3(top + 2 * ox, bottom + 2 * ox, out + ox, outW - ox);
+}
+
+void BinSsse3(const uint16_t* src, int width, int height, int factor, uint16_t* dst) {
+    if (factor != 2) return BinScalar(src, width, height, factor, dst);
+    BinByTwo(src, width, height, dst, BinLineSsse3);
+}
+
+void BinAvx2(const uint16_t* src, int width, int height, int factor, uint16_t* dst) {
+    if (factor != 2) return BinScalar(src, width, height, factor, dst);
+    BinByTwo(src, width, height, dst, BinLineAvx2);
 }
 
 #endif  // ZEB_RAW_X86
 
 #ifdef ZEB_RAW_NEON
 
-void UnpackNeon(const uint8_t* src, int width, int height, size_t stride, uint16_t* dst) {
-    const size_t groupBytes = GroupBytes(width);
+size_t UnpackLineNeon(const uint8_t* line, size_t groupBytes, uint16_t* out) {
+    // Two 5-byte groups per table lookup: high bytes, then each pixel's low-bits byte.
+    const uint8x16_t highIndex = {0, 1, 2, 3, 5, 6, 7, 8, 255, 255, 255, 255, 255, 255, 255, 255};
+    const uint8x16_t lowIndex = {4, 4, 4, 4, 9, 9, 9, 9, 255, 255, 255, 255, 255, 255, 255, 255};
     const int16x8_t shifts = {0, -2, -4, -6, 0, -2, -4, -6};
-    for (int y = 0; y < height; ++y) {
-        const uint8_t* line = src + stride * y;
-        uint16_t* out = dst + static_cast<size_t>(width) * y;
-        size_t offset = 0;
-        // Two 5-byte groups per table lookup: high bytes, then each pixel's low-bits byte.
-        const uint8x16_t highIndex = {0, 1, 2, 3, 5, 6, 7, 8, 255, 255, 255, 255, 255, 255, 255, 255};
-        const uint8x16_t lowIndex = {4, 4, 4, 4, 9, 9, 9, 9, 255, 255, 255, 255, 255, 255, 255, 255};
-        for (; offset + 16 <= groupBytes; offset += 10) {
-            const uint8x16_t bytes = vld1q_u8(line + offset);
-            const uint16x8_t high = vshlq_n_u16(vmovl_u8(vget_low_u8(vqtbl1q_u8(bytes, highIndex))), 2);
-            const uint16x8_t lowBytes = vmovl_u8(vget_low_u8(vqtbl1q_u8(bytes, lowIndex)));
-            const uint16x8_t low = vandq_u16(vshlq_u16(lowBytes, shifts), vdupq_n_u16(3));
-            vst1q_u16(out + offset / 5 * 4, vorrq_u16(high, low));
-        }
-        UnpackLineTail(line, offset, width, stride, out);
+    size_t offset = 0;
+    for (; offset + 16 <= groupBytes; offset += 10) {
+        const uint8x16_t bytes = vld1q_u8(line + offset);
+        const uint16x8_t high = vshlq_n_u16(vmovl_u8(vget_low_u8(vqtbl1q_u8(bytes, highIndex))), 2);
+        const uint16x8_t lowBytes = vmovl_u8(vget_low_u8(vqtbl1q_u8(bytes, lowIndex)));
+        const uint16x8_t low = vandq_u16(vshlq_u16(lowBytes, shifts), vdupq_n_u16(3));
+        vst1q_u16(out + offset / 5 * 4, vorrq_u16(high, low));
     }
+    return offset;
+}
+
+void UnpackNeon(const uint8_t* src, int width, int height, size_t stride, uint16_t* dst) {
+    UnpackLines(src, width, height, stride, dst, UnpackLineNeon);
 }
 
 #endif  // ZEB_RAW_NEON
