@@ -307,6 +307,13 @@ void Emulator::Pipeline() {
             if (event.capture) {
                 CaptureQueries(event.task, mCapturesQueried[event.task]++);
             } else {
+                // A preview frame takes the HAL tens of milliseconds on a device:
+                // long enough for the test tool to have consumed the last
+                // process signal, which the library's count depends on.
+                const auto by = Clock::now() + std::chrono::seconds(1);
+                while (GetProperty(kProcess) == "1" && Clock::now() < by) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
                 mApi.GetPrevYuvFrame(mHandle);
                 // Only this thread touches mPreviewQueried.
                 if (!mPreviewQueried[event.task]) {

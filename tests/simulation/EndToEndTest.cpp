@@ -1,0 +1,148 @@
+// The whole library from dlopen to teardown: zebsim-hal plays generated
+// recordings through the real libzebsim.so, and its report says what arrived.
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "support/TestSupport.h"
+
+extern char** environ;
+
+namespace {
+
+struct HalRun {
+    int status = -1;
+    nlohmann::json report;
+};
+
+// Runs the emulator in a process of its own: the library keeps process-wide
+// state from its load to the end of the process.
+HalRun RunHal(const zeb_test::TempDir& root, std::vector<std::string> arguments) {
+    const std::string tool = std::string(ZEB_BINARY_DIR) + "/tools/zebsim-hal/zebsim-hal";
+    arguments.insert(arguments.begin(), {tool, "--device-root", root.path(), "--library", ZEB_LIBRARY_PATH,
+                                         "--quiet", "--timeout", "60", "--log-file", root / "library.log"});
+    std::vector<char*> argv;
+    for (auto& argument : arguments) argv.push_back(&argument[0]);
+    argv.push_back(nullptr);
+    HalRun run;
+    pid_t pid = 0;
+    if (posix_spawn(&pid, tool.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return run;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream in(root / "hal-out/report.json");
+    if (in) run.report = nlohmann::json::parse(in, nullptr, false);
+    return run;
+}
+
+std::vector<std::string> Checked(const nlohmann::json& task) {
+    return task["queriesChecked"].get<std::vector<std::string>>();
+}
+
+bool Has(const std::vector<std::string>& list, const std::string& item) {
+    return std::find(list.begin(), list.end(), item) != list.end();
+}
+
+TEST(EndToEnd, PreviewTaskListPlaysEveryFrameAsPreviewAndSignalsAFullPass) {
+    zeb_test::TempDir root;
+    HalRun run = RunHal(root, {"--generate", "preview"});
+    ASSERT_EQ(run.status, 0) << zeb_test::ReadFile(root / "hal-out/report.json");
+    const auto& tasks = run.report["tasks"];
+    ASSERT_EQ(tasks.size(), 2u);
+    for (const auto& task : tasks) {
+        const int frames = task["expectedFrames"];
+        EXPECT_EQ(task["previewFrames"], frames);
+        EXPECT_EQ(task["captureFrames"], frames);
+        EXPECT_EQ(task["matchedFrames"], 2 * frames);
+        EXPECT_TRUE(task["previewPassProcessed"].get<bool>()) << "process property after the GetPrevYuvFrame pass";
+        EXPECT_TRUE(task["completed"].get<bool>());
+        EXPECT_TRUE(task["errors"].empty());
+        EXPECT_FALSE(task["picture"].get<std::string>().empty());
+    }
+    // Per task: the pass signal, capture ready, then the capture's process signal.
+    std::vector<std::string> order;
+    for (const auto& event : run.report["timeline"]) order.push_back(event["property"]);
+    ASSERT_EQ(order.size(), 6u);
+    for (size_t task = 0; task < 2; ++task) {
+        EXPECT_EQ(order[3 * task], "persist.vendor.cam.zeb.process");
+        EXPECT_EQ(order[3 * task + 1], "persist.vendor.cam.zeb.capready");
+        EXPECT_EQ(order[3 * task + 2], "persist.vendor.cam.zeb.process");
+    }
+}
+
+TEST(EndToEnd, CaptureTaskListHandsOverHdrAndFaceRecords) {
+    zeb_test::TempDir root;
+    HalRun run = RunHal(root, {"--generate", "capture"});
+    ASSERT_EQ(run.status, 0) << zeb_test::ReadFile(root / "hal-out/report.json");
+    const auto& tasks = run.report["tasks"];
+    ASSERT_EQ(tasks.size(), 3u);
+    for (const auto& task : tasks) {
+        const int frames = task["expectedFrames"];
+        EXPECT_EQ(task["previewFrames"], 1) << "a capture task previews its first frame";
+        EXPECT_EQ(task["captureFrames"], frames);
+        EXPECT_EQ(task["matchedFrames"], frames + 1);
+        const auto checked = Checked(task);
+        for (const char* query : {"parameter 2050", "parameter 2056", "parameter 2104", "GetFrameSceneInfo",
+                                  "GetFrameSmartInfo", "GetFrameManualInfo", "GetFrameAndroidInfo",
+                                  "GetFrameStatisInfo 9", "GetFrameStatisInfo 2", "SetDataUpdateFunc 6",
+                                  "SetAeOfflineInfoFunc"}) {
+            EXPECT_TRUE(Has(checked, query)) << query << " in task " << task["frameId"];
+        }
+        EXPECT_NE(task["outputFolder"].get<std::string>().find("ZEB_capture_task"), std::string::npos);
+    }
+    // The HDR task (postproc 0x1000) sets the capture AE record; the CHDR one does not.
+    EXPECT_TRUE(Has(Checked(tasks[0]), "parameter 2061"));
+    EXPECT_FALSE(Has(Checked(tasks[1]), "parameter 2061"));
+    // HDR and MFNR tasks of several frames give EVs and ZSL images per capture frame.
+    const auto hdr = Checked(tasks[0]);
+    EXPECT_EQ(std::count(hdr.begin(), hdr.end(), "GetFrameEvStatus"), 3);
+    EXPECT_EQ(std::count(hdr.begin(), hdr.end(), "GetZSLYuvFrame"), 3);
+    EXPECT_FALSE(Has(Checked(tasks[2]), "GetZSLYuvFrame"));
+    EXPECT_EQ(run.report["totals"]["errors"], 0);
+}
+
+TEST(EndToEnd, TesterModeSendsTheSnapshotNotificationsItself) {
+    zeb_test::TempDir root;
+    HalRun run = RunHal(root, {"--generate", "preview", "--tester"});
+    ASSERT_EQ(run.status, 0) << zeb_test::ReadFile(root / "hal-out/report.json");
+    EXPECT_EQ(run.report["totals"]["completedTasks"], 2);
+    EXPECT_EQ(run.report["totals"]["errors"], 0);
+}
+
+TEST(EndToEnd, MissingFolderAndTaskWithoutFoldersDoNotStopTheRun) {
+    zeb_test::TempDir root;
+    HalRun run = RunHal(root, {"--generate", "edge", "--log-level", "4"});
+    ASSERT_EQ(run.status, 0) << zeb_test::ReadFile(root / "hal-out/report.json");
+    const auto& tasks = run.report["tasks"];
+    ASSERT_EQ(tasks.size(), 4u);
+    // The missing folder still yields a frame, without an image.
+    EXPECT_TRUE(tasks[1]["completed"].get<bool>());
+    EXPECT_EQ(tasks[1]["matchedFrames"], 0);
+    EXPECT_GT(tasks[1]["captureFrames"].get<int>(), 0);
+    // The task without folders is skipped with a log line.
+    EXPECT_EQ(tasks[2]["previewFrames"], 0);
+    const std::string log = zeb_test::ReadFile(root / "library.log");
+    EXPECT_NE(log.find("Could not Run this task with frmId 2"), std::string::npos);
+    EXPECT_TRUE(tasks[3]["completed"].get<bool>());
+    EXPECT_EQ(tasks[3]["matchedFrames"], 3);
+}
+
+TEST(EndToEnd, DeletingTheInstanceInTheMiddleOfATaskEndsEveryWait) {
+    zeb_test::TempDir root;
+    HalRun run = RunHal(root, {"--generate", "capture", "--delete-during-task", "1", "--log-level", "4"});
+    ASSERT_EQ(run.status, 0) << zeb_test::ReadFile(root / "hal-out/report.json");
+    EXPECT_TRUE(run.report["deletedMidTask"].get<bool>());
+    // The driver sat in its 8 s settle (0.4 s at this scale); deletion does
+    // not wait it out, nor the reader's pause beyond one scaled second.
+    EXPECT_LT(run.report["deleteSeconds"].get<double>(), 0.35);
+    const std::string log = zeb_test::ReadFile(root / "library.log");
+    EXPECT_EQ(log.find("Task Running End"), std::string::npos);
+}
+
+}  // namespace
