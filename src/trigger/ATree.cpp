@@ -31,7 +31,7 @@ std::vector<std::shared_ptr<ATree>> ATree::findLeafChild(const ATree* node) cons
     return node ? node->mChildren : std::vector<std::shared_ptr<ATree>>();
 }
 
-std::vector<paramInfo> ATree::GetTreeParam() const { return mParams; }
+std::vector<paramInfo> ATree::GetTreeParam() const { return Held(); }
 
 ATree* ATree::NextSiblingNode() {
     if (!mParent) return this;

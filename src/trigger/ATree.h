@@ -41,6 +41,8 @@ private:
     friend class TriggerAndDataManager;
 
     ATree* NextSiblingNode();
+    // The set this node holds: its own, or one passed up to it from below.
+    const std::vector<paramInfo>& Held() const { return mHeld ? *mHeld : mParams; }
 
     std::vector<std::shared_ptr<ATree>> mChildren;
     std::vector<paramInfo> mParams;
@@ -48,9 +50,13 @@ private:
     bool mDone = false;
     ATree* mParent = nullptr;
     size_t mPosition = 0;  // among the parent's children
+    // A set passed up unchanged is not copied: the node refers to it. Sets
+    // are only ever replaced, never freed, while the tree lives, so the
+    // reference stays valid. Interpolated sets are written into mParams.
+    const std::vector<paramInfo>* mHeld = nullptr;
     // A leaf holds its region's parameters for good; every other node holds
-    // parameters only for the query that passed them up (mFilledIn), so that
-    // no query sees what an earlier one left behind.
+    // a set only for the query that passed it up (mFilledIn), so that no
+    // query sees what an earlier one left behind.
     bool mFixed = false;
     uint64_t mFilledIn = 0;
 };

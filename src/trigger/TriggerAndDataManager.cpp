@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <string>
 
 #include "platform/Log.h"
 #include "platform/Property.h"
@@ -28,20 +27,52 @@ size_t LineValues(const paramInfo& param) {
     return param.floatData.empty() ? param.intData.size() : param.floatData.size();
 }
 
+// Four values at a time in portable vector types (SSE2 on the host, NEON on
+// the device); each lane computes exactly what the scalar formula does, so
+// the result does not depend on where the vector part ends.
+typedef float Float4 __attribute__((vector_size(16)));
+typedef int32_t Int4 __attribute__((vector_size(16)));
+
 void InterpolateFloats(const float* high, const float* low, size_t count, float gap, float offset, float* out) {
     if (gap == 0.0f) {
         std::copy(high, high + count, out);
         return;
     }
-    // Branch-free so that the compiler can vectorise it; equal values keep
-    // their value exactly.
-    for (size_t j = 0; j < count; ++j) {
+    size_t j = 0;
+    for (; j + 4 <= count; j += 4) {
+        Float4 vh;
+        Float4 vl;
+        memcpy(&vh, high + j, sizeof vh);
+        memcpy(&vl, low + j, sizeof vl);
+        const Float4 value = vl + offset * ((vh - vl) / gap);
+        // Equal values keep their value exactly.
+        const Int4 same = vh == vl;
+        const Int4 bits = (same & (Int4)vh) | (~same & (Int4)value);
+        memcpy(out + j, &bits, sizeof bits);
+    }
+    for (; j < count; ++j) {
         const float vh = high[j];
         const float vl = low[j];
-        const float value = vl + offset * ((vh - vl) / gap);
-        out[j] = vh == vl ? vh : value;
+        out[j] = vh == vl ? vh : vl + offset * ((vh - vl) / gap);
     }
 }
+
+// TruncToInt32 lane by lane.
+Int4 TruncToInt32(Float4 value) {
+    const Int4 nan = value != value;
+    const Int4 high = value >= 2147483648.0f;
+    const Int4 low = value <= -2147483648.0f;
+    const Int4 outside = nan | high | low;
+    const Float4 inside = (Float4)((Int4)value & ~outside);
+    const Int4 converted = __builtin_convertvector(inside, Int4);
+    return (converted & ~outside) | (high & INT32_MAX) | (low & INT32_MIN);
+}
+
+// Below 2^23 in magnitude an int32 is a float exactly, so is the difference
+// of two of them, and the single-precision quotient of that difference by a
+// span below 2^24 is never rounded across an integer: truncating it gives the
+// integer quotient exactly.
+constexpr int32_t kExactInFloat = 1 << 23;
 
 void InterpolateInts(const int32_t* high, const int32_t* low, size_t count, int32_t span, float offset,
                      int32_t* out) {
@@ -49,7 +80,29 @@ void InterpolateInts(const int32_t* high, const int32_t* low, size_t count, int3
         std::copy(high, high + count, out);
         return;
     }
-    for (size_t j = 0; j < count; ++j) {
+    size_t j = 0;
+    if (span > -kExactInFloat && span < kExactInFloat) {
+        const float divisor = static_cast<float>(span);
+        for (; j + 4 <= count; j += 4) {
+            Int4 vh;
+            Int4 vl;
+            memcpy(&vh, high + j, sizeof vh);
+            memcpy(&vl, low + j, sizeof vl);
+            const Int4 small = (vh > -kExactInFloat) & (vh < kExactInFloat) & (vl > -kExactInFloat) & (vl < kExactInFloat);
+            if ((small[0] & small[1] & small[2] & small[3]) == 0) break;  // the rest goes the general way
+            const Float4 fh = __builtin_convertvector(vh, Float4);
+            const Float4 fl = __builtin_convertvector(vl, Float4);
+            const Float4 step = __builtin_convertvector(__builtin_convertvector((fh - fl) / divisor, Int4), Float4);
+            // Equal values need no care here: the step is 0 and the value exact.
+            const Int4 result = TruncToInt32(offset * step + fl);
+            memcpy(out + j, &result, sizeof result);
+        }
+    }
+    // The general way: the quotient in double precision, exact for every
+    // pair of int32 (a 33-bit difference by a 32-bit span) and far cheaper
+    // than a 64-bit integer division.
+    const double divisor = span;
+    for (; j < count; ++j) {
         const int32_t vh = high[j];
         const int32_t vl = low[j];
         if (vh == vl) {
@@ -57,25 +110,18 @@ void InterpolateInts(const int32_t* high, const int32_t* low, size_t count, int3
             out[j] = vh;
             continue;
         }
-        // 64-bit difference: two int32 values can differ by more than int32 holds.
-        const int64_t step = (static_cast<int64_t>(vh) - vl) / span;
+        const double quotient = static_cast<double>(static_cast<int64_t>(vh) - vl) / divisor;
+        const int64_t step = static_cast<int64_t>(quotient);
         out[j] = TruncToInt32(offset * static_cast<float>(step) + static_cast<float>(vl));
     }
 }
 
-void ReserveString(std::string& target, const std::string& source) {
-    if (source.capacity() > target.capacity()) target.reserve(source.capacity());
-}
-
-// Gives `target` at least the shape of `source`: as many parameters, each with
-// room for as many characters and values. Only the shape: the values are
-// placeholders until a query passes a set up.
+// Gives `target` room for an interpolated set of the shape of `source`: as
+// many parameters, each with room for as many values. The values are
+// placeholders until a query writes a set there.
 void ReserveLike(std::vector<paramInfo>& target, const std::vector<paramInfo>& source) {
     if (target.size() < source.size()) target.resize(source.size());
     for (size_t i = 0; i < source.size(); ++i) {
-        ReserveString(target[i].type, source[i].type);
-        ReserveString(target[i].name, source[i].name);
-        ReserveString(target[i].text, source[i].text);
         target[i].intData.reserve(source[i].intData.capacity());
         target[i].floatData.reserve(source[i].floatData.capacity());
     }
@@ -182,6 +228,7 @@ void TriggerAndDataManager::BuildTree(const std::map<int32_t, trigger2Param>& re
         }
         if (parent->mFixed) ZLOG(kTag, 1, "%d, %s: region %d has the ranges of an earlier region and replaces it", number);
         parent->mParams = region.params;
+        parent->mHeld = nullptr;
         parent->mFixed = true;
         if (joinAnySibling) ZLOG(kTag, 5, "%d, %s: FormerLine size is %ld", static_cast<long>(mAllTreeVec[depth - 1].size()));
     }
@@ -331,14 +378,14 @@ const uint32_t* TriggerAndDataManager::InterpolateParameter(const MatchedNodes& 
                     node->mDone = true;
                     next->mDone = true;
                     ZLOG(kTag, 5, "%d, %s: Same Father [%d, %d], Data %ld, tree [%ld, %ld]\n", level, index,
-                         static_cast<long>(node->mParent->mParams.size()), static_cast<long>(node->mParams.size()),
-                         static_cast<long>(next->mParams.size()));
+                         static_cast<long>(node->mParent->Held().size()), static_cast<long>(node->Held().size()),
+                         static_cast<long>(next->Held().size()));
                     i += 2;
                 } else {
                     PassUp(node);
                     node->mDone = true;
                     ZLOG(kTag, 5, "%d, %s: Single [%d, %d], Data %ld\n", level, index,
-                         static_cast<long>(node->mParams.size()));
+                         static_cast<long>(node->Held().size()));
                     i += 1;
                 }
             }
@@ -395,14 +442,14 @@ const uint32_t* TriggerAndDataManager::FinishLine() {
         std::fill(mOutputLine.begin(), mOutputLine.end(), 0u);
         return mOutputLine.data();
     }
-    if (!HasParams(root) || root->mParams.empty()) {
+    if (!HasParams(root) || root->Held().empty()) {
         ZLOG(kTag, 1, "%d, %s: Maybe some error, Setting AllTreeVec beginning");
         TakeFallback(root);
     } else {
-        ZLOG(kTag, 5, "%d, %s: Now RootNode with %ld\n", static_cast<long>(root->mParams.size()));
+        ZLOG(kTag, 5, "%d, %s: Now RootNode with %ld\n", static_cast<long>(root->Held().size()));
     }
     if (HasParams(root)) {
-        WriteLine(root->mParams, mOutputLine.data());
+        WriteLine(root->Held(), mOutputLine.data());
     } else {
         std::fill(mOutputLine.begin(), mOutputLine.end(), 0u);
     }
@@ -416,7 +463,7 @@ bool TriggerAndDataManager::HasParams(const ATree* node) const {
 void TriggerAndDataManager::PassUp(ATree* node) {
     ATree* parent = node->mParent;
     if (!parent || !HasParams(node)) return;
-    parent->mParams = node->mParams;
+    parent->mHeld = &node->Held();
     parent->mFilledIn = mGeneration;
 }
 
@@ -431,6 +478,7 @@ void TriggerAndDataManager::InterpolateUp(ATree* first, ATree* second, float val
     }
     ATree* parent = first->mParent;
     InterpolateInto(*first, *second, value, parent->mParams);
+    parent->mHeld = nullptr;
     parent->mFilledIn = mGeneration;
 }
 
@@ -456,8 +504,8 @@ void TriggerAndDataManager::InterpolateInto(const ATree& first, const ATree& sec
     const bool firstHigher = first.mRange.start > second.mRange.start;
     const ATree& high = firstHigher ? first : second;
     const ATree& low = firstHigher ? second : first;
-    const std::vector<paramInfo>& highParams = high.mParams;
-    const std::vector<paramInfo>& lowParams = low.mParams;
+    const std::vector<paramInfo>& highParams = high.Held();
+    const std::vector<paramInfo>& lowParams = low.Held();
     const float highStart = high.mRange.start;
     const float lowEnd = low.mRange.end;
     const float gap = highStart - lowEnd;
@@ -522,7 +570,7 @@ const std::vector<paramInfo>* TriggerAndDataManager::FallbackParams() const {
     // to it; otherwise its first leaf stands in for it.
     const ATree* node = mAllTreeVec[0][0];
     while (!HasParams(node) && !node->mChildren.empty()) node = node->mChildren.front().get();
-    return HasParams(node) ? &node->mParams : nullptr;
+    return HasParams(node) ? &node->Held() : nullptr;
 }
 
 void TriggerAndDataManager::TakeFallback(ATree* node) {
@@ -531,7 +579,7 @@ void TriggerAndDataManager::TakeFallback(ATree* node) {
         ZLOG(kTag, 1, "%d, %s: the tree has no region; the line stays zero");
         return;
     }
-    if (fallback != &node->mParams) node->mParams = *fallback;
+    node->mHeld = fallback == &node->mParams ? nullptr : fallback;
     node->mFilledIn = mGeneration;
 }
 

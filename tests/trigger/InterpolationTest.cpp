@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstring>
+#include <limits>
+#include <random>
 #include <map>
 #include <vector>
 
@@ -239,4 +242,58 @@ TEST(TriggerQuery, SteppedQueryEqualsTheOneCall) {
     const uint32_t* sample = manager.InterpolateParameterSample(matched, {15.0f});
     EXPECT_EQ(std::vector<uint32_t>(sample, sample + 2), stepped);
     EXPECT_TRUE(log.Contains("Candiate with j 0"));
+}
+
+TEST(Interpolate2Tree, LongParametersGiveExactlyWhatSingleValuesGive) {
+    // Long parameters are interpolated several values at a time, single values
+    // one by one: both must give the same bits, extremes included.
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int32_t> anyInt(INT32_MIN, INT32_MAX);
+    std::uniform_int_distribution<int32_t> smallInt(-(1 << 23) + 1, (1 << 23) - 1);
+    std::uniform_real_distribution<float> anyFloat(-1e6f, 1e6f);
+    const int32_t edges[] = {0, 1, -1, (1 << 23) - 1, 1 << 23, -(1 << 23), INT32_MAX, INT32_MIN, 16777217};
+    std::vector<int32_t> lowInts;
+    std::vector<int32_t> highInts;
+    std::vector<float> lowFloats;
+    std::vector<float> highFloats;
+    for (int i = 0; i < 203; ++i) {
+        const int kind = i % 5;
+        int32_t low = kind == 0 ? anyInt(random) : smallInt(random);
+        int32_t high = kind == 1 ? low : (kind == 2 ? edges[i % 9] : smallInt(random));
+        lowInts.push_back(low);
+        highInts.push_back(high);
+        float lowFloat = anyFloat(random);
+        lowFloats.push_back(lowFloat);
+        highFloats.push_back(kind == 1 ? lowFloat : (kind == 3 ? std::numeric_limits<float>::infinity() : anyFloat(random)));
+    }
+    auto asOne = [](const char* name, const std::vector<int32_t>& ints, const std::vector<float>& floats) {
+        std::vector<paramInfo> params{Ints(name, {}), Floats(name, {})};
+        params[0].intData = ints;
+        params[1].floatData = floats;
+        return params;
+    };
+    auto asSingles = [](const std::vector<int32_t>& ints, const std::vector<float>& floats) {
+        std::vector<paramInfo> params;
+        for (int32_t value : ints) params.push_back(Ints("i", {value}));
+        for (float value : floats) params.push_back(Floats("f", {value}));
+        return params;
+    };
+    for (const auto& gap : {std::make_pair(10.0f, 13.0f), std::make_pair(0.0f, 3.0e7f), std::make_pair(-5.0f, 2.5f)}) {
+        Pair together(Range(gap.first - 1, gap.first), asOne("v", lowInts, lowFloats), Range(gap.second, gap.second + 1),
+                      asOne("v", highInts, highFloats));
+        Pair apart(Range(gap.first - 1, gap.first), asSingles(lowInts, lowFloats), Range(gap.second, gap.second + 1),
+                   asSingles(highInts, highFloats));
+        for (float x : {gap.first + 1.0f, gap.second - 0.25f, 1e9f, -1e9f}) {
+            auto whole = together.At(x);
+            auto single = apart.At(x);
+            for (size_t i = 0; i < lowInts.size(); ++i) {
+                ASSERT_EQ(whole[0].intData[i], single[i].intData[0]) << i << " at " << x;
+            }
+            for (size_t i = 0; i < lowFloats.size(); ++i) {
+                const float a = whole[1].floatData[i];
+                const float b = single[lowInts.size() + i].floatData[0];
+                ASSERT_EQ(0, memcmp(&a, &b, sizeof a)) << i << " at " << x << ": " << a << " vs " << b;
+            }
+        }
+    }
 }
