@@ -1,0 +1,212 @@
+// SimulationControl on the real task manager, scene module and frame reader:
+// teardown in the middle of every wait, the driver's skips, the tuning copy,
+// and the queries' answers when their source is absent.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <future>
+
+#include "frame/VirtualSensorControl.h"
+#include "platform/Host.h"
+#include "platform/Log.h"
+#include "platform/ParamSet.h"
+#include "platform/Property.h"
+#include "SimulationFixture.h"
+#include "simulation/SimulationControl.h"
+
+using zeb_platform::LogCapture;
+using namespace zeb_sim_test;
+using ZEB::SimulationControl;
+
+namespace {
+
+std::string Property(const char* key) {
+    char value[PROPERTY_VALUE_MAX] = {0};
+    property_get(key, value, "");
+    return value;
+}
+
+// Destroys the instance on another thread; false if that does not end.
+bool DestroyWithin(std::unique_ptr<SimulationControl> instance, std::chrono::milliseconds limit, double* seconds) {
+    auto begin = std::chrono::steady_clock::now();
+    auto done = std::async(std::launch::async, [&instance] { instance.reset(); });
+    if (done.wait_for(limit) != std::future_status::ready) return false;
+    *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    return true;
+}
+
+TEST_F(SimulationTest, DeletionWhileTheDriverWaitsForTheSnapshotEndsTheWait) {
+    Load({TaskSpec(2)});
+    LogCapture log(4);
+    FakeSensor sensor;
+    HalContext context(&sensor);
+    auto instance = std::make_unique<SimulationControl>(context.bytes, 0);
+    instance->VirtualSensor()->SetSensorOps(&FakeSensor::Ioctl);
+    ASSERT_TRUE(WaitForFrames());
+    instance->GenerateOneJob();
+    ASSERT_TRUE(zeb_test::WaitFor([&] { return log.Contains("Wait Capture Start"); }));
+    EXPECT_EQ(Property("persist.vendor.cam.zeb.capready"), "1");
+    double seconds = 0;
+    ASSERT_TRUE(DestroyWithin(std::move(instance), std::chrono::seconds(10), &seconds));
+    EXPECT_FALSE(log.Contains("Task Running End"));
+    EXPECT_FALSE(log.Contains("Start One Capture"));
+}
+
+TEST_F(SimulationTest, DeletionDuringTheEightSecondSettleDoesNotWaitItOut) {
+    Load({TaskSpec(1), TaskSpec(1)});
+    zeb_platform::SetTimeScale(1.0);  // the converge wait now lasts 8 s
+    LogCapture log(4);
+    FakeSensor sensor;
+    HalContext context(&sensor);
+    auto instance = std::make_unique<SimulationControl>(context.bytes, 0);
+    instance->VirtualSensor()->SetSensorOps(&FakeSensor::Ioctl);
+    ASSERT_TRUE(WaitForFrames());
+    instance->GenerateOneJob();
+    ASSERT_TRUE(zeb_test::WaitFor([&] { return log.Contains("Set preview frame end"); }));
+    EXPECT_EQ(sensor.Frames(), 1);
+    double seconds = 0;
+    ASSERT_TRUE(DestroyWithin(std::move(instance), std::chrono::seconds(20), &seconds));
+    // Ending the waits, not outlasting them: far below the 8 s the driver sat in.
+    EXPECT_LT(seconds, 4.0);
+    EXPECT_FALSE(log.Contains("cap ready"));
+    zeb_platform::SetTimeScale(0.01);
+}
+
+TEST_F(SimulationTest, TaskWithoutFramesIsSkippedAndTheNextOnePlays) {
+    Load({TaskSpec(0), TaskSpec(2)});
+    property_set("persist.vendor.cam.zeb.tester", "1");
+    LogCapture log(4);
+    FakeSensor sensor;
+    HalContext context(&sensor);
+    SimulationControl instance(context.bytes, 0);
+    ASSERT_TRUE(instance.Tester());
+    instance.VirtualSensor()->SetSensorOps(&FakeSensor::Ioctl);
+    ASSERT_TRUE(WaitForFrames());
+    instance.GenerateOneJob();
+    instance.GenerateOneJob();  // a second call starts nothing
+    ASSERT_TRUE(zeb_test::WaitFor([&] { return instance.Finished(); }, std::chrono::seconds(20)));
+    EXPECT_EQ(log.Count("Could not Run this task with frmId 0"), 1u);
+    EXPECT_EQ(log.Count("Recycling frame 1"), 1u);
+    EXPECT_EQ(log.Count("Task Running End"), 1u);
+    // One preview frame, then both frames as capture.
+    EXPECT_EQ(sensor.Frames(), 3);
+    EXPECT_EQ(Property("persist.vendor.cam.zeb.process"), "1");
+    EXPECT_EQ(Property("persist.vendor.cam.icap.dump.root.path"), mRoot / "out/ZEB_task1");
+}
+
+TEST_F(SimulationTest, TuningFilesAreCopiedAsFilesWhateverTheirNames) {
+    Load({TaskSpec(1)});
+    property_set("persist.vendor.cam.zeb.tester", "1");
+    const std::string hostile = mRoot / "tuning/pre_quote'$(touch pwned)'.xml";
+    zeb_test::WriteFile(hostile, "<tuning/>");
+    const std::string plain = mRoot / "tuning/plain.xml";
+    zeb_test::WriteFile(plain, "<plain/>");
+    Tasks().begin()->second->TaskTuning[0] = {hostile};
+    LogCapture log(4);
+    FakeSensor sensor;
+    HalContext context(&sensor);
+    SimulationControl instance(context.bytes, 0);
+    instance.VirtualSensor()->SetSensorOps(&FakeSensor::Ioctl);
+    ASSERT_TRUE(WaitForFrames());
+    instance.GenerateOneJob();
+    ASSERT_TRUE(zeb_test::WaitFor([&] { return instance.Finished(); }, std::chrono::seconds(20)));
+    EXPECT_TRUE(log.Contains("TaskTuning index 0"));
+    EXPECT_TRUE(log.Contains("no tuning updater"));
+    // The stamped folder holds the file under the name after its first underscore.
+    const std::string folder = Property("persist.vendor.cam.icap.dump.root.path");
+    ASSERT_EQ(folder.rfind(mRoot / "out/ZEB_task0/", 0), 0u) << folder;
+    EXPECT_EQ(folder.size(), (mRoot / "out/ZEB_task0/").size() + 14);
+    EXPECT_EQ(zeb_test::ReadFile(folder + "/quote'$(touch pwned)'.xml"), "<tuning/>");
+    EXPECT_FALSE(std::filesystem::exists("pwned"));
+    EXPECT_FALSE(std::filesystem::exists(mRoot / "pwned"));
+}
+
+TEST_F(SimulationTest, EvStatusStopsAtTheTenthEv) {
+    Load({TaskSpec(1, true, SceneSpec(1, 0x1000, "1 2 3 4 5 6 7 8 9 10"))});
+    LogCapture log(5);
+    SimulationControl instance(nullptr, 0);
+    EXPECT_TRUE(log.Contains("Not valid context"));
+    EXPECT_EQ(instance.GetFrameEvStatus(), 0.0f) << "no EV before the snapshot starts";
+    instance.OnSnapshotStart();
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(instance.GetFrameEvStatus(), static_cast<float>(i + 1));
+    EXPECT_EQ(instance.GetFrameEvStatus(), 0.0f);
+    EXPECT_EQ(instance.GetFrameEvStatus(), 0.0f);
+    EXPECT_EQ(log.Count("no EV with id 10", "SimulationControl", 1), 2u);
+}
+
+TEST_F(SimulationTest, FaceListsAreWalkedWithTheCursorRule) {
+    // Face 0 is not where the cursor looks first, so it stays empty; the
+    // cursor then passes face 1 as well.
+    SceneSpec scene;
+    scene.faces = 2;
+    scene.prevFaces = "1 10 20 30 40 0 5 6 7 8";
+    scene.capFaces = "0 1 2 3 4 1 5 6 7 8";
+    Load({TaskSpec(1, true, scene)});
+    SimulationControl instance(nullptr, 3);
+    zeb_platform::ResetPsParams();
+    instance.SetFdInfo(3, 9);
+    namespace FaceRecord = ZEB::FaceRecord;
+    auto preview = zeb_platform::GetPsRecord(3, 2050);
+    ASSERT_EQ(preview.setCount, 1u);
+    EXPECT_EQ(preview.lastFrameId, 9);
+    EXPECT_EQ(ZEB::ReadField<uint64_t>(preview.data.data(), FaceRecord::kCount), 2u);
+    EXPECT_EQ(std::vector<uint8_t>(preview.data.begin() + FaceRecord::kFace0, preview.data.end()),
+              std::vector<uint8_t>(preview.data.size() - FaceRecord::kFace0, 0));
+    auto capture = zeb_platform::GetPsRecord(3, 2104);
+    const int32_t* face0 = reinterpret_cast<const int32_t*>(capture.data.data() + FaceRecord::kFace0);
+    const int32_t* face1 = reinterpret_cast<const int32_t*>(capture.data.data() + FaceRecord::kFace0 + FaceRecord::kFaceStride);
+    EXPECT_EQ(std::vector<int32_t>(face0, face0 + 4), (std::vector<int32_t>{1, 2, 3, 4}));
+    EXPECT_EQ(std::vector<int32_t>(face1, face1 + 4), (std::vector<int32_t>{5, 6, 7, 8}));
+}
+
+TEST_F(SimulationTest, FaceCountBeyondTheRecordIsCut) {
+    SceneSpec scene;
+    scene.faces = 100000;
+    scene.prevFaces = "0 1 2 3 4";
+    Load({TaskSpec(1, true, scene)});
+    LogCapture log(1);
+    SimulationControl instance(nullptr, 0);
+    zeb_platform::ResetPsParams();
+    instance.SetFdInfo(0, 0);
+    auto preview = zeb_platform::GetPsRecord(0, 2050);
+    EXPECT_EQ(ZEB::ReadField<uint64_t>(preview.data.data(), ZEB::FaceRecord::kCount),
+              static_cast<uint64_t>(ZEB::FaceRecord::kMaxFaces));
+    EXPECT_TRUE(log.Contains("faces recorded"));
+}
+
+TEST_F(SimulationTest, QueriesWithoutSceneOrRunningTaskAnswerNothing) {
+    Load({TaskSpec(1, false)});
+    LogCapture log(4);
+    SimulationControl instance(nullptr, 0);
+    uint8_t out[64];
+    memset(out, 0xee, sizeof out);
+    instance.GetFrameSceneInfo(out);
+    instance.GetFrameSmartInfo(out);
+    instance.GetFrameAndroidInfo(out);
+    instance.ReceivingSnapshotCmd();
+    instance.SetAeOfflineInfo(out);
+    instance.GetFrameYuv(static_cast<void*>(out));
+    instance.GetFrameStatisInfo(ZEB::ISP_STATIS_HIST2, reinterpret_cast<unsigned long>(out), sizeof out);
+    instance.SetDataUpdate(6, out);
+    instance.GetOps(out, 3);
+    instance.GetFlag(nullptr);
+    EXPECT_EQ(instance.GetPrevFrameYuv(), 0);
+    EXPECT_EQ(instance.GetFrameEvStatus(), 0.0f);
+    for (uint8_t byte : out) ASSERT_EQ(byte, 0xee);
+    EXPECT_GE(log.Count("Scene Parameter not ready"), 3u);
+    EXPECT_TRUE(log.Contains("Offline AE info error, could get AE info with frame id 0", "SimulationControl", 1));
+    EXPECT_TRUE(log.Contains("cannot match valid frame data"));
+    EXPECT_TRUE(log.Contains("no running frame for type 0"));
+    EXPECT_TRUE(log.Contains("Not valid input"));
+}
+
+TEST_F(SimulationTest, SwitchesComeFromTheProperties) {
+    Load({TaskSpec(1)});
+    property_set("persist.vendor.cam.zeb.post.process", "2");
+    SimulationControl instance(nullptr, 0);
+    EXPECT_FALSE(instance.Tester());
+    EXPECT_EQ(instance.GetProperty(), 2);
+}
+
+}  // namespace

@@ -1,0 +1,72 @@
+#include "SimulationFixture.h"
+
+#include <filesystem>
+#include <sstream>
+
+namespace zeb_sim_test {
+
+void SimulationTest::TearDown() {
+    ZEB::ParameterManager::StopStatusWatch();
+    if (mTaskManager) mTaskManager->Stop();
+    if (mScene) mScene->Stop();
+    ZEB::ParameterManager::Clear();
+    mTaskManager.reset();
+    mScene.reset();
+}
+
+std::string SimulationTest::FramePath(size_t task, int frame) const {
+    return mRoot / ("raw/task" + std::to_string(task) + "frame" + std::to_string(frame));
+}
+
+void SimulationTest::Load(const std::vector<TaskSpec>& tasks, const std::string& mode) {
+    std::ostringstream list;
+    list << "<input><num>" << tasks.size() << "</num><mode>" << mode << "</mode><TaskList>";
+    for (size_t t = 0; t < tasks.size(); ++t) {
+        list << "<image>";
+        for (int f = 0; f < tasks[t].frames; ++f) {
+            const std::string folder = FramePath(t, f);
+            // An 8 x 4 raw image: 10 packed bytes a line.
+            zeb_test::WriteFile(folder + "/IMG_8x4_raw.mipi_raw", std::string(40, static_cast<char>('a' + f)));
+            zeb_test::WriteFile(folder + "/OFFLINE_AE_INFO.bin", std::string(128, static_cast<char>('A' + f)));
+            if (f == 0 && tasks[t].scene) {
+                const SceneSpec& scene = tasks[t].values;
+                std::ostringstream xml;
+                xml << "<root><postprocInfo><is_hdr_scene>" << scene.hdr << "</is_hdr_scene></postprocInfo>"
+                    << "<capInfo><postproc_type>" << scene.postproc << "</postproc_type><normal_num>1</normal_num>"
+                    << "<total_num>3</total_num></capInfo><hdrDetectOut><ev>" << scene.ev << "</ev></hdrDetectOut>"
+                    << "<FDInfo><face_count>" << scene.faces << "</face_count><face_rectangle_coordinate_prev>"
+                    << scene.prevFaces << "</face_rectangle_coordinate_prev><face_rectangle_coordinate_cap>"
+                    << scene.capFaces << "</face_rectangle_coordinate_cap></FDInfo></root>";
+                zeb_test::WriteFile(folder + "/iscene_Info.xml", xml.str());
+            }
+            list << "<inputpath>" << folder << "</inputpath>";
+        }
+        list << "<outputpath>" << mRoot / ("out/ZEB_task" + std::to_string(t)) << "</outputpath></image>";
+    }
+    list << "</TaskList></input>";
+    zeb_test::WriteFile(mRoot.Device("/data/vendor/cameraserver/zeb/config/RawListFile.xml"), list.str());
+    std::filesystem::create_directories(mRoot / "out");
+
+    mScene = std::make_unique<ZEB::SceneParameter>();
+    ZEB::ParameterManager::CreateParameter("SceneParameter", mScene.get());
+    mTaskManager = std::make_unique<ZEB::TaskManager>();
+    ZEB::ParameterManager::CreateParameter("TaskManager", mTaskManager.get());
+}
+
+ZEB::TaskMap& SimulationTest::Tasks() {
+    return *static_cast<ZEB::TaskMap*>(mTaskManager->GetParameter(nullptr));
+}
+
+}  // namespace zeb_sim_test
+
+namespace zeb_sim_test {
+bool SimulationTest::WaitForFrames() {
+    return zeb_test::WaitFor([this] {
+        for (auto& entry : Tasks()) {
+            std::lock_guard<std::mutex> guard(entry.second->TaskLock);
+            if (!entry.second->TaskFrameStatus) return false;
+        }
+        return true;
+    });
+}
+}  // namespace zeb_sim_test

@@ -1,0 +1,101 @@
+#pragma once
+// A device with a recording and the parameter modules of a library load, for
+// tests that build SimulationControl directly; and a fake virtual-sensor
+// driver on the far side of the sensor callback.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "frame/HalRecords.h"
+#include "parameter/ParameterManager.h"
+#include "parameter/SceneParameter.h"
+#include "parameter/TaskManager.h"
+#include "simulation/RecordOffsets.h"
+#include "support/TestSupport.h"
+
+namespace zeb_sim_test {
+
+// What the sensor driver was told, in order.
+struct FakeSensor {
+    std::mutex lock;
+    std::condition_variable changed;
+    int frames = 0;
+    int fps = 0;
+    std::vector<int> pauses;
+
+    static long Ioctl(void* handle, unsigned int, unsigned long, unsigned long record) {
+        auto* sensor = static_cast<FakeSensor*>(handle);
+        ZEB::vsensor_cmd_t command;
+        memcpy(&command, reinterpret_cast<const void*>(record), sizeof command);
+        int32_t value = 0;
+        std::lock_guard<std::mutex> guard(sensor->lock);
+        switch (command.cmd) {
+            case ZEB::VSENSOR_CMD_SET_FRAME: sensor->frames++; break;
+            case ZEB::VSENSOR_CMD_SET_FPS:
+                memcpy(&value, reinterpret_cast<const void*>(command.param), sizeof value);
+                sensor->fps = value;
+                break;
+            case ZEB::VSENSOR_CMD_PAUSE:
+                memcpy(&value, reinterpret_cast<const void*>(command.param), sizeof value);
+                sensor->pauses.push_back(value);
+                break;
+            default: break;
+        }
+        sensor->changed.notify_all();
+        return 0;
+    }
+    int Frames() {
+        std::lock_guard<std::mutex> guard(lock);
+        return frames;
+    }
+};
+
+// The HAL's context record, pointing at a fake sensor.
+struct HalContext {
+    alignas(8) uint8_t bytes[256] = {0};
+    explicit HalContext(FakeSensor* sensor) { ZEB::WriteField<void*>(bytes, ZEB::kOemCxtSensorHandleOffset, sensor); }
+};
+
+struct SceneSpec {
+    SceneSpec(int hdrScene = 0, unsigned postprocType = 0, std::string evs = "0 0 0 0 0 0 0 0 0 0")
+        : hdr(hdrScene), postproc(postprocType), ev(std::move(evs)) {}
+    int hdr;
+    unsigned postproc;
+    std::string ev;
+    int faces = 0;
+    std::string prevFaces, capFaces;
+};
+
+struct TaskSpec {
+    TaskSpec(int frameCount, bool withScene = true, SceneSpec sceneValues = SceneSpec())
+        : frames(frameCount), scene(withScene), values(std::move(sceneValues)) {}
+    int frames;
+    bool scene;
+    SceneSpec values;
+};
+
+class SimulationTest : public ::testing::Test {
+protected:
+    void TearDown() override;
+
+    // Writes the task list and the frame folders, then loads the modules as
+    // the library does.
+    void Load(const std::vector<TaskSpec>& tasks, const std::string& mode = "Capture");
+    ZEB::TaskMap& Tasks();
+    // Waits until the reader has attached every task's frames: the driver
+    // waits only one scaled second for them.
+    bool WaitForFrames();
+    std::string FramePath(size_t task, int frame) const;
+
+    zeb_test::DeviceRoot mRoot;
+    std::unique_ptr<ZEB::SceneParameter> mScene;
+    std::unique_ptr<ZEB::TaskManager> mTaskManager;
+};
+
+}  // namespace zeb_sim_test
