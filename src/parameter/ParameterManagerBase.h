@@ -23,6 +23,7 @@ struct ParamConfigInfoTag;
 struct FrameNumInfoTag;
 
 // Readiness record of a module: set once, under the lock, when its data is ready.
+// Every waiter is woken: the status watch is not necessarily the only one.
 struct ZebStatusTag {
     std::mutex mMutex;
     std::condition_variable mCond;
@@ -33,7 +34,7 @@ struct ZebStatusTag {
             std::lock_guard<std::mutex> guard(mMutex);
             mReady = true;
         }
-        mCond.notify_one();
+        mCond.notify_all();
     }
     bool IsReady() {
         std::lock_guard<std::mutex> guard(mMutex);

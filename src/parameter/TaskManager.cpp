@@ -41,11 +41,7 @@ TaskManager::TaskManager() {
         return;
     }
     CreateMutualModules();
-    {
-        std::lock_guard<std::mutex> guard(mStatus.mMutex);
-        mStatus.mReady = true;
-    }
-    mStatus.mCond.notify_one();
+    mStatus.SetReady();
     ParameterManager().WatchStatus();
     mWatchStarted = true;
 }

@@ -275,7 +275,7 @@ TEST_F(SceneModule, StartingAgainWhileReadingIsRefusedAndStopJoins) {
     mScene.Stop();
     // Stopped for good: restarting reads again, and what is there stays.
     mScene.PrepareSceneParameters();
-    EXPECT_NE(Record(19), nullptr);
+    EXPECT_TRUE(zeb_test::WaitFor([&] { return Record(19) != nullptr; }));
     mScene.ParseParameter(nullptr);
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <thread>
 
 #include "ConfigFiles.h"
 #include "ParameterReader.h"
@@ -317,6 +318,27 @@ TEST_F(Mutual, NeverHandsOutASweepStillBeingWritten) {
     }));
     ASSERT_EQ(sweep->begin()->second.size(), static_cast<size_t>(kFrames));
     EXPECT_EQ(log.Count("No MutualParam param nMutualParamd to modify"), seenNull);
+}
+
+TEST_F(Mutual, EveryWaiterForTheStatusWakes) {
+    // The status watch is not the only one that may wait for a sweep.
+    zeb_config::Write(mRoot / "task.xml",
+                      zeb_config::TuningTaskXml("BNR", mRoot / "tune/bnr.xml", mRoot / "out/",
+                                                {Parameter("Block/Table/offset", "1", "50", "1")}));
+    ZEB::MutualParam module((mRoot / "task.xml").c_str());
+    ZEB::ZebStatusTag* status = module.GetStatus(nullptr);
+    std::atomic<int> woken{0};
+    std::vector<std::thread> waiters;
+    for (int i = 0; i < 3; ++i) {
+        waiters.emplace_back([&] {
+            std::unique_lock<std::mutex> lock(status->mMutex);
+            status->mCond.wait(lock, [&] { return status->mReady; });
+            ++woken;
+        });
+    }
+    EXPECT_TRUE(zeb_test::WaitFor([&] { return woken.load() == 3; }));
+    status->mCond.notify_all();  // lets a failing case end
+    for (auto& waiter : waiters) waiter.join();
 }
 
 TEST_F(Mutual, DestroyingWhilePreparingEndsThePreparation) {
