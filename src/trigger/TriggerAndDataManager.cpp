@@ -16,6 +16,7 @@ namespace {
 
 const char* const kTag = "TRIGGER_MANAGER";
 
+using trigger_detail::CopyValues;
 using trigger_detail::SaturateInt32;
 using trigger_detail::TruncToInt32;
 
@@ -272,7 +273,7 @@ void TriggerAndDataManager::GetDataInfo(const std::vector<float>& candidate, voi
     std::lock_guard<std::recursive_mutex> guard(mQueryLock);
     for (auto& level : mMatched) level.second.clear();
     MatchCandidate(candidate, mMatched);
-    memcpy(dst, InterpolateParameter(mMatched, candidate), mOutputLine.size() * sizeof(uint32_t));
+    CopyValues(dst, InterpolateParameter(mMatched, candidate), mOutputLine.size());
 }
 
 void TriggerAndDataManager::MatchCandidate(const std::vector<float>& candidate, MatchedNodes& matched) {
@@ -595,7 +596,7 @@ void TriggerAndDataManager::FormBufferLine(std::vector<paramInfo> params, void* 
     }
     std::vector<uint32_t> line(static_cast<size_t>(mParamLen));
     WriteLine(params, line.data());
-    memcpy(dst, line.data(), line.size() * sizeof(uint32_t));
+    CopyValues(dst, line.data(), line.size());
 }
 
 void TriggerAndDataManager::WriteLine(const std::vector<paramInfo>& params, uint32_t* dst) const {
@@ -607,12 +608,12 @@ void TriggerAndDataManager::WriteLine(const std::vector<paramInfo>& params, uint
         given += count;
         const size_t fits = std::min(count, capacity - position);
         if (!param.floatData.empty()) {
-            memcpy(dst + position, param.floatData.data(), fits * sizeof(float));
+            CopyValues(dst + position, param.floatData.data(), fits);
             if (mDebug) {
                 for (size_t j = 0; j < fits; ++j) ZLOG(kTag, 4, "%d, %s: Final buffer with %f", param.floatData[j]);
             }
         } else {
-            memcpy(dst + position, param.intData.data(), fits * sizeof(int32_t));
+            CopyValues(dst + position, param.intData.data(), fits);
             if (mDebug) {
                 for (size_t j = 0; j < fits; ++j) ZLOG(kTag, 4, "%d, %s: Final buffer with %d", param.intData[j]);
             }

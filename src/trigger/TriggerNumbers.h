@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 namespace ZEB {
@@ -62,6 +63,12 @@ inline int32_t ParseDecimal(const char* text) {
 inline float ParseFloat(const char* text) {
     if (!text) return 0.0f;
     return strtof(text, nullptr);
+}
+
+// memcpy of `count` 32-bit values; an empty vector's data() may be null,
+// which memcpy must not be given even for nothing.
+inline void CopyValues(void* dst, const void* src, size_t count) {
+    if (count > 0) memcpy(dst, src, count * 4);
 }
 
 }  // namespace trigger_detail

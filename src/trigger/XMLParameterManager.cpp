@@ -16,6 +16,7 @@ namespace {
 
 const char* const kTag = "TRIGGER_MANAGER";
 
+using trigger_detail::CopyValues;
 using trigger_detail::SaturateInt32;
 
 }  // namespace
@@ -89,11 +90,11 @@ void XMLParameterManager::FormConstDataBufferLine(std::vector<paramInfo> constDa
         const size_t room = mConstBuffer.size() - position;
         if (isFloat(param)) {
             const size_t count = std::min(room, param.floatData.size());
-            memcpy(mConstBuffer.data() + position, param.floatData.data(), count * sizeof(float));
+            CopyValues(mConstBuffer.data() + position, param.floatData.data(), count);
             position += count;
         } else {
             const size_t count = std::min(room, param.intData.size());
-            memcpy(mConstBuffer.data() + position, param.intData.data(), count * sizeof(int32_t));
+            CopyValues(mConstBuffer.data() + position, param.intData.data(), count);
             position += count;
         }
     }
@@ -108,7 +109,7 @@ void XMLParameterManager::GetDataInfo(const std::vector<std::vector<float>>& can
     std::lock_guard<std::mutex> guard(mLock);
     const std::vector<std::vector<float>>& lists = mDebug ? mDebugCandidates : candidates;
     auto* out = static_cast<unsigned char*>(dst);
-    memcpy(out, mConstBuffer.data(), mConstBuffer.size() * sizeof(uint32_t));
+    CopyValues(out, mConstBuffer.data(), mConstBuffer.size());
     size_t position = mConstBuffer.size();
     for (size_t i = 0; i < mManagers.size(); ++i) {
         // Without a list of its own a tree takes its first region, as it
