@@ -117,6 +117,18 @@ void InterpolateInts(const int32_t* high, const int32_t* low, size_t count, int3
     }
 }
 
+// Interpolates the values `high` and `low` have in common into `out`; the
+// values of `high` without a partner keep their value. Returns how many had one.
+template <class T, class Kernel>
+size_t InterpolateValues(const std::vector<T>& high, const std::vector<T>* low, std::vector<T>& out, Kernel kernel) {
+    const size_t paired = low ? std::min(high.size(), low->size()) : 0;
+    out.resize(high.size());
+    kernel(high.data(), paired ? low->data() : nullptr, paired, out.data());
+    std::copy(high.begin() + static_cast<std::ptrdiff_t>(paired), high.end(),
+              out.begin() + static_cast<std::ptrdiff_t>(paired));
+    return paired;
+}
+
 // Gives `target` room for an interpolated set of the shape of `source`: as
 // many parameters, each with room for as many values. The values are
 // placeholders until a query writes a set there.
@@ -525,34 +537,28 @@ void TriggerAndDataManager::InterpolateInto(const ATree& first, const ATree& sec
         r.name.clear();
         r.text.clear();
         if (!h.floatData.empty()) {
-            const size_t count = h.floatData.size();
-            const size_t paired = l ? std::min(count, l->floatData.size()) : 0;
             r.intData.clear();
-            r.floatData.resize(count);
-            InterpolateFloats(h.floatData.data(), paired ? l->floatData.data() : nullptr, paired, gap, offset,
-                              r.floatData.data());
-            // Values without a partner in the lower node keep the upper node's value.
-            std::copy(h.floatData.begin() + static_cast<std::ptrdiff_t>(paired), h.floatData.end(),
-                      r.floatData.begin() + static_cast<std::ptrdiff_t>(paired));
-            unpaired += count - paired;
+            const size_t paired = InterpolateValues(h.floatData, l ? &l->floatData : nullptr, r.floatData,
+                                                    [gap, offset](const float* hv, const float* lv, size_t n, float* o) {
+                                                        InterpolateFloats(hv, lv, n, gap, offset, o);
+                                                    });
+            unpaired += h.floatData.size() - paired;
             if (mDebug) {
-                for (size_t j = 0; j < count; ++j) {
+                for (size_t j = 0; j < h.floatData.size(); ++j) {
                     ZLOG(kTag, 4, "%d, %s: Float Max [%f], Min [%f], Value[%f, %f], final [%f]\n", highStart,
                          lowEnd, h.floatData[j], j < paired ? l->floatData[j] : h.floatData[j], r.floatData[j]);
                 }
             }
         } else {
-            const size_t count = h.intData.size();
-            const size_t paired = l ? std::min(count, l->intData.size()) : 0;
             r.floatData.clear();
-            r.intData.resize(count);
-            InterpolateInts(h.intData.data(), paired ? l->intData.data() : nullptr, paired, span, offset,
-                            r.intData.data());
-            std::copy(h.intData.begin() + static_cast<std::ptrdiff_t>(paired), h.intData.end(),
-                      r.intData.begin() + static_cast<std::ptrdiff_t>(paired));
-            unpaired += count - paired;
+            const size_t paired = InterpolateValues(h.intData, l ? &l->intData : nullptr, r.intData,
+                                                    [span, offset](const int32_t* hv, const int32_t* lv, size_t n,
+                                                                   int32_t* o) {
+                                                        InterpolateInts(hv, lv, n, span, offset, o);
+                                                    });
+            unpaired += h.intData.size() - paired;
             if (mDebug) {
-                for (size_t j = 0; j < count; ++j) {
+                for (size_t j = 0; j < h.intData.size(); ++j) {
                     ZLOG(kTag, 4, "%d, %s: Int Max [%f], Min [%f], Value[%d, %d], final [%d]\n", highStart, lowEnd,
                          h.intData[j], j < paired ? l->intData[j] : h.intData[j], r.intData[j]);
                 }
