@@ -195,8 +195,11 @@ TEST_F(TaskManagerLoad, StartsTheSceneReaderOverItsTasks) {
     Load();
     ParameterManager registry;
     int64_t index = 1;
-    auto* scene = static_cast<ZEB::iSceneInfo*>(registry.GetParameter(&index, "SceneParameter"));
-    ASSERT_NE(scene, nullptr);
+    ZEB::iSceneInfo* scene = nullptr;
+    ASSERT_TRUE(zeb_test::WaitFor([&] {
+        scene = static_cast<ZEB::iSceneInfo*>(registry.GetParameter(&index, "SceneParameter"));
+        return scene != nullptr;
+    }));
     EXPECT_EQ(scene->commonInfo.width, 1001u);
 }
 
