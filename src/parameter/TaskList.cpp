@@ -8,6 +8,7 @@
 #include "parameter/ParameterManagerBase.h"
 #include "parameter/XmlSchema.h"
 #include "platform/Host.h"
+#include "parameter/XmlSelect.h"
 #include "platform/Log.h"
 
 namespace ZEB {
@@ -15,15 +16,6 @@ namespace {
 
 const char* const kTag = "ZEBParameter";
 const char* const kTaskListPath = "/data/vendor/cameraserver/zeb/config/RawListFile.xml";
-
-pugi::xpath_node_set Select(pugi::xml_node from, const char* path) {
-    try {
-        return from.select_nodes(path);
-    } catch (const std::exception& error) {
-        ZLOG(kTag, 1, "%d, %s: bad path %s: %s", path, error.what());
-        return pugi::xpath_node_set();
-    }
-}
 
 // Local time as 14 digits; empty when the local time cannot be had.
 std::string TimeStamp() {
@@ -71,8 +63,8 @@ std::string ParameterManagerBase::ParseTaskList(TaskMap* tasks) {
     if (!tasks) return ispconfig;
 
     int64_t index = 0;
-    for (const pugi::xpath_node& list : Select(input, "TaskList")) {
-        for (const pugi::xpath_node& image : Select(list.node(), "image")) {
+    for (const pugi::xpath_node& list : SelectNodes(input, "TaskList")) {
+        for (const pugi::xpath_node& image : SelectNodes(list.node(), "image")) {
             FullfillImageInfo(image.node(), tasks, index++);
         }
     }
@@ -88,7 +80,7 @@ void ParameterManagerBase::FullfillImageInfo(pugi::xml_node image, TaskMap* task
     const std::string output = image.child("outputpath").text().get();
 
     auto task = std::make_shared<TaskInfo>();
-    pugi::xpath_node_set inputs = Select(image, "inputpath");
+    pugi::xpath_node_set inputs = SelectNodes(image, "inputpath");
     ZLOG(kTag, 4, "%d, %s: Parsing input path with size %d", static_cast<int>(inputs.size()));
     for (size_t k = 0; k < inputs.size() && k < static_cast<size_t>(kTaskInputPaths); ++k) {
         pugi::xml_node input = inputs[k].node();
@@ -132,7 +124,7 @@ void ParameterManagerBase::ParseIspConfigList(const char* path, std::vector<IspI
         ZLOG(kTag, 1, "%d, %s: table %s does not fit a block record", node.NodePath);
         return;
     }
-    for (const pugi::xpath_node& block : Select(root, node.NodePath)) {
+    for (const pugi::xpath_node& block : SelectNodes(root, node.NodePath)) {
         IspInfo info;
         memset(&info, 0, sizeof(info));
         FullfillLayerInfo(&info, block.node(), &node);

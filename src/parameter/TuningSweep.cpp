@@ -5,6 +5,7 @@
 
 #include "parameter/ParameterManagerBase.h"
 #include "parameter/TuningTask.h"
+#include "parameter/XmlSelect.h"
 #include "platform/Log.h"
 #include "platform/Property.h"
 #include "simulation/SimulationControlInterface.h"
@@ -16,15 +17,6 @@ const char* const kTag = "ZEBParameter";
 
 // Two values count as the same (or as zero) within this distance.
 constexpr float kSameValue = 0.000001f;
-
-pugi::xpath_node_set Select(pugi::xml_node from, const char* path) {
-    try {
-        return from.select_nodes(path);
-    } catch (const std::exception& error) {
-        ZLOG(kTag, 1, "%d, %s: bad path %s: %s", path, error.what());
-        return pugi::xpath_node_set();
-    }
-}
 
 // "Block/Table[2]/gain" -> (Block, 0), (Table, 1), (gain, 0). Every "/" ends a
 // segment, so "a//b" has an empty one in the middle.
@@ -144,7 +136,7 @@ void ParameterManagerBase::ParseTuningTaskXML(ParamTaskInfoTag* task, const char
     task->ParamPath = root.child("ParamPath").text().get();
     task->OutputPath = root.child("OutputPath").text().get();
 
-    pugi::xpath_node_set configs = Select(root, "ParametersConfig");
+    pugi::xpath_node_set configs = SelectNodes(root, "ParametersConfig");
     if (configs.empty()) {
         ZLOG(kTag, 4, "%d, %s: Could not find ParametersConfig, return");
         return;
@@ -162,7 +154,7 @@ void ParameterManagerBase::ParseTuningTaskXML(ParamTaskInfoTag* task, const char
 
 void ParameterManagerBase::FullfillParamConfig(pugi::xml_node config, ParamTaskInfoTag* task) {
     if (!config || !task) return;
-    pugi::xpath_node_set elements = Select(config, "Parameter");
+    pugi::xpath_node_set elements = SelectNodes(config, "Parameter");
     ZLOG(kTag, 4, "%d, %s: Parsing param config size is %d", static_cast<int>(elements.size()));
 
     std::vector<ParamConfigInfoTag> params;

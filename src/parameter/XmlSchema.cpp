@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "parameter/ParameterManagerBase.h"
+#include "parameter/XmlSelect.h"
 #include "platform/Log.h"
 
 namespace ZEB {
@@ -32,13 +33,7 @@ void ParameterManagerBase::ParseXML(const char* path, void* destination, const X
     if (!destination || !table) return;
     for (int32_t n = 0; n < table->NodeNum && n < kMaxSchemaNodes; ++n) {
         const NodeStruct& node = table->Nodes[n];
-        pugi::xpath_node_set matches;
-        try {
-            matches = root.select_nodes(node.NodePath);
-        } catch (const std::exception& error) {
-            ZLOG(kTag, 1, "%d, %s: bad path %s: %s", node.NodePath, error.what());
-            continue;
-        }
+        pugi::xpath_node_set matches = SelectNodes(root, node.NodePath);
         ZLOG(kTag, 4, "%d, %s: Find FirstLayer %s with size %d", node.NodePath, static_cast<int>(matches.size()));
         // Every match writes from the start of the destination: the last one wins.
         for (const pugi::xpath_node& match : matches) FullfillLayerInfo(destination, match.node(), &node);
