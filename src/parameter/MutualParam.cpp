@@ -13,7 +13,15 @@ MutualParam::MutualParam(const char* tuningTaskPath) {
     ParseTuningTaskXML(&mTask, tuningTaskPath);
     ZLOG(kTag, 4, "%d, %s: task xml parse sucessfully, task info is %p", static_cast<void*>(&mTask));
     try {
-        mPreparation = std::thread([this] { PreparMutualParam(); });
+        mPreparation = std::thread([this] {
+            try {
+                PreparMutualParam();
+            } catch (const std::exception& error) {
+                // Ready without a sweep: the status watch must not wait forever.
+                ZLOG(kTag, 1, "%d, %s: sweep preparation ended early: %s", error.what());
+                mStatus.SetReady();
+            }
+        });
     } catch (const std::exception& error) {
         // Without a thread the sweep is prepared here: the module must still
         // become ready, or the status watch would wait for it forever.

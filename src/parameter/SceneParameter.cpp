@@ -95,7 +95,14 @@ void SceneParameter::StartReader() {
     mStop.store(false);
     mReading.store(true);
     try {
-        mReader = std::thread([this] { ParserThread(); });
+        mReader = std::thread([this] {
+            try {
+                ParserThread();
+            } catch (const std::exception& error) {  // the camera process must not go down with it
+                ZLOG(kTag, 1, "%d, %s: scene reader ended early: %s", error.what());
+                mReading.store(false);
+            }
+        });
     } catch (const std::exception& error) {
         mReading.store(false);
         ZLOG(kTag, 1, "%d, %s: could not start the scene reader: %s", error.what());
