@@ -30,6 +30,21 @@ Mapped MapOf(const BufferHandle& handle) { return {BufferAddress(handle), Buffer
 int32_t SceneInt(const uint8_t* scene, size_t offset) { return ReadField<int32_t>(scene, offset); }
 }  // namespace
 
+// The scene record a scene query answers from, or null (logged) when there is
+// none yet or nowhere to write.
+const uint8_t* SimulationControl::SceneFor(const void* destination, const char* caller) const {
+    const uint8_t* scene = Scene();
+    if (!scene) {
+        _log(kTag, 4).__print_log_("%d, %s: Scene Parameter not ready", __LINE__, caller);
+        return nullptr;
+    }
+    if (!destination) {
+        _log(kTag, 1).__print_log_("%d, %s: Not valid input", __LINE__, caller);
+        return nullptr;
+    }
+    return scene;
+}
+
 bool SimulationControl::GetFrameYuv(void** list, int* count) {
     if (!list || !count) {
         ZLOG(kTag, 1, "%d, %s: Not valid input");
@@ -167,15 +182,8 @@ void SimulationControl::GetiSceneInfo(void* destination) {
 
 void SimulationControl::GetFrameSceneInfo(void* destination) {
     ZLOG(kTag, 4, "%d, %s: GetFrameSceneInfo");
-    const uint8_t* scene = Scene();
-    if (!scene) {
-        ZLOG(kTag, 4, "%d, %s: Scene Parameter not ready");
-        return;
-    }
-    if (!destination) {
-        ZLOG(kTag, 1, "%d, %s: Not valid input");
-        return;
-    }
+    const uint8_t* scene = SceneFor(destination, __func__);
+    if (!scene) return;
     auto* out = static_cast<uint8_t*>(destination);
     WriteField(out, SceneInfoOut::kIsHdrScene, SceneInt(scene, SceneRecord::kIsHdrScene));
     WriteField(out, SceneInfoOut::kIsMfnrScene, SceneInt(scene, SceneRecord::kIsMfnrScene));
@@ -197,15 +205,8 @@ void SimulationControl::GetFrameSceneInfo(void* destination) {
 }
 
 void SimulationControl::GetFrameSmartInfo(void* destination) {
-    const uint8_t* scene = Scene();
-    if (!scene) {
-        ZLOG(kTag, 4, "%d, %s: Scene Parameter not ready");
-        return;
-    }
-    if (!destination) {
-        ZLOG(kTag, 1, "%d, %s: Not valid input");
-        return;
-    }
+    const uint8_t* scene = SceneFor(destination, __func__);
+    if (!scene) return;
     auto* out = static_cast<uint8_t*>(destination);
     WriteField(out, SmartInfoOut::kAppMode, SceneInt(scene, SceneRecord::kAppMode));
     WriteField(out, SmartInfoOut::kAblWeight, SceneInt(scene, SceneRecord::kAblWeight));
@@ -244,15 +245,8 @@ void SimulationControl::GetFrameManualInfo(void* destination) {
 }
 
 void SimulationControl::GetFrameAndroidInfo(void* destination) {
-    const uint8_t* scene = Scene();
-    if (!scene) {
-        ZLOG(kTag, 4, "%d, %s: Scene Parameter not ready");
-        return;
-    }
-    if (!destination) {
-        ZLOG(kTag, 1, "%d, %s: Not valid input");
-        return;
-    }
+    const uint8_t* scene = SceneFor(destination, __func__);
+    if (!scene) return;
     auto* out = static_cast<uint8_t*>(destination);
     const int32_t aeMode = SceneInt(scene, SceneRecord::kAeMode);
     const int32_t flashMode = SceneInt(scene, SceneRecord::kFlashMode);

@@ -125,6 +125,7 @@ private:
     bool WaitTask(TaskInfo& task, const std::function<bool(TaskInfo&)>& ready, std::chrono::nanoseconds limit);
     std::shared_ptr<ZEBFrame> FrameOf(const RunningTask& running, size_t index) const;
     const uint8_t* Scene() const;
+    const uint8_t* SceneFor(const void* destination, const char* caller) const;
 
     void PreviewStep(int64_t frameId, const RunningTask& running);
     void CaptureStep(int64_t frameId, const RunningTask& running);

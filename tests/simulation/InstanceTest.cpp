@@ -125,6 +125,7 @@ TEST_F(SimulationTest, TuningFilesAreCopiedAsFilesWhateverTheirNames) {
 TEST_F(SimulationTest, EvStatusStopsAtTheTenthEv) {
     Load({TaskSpec(1, true, SceneSpec(1, 0x1000, "1 2 3 4 5 6 7 8 9 10"))});
     LogCapture log(5);
+    ASSERT_TRUE(WaitForScene());
     SimulationControl instance(nullptr, 0);
     EXPECT_TRUE(log.Contains("Not valid context"));
     EXPECT_EQ(instance.GetFrameEvStatus(), 0.0f) << "no EV before the snapshot starts";
@@ -143,6 +144,7 @@ TEST_F(SimulationTest, FaceListsAreWalkedWithTheCursorRule) {
     scene.prevFaces = "1 10 20 30 40 0 5 6 7 8";
     scene.capFaces = "0 1 2 3 4 1 5 6 7 8";
     Load({TaskSpec(1, true, scene)});
+    ASSERT_TRUE(WaitForScene());
     SimulationControl instance(nullptr, 3);
     zeb_platform::ResetPsParams();
     instance.SetFdInfo(3, 9);
@@ -166,6 +168,7 @@ TEST_F(SimulationTest, FaceCountBeyondTheRecordIsCut) {
     scene.prevFaces = "0 1 2 3 4";
     Load({TaskSpec(1, true, scene)});
     LogCapture log(1);
+    ASSERT_TRUE(WaitForScene());
     SimulationControl instance(nullptr, 0);
     zeb_platform::ResetPsParams();
     instance.SetFdInfo(0, 0);

@@ -70,3 +70,10 @@ bool SimulationTest::WaitForFrames() {
     });
 }
 }  // namespace zeb_sim_test
+
+namespace zeb_sim_test {
+bool SimulationTest::WaitForScene() {
+    int64_t first = Tasks().begin()->first;
+    return zeb_test::WaitFor([&] { return mScene->GetParameter(&first) != nullptr; });
+}
+}  // namespace zeb_sim_test

@@ -91,6 +91,9 @@ protected:
     // Waits until the reader has attached every task's frames: the driver
     // waits only one scaled second for them.
     bool WaitForFrames();
+    // Waits until the scene reader has the first task's record (the instance
+    // takes it at construction, waiting one scaled second at most).
+    bool WaitForScene();
     std::string FramePath(size_t task, int frame) const;
 
     zeb_test::DeviceRoot mRoot;
