@@ -54,15 +54,15 @@ std::vector<uint16_t> UnpackReference(const uint8_t* packed, int width, int heig
     return samples;
 }
 
-size_t RowFileSize(const FolderSpec& spec, int row) {
-    auto sized = spec.sizes.find(row);
-    if (sized != spec.sizes.end()) return sized->second;
+size_t RowFileSize(const FolderSpec& layout, int row) {
+    auto sized = layout.sizes.find(row);
+    if (sized != layout.sizes.end()) return sized->second;
     const ZEB::DataFileSpec& file = ZEB::DataFileSpecOf(row);
     switch (row) {
-        case ZEB::DF_MIPI_RAW: return static_cast<size_t>(spec.width) * 5 / 4 * spec.height;
-        case ZEB::DF_RAW: return static_cast<size_t>(spec.width) * spec.height * 2;
-        case ZEB::DF_YUV_NV21: return static_cast<size_t>(spec.yuvWidth) * spec.yuvHeight * 3 / 2;
-        default: return file.kind == ZEB::RowKind::FileSized ? spec.variableSize : file.fixedSize;
+        case ZEB::DF_MIPI_RAW: return static_cast<size_t>(layout.width) * 5 / 4 * layout.height;
+        case ZEB::DF_RAW: return static_cast<size_t>(layout.width) * layout.height * 2;
+        case ZEB::DF_YUV_NV21: return static_cast<size_t>(layout.yuvWidth) * layout.yuvHeight * 3 / 2;
+        default: return file.kind == ZEB::RowKind::FileSized ? layout.variableSize : file.fixedSize;
     }
 }
 
@@ -76,27 +76,27 @@ void Write(const std::string& path, const std::vector<uint8_t>& bytes) {
 
 }  // namespace
 
-void WriteFolder(const std::string& folder, const FolderSpec& spec) {
+void WriteFolder(const std::string& folder, const FolderSpec& layout) {
     std::error_code error;
     std::filesystem::create_directories(folder, error);
-    const std::string size = std::to_string(spec.width) + "x" + std::to_string(spec.height);
-    const std::string tag = std::to_string(spec.tag);
+    const std::string size = std::to_string(layout.width) + "x" + std::to_string(layout.height);
+    const std::string tag = std::to_string(layout.tag);
     for (int row = 0; row < ZEB::kDataFormatCount; ++row) {
-        if (spec.omit.count(row)) continue;
-        const size_t bytes = RowFileSize(spec, row);
+        if (layout.omit.count(row)) continue;
+        const size_t bytes = RowFileSize(layout, row);
         std::vector<uint8_t> content;
         std::string name;
         if (row == ZEB::DF_MIPI_RAW) {
-            content = PackReference(RawSamples(spec.tag, spec.width, spec.height), spec.width, spec.height,
-                                    static_cast<size_t>(spec.width) * 5 / 4);
+            content = PackReference(RawSamples(layout.tag, layout.width, layout.height), layout.width, layout.height,
+                                    static_cast<size_t>(layout.width) * 5 / 4);
             content.resize(bytes, 0x5A);
             name = "IMG_" + size + "_" + tag + ".mipi_raw";
         } else if (row == ZEB::DF_YUV_NV21) {
-            content = DumpBytes(spec.tag, row, bytes);
-            name = "IMG_" + std::to_string(spec.yuvWidth) + "x" + std::to_string(spec.yuvHeight) + "_" + tag +
+            content = DumpBytes(layout.tag, row, bytes);
+            name = "IMG_" + std::to_string(layout.yuvWidth) + "x" + std::to_string(layout.yuvHeight) + "_" + tag +
                    ".cap.yuv_nv21";
         } else {
-            content = DumpBytes(spec.tag, row, bytes);
+            content = DumpBytes(layout.tag, row, bytes);
             name = row == ZEB::DF_RAW ? "IMG_" + size + "_" + tag + ".raw"
                                       : "IMG_" + tag + "_" + ZEB::DataFileSpecOf(row).subFix;
         }

@@ -35,10 +35,10 @@ struct FolderSpec {
 
 // Writes IMG_WxH_<tag>.mipi_raw (lines back to back), IMG_WxH_<tag>.cap.yuv_nv21
 // and IMG_<tag>_<pattern> for every dump row into `folder`.
-void WriteFolder(const std::string& folder, const FolderSpec& spec);
+void WriteFolder(const std::string& folder, const FolderSpec& layout);
 
 // Size a row's file has when written by WriteFolder.
-size_t RowFileSize(const FolderSpec& spec, int row);
+size_t RowFileSize(const FolderSpec& layout, int row);
 
 // Runs the rest of a test once per kernel path this processor has.
 class KernelPathScope {

@@ -32,12 +32,12 @@ struct Recording {
         for (size_t t = 0; t < folders.size(); ++t) {
             auto task = std::make_shared<TaskInfo>();
             for (int i = 0; i < folders[t]; ++i, ++tag) {
-                frame_test::FolderSpec spec;
-                spec.tag = tag;
-                spec.width = 32;
-                spec.height = 4;
+                frame_test::FolderSpec layout;
+                layout.tag = tag;
+                layout.width = 32;
+                layout.height = 4;
                 const std::string folder = dir / ("task" + std::to_string(t) + "_" + std::to_string(i));
-                frame_test::WriteFolder(folder, spec);
+                frame_test::WriteFolder(folder, layout);
                 task->TaskInputPath[i] = folder;
                 tagOf[folder] = tag;
             }
@@ -212,12 +212,12 @@ TEST(ReadControlTest, RecyclingAnUnknownTaskChangesNothing) {
 class ReadyListTest : public ::testing::Test {
 protected:
     ZEBFramePtr MakeFrame(int tag) {
-        frame_test::FolderSpec spec;
-        spec.tag = tag;
-        spec.width = 16;
-        spec.height = 2;
+        frame_test::FolderSpec layout;
+        layout.tag = tag;
+        layout.width = 16;
+        layout.height = 2;
         const std::string folder = mDir / ("f" + std::to_string(tag));
-        frame_test::WriteFolder(folder, spec);
+        frame_test::WriteFolder(folder, layout);
         return std::make_shared<ZEBFrame>(folder);
     }
     zeb_test::TempDir mDir;

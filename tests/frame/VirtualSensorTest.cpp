@@ -94,15 +94,15 @@ protected:
     }
 
     ZEBFramePtr MakeFrame(int width, int height, int tag = 0) {
-        frame_test::FolderSpec spec;
-        spec.tag = tag;
-        spec.width = width;
-        spec.height = height;
-        spec.yuvWidth = 8;
-        spec.yuvHeight = 2;
-        spec.omit = {DF_RAW};
+        frame_test::FolderSpec layout;
+        layout.tag = tag;
+        layout.width = width;
+        layout.height = height;
+        layout.yuvWidth = 8;
+        layout.yuvHeight = 2;
+        layout.omit = {DF_RAW};
         const std::string folder = mDir / ("f" + std::to_string(mFolders++));
-        frame_test::WriteFolder(folder, spec);
+        frame_test::WriteFolder(folder, layout);
         return std::make_shared<ZEBFrame>(folder);
     }
 
@@ -204,11 +204,11 @@ TEST_F(VirtualSensorTest, ALineAlreadyOnTheStrideIsNotMoved) {
 TEST_F(VirtualSensorTest, RecyclingClearsTheAlignmentSoTheNextFolderIsRealigned) {
     auto frame = MakeFrame(4000, 4, 1);
     mSensor.SetFrame(frame);
-    frame_test::FolderSpec spec;
-    spec.tag = 6;
-    spec.width = 4000;
-    spec.height = 4;
-    frame_test::WriteFolder(mDir / "next", spec);
+    frame_test::FolderSpec layout;
+    layout.tag = 6;
+    layout.width = 4000;
+    layout.height = 4;
+    frame_test::WriteFolder(mDir / "next", layout);
     frame->RecycleOneFrame(mDir / "next");
     EXPECT_FALSE(frame->mRawAligned);
     mSensor.SetFrame(frame);

@@ -30,13 +30,13 @@ void ExpectRowHolds(const ZEBFrame& frame, int row, int tag, size_t bytes) {
 
 TEST(ZEBFrameTest, EveryRowOfAFolderArrivesInItsDestination) {
     zeb_test::TempDir dir;
-    FolderSpec spec;
-    spec.tag = 3;
-    spec.width = 400;
-    spec.height = 30;
-    spec.yuvWidth = 200;
-    spec.yuvHeight = 10;
-    frame_test::WriteFolder(dir / "f", spec);
+    FolderSpec layout;
+    layout.tag = 3;
+    layout.width = 400;
+    layout.height = 30;
+    layout.yuvWidth = 200;
+    layout.yuvHeight = 10;
+    frame_test::WriteFolder(dir / "f", layout);
     ZEBFrame frame(dir / "f");
 
     EXPECT_EQ(frame.mRawWidth, 400);
@@ -50,14 +50,14 @@ TEST(ZEBFrameTest, EveryRowOfAFolderArrivesInItsDestination) {
         EXPECT_TRUE(frame.mDataFiles[row].valid);
         EXPECT_EQ(frame.mDataFiles[row].format, row);
         if (row == DF_MIPI_RAW) continue;
-        ExpectRowHolds(frame, row, spec.tag, frame_test::RowFileSize(spec, row));
+        ExpectRowHolds(frame, row, layout.tag, frame_test::RowFileSize(layout, row));
     }
     // Fixed areas are the frame's own members; images and variable dumps are buffers.
     EXPECT_EQ(RowBytes(frame, DF_AE_RESULT_INFO), frame.mAeResultInfo);
     EXPECT_EQ(RowBytes(frame, DF_XTM_RESULT_INFO), frame.mXtmResultInfo);
     EXPECT_EQ(RowBytes(frame, DF_YUV_NV21), BufferAddress(frame.mYuvBuf));
     EXPECT_EQ(RowBytes(frame, DF_PDAF), BufferAddress(frame.mPdafBuf));
-    EXPECT_EQ(frame.mDataFiles[DF_AFM].size, spec.variableSize);
+    EXPECT_EQ(frame.mDataFiles[DF_AFM].size, layout.variableSize);
     // The packed raw is read as stored, lines back to back.
     const auto packed = frame_test::PackReference(frame_test::RawSamples(3, 400, 30), 400, 30, 500);
     EXPECT_EQ(memcmp(BufferAddress(frame.mMipiRawBuf), packed.data(), packed.size()), 0);
@@ -144,9 +144,9 @@ TEST(ZEBFrameTest, FiveCharacterRuleKeepsThePatternsApart) {
 
 TEST(ZEBFrameTest, AbsentFilesAreMarkedInvalidAndTheirBuffersStayEmpty) {
     zeb_test::TempDir dir;
-    FolderSpec spec;
-    spec.omit = {DF_AEM_FOR_AWB, DF_PDAF};
-    frame_test::WriteFolder(dir / "f", spec);
+    FolderSpec layout;
+    layout.omit = {DF_AEM_FOR_AWB, DF_PDAF};
+    frame_test::WriteFolder(dir / "f", layout);
     zeb_platform::LogCapture capture;
     {
         ZEBFrame frame(dir / "f");
@@ -175,11 +175,11 @@ TEST(ZEBFrameTest, AMissingFolderGivesAFrameWithNothingRead) {
 
 TEST(ZEBFrameTest, OverlongFilesAreCutToTheirDestination) {
     zeb_test::TempDir dir;
-    FolderSpec spec;
-    spec.tag = 1;
-    spec.sizes[DF_CCM_INFO] = 100;             // an 18-byte area
-    spec.sizes[DF_MIPI_RAW] = 64 * 5 / 4 * 8 * 4;  // four times the image
-    frame_test::WriteFolder(dir / "f", spec);
+    FolderSpec layout;
+    layout.tag = 1;
+    layout.sizes[DF_CCM_INFO] = 100;             // an 18-byte area
+    layout.sizes[DF_MIPI_RAW] = 64 * 5 / 4 * 8 * 4;  // four times the image
+    frame_test::WriteFolder(dir / "f", layout);
     zeb_platform::LogCapture capture(1);
     ZEBFrame frame(dir / "f");
     EXPECT_EQ(capture.Count("more than the 18 of its destination", "ZEBFrame", 1), 1u);

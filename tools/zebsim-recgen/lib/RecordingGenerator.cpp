@@ -299,9 +299,9 @@ std::vector<uint8_t> RenderNv21(const Options& given, int serial) {
 }
 
 size_t DumpSize(const Options& options, int row) {
-    const ZEB::DataFileSpec& spec = ZEB::DataFileSpecOf(row);
-    if (spec.kind == ZEB::RowKind::FixedArea) return spec.fixedSize;
-    if (spec.kind != ZEB::RowKind::FileSized) return 0;
+    const ZEB::DataFileSpec& layout = ZEB::DataFileSpecOf(row);
+    if (layout.kind == ZEB::RowKind::FixedArea) return layout.fixedSize;
+    if (layout.kind != ZEB::RowKind::FileSized) return 0;
     auto given = options.variableSizes.find(row);
     if (given != options.variableSizes.end()) return given->second;
     auto fallback = kDefaultVariableSizes.find(row);
