@@ -74,6 +74,73 @@ TEST(RecordingGenerator, WritesFramesScenesAndATaskListAsADeviceDoes) {
     EXPECT_EQ(std::string(scene.child("root").child("ThreeAInfo").child_value("awb_ct")), "5100");
 }
 
+TEST(RecordingGenerator, TasksDescribedOneByOneGetTheirFoldersScenesAndOutputPaths) {
+    zeb_test::TempDir dir;
+    Options options = Small(dir, 0, 1);
+    options.mode = "Capture";
+    options.taskListPath = dir / "device/config/RawListFile.xml";
+    TaskOptions hdr;
+    hdr.frames = 2;
+    hdr.scene.isHdrScene = 1;
+    hdr.scene.postprocType = 0x1000;
+    hdr.scene.normalNum = 1;
+    hdr.scene.totalNum = 3;
+    hdr.scene.hdrEvs = {-2, 0.5f, 2};
+    hdr.scene.faceCount = 2;
+    hdr.scene.facesPrev = {0, 10, 20, 30, 40, 1, 50, 60, 70, 80};
+    hdr.scene.topAppId = 7;
+    hdr.outputPath = dir / "out/ZEB_hdr";
+    TaskOptions missing;
+    missing.missing = true;
+    TaskOptions empty;
+    empty.frames = 0;
+    options.tasks = {hdr, missing, empty, TaskOptions()};
+    const GeneratedRecording recording = GenerateRecording(options);
+    ASSERT_TRUE(recording.ok) << recording.error;
+    EXPECT_EQ(recording.taskListPath, options.taskListPath);
+    ASSERT_EQ(recording.tasks.size(), 4u);
+    ASSERT_EQ(recording.frames.size(), 4u) << "a missing folder still takes a serial";
+    EXPECT_EQ(recording.tasks[0].outputPath, hdr.outputPath);
+    EXPECT_TRUE(std::filesystem::is_directory(hdr.outputPath));
+
+    const FrameFiles& absent = recording.frames[recording.tasks[1].frames.at(0)];
+    EXPECT_FALSE(absent.written);
+    EXPECT_FALSE(std::filesystem::exists(absent.folder));
+    EXPECT_TRUE(recording.tasks[1].scenePath.empty());
+    EXPECT_TRUE(recording.tasks[2].frames.empty());
+    EXPECT_TRUE(std::filesystem::exists(recording.frames[recording.tasks[3].frames.at(0)].rawPath));
+    EXPECT_EQ(recording.frames[3].serial, 3);
+
+    pugi::xml_document list;
+    ASSERT_TRUE(list.load_file(recording.taskListPath.c_str()));
+    pugi::xml_node input = list.child("input");
+    EXPECT_EQ(std::string(input.child_value("mode")), "Capture");
+    std::vector<pugi::xml_node> images;
+    for (pugi::xml_node image : input.child("TaskList").children("image")) images.push_back(image);
+    ASSERT_EQ(images.size(), 4u);
+    EXPECT_EQ(std::string(images[0].child_value("outputpath")), hdr.outputPath);
+    EXPECT_EQ(std::string(images[1].child_value("inputpath")), absent.folder) << "named although not written";
+    EXPECT_FALSE(images[2].child("inputpath"));
+
+    pugi::xml_document scene;
+    ASSERT_TRUE(scene.load_file(recording.tasks[0].scenePath.c_str()));
+    pugi::xml_node root = scene.child("root");
+    EXPECT_EQ(std::string(root.child("postprocInfo").child_value("is_hdr_scene")), "1");
+    EXPECT_EQ(std::string(root.child("capInfo").child_value("postproc_type")), "4096");
+    EXPECT_EQ(std::string(root.child("capInfo").child_value("normal_num")), "1");
+    EXPECT_EQ(std::string(root.child("capInfo").child_value("total_num")), "3");
+    EXPECT_EQ(std::string(root.child("hdrDetectOut").child_value("ev")), "-2 0.5 2 0 0 0 0 0 0 0");
+    EXPECT_EQ(std::string(root.child("FDInfo").child_value("face_rectangle_coordinate_prev")),
+              "0 10 20 30 40 1 50 60 70 80");
+    EXPECT_EQ(std::string(root.child("commonInfo").child_value("top_app_id")), "7");
+    pugi::xml_document plain;
+    ASSERT_TRUE(plain.load_file(recording.tasks[3].scenePath.c_str()));
+    EXPECT_EQ(std::string(plain.child("root").child("capInfo").child_value("normal_num")), "1")
+        << "the normal count follows the total unless given";
+    EXPECT_EQ(std::string(plain.child("root").child("FDInfo").child_value("face_rectangle_coordinate_cap")),
+              "0 21 4 32 6") << "one face in the middle by default";
+}
+
 TEST(RecordingGenerator, AFrameReadFromAGeneratedFolderHoldsItsOwnBytesInEveryRow) {
     zeb_test::TempDir dir;
     Options options = Small(dir, 1, 2);

@@ -7,6 +7,7 @@
 #include <exception>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <pugixml.hpp>
 
 #include "frame/RawKernels.h"
@@ -87,6 +88,18 @@ Options Filled(const Options& options) {
     if (filled.yuvHeight <= 0) filled.yuvHeight = filled.height;
     filled.framesPerTask = std::clamp(filled.framesPerTask, 1, 10);
     filled.taskCount = std::max(filled.taskCount, 0);
+    if (filled.tasks.empty()) {
+        TaskOptions task;
+        task.frames = filled.framesPerTask;
+        task.scene = filled.scene;
+        filled.tasks.assign(static_cast<size_t>(filled.taskCount), task);
+    }
+    filled.taskCount = static_cast<int>(filled.tasks.size());
+    for (size_t t = 0; t < filled.tasks.size(); ++t) {
+        TaskOptions& task = filled.tasks[t];
+        task.frames = std::clamp(task.frames, 0, 10);
+        if (task.outputPath.empty()) task.outputPath = filled.outputFolder + "/results/ZEB_task" + std::to_string(t);
+    }
     if (filled.taskListPath.empty()) filled.taskListPath = filled.outputFolder + "/RawListFile.xml";
     return filled;
 }
@@ -114,14 +127,23 @@ void AddText(pugi::xml_node group, const char* name, const std::string& value) {
     group.append_child(name).text().set(value.c_str());
 }
 
+// Space-separated, `count` values at least (zeros after the given ones).
+template <typename T>
+std::string Joined(const std::vector<T>& values, size_t count = 0) {
+    std::ostringstream text;
+    for (size_t i = 0; i < std::max(values.size(), count); ++i) {
+        text << (i ? " " : "") << (i < values.size() ? values[i] : T{});
+    }
+    return text.str();
+}
+
 std::string Hex(uint64_t value) {
     char text[32];
     snprintf(text, sizeof text, "%llx", static_cast<unsigned long long>(value));
     return text;
 }
 
-void WriteSceneFile(const std::string& path, const Options& options, int64_t task) {
-    const SceneValues& s = options.scene;
+void WriteSceneFile(const std::string& path, const Options& options, const SceneValues& s, int64_t task) {
     pugi::xml_document doc;
     pugi::xml_node root = doc.append_child("root");
     pugi::xml_node common = root.append_child("commonInfo");
@@ -132,12 +154,12 @@ void WriteSceneFile(const std::string& path, const Options& options, int64_t tas
     Add(common, "zoom_ratio", s.zoomRatio);
     AddText(common, "crop_region", "0 0 " + std::to_string(options.width) + " " + std::to_string(options.height));
     Add(common, "app_mode", s.appMode);
-    Add(common, "top_app_id", 0);
-    Add(common, "zolt_appmode_id", 0);
+    Add(common, "top_app_id", s.topAppId);
+    Add(common, "zolt_appmode_id", s.zoltAppModeId);
     AddText(common, "prv_scenario_id", Hex(s.prvScenarioId));
     AddText(common, "cap_scenario_id", Hex(s.capScenarioId));
-    Add(common, "device_orientation", 0);
-    Add(common, "SessionMode", 0);
+    Add(common, "device_orientation", s.deviceOrientation);
+    Add(common, "SessionMode", s.sessionMode);
     pugi::xml_node switches = root.append_child("switchInfo");
     for (const char* name : {"face_beauty_on", "face_attribute_on", "smile_capture_on", "ai_detect_on",
                              "time_wartermark_on", "logo_watermark_on", "ultra_portrait_on", "motion_photo_on",
@@ -149,41 +171,44 @@ void WriteSceneFile(const std::string& path, const Options& options, int64_t tas
     Add(threeA, "sensor_gain", s.sensorGain);
     Add(threeA, "isp_gain", s.ispGain);
     Add(threeA, "awb_ct", s.awbCt);
-    Add(threeA, "abl_weight", 0u);
-    Add(threeA, "atm_gain", 0u);
-    Add(threeA, "gtm_gain", 0u);
+    Add(threeA, "abl_weight", s.ablWeight);
+    Add(threeA, "atm_gain", s.atmGain);
+    Add(threeA, "gtm_gain", s.gtmGain);
     pugi::xml_node post = root.append_child("postprocInfo");
     Add(post, "remosaic_type", 0u);
     Add(post, "ai_scene_type", s.aiSceneType);
-    for (const char* name : {"is_hdr_scene", "is_mfnr_scene", "is_mfsr_scene", "is_mfnr_hdr_scene",
-                             "is_mfnr_chdr_scene", "is_raw_mfnr_scene", "is_xdr_scene"}) {
-        Add(post, name, 0);
-    }
+    Add(post, "is_hdr_scene", s.isHdrScene);
+    Add(post, "is_mfnr_scene", s.isMfnrScene);
+    Add(post, "is_mfsr_scene", 0);
+    Add(post, "is_mfnr_hdr_scene", s.isMfnrHdrScene);
+    for (const char* name : {"is_mfnr_chdr_scene", "is_raw_mfnr_scene", "is_xdr_scene"}) Add(post, name, 0);
     pugi::xml_node cap = root.append_child("capInfo");
-    Add(cap, "postproc_type", 0u);
-    Add(cap, "normal_num", static_cast<int>(s.totalNum));
+    Add(cap, "postproc_type", s.postprocType);
+    Add(cap, "normal_num", s.normalNum.value_or(static_cast<int32_t>(s.totalNum)));
     Add(cap, "total_num", static_cast<int>(s.totalNum));
-    Add(cap, "merge_frame_num", 1);
-    Add(cap, "jpegOrientation", 0);
+    Add(cap, "merge_frame_num", s.mergeFrameNum);
+    Add(cap, "jpegOrientation", s.jpegOrientation);
     Add(cap, "ev", s.ev);
     pugi::xml_node face = root.append_child("FDInfo");
     Add(face, "face_count", s.faceCount);
-    const std::string rectangle = std::to_string(options.width / 3) + " " + std::to_string(options.height / 3) + " " +
-                                  std::to_string(options.width / 2) + " " + std::to_string(options.height / 2);
-    AddText(face, "face_rectangle_coordinate_prev", s.faceCount ? rectangle : "");
-    AddText(face, "face_rectangle_coordinate_cap", s.faceCount ? rectangle : "");
+    const std::vector<int32_t> middle = {0, options.width / 3, options.height / 3, options.width / 2, options.height / 2};
+    auto faces = [&](const std::vector<int32_t>& given) { return Joined(given.empty() && s.faceCount ? middle : given); };
+    AddText(face, "face_rectangle_coordinate_prev", faces(s.facesPrev));
+    AddText(face, "face_rectangle_coordinate_cap", faces(s.facesCap));
+    constexpr size_t kEvs = 10;
     pugi::xml_node hdr = root.append_child("hdrDetectOut");
-    AddText(hdr, "ev", "0 0 0 0 0 0 0 0 0 0");
-    AddText(hdr, "shutter", "0 0 0 0 0 0 0 0 0 0");
-    AddText(hdr, "gain", "0 0 0 0 0 0 0 0 0 0");
-    for (const char* name : {"frame_num", "tuning_param_index", "clock", "bv", "face_num", "prop_dark", "prop_bright",
-                             "sceneChosen", "scene_flag", "normalNum"}) {
-        Add(hdr, name, 0u);
-    }
+    AddText(hdr, "ev", Joined(s.hdrEvs, kEvs));
+    AddText(hdr, "shutter", Joined(std::vector<int>(), kEvs));
+    AddText(hdr, "gain", Joined(std::vector<int>(), kEvs));
+    Add(hdr, "frame_num", s.hdrFrameNum);
+    Add(hdr, "tuning_param_index", s.tuningParamIndex);
+    for (const char* name : {"clock", "bv", "face_num", "prop_dark", "prop_bright"}) Add(hdr, name, 0u);
+    Add(hdr, "sceneChosen", s.sceneChosen);
+    for (const char* name : {"scene_flag", "normalNum"}) Add(hdr, name, 0u);
     pugi::xml_node tag = root.append_child("androidTag");
     Add(tag, "ae_mode", s.aeMode);
-    Add(tag, "flash_mode", 0u);
-    Add(tag, "lcd_flash_mode", 0u);
+    Add(tag, "flash_mode", s.flashMode);
+    Add(tag, "lcd_flash_mode", s.lcdFlashMode);
     if (!doc.save_file(path.c_str(), " ")) throw std::runtime_error("cannot write " + path);
 }
 
@@ -395,7 +420,6 @@ GeneratedRecording GenerateRecording(const Options& given) {
     }
     try {
         fs::create_directories(options.outputFolder);
-        fs::create_directories(options.outputFolder + "/results");
         recording.taskListPath = options.taskListPath;
         fs::create_directories(fs::path(recording.taskListPath).parent_path());
         recording.ispConfigPath = options.outputFolder + "/ispconfig.xml";
@@ -406,18 +430,31 @@ GeneratedRecording GenerateRecording(const Options& given) {
         }
         int serial = 0;
         for (int t = 0; t < options.taskCount; ++t) {
+            const TaskOptions& given = options.tasks[static_cast<size_t>(t)];
             TaskFiles task;
             task.index = t;
-            task.outputPath = options.outputFolder + "/results/ZEB_task" + std::to_string(t);
+            task.outputPath = given.outputPath;
             fs::create_directories(task.outputPath);
-            for (int i = 0; i < options.framesPerTask; ++i, ++serial) {
+            for (int i = 0; i < given.frames; ++i, ++serial) {
                 const std::string folder = options.outputFolder + "/recording/task" + std::to_string(t) + "/frame" +
                                            std::to_string(i);
-                recording.frames.push_back(WriteFrame(options, folder, serial, t, i));
+                if (given.missing) {
+                    FrameFiles named;
+                    named.serial = serial;
+                    named.task = t;
+                    named.index = i;
+                    named.written = false;
+                    named.folder = folder;
+                    recording.frames.push_back(named);
+                } else {
+                    recording.frames.push_back(WriteFrame(options, folder, serial, t, i));
+                }
                 task.frames.push_back(serial);
             }
-            task.scenePath = recording.frames[task.frames.front()].folder + "/iscene_Info.xml";
-            WriteSceneFile(task.scenePath, options, t);
+            if (!task.frames.empty() && !given.missing) {
+                task.scenePath = recording.frames[task.frames.front()].folder + "/iscene_Info.xml";
+                WriteSceneFile(task.scenePath, options, given.scene, t);
+            }
             recording.tasks.push_back(std::move(task));
         }
         WriteTaskList(recording);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,26 +17,59 @@ namespace zeb_recgen {
 // pattern number as the HAL context carries it.
 enum class BayerPattern : uint32_t { RGGB = 0, GRBG = 1, GBRG = 2, BGGR = 3 };
 
-// Values written into each task's iscene_Info.xml (the rest are zero).
+// Values written into a task's iscene_Info.xml (the rest are zero).
 struct SceneValues {
     uint32_t camId = 0;
     float zoomRatio = 1.0f;
     int32_t appMode = 0;
+    int32_t topAppId = 0;
+    int32_t zoltAppModeId = 0;
     uint64_t prvScenarioId = 0x1a;
     uint64_t capScenarioId = 0x2b;
+    int32_t deviceOrientation = 0;
+    int32_t sessionMode = 0;
     int32_t bv = 520;
     uint32_t sensorGain = 1024;
     uint32_t ispGain = 256;
     uint32_t awbCt = 5100;
+    uint32_t ablWeight = 0;
+    uint32_t atmGain = 0;
+    uint32_t gtmGain = 0;
     int32_t aiSceneType = 3;
+    int32_t isHdrScene = 0;
+    int32_t isMfnrScene = 0;
+    int32_t isMfnrHdrScene = 0;
+    uint32_t postprocType = 0;
+    std::optional<int32_t> normalNum;  // default: totalNum
     uint32_t totalNum = 1;
+    int32_t mergeFrameNum = 1;
+    int32_t jpegOrientation = 0;
     float ev = 0.0f;
+    // The HDR detector's output: up to ten EVs (the rest zero) and its choices.
+    std::vector<float> hdrEvs;
+    uint32_t hdrFrameNum = 0;
+    uint32_t tuningParamIndex = 0;
+    uint32_t sceneChosen = 0;
     uint32_t faceCount = 1;
+    // Groups of five: face index, then its four coordinates. Empty: one face
+    // in the middle of the picture when faceCount is not zero.
+    std::vector<int32_t> facesPrev;
+    std::vector<int32_t> facesCap;
     uint32_t aeMode = 1;
+    uint32_t flashMode = 0;
+    uint32_t lcdFlashMode = 0;
+};
+
+// One task described on its own.
+struct TaskOptions {
+    int frames = 1;        // folders the task list names, 0 to 10
+    bool missing = false;  // the folders are named but not written
+    SceneValues scene;     // in the first folder's iscene_Info.xml
+    std::string outputPath;  // default: <outputFolder>/results/ZEB_task<t>
 };
 
 struct Options {
-    std::string outputFolder;  // everything goes below it
+    std::string outputFolder;  // everything goes below it, except what is given its own path
     int width = 4000;
     int height = 3000;
     int yuvWidth = 0;  // 0: the raw size
@@ -49,6 +83,9 @@ struct Options {
     // tables, statistics); rows not given keep their default size.
     std::map<int, uint32_t> variableSizes;
     SceneValues scene;
+    // When not empty, the tasks one by one; taskCount, framesPerTask and
+    // scene are then not used. Otherwise filled from them.
+    std::vector<TaskOptions> tasks;
     // Last word on a dump's bytes (frame serial, data-file row, bytes).
     std::function<void(int, int, std::vector<uint8_t>&)> customizeDump;
     std::string taskListPath;  // default: <outputFolder>/RawListFile.xml
@@ -58,6 +95,7 @@ struct FrameFiles {
     int serial = 0;  // position among all frames of the recording, from 0
     int task = 0;
     int index = 0;  // position within its task
+    bool written = true;  // false: named in the task list, not on disk (no file paths)
     std::string folder;
     std::string rawPath;
     std::string yuvPath;
@@ -68,7 +106,7 @@ struct TaskFiles {
     int64_t index = 0;
     std::vector<int> frames;  // serials
     std::string outputPath;
-    std::string scenePath;
+    std::string scenePath;  // empty when the task has no folder on disk
 };
 
 struct GeneratedRecording {
