@@ -23,6 +23,7 @@
 #include "simulation/RecordOffsets.h"
 #include "simulation/SimulationWrapper.h"
 #include "zebsim-hal/lib/Recording.h"
+#include "zebsim-recgen/lib/RecordingGenerator.h"
 
 namespace zeb_hal {
 namespace {
@@ -281,10 +282,8 @@ void Emulator::OnFrame(const isp_raw_proc_info& info) {
     if (!problem.empty()) report.errors.push_back(problem);
     if (!packed.empty() && report.picture.empty()) {
         std::string path = mOptions.outputDir + "/task" + std::to_string(task.id) + ".png";
-        // The buffer was copied out at the driver's stride; rebuild that stride.
-        std::vector<uint8_t> strided(static_cast<size_t>(stride) * height, 0);
-        for (int r = 0; r < height; ++r) memcpy(strided.data() + static_cast<size_t>(r) * stride, packed.data() + static_cast<size_t>(r) * line, line);
-        if (WriteBayerPng(path, strided, width, height, stride)) {
+        if (zeb_recgen::WriteRawPreviewPng(path, packed.data(), width, height, static_cast<size_t>(line),
+                                           static_cast<zeb_recgen::BayerPattern>(kSensorPattern))) {
             report.picture = path;
             mReport.pictures.push_back(path);
         }

@@ -65,8 +65,4 @@ int RunEmulator(const EmulatorOptions& options, RunReport* report);
 // Writes report.json into the output folder; returns its path.
 std::string WriteReport(const EmulatorOptions& options, const RunReport& report);
 
-// Unpacks MIPI RAW10 lines (`stride` bytes apart) and demosaics each Bayer
-// quad into one RGB pixel; writes a PNG of width/2 x height/2.
-bool WriteBayerPng(const std::string& path, const std::vector<uint8_t>& packed, int width, int height, int stride);
-
 }  // namespace zeb_hal
