@@ -43,12 +43,10 @@ ReadControl::~ReadControl() {
         std::lock_guard<std::mutex> guard(mThreadLock);
         threads.swap(mThreads);
     }
+    // The read threads hold no owner of this object, so the destructor never
+    // runs on one of them: every one can be joined.
     for (std::thread& thread : threads) {
-        if (thread.get_id() == std::this_thread::get_id()) {
-            thread.detach();  // cannot happen through this class; never join oneself
-        } else if (thread.joinable()) {
-            thread.join();
-        }
+        if (thread.joinable()) thread.join();
     }
     if (!mTasks) return;
     for (auto& entry : *mTasks) {
