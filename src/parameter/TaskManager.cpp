@@ -28,7 +28,17 @@ TaskManager::TaskManager() {
     } catch (const std::exception& error) {
         ZLOG(kTag, 1, "%d, %s: could not start the ready loop: %s", error.what());
     }
+    try {
+        LoadConfiguration();
+    } catch (...) {
+        // The ready loop already runs: its thread, still joinable when the
+        // member goes, would end the process instead of failing the load.
+        Stop();
+        throw;
+    }
+}
 
+void TaskManager::LoadConfiguration() {
     const std::string ispConfig = ParseTaskList(&mTaskMapper);
     ParseIspConfigList(ispConfig.c_str(), &mIspInfo, &IspConfiginfo);
     ZLOG(kTag, 4, "%d, %s: Now Preparing Scene info with size %d", static_cast<int>(mTaskMapper.size()));

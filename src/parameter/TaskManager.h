@@ -56,6 +56,8 @@ public:
     void Stop();
 
 private:
+    // Everything of the construction after the ready loop has started.
+    void LoadConfiguration();
     void CreateMutualModules();
 
     std::atomic<int64_t> mTaskFrameId{0};
