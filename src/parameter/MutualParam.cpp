@@ -1,5 +1,7 @@
 #include "parameter/MutualParam.h"
 
+#include <utility>
+
 #include "platform/Log.h"
 
 namespace ZEB {
@@ -54,7 +56,7 @@ void MutualParam::PreparMutualParam() {
     sBlock_info key;
     key.BlockName = mTask.Block;
     key.ParamName = fileName;
-    mSweepMap.emplace(key, std::map<int, std::string>(files.begin(), files.end()));
+    mSweepMap.emplace(std::move(key), std::move(files));
     ZLOG(kTag, 4, "%d, %s: PreparMutualParam done");
     // The map is complete before anyone can see the module ready.
     mStatus.SetReady();
