@@ -201,7 +201,7 @@ void SimulationControl::WaitFrameInfoDone(int64_t frameId, std::shared_ptr<TaskI
                       frames = info.TaskFrame;
                       return true;
                   },
-                  std::chrono::hours(24 * 365))) {
+                  std::nullopt)) {
         return;
     }
     ZLOG(kTag, 4, "%d, %s: read cur task frame done");

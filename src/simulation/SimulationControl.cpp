@@ -114,15 +114,21 @@ bool SimulationControl::SleepUnlessExit(std::chrono::nanoseconds duration) {
 }
 
 bool SimulationControl::WaitTask(TaskInfo& task, const std::function<bool(TaskInfo&)>& ready,
-                                 std::chrono::nanoseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + zeb_platform::Scaled(limit);
+                                 std::optional<std::chrono::nanoseconds> limit) {
     std::unique_lock<std::mutex> lock(task.TaskLock);
     bool done = false;
-    task.TaskCond.wait_until(lock, deadline, [&] {
+    auto settled = [&] {
         if (mExit.load()) return true;
         done = ready(task);
         return done;
-    });
+    };
+    // An open-ended wait is not a very long limit: scaled by a large time
+    // factor, that would overflow the clock.
+    if (limit) {
+        task.TaskCond.wait_for(lock, zeb_platform::Scaled(*limit), settled);
+    } else {
+        task.TaskCond.wait(lock, settled);
+    }
     return done && !mExit.load();
 }
 

@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <shared_mutex>
 #include <string>
 #include <thread>
@@ -121,8 +122,10 @@ private:
     bool SleepUnlessExit(std::chrono::nanoseconds duration);
     bool Exiting() const { return mExit.load(); }
     // Waits on the task's condition until `ready` (called under the task's
-    // lock) holds, the scaled limit passes, or the instance goes.
-    bool WaitTask(TaskInfo& task, const std::function<bool(TaskInfo&)>& ready, std::chrono::nanoseconds limit);
+    // lock) holds, the scaled limit passes (never without one), or the
+    // instance goes.
+    bool WaitTask(TaskInfo& task, const std::function<bool(TaskInfo&)>& ready,
+                  std::optional<std::chrono::nanoseconds> limit);
     std::shared_ptr<ZEBFrame> FrameOf(const RunningTask& running, size_t index) const;
     const uint8_t* Scene() const;
     const uint8_t* SceneFor(const void* destination, const char* caller) const;
