@@ -147,6 +147,9 @@ __attribute__((target("avx2"))) size_t UnpackLineAvx2(const uint8_t* line, size_
         const __m256i low = _mm256_srli_epi16(_mm256_mullo_epi16(lanes, lift), 14);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + offset / 5 * 4), _mm256_or_si256(high, low));
     }
+    // Unoptimised GCC builds emit no vzeroupper on return, and the scalar tail
+    // and everything after it on this thread would pay the SSE merge penalty.
+    _mm256_zeroupper();
     return offset;
 }
 
