@@ -94,8 +94,10 @@ void InterpolateInts(const int32_t* high, const int32_t* low, size_t count, int3
             const Float4 fh = __builtin_convertvector(vh, Float4);
             const Float4 fl = __builtin_convertvector(vl, Float4);
             const Float4 step = __builtin_convertvector(__builtin_convertvector((fh - fl) / divisor, Int4), Float4);
-            // Equal values need no care here: the step is 0 and the value exact.
-            const Int4 result = TruncToInt32(offset * step + fl);
+            // Equal values keep their value exactly: a step of 0 times an
+            // infinite or NaN offset would give 0 instead.
+            const Int4 same = vh == vl;
+            const Int4 result = (same & vh) | (~same & TruncToInt32(offset * step + fl));
             memcpy(out + j, &result, sizeof result);
         }
     }

@@ -77,6 +77,15 @@ TEST(Interpolate2Tree, EqualValuesAndZeroGapsGiveTheUpperValues) {
                   {Floats("f", {3.0f}), Ints("i", {9})});
     EXPECT_EQ(touching.At(10.0f)[0].floatData[0], 3.0f);
     EXPECT_EQ(touching.At(10.0f)[1].intData[0], 9);
+    // Equal values keep their value even where x is not finite, however
+    // many values the parameter holds.
+    const std::vector<int32_t> eight{1, -2, 3, -4, 5, -6, 7, -8};
+    Pair equalLong(Range(0, 10), {Ints("i", {1, -2, 3, -4, 5, -6, 7, -8})}, Range(20, 30),
+                   {Ints("i", {1, -2, 3, -4, 5, -6, 7, -8})});
+    for (float x : {std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
+                    std::numeric_limits<float>::quiet_NaN()}) {
+        EXPECT_EQ(equalLong.At(x)[0].intData, eight) << x;
+    }
     // Integers need a gap of at least 1.
     Pair narrow(Range(0, 10), {Ints("i", {0})}, Range(10.5f, 20), {Ints("i", {7})});
     EXPECT_EQ(narrow.At(10.25f)[0].intData[0], 7);
@@ -283,7 +292,9 @@ TEST(Interpolate2Tree, LongParametersGiveExactlyWhatSingleValuesGive) {
                       asOne("v", highInts, highFloats));
         Pair apart(Range(gap.first - 1, gap.first), asSingles(lowInts, lowFloats), Range(gap.second, gap.second + 1),
                    asSingles(highInts, highFloats));
-        for (float x : {gap.first + 1.0f, gap.second - 0.25f, 1e9f, -1e9f}) {
+        // Equal values keep their value for any x, even one that is not finite.
+        for (float x : {gap.first + 1.0f, gap.second - 0.25f, 1e9f, -1e9f, std::numeric_limits<float>::infinity(),
+                        -std::numeric_limits<float>::infinity(), std::numeric_limits<float>::quiet_NaN()}) {
             auto whole = together.At(x);
             auto single = apart.At(x);
             for (size_t i = 0; i < lowInts.size(); ++i) {
