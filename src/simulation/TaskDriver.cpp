@@ -1,12 +1,8 @@
 // The task driver: plays the task list task by task (preview, capture-ready
 // signal, snapshot hand-over, settling, recycling), the tester thread that
 // stands in for the HAL's snapshot notifications, and the small job interface.
-#include <dirent.h>
 #include <pthread.h>
-#include <sys/stat.h>
 
-#include <cerrno>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <system_error>
@@ -29,13 +25,14 @@ void NameThread(const char* name) { pthread_setname_np(pthread_self(), name); }
 
 // Opens or creates one directory level, as the output folders are made.
 bool MakeDirectory(const std::string& path) {
-    if (DIR* dir = opendir(path.c_str())) {
-        closedir(dir);
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) {
         ZLOG(kTag, 4, "%d, %s: Path already exist");
         return true;
     }
-    if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
-        ZLOG(kTag, 1, "%d, %s: Could not make DIR with path %s, Error %s", path.c_str(), strerror(errno));
+    std::filesystem::create_directory(path, error);
+    if (error && !std::filesystem::is_directory(path)) {
+        ZLOG(kTag, 1, "%d, %s: Could not make DIR with path %s, Error %s", path.c_str(), error.message().c_str());
         return false;
     }
     return true;
