@@ -123,10 +123,11 @@ ZEBFrame::ZEBFrame(const std::string& path)
 
     SetFolder(path);
     ZLOG(kTag, 4, "%d, %s: FilePath %s", mFilePath);
+    // One scan of the folder serves sizing, allocation and reading.
     Listing listing(mFilePath);
     GetImageSize(listing);
-    AllocateMemory();
-    ReadAllFile();
+    AllocateMemory(listing);
+    ReadAllFile(listing);
 }
 
 ZEBFrame::~ZEBFrame() {
@@ -280,16 +281,15 @@ void ZEBFrame::BindRow(DataFormat row, const BufferHandle& handle) {
     entry.size = static_cast<uint32_t>(std::min<size_t>(entry.size, handle->bytes));
 }
 
-void ZEBFrame::AllocateMemory() {
+void ZEBFrame::AllocateMemory() { AllocateMemory(Listing(mFilePath)); }
+
+void ZEBFrame::AllocateMemory(const Listing& listing) {
     const int64_t rawPixels = mRawWidth > 0 && mRawHeight > 0 ? int64_t{mRawWidth} * mRawHeight : 0;
     const int64_t yuvPixels = mYuvWidth > 0 && mYuvHeight > 0 ? int64_t{mYuvWidth} * mYuvHeight : 0;
     mDataFiles[DF_MIPI_RAW].size = ClampSize(rawPixels ? int64_t{AlignedStride(mRawWidth)} * mRawHeight : 0);
     mDataFiles[DF_RAW].size = ClampSize(rawPixels * 2);
     mDataFiles[DF_YUV_NV21].size = ClampSize(yuvPixels * 3 / 2);
-    {
-        Listing listing(mFilePath);
-        for (DataFormat row : kFileSizedRows) mDataFiles[row].size = MeasureFile(listing, row);
-    }
+    for (DataFormat row : kFileSizedRows) mDataFiles[row].size = MeasureFile(listing, row);
 
     auto pool = std::make_shared<ZEBMemoryPool<BufferInfo>>(ZEBMemoryPool<BufferInfo>::Manager());
     auto sized = [this](DataFormat row) { return static_cast<int>(std::min<uint32_t>(mDataFiles[row].size, INT32_MAX)); };
@@ -358,8 +358,9 @@ void ZEBFrame::ReadRow(const Listing& listing, DataFileEntry& row) {
          static_cast<int>(row.size));
 }
 
-void ZEBFrame::ReadAllFile() {
-    Listing listing(mFilePath);
+void ZEBFrame::ReadAllFile() { ReadAllFile(Listing(mFilePath)); }
+
+void ZEBFrame::ReadAllFile(const Listing& listing) {
     for (DataFileEntry& row : mDataFiles) ReadRow(listing, row);
 }
 
@@ -367,7 +368,7 @@ void ZEBFrame::RecycleOneFrame(const std::string& path) {
     SetFolder(path);
     Listing listing(mFilePath);
     GetImageSize(listing);
-    for (DataFileEntry& row : mDataFiles) ReadRow(listing, row);
+    ReadAllFile(listing);
     mRawAligned = false;
 }
 

@@ -166,6 +166,8 @@ private:
     void GetImageSize(const Listing& listing);
     uint32_t MeasureFile(const Listing& listing, DataFormat format);
     void ReadRow(const Listing& listing, DataFileEntry& row);
+    void AllocateMemory(const Listing& listing);
+    void ReadAllFile(const Listing& listing);
     void SetFolder(const std::string& path);
     // The next free BufferInfo record, or null (logged) once all are taken.
     BufferInfo* TakeBufferRecord();
