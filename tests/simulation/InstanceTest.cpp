@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <future>
+#include <memory>
 
 #include "frame/VirtualSensorControl.h"
 #include "platform/Host.h"
@@ -27,6 +28,13 @@ std::string Property(const char* key) {
     return value;
 }
 
+// An instance whose virtual sensor reaches `context`'s fake sensor.
+std::unique_ptr<SimulationControl> SensorInstance(HalContext& context) {
+    auto instance = std::make_unique<SimulationControl>(context.bytes, 0);
+    instance->VirtualSensor()->SetSensorOps(&FakeSensor::Ioctl);
+    return instance;
+}
+
 // Destroys the instance on another thread; false if that does not end.
 bool DestroyWithin(std::unique_ptr<SimulationControl> instance, std::chrono::milliseconds limit, double* seconds) {
     auto begin = std::chrono::steady_clock::now();
@@ -41,8 +49,7 @@ TEST_F(SimulationTest, DeletionWhileTheDriverWaitsForTheSnapshotEndsTheWait) {
     LogCapture log(4);
     FakeSensor sensor;
     HalContext context(&sensor);
-    auto instance = std::make_unique<SimulationControl>(context.bytes, 0);
-    instance->VirtualSensor()->SetSensorOps(&FakeSensor::Ioctl);
+    auto instance = SensorInstance(context);
     ASSERT_TRUE(WaitForFrames());
     instance->GenerateOneJob();
     ASSERT_TRUE(zeb_test::WaitFor([&] { return log.Contains("Wait Capture Start"); }));
@@ -59,8 +66,7 @@ TEST_F(SimulationTest, DeletionDuringTheEightSecondSettleDoesNotWaitItOut) {
     LogCapture log(4);
     FakeSensor sensor;
     HalContext context(&sensor);
-    auto instance = std::make_unique<SimulationControl>(context.bytes, 0);
-    instance->VirtualSensor()->SetSensorOps(&FakeSensor::Ioctl);
+    auto instance = SensorInstance(context);
     ASSERT_TRUE(WaitForFrames());
     instance->GenerateOneJob();
     ASSERT_TRUE(zeb_test::WaitFor([&] { return log.Contains("Set preview frame end"); }));
@@ -79,13 +85,12 @@ TEST_F(SimulationTest, TaskWithoutFramesIsSkippedAndTheNextOnePlays) {
     LogCapture log(4);
     FakeSensor sensor;
     HalContext context(&sensor);
-    SimulationControl instance(context.bytes, 0);
-    ASSERT_TRUE(instance.Tester());
-    instance.VirtualSensor()->SetSensorOps(&FakeSensor::Ioctl);
+    auto instance = SensorInstance(context);
+    ASSERT_TRUE(instance->Tester());
     ASSERT_TRUE(WaitForFrames());
-    instance.GenerateOneJob();
-    instance.GenerateOneJob();  // a second call starts nothing
-    ASSERT_TRUE(zeb_test::WaitFor([&] { return instance.Finished(); }, std::chrono::seconds(20)));
+    instance->GenerateOneJob();
+    instance->GenerateOneJob();  // a second call starts nothing
+    ASSERT_TRUE(zeb_test::WaitFor([&] { return instance->Finished(); }, std::chrono::seconds(20)));
     EXPECT_EQ(log.Count("Could not Run this task with frmId 0"), 1u);
     EXPECT_EQ(log.Count("Recycling frame 1"), 1u);
     EXPECT_EQ(log.Count("Task Running End"), 1u);
@@ -106,11 +111,10 @@ TEST_F(SimulationTest, TuningFilesAreCopiedAsFilesWhateverTheirNames) {
     LogCapture log(4);
     FakeSensor sensor;
     HalContext context(&sensor);
-    SimulationControl instance(context.bytes, 0);
-    instance.VirtualSensor()->SetSensorOps(&FakeSensor::Ioctl);
+    auto instance = SensorInstance(context);
     ASSERT_TRUE(WaitForFrames());
-    instance.GenerateOneJob();
-    ASSERT_TRUE(zeb_test::WaitFor([&] { return instance.Finished(); }, std::chrono::seconds(20)));
+    instance->GenerateOneJob();
+    ASSERT_TRUE(zeb_test::WaitFor([&] { return instance->Finished(); }, std::chrono::seconds(20)));
     EXPECT_TRUE(log.Contains("TaskTuning index 0"));
     EXPECT_TRUE(log.Contains("no tuning updater"));
     // The stamped folder holds the file under the name after its first underscore.
