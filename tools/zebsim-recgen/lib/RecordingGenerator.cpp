@@ -229,6 +229,14 @@ void WriteTaskList(const GeneratedRecording& recording) {
     }
 }
 
+// Samples packed as RAW10 lines, back to back.
+std::vector<uint8_t> PackedLines(const std::vector<uint16_t>& samples, int width, int height) {
+    const size_t line = static_cast<size_t>(ZEB::ZEBFrame::PackedLineBytes(width));
+    std::vector<uint8_t> packed(line * height, 0);
+    ZEB::raw::PackRaw10(samples.data(), width / 4 * 4, height, line, packed.data());
+    return packed;
+}
+
 FrameFiles WriteFrame(const Options& options, const std::string& folder, int serial, int task, int index) {
     FrameFiles files;
     files.serial = serial;
@@ -239,14 +247,15 @@ FrameFiles WriteFrame(const Options& options, const std::string& folder, int ser
     const std::string id = std::to_string(serial);
     const std::string rawSize = std::to_string(options.width) + "x" + std::to_string(options.height);
     files.rawPath = folder + "/IMG_" + rawSize + "_" + id + ".mipi_raw";
-    const auto packed = RenderPackedRaw(options, serial);
+    // Rendered once: the packed image and the optional 16-bit copy share it.
+    const auto samples = RenderBayer(options, serial);
+    const auto packed = PackedLines(samples, options.width, options.height);
     WriteBytes(files.rawPath, packed.data(), packed.size());
     files.yuvPath = folder + "/IMG_" + std::to_string(options.yuvWidth) + "x" + std::to_string(options.yuvHeight) +
                     "_" + id + ".cap.yuv_nv21";
     const auto nv21 = RenderNv21(options, serial);
     WriteBytes(files.yuvPath, nv21.data(), nv21.size());
     if (options.writeUnpackedRaw) {
-        const auto samples = RenderBayer(options, serial);
         const std::string path = folder + "/IMG_" + rawSize + "_" + id + ".raw";
         WriteBytes(path, samples.data(), samples.size() * 2);
         files.dumpPaths[ZEB::DF_RAW] = path;
@@ -288,12 +297,7 @@ std::vector<uint16_t> RenderBayer(const Options& given, int serial) {
 
 std::vector<uint8_t> RenderPackedRaw(const Options& given, int serial) {
     const Options options = Filled(given);
-    const auto samples = RenderBayer(options, serial);
-    const int width = std::max(options.width, 0), height = std::max(options.height, 0);
-    const size_t line = static_cast<size_t>(ZEB::ZEBFrame::PackedLineBytes(width));
-    std::vector<uint8_t> packed(line * height, 0);
-    ZEB::raw::PackRaw10(samples.data(), width / 4 * 4, height, line, packed.data());
-    return packed;
+    return PackedLines(RenderBayer(options, serial), std::max(options.width, 0), std::max(options.height, 0));
 }
 
 std::vector<uint8_t> RenderNv21(const Options& given, int serial) {
