@@ -138,28 +138,18 @@ void SimulationControl::GetFrameStatisInfo(ISP_STATIS kind, unsigned long addres
         ZLOG(kTag, 4, "%d, %s: no running frame for type %d", static_cast<int>(kind));
         return;
     }
-    Mapped source;
+    const BufferHandle* buffer = nullptr;
+    const char* name = nullptr;
     switch (kind) {
-        case ISP_STATIS_HIST2:
-            source = MapOf(frame->mHist2DataBuf);
-            if (source.address) ZLOG(kTag, 5, "%d, %s: hist2 read file addr = %p", source.address);
-            break;
-        case ISP_STATIS_GTMHIST:
-            source = MapOf(frame->mGtmHistDataBuf);
-            if (source.address) ZLOG(kTag, 5, "%d, %s: gtmhist read file addr = %p", source.address);
-            break;
-        case ISP_STATIS_AEM:
-            source = MapOf(frame->mAemDataBuf);
-            if (source.address) ZLOG(kTag, 5, "%d, %s: aem read file addr = %p", source.address);
-            break;
-        case ISP_STATIS_LSCM:
-            source = MapOf(frame->mLscmDataBuf);
-            if (source.address) ZLOG(kTag, 5, "%d, %s: lscm read file addr = %p", source.address);
-            break;
-        default:
-            return;
+        case ISP_STATIS_HIST2: buffer = &frame->mHist2DataBuf; name = "hist2"; break;
+        case ISP_STATIS_GTMHIST: buffer = &frame->mGtmHistDataBuf; name = "gtmhist"; break;
+        case ISP_STATIS_AEM: buffer = &frame->mAemDataBuf; name = "aem"; break;
+        case ISP_STATIS_LSCM: buffer = &frame->mLscmDataBuf; name = "lscm"; break;
+        default: return;
     }
+    const Mapped source = MapOf(*buffer);
     if (!source.address) return;
+    ZLOG(kTag, 5, "%d, %s: %s read file addr = %p", name, source.address);
     size_t bytes = size;
     if (bytes > source.capacity) {
         ZLOG(kTag, 1, "%d, %s: type %d asks %u bytes, the recording holds %zu", static_cast<int>(kind), size,
