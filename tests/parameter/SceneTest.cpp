@@ -151,6 +151,10 @@ TEST_F(SceneFile, BadFilesLeaveTheDestinationAlone) {
 // The scene module over a task map of its own.
 class SceneModule : public ::testing::Test {
 protected:
+    // Cases lengthen the scaled waits; the cases after them, in this process,
+    // must not inherit a full second.
+    void TearDown() override { zeb_platform::SetTimeScale(mTimeScale); }
+
     std::shared_ptr<ZEB::TaskInfo> AddTask(int64_t index, const std::string& folder) {
         auto task = std::make_shared<ZEB::TaskInfo>();
         task->TaskInputPath[0] = folder;
@@ -161,6 +165,7 @@ protected:
         return static_cast<const iSceneInfo*>(mScene.GetParameter(&index));
     }
 
+    const double mTimeScale = zeb_platform::TimeScale();
     zeb_test::TempDir mDir;
     ZEB::TaskMap mTasks;
     ZEB::SceneParameter mScene;
