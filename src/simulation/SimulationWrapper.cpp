@@ -33,6 +33,14 @@ InstanceRegistry& Registry() {
     return registry;
 }
 
+// The instance of `cameraId`, found under the registry lock the caller holds.
+SimulationControl* FindLocked(InstanceRegistry& registry, int cameraId) {
+    auto found = registry.instances.find(cameraId);
+    if (found != registry.instances.end() && found->second) return found->second.get();
+    _log(kTag, 1).__print_log_("%d, %s: cannot getinstance", __LINE__, "Getinstance");
+    return nullptr;
+}
+
 SimulationControl* Instance(void* handle, const char* caller) {
     if (!handle) _log(kTag, 1).__print_log_("%d, %s: Not valid instance", __LINE__, caller);
     return static_cast<SimulationControl*>(handle);
@@ -123,20 +131,19 @@ void CheckSimulationDeinit() {
 }
 
 void* Getinstance(int cameraId) {
-    // Nothing here throws: the lookup is a walk over the map.
+    // Nothing here throws: the lookup is a map search.
     auto& registry = ZEB::Registry();
     std::lock_guard<std::mutex> guard(registry.lock);
-    for (const auto& entry : registry.instances) {
-        if (entry.first == cameraId && entry.second) return entry.second.get();
-    }
-    ZLOG(ZEB::kTag, 1, "%d, %s: cannot getinstance");
-    return nullptr;
+    return ZEB::FindLocked(registry, cameraId);
 }
 
 void NotifyMultiEV2ZEB(int cameraId) {
     ZEB::Guarded(__func__, [&] {
-        SimulationControl* instance = static_cast<SimulationControl*>(Getinstance(cameraId));
-        if (instance) instance->ReceivingSnapshotCmd();
+        // The call runs under the registry lock: a DeleteSimulation on another
+        // thread cannot destroy the instance it found. The call never waits.
+        auto& registry = ZEB::Registry();
+        std::lock_guard<std::mutex> guard(registry.lock);
+        if (SimulationControl* instance = ZEB::FindLocked(registry, cameraId)) instance->ReceivingSnapshotCmd();
     });
 }
 
