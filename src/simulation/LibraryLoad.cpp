@@ -35,8 +35,13 @@ public:
         try {
             Load();
         } catch (const std::exception& error) {
-            // The HAL's process must survive a failed load; what was registered stays.
+            // The HAL's process must survive a failed load. A task manager that
+            // failed half-way has freed the mutual modules it registered, so no
+            // name may stay behind to be looked up: the library serves no
+            // modules at all, and every lookup logs that it finds none.
             ZLOG(kTag, 1, "%d, %s: library load failed: %s", error.what());
+            ParameterManager::StopStatusWatch();
+            ParameterManager::Clear();
         }
     }
 
