@@ -216,7 +216,6 @@ void ReadControl::PushFrame(const ZEBFramePtr& frame, int64_t frameId) {
 void ReadControl::ReWindBuffer(int64_t frameId) {
     {
         std::lock_guard<std::mutex> ready(mReadyLock);
-        std::lock_guard<std::mutex> rewind(mRewindLock);
         mRewindStart = frameId;
         mRewindEnd = frameId;
         std::lock_guard<std::mutex> idle(mIdleLock);

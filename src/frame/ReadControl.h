@@ -56,7 +56,6 @@ private:
     std::list<ZEBFramePtr> mIdleFrames;   // guarded by mIdleLock
     std::list<ZEBFramePtr> mReadyFrames;  // guarded by mReadyLock
     TaskMap* mTasks;
-    std::mutex mRewindLock;
     std::mutex mReadyLock;
     std::mutex mIdleLock;
     std::mutex mEndLock;
