@@ -7,7 +7,7 @@
 
 #include "platform/Host.h"
 #include "platform/Log.h"
-#include "simulation/SimulationControlInterface.h"
+#include "core/SimulationControlInterface.h"
 
 namespace ZEB {
 namespace {

@@ -6,7 +6,7 @@
 #include "parameter/XmlSchema.h"
 #include "platform/Host.h"
 #include "platform/Log.h"
-#include "simulation/SimulationControlInterface.h"
+#include "core/SimulationControlInterface.h"
 
 namespace ZEB {
 namespace {

@@ -8,7 +8,7 @@
 #include "parameter/XmlSelect.h"
 #include "platform/Log.h"
 #include "platform/Property.h"
-#include "simulation/SimulationControlInterface.h"
+#include "core/SimulationControlInterface.h"
 
 namespace ZEB {
 namespace {

@@ -10,7 +10,7 @@
 #include "parameter/SceneParameter.h"
 #include "platform/Log.h"
 #include "platform/Property.h"
-#include "simulation/RecordOffsets.h"
+#include "core/RecordOffsets.h"
 #include "simulation/SimulationControl.h"
 
 namespace ZEB {

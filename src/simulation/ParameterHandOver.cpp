@@ -9,7 +9,7 @@
 #include "parameter/SceneParameter.h"
 #include "platform/Log.h"
 #include "platform/ParamSet.h"
-#include "simulation/RecordOffsets.h"
+#include "core/RecordOffsets.h"
 #include "simulation/SimulationControl.h"
 
 namespace ZEB {

@@ -12,7 +12,7 @@
 #include "platform/Log.h"
 #include "platform/ParamSet.h"
 #include "platform/Property.h"
-#include "simulation/RecordOffsets.h"
+#include "core/RecordOffsets.h"
 
 namespace ZEB {
 namespace {

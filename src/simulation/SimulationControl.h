@@ -24,10 +24,10 @@
 
 #include "parameter/ParameterManager.h"
 #include "parameter/TaskInfo.h"
-#include "simulation/AlgoRecords.h"
-#include "simulation/Export.h"
-#include "simulation/SimulationControlInterface.h"
-#include "simulation/ThreadPool.h"
+#include "algo/AlgoRecords.h"
+#include "core/Export.h"
+#include "core/SimulationControlInterface.h"
+#include "core/ThreadPool.h"
 
 namespace ZEB {
 

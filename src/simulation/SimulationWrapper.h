@@ -2,7 +2,7 @@
 // The library's entry points: flat functions with unmangled names that the
 // HAL resolves after loading the library. Handles are SimulationControl
 // pointers passed back as untyped pointers.
-#include "simulation/Export.h"
+#include "core/Export.h"
 
 extern "C" {
 

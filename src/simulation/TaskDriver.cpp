@@ -12,7 +12,7 @@
 #include "frame/ZEBFrame.h"
 #include "platform/Host.h"
 #include "platform/Log.h"
-#include "simulation/RecordOffsets.h"
+#include "core/RecordOffsets.h"
 #include "simulation/SimulationControl.h"
 
 namespace ZEB {

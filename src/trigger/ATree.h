@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "simulation/Export.h"
+#include "core/Export.h"
 #include "trigger/TriggerTypes.h"
 
 namespace ZEB {

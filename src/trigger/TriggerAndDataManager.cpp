@@ -11,7 +11,7 @@
 
 #include "platform/Log.h"
 #include "platform/Property.h"
-#include "simulation/SimulationControlInterface.h"
+#include "core/SimulationControlInterface.h"
 #include "trigger/TriggerNumbers.h"
 #include "trigger/XMLAutoParser.h"
 

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <vector>
 
-#include "simulation/Export.h"
+#include "core/Export.h"
 #include "trigger/ATree.h"
 #include "trigger/TriggerTypes.h"
 

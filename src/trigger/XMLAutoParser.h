@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "simulation/Export.h"
+#include "core/Export.h"
 #include "trigger/TriggerTypes.h"
 
 namespace ZEB {

@@ -8,7 +8,7 @@
 
 #include "platform/Log.h"
 #include "platform/Property.h"
-#include "simulation/SimulationControlInterface.h"
+#include "core/SimulationControlInterface.h"
 #include "trigger/TriggerNumbers.h"
 
 namespace ZEB {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "simulation/Export.h"
+#include "core/Export.h"
 #include "trigger/TriggerAndDataManager.h"
 #include "trigger/TriggerTypes.h"
 

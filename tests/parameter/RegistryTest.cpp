@@ -7,7 +7,7 @@
 #include "parameter/ParameterManager.h"
 #include "platform/Host.h"
 #include "platform/Log.h"
-#include "simulation/SimulationControlInterface.h"
+#include "core/SimulationControlInterface.h"
 #include "support/TestSupport.h"
 
 using ZEB::ParameterManager;

@@ -9,7 +9,7 @@
 #include "parameter/TaskManager.h"
 #include "platform/Log.h"
 #include "platform/Property.h"
-#include "simulation/SimulationControlInterface.h"
+#include "core/SimulationControlInterface.h"
 #include "support/TestSupport.h"
 
 using zeb_config::Block;

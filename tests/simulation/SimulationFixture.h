@@ -16,7 +16,7 @@
 #include "parameter/ParameterManager.h"
 #include "parameter/SceneParameter.h"
 #include "parameter/TaskManager.h"
-#include "simulation/RecordOffsets.h"
+#include "core/RecordOffsets.h"
 #include "support/TestSupport.h"
 
 namespace zeb_sim_test {

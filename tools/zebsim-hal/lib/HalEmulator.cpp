@@ -20,7 +20,7 @@
 #include "platform/Log.h"
 #include "platform/ParamSet.h"
 #include "platform/Property.h"
-#include "simulation/RecordOffsets.h"
+#include "core/RecordOffsets.h"
 #include "simulation/SimulationWrapper.h"
 #include "zebsim-hal/lib/Recording.h"
 #include "zebsim-recgen/lib/RecordingGenerator.h"

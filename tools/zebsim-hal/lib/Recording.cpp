@@ -9,7 +9,7 @@
 #include <regex>
 #include <sstream>
 
-#include "simulation/RecordOffsets.h"
+#include "core/RecordOffsets.h"
 
 namespace zeb_hal {
 namespace {

@@ -4,7 +4,7 @@
 // process-wide readiness flags.
 #include <chrono>
 
-#include "simulation/Export.h"
+#include "core/Export.h"
 
 namespace ZEB {
 

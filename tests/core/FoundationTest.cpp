@@ -8,8 +8,8 @@
 
 #include "platform/Log.h"
 #include "platform/Property.h"
-#include "simulation/SimulationControlInterface.h"
-#include "simulation/ThreadPool.h"
+#include "core/SimulationControlInterface.h"
+#include "core/ThreadPool.h"
 #include "support/TestSupport.h"
 
 using ZEB::SimulationControlInterface;

@@ -1,4 +1,4 @@
-#include "simulation/SimulationControlInterface.h"
+#include "core/SimulationControlInterface.h"
 
 #include <atomic>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "simulation/ThreadPool.h"
+#include "core/ThreadPool.h"
 
 #include <pthread.h>
 
