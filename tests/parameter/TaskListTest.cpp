@@ -163,19 +163,45 @@ TEST_F(TaskList, MissingOrBrokenFilesLeaveTheMapAsItWas) {
 }
 
 TEST_F(TaskList, ATaskIndexAlreadyPresentKeepsItsFirstTask) {
+    // The second image's input path is long enough to live on the heap.
+    const std::string second = "/data/raw/" + std::string(40, 'b') + "_cap";
     pugi::xml_document doc;
-    ASSERT_TRUE(doc.load_string("<input><mode>UltraRes</mode><TaskList><image><inputpath>/a</inputpath>"
-                                "<outputpath>/tmp/ZEB_a</outputpath></image><image><inputpath>/b</inputpath>"
-                                "<outputpath>/tmp/ZEB_b</outputpath></image></TaskList></input>"));
+    ASSERT_TRUE(doc.load_string(("<input><mode>UltraRes</mode><TaskList><image><inputpath>/a</inputpath><outputpath>" +
+                                 Out("ZEB_a") + "</outputpath></image><image><inputpath>" + second +
+                                 "</inputpath><outputpath>" + Out("ZEB_b") + "</outputpath></image></TaskList></input>")
+                                    .c_str()));
+    std::filesystem::create_directories(mRoot / "out");
     pugi::xml_node list = doc.child("input").child("TaskList");
+    LogCapture log;
     mReader.FullfillImageInfo(list.first_child(), &mTasks, 3);
     mReader.FullfillImageInfo(list.last_child(), &mTasks, 3);
     ASSERT_EQ(mTasks.size(), 1u);
     EXPECT_EQ(mTasks.at(3)->TaskInputPath[0], "/a");
     // The mode is the document's own, read without any file.
     EXPECT_EQ(mTasks.at(3)->TaskMode, "UltraRes");
+    // The dropped task's paths are still named whole.
+    EXPECT_TRUE(log.Contains("Now IN/OUT path is " + second + " <-> " + Out("ZEB_b") + ", with frmId 3"));
     mReader.FullfillImageInfo(pugi::xml_node(), &mTasks, 4);
     EXPECT_EQ(mTasks.size(), 1u);
+}
+
+TEST_F(TaskList, AnOutputPathTheDumpRootCannotHoldIsRefused) {
+    // The dump root property holds 91 characters; a tuning entry's folder adds
+    // "/" and a 14-digit stamp, and a folder without ZEB_ gets the run's stamp.
+    const std::string base = mRoot / "out/";
+    std::filesystem::create_directories(base);
+    auto named = [&](size_t length, const std::string& tag) { return base + tag + std::string(length - base.size() - tag.size(), 'x'); };
+    const std::string fits = named(76, "ZEB_"), tooLong = named(77, "ZEB_"), stampedFits = named(62, "run"),
+                      stampedTooLong = named(63, "run");
+    WriteTaskList({{{{"/raw/0"}, fits}, {{"/raw/1"}, tooLong}, {{"/raw/2"}, stampedFits}, {{"/raw/3"}, stampedTooLong}}});
+    LogCapture log;
+    mReader.ParseTaskList(&mTasks);
+    ASSERT_EQ(mTasks.size(), 2u);
+    EXPECT_EQ(mTasks.at(0)->TaskOutputPath, fits);
+    EXPECT_EQ(mTasks.at(2)->TaskOutputPath.size(), 76u);
+    EXPECT_TRUE(log.Contains("Output path " + tooLong + " has 77 characters, it may have at most 76", "ZEBParameter", 1));
+    EXPECT_TRUE(log.Contains("Output path " + stampedTooLong, "ZEBParameter", 1));
+    EXPECT_FALSE(std::filesystem::exists(tooLong));
 }
 
 class BlockList : public ::testing::Test {
