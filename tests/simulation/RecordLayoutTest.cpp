@@ -264,26 +264,19 @@ TEST_F(RecordLayout, RawMultiFrameRecordPointsAtTheFirstFramesLensShadingTables)
 // scene-detect output) is set; in "UltraRes" mode a non-zero word at byte 216
 // of the first frame's scene information skips them all. A skipped frame
 // other than the first is still sent, unaligned.
-TEST_F(RecordLayout, HighlightFramesAreSentWithoutRealignment) {
-    Load({TaskSpec(3)});
+TEST_F(RecordLayout, SkippedCaptureFramesAreSentWithoutRealignment) {
+    Load({TaskSpec(3), TaskSpec(3)}, "UltraRes");
     for (int f : {0, 1}) {
         Bytes detect(4904, 0);
         Put<int32_t>(detect, 4896, 1);
         zeb_test::WriteFile(FramePath(0, f) + "/SCENE_DETECT_OUT.bin", std::string(detect.begin(), detect.end()));
     }
-    CaptureSensor sensor;
-    Play(sensor, [](SimulationControl&, int) {});
-    EXPECT_EQ(sensor.captured, (std::vector<std::pair<int, bool>>{{1, false}, {2, true}}));
-}
-
-TEST_F(RecordLayout, UltraResFramesAreSentWithoutRealignment) {
-    Load({TaskSpec(3)}, "UltraRes");
     Bytes iscene(8512, 0);
     Put<int32_t>(iscene, 216, 7);
-    zeb_test::WriteFile(FramePath(0, 0) + "/ISCENE_INFO.bin", std::string(iscene.begin(), iscene.end()));
+    zeb_test::WriteFile(FramePath(1, 0) + "/ISCENE_INFO.bin", std::string(iscene.begin(), iscene.end()));
     CaptureSensor sensor;
     Play(sensor, [](SimulationControl&, int) {});
-    EXPECT_EQ(sensor.captured, (std::vector<std::pair<int, bool>>{{1, false}, {2, false}}));
+    EXPECT_EQ(sensor.captured, (std::vector<std::pair<int, bool>>{{1, false}, {2, true}, {1, false}, {2, false}}));
 }
 
 // Per capture the HAL pulls the offline AE record, the statistics update and
