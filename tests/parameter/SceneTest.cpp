@@ -216,7 +216,8 @@ TEST_F(SceneModule, CallersWaitingWhileTheReaderRunsGetEveryRecord) {
         zeb_config::Write(folder + "/iscene_Info.xml", zeb_config::SceneXml(100 + i, 50, 0, 0.0f));
         AddTask(i, folder);
     }
-    zeb_platform::SetTimeScale(1.0);  // the one-second wait must outlast the reader
+    // The one-second wait must outlast the reader, even on a loaded machine.
+    zeb_platform::SetTimeScale(5.0);
     auto* records = static_cast<std::map<int64_t, iSceneInfo>*>(mScene.GetParameter(nullptr));
     ASSERT_NE(records, nullptr);
     mScene.ParseParameter(&mTasks);
