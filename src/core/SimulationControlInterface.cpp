@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/Host.h"
+#include "platform/Log.h"
 #include "platform/Property.h"
 
 namespace ZEB {
@@ -43,7 +44,14 @@ int SimulationControlInterface::GetProp(const char* key, char* value, const char
 
 int SimulationControlInterface::SetPropZEBServerInit() { return SetProp(kServerReady, "0"); }
 int SimulationControlInterface::SetPropZEBServerReady() { return SetProp(kServerReady, "1"); }
-int SimulationControlInterface::SetPropZEBOutPath(const char* path) { return SetProp(kOutPath, path); }
+int SimulationControlInterface::SetPropZEBOutPath(const char* path) {
+    const int result = SetProp(kOutPath, path);
+    if (result != 0) {
+        ZLOG("SimulationControl", 1, "%d, %s: Could not set the dump root to %s (%d characters, the property holds %d)",
+             path ? path : "", path ? static_cast<int>(strlen(path)) : 0, static_cast<int>(kOutPathMax));
+    }
+    return result;
+}
 int SimulationControlInterface::SetPropZEBCapReady() { return SetProp(kCapReady, "1"); }
 int SimulationControlInterface::SetPropZEBProcess() { return SetProp(kProcess, "1"); }
 int SimulationControlInterface::GetPropZEBProcess(char* value) { return GetProp(kProcess, value, "0"); }

@@ -3,8 +3,10 @@
 // which it paces itself against the HAL and the test tool, and the two
 // process-wide readiness flags.
 #include <chrono>
+#include <cstddef>
 
 #include "core/Export.h"
+#include "platform/Property.h"
 
 namespace ZEB {
 
@@ -18,6 +20,8 @@ public:
 
     static int SetPropZEBServerInit();
     static int SetPropZEBServerReady();
+    // Fails (-1, with a level-1 line naming the path) for a path the property
+    // cannot hold: the HAL would go on writing into the previous folder.
     static int SetPropZEBOutPath(const char* path);
     static int SetPropZEBCapReady();
     static int SetPropZEBProcess();
@@ -55,6 +59,11 @@ public:
     static std::chrono::nanoseconds AlgConvergeDuration();
     static std::chrono::nanoseconds WaitPostProcDuration();
     static std::chrono::nanoseconds ServerReadyCircleDuration();
+
+    // The longest dump root the property holds, and the longest task output
+    // path: a tuning entry's folder adds "/" and a 14-digit stamp to it.
+    static constexpr size_t kOutPathMax = PROPERTY_VALUE_MAX - 1;
+    static constexpr size_t kTaskOutputPathMax = kOutPathMax - 15;
 
     static void SetDeviceReady(bool ready);
     static bool GetDeviceReady();

@@ -10,6 +10,7 @@
 #include "platform/Host.h"
 #include "parameter/XmlSelect.h"
 #include "platform/Log.h"
+#include "core/SimulationControlInterface.h"
 
 namespace ZEB {
 namespace {
@@ -87,19 +88,30 @@ void ParameterManagerBase::FullfillImageInfo(pugi::xml_node image, TaskMap* task
         task->TaskInputPath[k] = input.text().get();
         ZLOG(kTag, 4, "%d, %s: input path is %s -> %s", input.name(), task->TaskInputPath[k].c_str());
     }
-    const std::string& first = task->TaskInputPath[0];
+    // Copies: the task itself may be dropped below.
+    const std::string first = task->TaskInputPath[0];
     const size_t underscore = first.find('_');
     ZLOG(kTag, 4, "%d, %s: Frame id is %s",
          (underscore == std::string::npos ? first : first.substr(underscore + 1)).c_str());
 
     // A folder named "ZEB_..." is the tester's own and is reused as it is;
     // any other gets the time of this run so that runs never mix.
-    task->TaskOutputPath = output.find("ZEB_") != std::string::npos ? output : output + TimeStamp();
+    const std::string outputPath = output.find("ZEB_") != std::string::npos ? output : output + TimeStamp();
+    // The dump root property refuses a longer value, and the HAL would then
+    // write this task's output into the previous task's folder.
+    const size_t limit = SimulationControlInterface::kTaskOutputPathMax;
+    if (outputPath.size() > limit) {
+        ZLOG(kTag, 1,
+             "%d, %s: Output path %s has %d characters, it may have at most %d (with the stamp of the run when its "
+             "name holds no ZEB_); task %ld refused",
+             outputPath.c_str(), static_cast<int>(outputPath.size()), static_cast<int>(limit), static_cast<long>(index));
+        return;
+    }
+    task->TaskOutputPath = outputPath;
     task->TaskMode = mode;
     MakeOutputFolder(task->TaskOutputPath);
 
-    const std::string outputPath = task->TaskOutputPath;
-    tasks->emplace(index, std::move(task));
+    tasks->try_emplace(index, std::move(task));
     ZLOG(kTag, 4, "%d, %s: Now IN/OUT path is %s <-> %s, with frmId %ld", first.c_str(), outputPath.c_str(),
          static_cast<long>(index));
 }

@@ -110,6 +110,10 @@ public:
     bool Finished() const { return mFinished.load(); }
 
 private:
+    // Tests reach what no entry point sets: the YUV list's length and the
+    // frame reader's ready list behind it.
+    friend struct SimulationControlProbe;
+
     // The frames of the running task, taken once the reader has attached them.
     struct RunningTask {
         int64_t frameId = -1;

@@ -46,6 +46,19 @@ std::string LocalStamp() {
     return stamp;
 }
 
+// The stamped folder of a tuning entry. Two entries of one task can fall in
+// the same second: a folder that already holds another entry's files gets a
+// suffix instead of having them overwritten.
+std::string EntryFolder(const std::string& outputPath) {
+    const std::string stamped = (outputPath + "/" + LocalStamp()).substr(0, 127);
+    std::string folder = stamped;
+    for (int suffix = 1;; ++suffix) {
+        std::error_code error;
+        if (!std::filesystem::is_directory(folder, error) || std::filesystem::is_empty(folder, error)) return folder;
+        folder = stamped + "_" + std::to_string(suffix);
+    }
+}
+
 // The name a tuning file gets in the output folder: what follows its first
 // underscore, or the whole path when it has none.
 std::string TuningTargetName(const std::string& source) {
@@ -100,6 +113,7 @@ void SimulationControl::TaskManagerThread() {
         mRecycling.store(false);
         mTaskSeq.store(0);
         mEvIndex.store(0);
+        mCurCnt.store(0);
         mFrameId.store(frameId);
         // The hand-over writes into the first frame; the HAL's queries see the
         // frames only once it is done.
@@ -133,7 +147,7 @@ void SimulationControl::PlayTuningEntry(int64_t frameId, const RunningTask& run,
     PreviewStep(frameId, run);
     if (mExit.load()) return;
     const std::string& outputPath = run.task->TaskOutputPath;
-    std::string folder = (outputPath + "/" + LocalStamp()).substr(0, 127);
+    const std::string folder = EntryFolder(outputPath);
     ZLOG(kTag, 4, "%d, %s: fold_name %s", folder.c_str());
     if (MakeDirectory(outputPath) && MakeDirectory(folder)) {
         for (const std::string& source : files) {

@@ -68,45 +68,37 @@ TEST(ThreadPool, EnqueueOnStoppedPoolIsLoggedAndStillRunsWhileAWorkerLives) {
 
 TEST(Interface, PropertiesWithTheirDefaults) {
     zeb_test::DeviceRoot root;
+    LogCapture log(1);
     char value[PROPERTY_VALUE_MAX];
-    SimulationControlInterface::GetPropZEBProcess(value);
-    EXPECT_STREQ(value, "0");
-    SimulationControlInterface::SetPropZEBProcess();
-    SimulationControlInterface::GetPropZEBProcess(value);
-    EXPECT_STREQ(value, "1");
-
-    SimulationControlInterface::SetPropZEBServerInit();
-    property_get("persist.vendor.cam.zeb.serverready", value, "");
-    EXPECT_STREQ(value, "0");
-    SimulationControlInterface::SetPropZEBServerReady();
-    property_get("persist.vendor.cam.zeb.serverready", value, "");
-    EXPECT_STREQ(value, "1");
-
-    SimulationControlInterface::SetPropZEBOutPath("/data/out/run1");
-    property_get("persist.vendor.cam.icap.dump.root.path", value, "");
-    EXPECT_STREQ(value, "/data/out/run1");
-    SimulationControlInterface::SetPropZEBCapNum("12");
-    property_get("persist.vendor.cam.zeb.cap.num", value, "");
-    EXPECT_STREQ(value, "12");
-    SimulationControlInterface::SetPropXtmFix("1");
-    SimulationControlInterface::GetPropXtmFix(value);
-    EXPECT_STREQ(value, "1");
-    SimulationControlInterface::SetPropZEBCapReady();
-    property_get("persist.vendor.cam.zeb.capready", value, "");
-    EXPECT_STREQ(value, "1");
-
-    int (*getters[])(char*) = {SimulationControlInterface::GetPropXmlDebug, SimulationControlInterface::GetPropZEBLoopParam,
-                               SimulationControlInterface::GetPropZEBTester, SimulationControlInterface::GetPropXTMHist,
-                               SimulationControlInterface::GetPropLTMHist, SimulationControlInterface::GetPropBayerHist,
-                               SimulationControlInterface::GetPropHist2, SimulationControlInterface::GetPropPostProc};
+    using I = SimulationControlInterface;
+    const struct {
+        int (*set)();
+        const char *key, *value;
+    } setters[] = {{I::SetPropZEBServerInit, "persist.vendor.cam.zeb.serverready", "0"},
+                   {I::SetPropZEBServerReady, "persist.vendor.cam.zeb.serverready", "1"},
+                   {I::SetPropZEBCapReady, "persist.vendor.cam.zeb.capready", "1"},
+                   {I::SetPropZEBProcess, "persist.vendor.cam.zeb.process", "1"}};
+    for (const auto& setter : setters) {
+        setter.set();
+        property_get(setter.key, value, "");
+        EXPECT_STREQ(value, setter.value) << setter.key;
+    }
+    int (*getters[])(char*) = {I::GetPropXmlDebug, I::GetPropZEBLoopParam, I::GetPropZEBTester, I::GetPropXTMHist,
+                               I::GetPropLTMHist,  I::GetPropBayerHist,    I::GetPropHist2,     I::GetPropPostProc,
+                               I::GetPropXtmFix};
     for (auto getter : getters) {
         strcpy(value, "x");
         getter(value);
         EXPECT_STREQ(value, "0");
     }
-    property_set("persist.vendor.cam.loop.parse", "1");
-    SimulationControlInterface::GetPropZEBLoopParam(value);
-    EXPECT_STREQ(value, "1");
+
+    // A dump root the property cannot hold fails aloud and leaves the last one.
+    EXPECT_EQ(I::SetPropZEBOutPath("/data/out/run1"), 0);
+    const std::string tooLong = "/data/" + std::string(86, 'x');
+    EXPECT_EQ(I::SetPropZEBOutPath(tooLong.c_str()), -1);
+    property_get("persist.vendor.cam.icap.dump.root.path", value, "");
+    EXPECT_STREQ(value, "/data/out/run1");
+    EXPECT_TRUE(log.Contains("Could not set the dump root to " + tooLong, "SimulationControl", 1));
 }
 
 TEST(Interface, IspModeIsFalseOnlyForTheExactWord) {
@@ -128,15 +120,4 @@ TEST(Interface, SleepsAreScaledAndNonPositiveSleepsReturnAtOnce) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(5));
     EXPECT_EQ(SimulationControlInterface::AlgConvergeDuration(), std::chrono::seconds(8));
     EXPECT_EQ(SimulationControlInterface::ServerReadyCircleDuration(), std::chrono::milliseconds(200));
-}
-
-TEST(Interface, ReadinessFlags) {
-    EXPECT_FALSE(SimulationControlInterface::GetDeviceReady());
-    EXPECT_FALSE(SimulationControlInterface::GetZebDataReady());
-    SimulationControlInterface::SetDeviceReady(true);
-    SimulationControlInterface::SetZebDataReady(true);
-    EXPECT_TRUE(SimulationControlInterface::GetDeviceReady());
-    EXPECT_TRUE(SimulationControlInterface::GetZebDataReady());
-    SimulationControlInterface::SetZebDataReady(false);
-    EXPECT_FALSE(SimulationControlInterface::GetZebDataReady());
 }

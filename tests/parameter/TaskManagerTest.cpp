@@ -79,18 +79,25 @@ protected:
 };
 
 TEST_F(TaskManagerLoad, SweptBlocksGetModulesAndTheXtmRuleSetsTheProperty) {
-    Prepare(1, {{"BNR", 0, SweptTask("BNR", 2)}, {"CNR", 1, SweptTask("CNR", 3)}, {"XTM", 3, "null"}});
+    // States 2 and 3 get no sweep; a name holding "XTM" without a tuning task
+    // sets the switch by its state (1: "0", 3: "1").
+    Prepare(1, {{"BNR", 0, SweptTask("BNR", 2)},
+                {"CNR", 1, SweptTask("CNR", 3)},
+                {"NLM", 2, SweptTask("NLM", 2)},
+                {"DNS", 3, SweptTask("DNS", 2)},
+                {"LTM_XTM2", 1, "null"},
+                {"XTM", 3, "null"}});
     ASSERT_EQ(property_set("persist.vendor.cam.zeb.xtmresult", "7"), 0);
+    LogCapture log;
     Load();
 
     EXPECT_EQ(mManager->MutualNames(), (std::vector<std::string>{"BNR", "CNR"}));
-    EXPECT_EQ(ParameterManager::RegisteredNames(),
-              (std::vector<std::string>{"BNR", "CNR", "SceneParameter"}));
+    EXPECT_EQ(ParameterManager::RegisteredNames(), (std::vector<std::string>{"BNR", "CNR", "SceneParameter"}));
+    EXPECT_EQ(log.Count("set XTM status 1 done", "ZEBTask"), 1u);
     EXPECT_EQ(Property("persist.vendor.cam.zeb.xtmresult"), "1");
     auto* blocks = static_cast<std::vector<ZEB::IspInfo>*>(mManager->GetParameter(&mRoot));
-    ASSERT_EQ(blocks->size(), 3u);
-    EXPECT_EQ(ZEB::IspText((*blocks)[2].name), "XTM");
-    EXPECT_TRUE(mManager->GetStatus(nullptr)->IsReady());
+    ASSERT_EQ(blocks->size(), 6u);
+    EXPECT_EQ(ZEB::IspText((*blocks)[5].name), "XTM");
     ASSERT_TRUE(DataReady());
 
     // Going away puts the switch back as it was found.
@@ -100,23 +107,9 @@ TEST_F(TaskManagerLoad, SweptBlocksGetModulesAndTheXtmRuleSetsTheProperty) {
     EXPECT_EQ(Property("persist.vendor.cam.zeb.xtmresult"), "7");
 }
 
-TEST_F(TaskManagerLoad, BlocksSwitchedOffGetNoSweep) {
-    Prepare(1, {{"BNR", 2, SweptTask("BNR", 2)},
-                {"CNR", 3, SweptTask("CNR", 2)},
-                {"NLM", 0, "null"},
-                {"LTM_XTM2", 1, "null"},
-                {"XTM_swept", 1, SweptTask("XTM_swept", 2)}});
-    ASSERT_EQ(property_set("persist.vendor.cam.zeb.xtmresult", "1"), 0);
-    LogCapture log;
-    Load();
-    EXPECT_EQ(mManager->MutualNames(), (std::vector<std::string>{"XTM_swept"}));
-    // Any name holding "XTM" with no tuning task sets the switch.
-    EXPECT_EQ(Property("persist.vendor.cam.zeb.xtmresult"), "0");
-    EXPECT_EQ(log.Count("set XTM status 1 done", "ZEBTask"), 1u);
-}
-
 TEST_F(TaskManagerLoad, CaptureCountIsTasksTimesTheProductOfSweepFrames) {
-    Prepare(2, {{"BNR", 0, SweptTask("BNR", 3)}, {"CNR", 0, SweptTask("CNR", 4)}});
+    // A block whose tuning task cannot be read has no frames and counts as one.
+    Prepare(2, {{"BNR", 0, SweptTask("BNR", 3)}, {"CNR", 0, SweptTask("CNR", 4)}, {"DNS", 0, mRoot / "absent.xml"}});
     Load();
     ASSERT_TRUE(DataReady());  // every sweep is written
     LogCapture log;
@@ -124,27 +117,16 @@ TEST_F(TaskManagerLoad, CaptureCountIsTasksTimesTheProductOfSweepFrames) {
 
     for (const auto& task : Tasks()) {
         const auto& tuning = task.second->TaskTuningMapper;
-        ASSERT_EQ(tuning.size(), 2u);
-        EXPECT_EQ(tuning.begin()->first.BlockName, "BNR");
-        EXPECT_EQ(tuning.begin()->first.ParamName, "BNR.xml");
-        EXPECT_EQ(tuning.begin()->second.size(), 3u);
-        EXPECT_EQ(tuning.rbegin()->second.size(), 4u);
-        EXPECT_EQ(tuning.rbegin()->second.at(3), mRoot / "sweep/CNR/Frame3_CNR.xml");
+        ASSERT_EQ(tuning.size(), 3u);
+        EXPECT_EQ(tuning.find({"BNR", ""})->first.ParamName, "BNR.xml");
+        EXPECT_EQ(tuning.at({"BNR", ""}).size(), 3u);
+        EXPECT_EQ(tuning.at({"CNR", ""}).at(3), mRoot / "sweep/CNR/Frame3_CNR.xml");
     }
     EXPECT_TRUE(log.Contains("mTaskMapper size 2 cap_num 12\n"));
     EXPECT_EQ(Property("persist.vendor.cam.zeb.cap.num"), "24");
     // Parsing again starts each task's sweeps afresh.
     mManager->ParseParameter(nullptr);
-    EXPECT_EQ(Tasks().at(1)->TaskTuningMapper.size(), 2u);
-}
-
-TEST_F(TaskManagerLoad, ABlockWithoutSweepFramesCountsAsOne) {
-    Prepare(3, {{"BNR", 0, mRoot / "absent_task.xml"}, {"CNR", 0, SweptTask("CNR", 5)}});
-    Load();
-    ASSERT_TRUE(DataReady());
-    mManager->ParseParameter(nullptr);
-    EXPECT_EQ(Tasks().at(0)->TaskTuningMapper.size(), 2u);
-    EXPECT_EQ(Property("persist.vendor.cam.zeb.cap.num"), "15");
+    EXPECT_EQ(Tasks().at(1)->TaskTuningMapper.size(), 3u);
 }
 
 TEST_F(TaskManagerLoad, WithoutBlocksTheDataIsReadyAtOnceAndEachTaskIsOneCapture) {
@@ -153,11 +135,13 @@ TEST_F(TaskManagerLoad, WithoutBlocksTheDataIsReadyAtOnceAndEachTaskIsOneCapture
     Load();
     EXPECT_TRUE(SimulationControlInterface::GetZebDataReady());
     EXPECT_TRUE(log.Contains("data ready", "ZEBTask"));
-    EXPECT_FALSE(mManager->GetStatus(nullptr)->IsReady());
     mManager->ParseParameter(nullptr);
     EXPECT_TRUE(log.Contains("Could not get valid IspConfig"));
     EXPECT_EQ(Property("persist.vendor.cam.zeb.cap.num"), "3");
     EXPECT_TRUE(Tasks().at(0)->TaskTuningMapper.empty());
+    // Going away ends the ready loop that never saw the device.
+    mManager.reset();
+    EXPECT_EQ(Property("persist.vendor.cam.zeb.serverready"), "0");
 }
 
 TEST_F(TaskManagerLoad, WithoutATaskListThereIsNothingToCount) {
@@ -181,26 +165,6 @@ TEST_F(TaskManagerLoad, ServerReadyWaitsForTheDeviceAndTheData) {
     SimulationControlInterface::SetDeviceReady(true);
     EXPECT_TRUE(zeb_test::WaitFor([] { return Property("persist.vendor.cam.zeb.serverready") == "1"; }));
     EXPECT_TRUE(zeb_test::WaitFor([&] { return log.Contains("server ready", "ZEBTask"); }));
-}
-
-TEST_F(TaskManagerLoad, GoingAwayEndsTheReadyLoopThatNeverSawTheDevice) {
-    Prepare(1, {});
-    Load();
-    mManager.reset();
-    EXPECT_EQ(Property("persist.vendor.cam.zeb.serverready"), "0");
-}
-
-TEST_F(TaskManagerLoad, StartsTheSceneReaderOverItsTasks) {
-    Prepare(2, {});
-    Load();
-    ParameterManager registry;
-    int64_t index = 1;
-    ZEB::iSceneInfo* scene = nullptr;
-    ASSERT_TRUE(zeb_test::WaitFor([&] {
-        scene = static_cast<ZEB::iSceneInfo*>(registry.GetParameter(&index, "SceneParameter"));
-        return scene != nullptr;
-    }));
-    EXPECT_EQ(scene->commonInfo.width, 1001u);
 }
 
 TEST_F(TaskManagerLoad, ABlockNamedLikeAnotherModuleIsNotTakenForASweep) {

@@ -3,7 +3,34 @@
 #include <filesystem>
 #include <sstream>
 
+#include "platform/Property.h"
+#include "simulation/SimulationControl.h"
+
 namespace zeb_sim_test {
+
+FakeHal::FakeHal(ZEB::SimulationControl& instance, std::function<void(int)> capture)
+    : mInstance(instance), mCapture(std::move(capture)) {
+    mThread = std::thread([this] {
+        const char* const capReady = "persist.vendor.cam.zeb.capready";
+        auto ready = [capReady] {
+            char value[PROPERTY_VALUE_MAX] = {0};
+            property_get(capReady, value, "");
+            return value[0] == '1';
+        };
+        for (int capture = 0; !mStop.load();) {
+            if (!zeb_test::WaitFor(ready, std::chrono::milliseconds(20))) continue;
+            property_set(capReady, "0");
+            mInstance.ReceivingSnapStatus(true);
+            if (mCapture) mCapture(capture++);
+            mInstance.ReceivingSnapStatus(false);
+        }
+    });
+}
+
+FakeHal::~FakeHal() {
+    mStop.store(true);
+    mThread.join();
+}
 
 void SimulationTest::TearDown() {
     ZEB::ParameterManager::StopStatusWatch();
@@ -12,6 +39,12 @@ void SimulationTest::TearDown() {
     ZEB::ParameterManager::Clear();
     mTaskManager.reset();
     mScene.reset();
+}
+
+std::string SimulationTest::RawOf(int frame) {
+    std::string raw;
+    for (int line = 0; line < 4; ++line) raw += std::string(10, static_cast<char>(0x10 * (frame + 1) + line));
+    return raw;
 }
 
 std::string SimulationTest::FramePath(size_t task, int frame) const {
@@ -25,19 +58,20 @@ void SimulationTest::Load(const std::vector<TaskSpec>& tasks, const std::string&
         list << "<image>";
         for (int f = 0; f < tasks[t].frames; ++f) {
             const std::string folder = FramePath(t, f);
-            // An 8 x 4 raw image: 10 packed bytes a line.
-            zeb_test::WriteFile(folder + "/IMG_8x4_raw.mipi_raw", std::string(40, static_cast<char>('a' + f)));
+            zeb_test::WriteFile(folder + "/IMG_8x4_raw.mipi_raw", RawOf(f));
+            zeb_test::WriteFile(folder + "/IMG_8x4_1.cap.yuv_nv21", std::string(48, static_cast<char>('a' + f)));
             zeb_test::WriteFile(folder + "/OFFLINE_AE_INFO.bin", std::string(128, static_cast<char>('A' + f)));
             if (f == 0 && tasks[t].scene) {
                 const SceneSpec& scene = tasks[t].values;
                 std::ostringstream xml;
-                xml << "<root><postprocInfo><is_hdr_scene>" << scene.hdr << "</is_hdr_scene></postprocInfo>"
+                xml << "<postprocInfo><is_hdr_scene>" << scene.hdr << "</is_hdr_scene></postprocInfo>"
                     << "<capInfo><postproc_type>" << scene.postproc << "</postproc_type><normal_num>1</normal_num>"
                     << "<total_num>3</total_num></capInfo><hdrDetectOut><ev>" << scene.ev << "</ev></hdrDetectOut>"
                     << "<FDInfo><face_count>" << scene.faces << "</face_count><face_rectangle_coordinate_prev>"
                     << scene.prevFaces << "</face_rectangle_coordinate_prev><face_rectangle_coordinate_cap>"
-                    << scene.capFaces << "</face_rectangle_coordinate_cap></FDInfo></root>";
-                zeb_test::WriteFile(folder + "/iscene_Info.xml", xml.str());
+                    << scene.capFaces << "</face_rectangle_coordinate_cap></FDInfo>";
+                zeb_test::WriteFile(folder + "/iscene_Info.xml",
+                                    "<root>" + (scene.xml.empty() ? xml.str() : scene.xml) + "</root>");
             }
             list << "<inputpath>" << folder << "</inputpath>";
         }

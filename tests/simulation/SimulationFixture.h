@@ -4,11 +4,14 @@
 // driver on the far side of the sensor callback.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -16,8 +19,11 @@
 #include "parameter/ParameterManager.h"
 #include "parameter/SceneParameter.h"
 #include "parameter/TaskManager.h"
-#include "core/RecordOffsets.h"
 #include "support/TestSupport.h"
+
+namespace ZEB {
+class SimulationControl;
+}
 
 namespace zeb_sim_test {
 
@@ -59,7 +65,7 @@ struct FakeSensor {
 // The HAL's context record, pointing at a fake sensor.
 struct HalContext {
     alignas(8) uint8_t bytes[256] = {0};
-    explicit HalContext(FakeSensor* sensor) { ZEB::WriteField<void*>(bytes, ZEB::kOemCxtSensorHandleOffset, sensor); }
+    explicit HalContext(void* sensor) { memcpy(bytes + ZEB::kOemCxtSensorHandleOffset, &sensor, sizeof sensor); }
 };
 
 struct SceneSpec {
@@ -70,6 +76,7 @@ struct SceneSpec {
     std::string ev;
     int faces = 0;
     std::string prevFaces, capFaces;
+    std::string xml;  // when set, the whole content of <root> instead
 };
 
 struct TaskSpec {
@@ -78,6 +85,20 @@ struct TaskSpec {
     int frames;
     bool scene;
     SceneSpec values;
+};
+
+// The HAL and the test tool: each capture-ready signal is answered with a
+// snapshot start, the HAL's per-capture queries, and the snapshot stop.
+class FakeHal {
+public:
+    FakeHal(ZEB::SimulationControl& instance, std::function<void(int)> capture);
+    ~FakeHal();
+
+private:
+    ZEB::SimulationControl& mInstance;
+    std::function<void(int)> mCapture;
+    std::atomic<bool> mStop{false};
+    std::thread mThread;
 };
 
 class SimulationTest : public ::testing::Test {
@@ -95,6 +116,10 @@ protected:
     // takes it at construction, waiting one scaled second at most).
     bool WaitForScene();
     std::string FramePath(size_t task, int frame) const;
+    // Frame f of every task: an 8 x 4 packed raw whose line r holds the byte
+    // 0x10 * (f + 1) + r, an 8 x 4 YUV image of the byte 'a' + f, and an
+    // offline AE record of 'A' + f.
+    static std::string RawOf(int frame);
 
     zeb_test::DeviceRoot mRoot;
     std::unique_ptr<ZEB::SceneParameter> mScene;

@@ -449,14 +449,14 @@ void Emulator::CaptureQueries(size_t index, int captureIndex) {
         const float expected = SceneFloat(scene, SceneRecord::kHdrEv + 4 * static_cast<size_t>(captureIndex));
         Check(index, "GetFrameEvStatus", ev == expected, std::to_string(ev) + " for " + std::to_string(expected));
     }
+    // Capture k of every task gets frame k's record; the first once past the end.
     uint8_t offline[kOfflineAeSize];
     memset(offline, 0xcd, sizeof offline);
     mApi.SetAeOfflineInfoFunc(mHandle, offline);
-    bool found = false;
-    for (const auto& frame : task.frames) {
-        found |= memcmp(offline, frame.Dump("OFFLINE_AE_INFO.bin", kOfflineAeSize).data(), sizeof offline) == 0;
-    }
-    Check(index, "SetAeOfflineInfoFunc", found);
+    const ExpectedFrame& owner = task.frames[static_cast<size_t>(captureIndex) < frames ? captureIndex : 0];
+    Check(index, "SetAeOfflineInfoFunc",
+          memcmp(offline, owner.Dump("OFFLINE_AE_INFO.bin", kOfflineAeSize).data(), sizeof offline) == 0,
+          "capture " + std::to_string(captureIndex));
 }
 
 // The records the hand-over gave the post-processing parameter set, rebuilt
