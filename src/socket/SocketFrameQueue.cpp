@@ -118,14 +118,15 @@ void SocketFrameQueue::InQueueFrameBuffer(const void* frame) {
     ZLOG(kTag, 5, "%d, %s: mWidth is %d, %d", mWidth, mHeight);
     memcpy(buffer->Data(), frame, mFrameBytes);
     // Filing never waits: the HAL's frame thread must not stall behind a client.
-    if (!mMapperLock.try_lock()) {
+    std::unique_lock<WaitableLock> mapper(mMapperLock, std::try_to_lock);
+    if (!mapper) {
         ZLOG(kTag, 1, "%d, %s: Could not get Map Lock");
         --mRingSize;
         return;
     }
     const bool filed = mFrameMapper.emplace(mFrameSeq.load(), buffer).second;
     ++mFrameSeq;
-    mMapperLock.unlock();
+    mapper.unlock();
     if (!filed) --mRingSize;
 }
 
@@ -143,18 +144,19 @@ std::shared_ptr<SocketFrameBuffer> SocketFrameQueue::GetValidBuffer() {
     return buffer;
 }
 
-bool SocketFrameQueue::LockWithRetries(WaitableLock& lock, const char* busyFormat) {
-    if (lock.try_lock()) return true;
-    for (int wait = 0; wait < kLockWaits; ++wait) {
+// Held on return, or not when it stayed busy through every wait.
+std::unique_lock<WaitableLock> SocketFrameQueue::LockWithRetries(WaitableLock& lock, const char* busyFormat) {
+    std::unique_lock<WaitableLock> held(lock, std::try_to_lock);
+    for (int wait = 0; !held && wait < kLockWaits; ++wait) {
         _log(kTag, 4).__print_log_(busyFormat, __LINE__, "FreshQueueBuffer");
-        if (lock.try_lock_for(zeb_platform::Scaled(kLockWait))) return true;
+        if (lock.try_lock_for(zeb_platform::Scaled(kLockWait))) held = std::unique_lock<WaitableLock>(lock, std::adopt_lock);
     }
-    return false;
+    return held;
 }
 
 void SocketFrameQueue::FreshQueueBuffer() {
-    const bool pool = LockWithRetries(mPoolLock, "%d, %s: Valid Pool is in using");
-    const bool mapper = LockWithRetries(mMapperLock, "%d, %s: Frame Mapper is in using");
+    std::unique_lock<WaitableLock> pool = LockWithRetries(mPoolLock, "%d, %s: Valid Pool is in using");
+    std::unique_lock<WaitableLock> mapper = LockWithRetries(mMapperLock, "%d, %s: Frame Mapper is in using");
     if (pool && mapper && !mFrameMapper.empty()) {
         // The four oldest filed frames, or what is filed when fewer, but never
         // the newest: a client always finds a frame, and never an older one
@@ -171,14 +173,15 @@ void SocketFrameQueue::FreshQueueBuffer() {
             entry = mFrameMapper.erase(entry);
         }
     }
-    if (mapper) mMapperLock.unlock();
+    const bool gotMapper = mapper.owns_lock();
+    if (gotMapper) mapper.unlock();
     if (pool) {
         FillRing();
-        mPoolLock.unlock();
+        pool.unlock();
     } else {
         ZLOG(kTag, 1, "%d, %s: Could not get Queue lock, maybe some error");
     }
-    if (!mapper) ZLOG(kTag, 1, "%d, %s: Could not get Mapper lock, maybe some error");
+    if (!gotMapper) ZLOG(kTag, 1, "%d, %s: Could not get Mapper lock, maybe some error");
 }
 
 // Buffers dropped on a busy mapper lock (or obtained without memory) are

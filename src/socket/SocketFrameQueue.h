@@ -103,7 +103,7 @@ public:
 private:
     friend struct SocketQueueProbe;  // lets tests hold a lock as a busy peer would
 
-    bool LockWithRetries(WaitableLock& lock, const char* busyFormat);
+    std::unique_lock<WaitableLock> LockWithRetries(WaitableLock& lock, const char* busyFormat);
     void FillRing();
 
     std::map<int64_t, std::shared_ptr<SocketFrameBuffer>> mFrameMapper;

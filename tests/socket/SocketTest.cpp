@@ -301,7 +301,7 @@ TEST(SocketRegistry, DeletingWhileFramesAreFiledAndFetchedIsSafe) {
             if (auto use = registry.Find(kCamera, true)) use->GetLatestFrame(out.data());
         }
     });
-    for (int round = 0; round < 20; ++round) {
+    for (int round = 0; round < 10; ++round) {
         const int target = filed.load() + 10;
         ASSERT_TRUE(zeb_test::WaitFor([&] { return filed.load() >= target; }));
         registry.DeleteAll(nullptr);
