@@ -218,25 +218,6 @@ TEST(SocketHandler, ConcurrentPushFetchAndSizeQueriesNeverTearAFrame) {
     EXPECT_LE(handler.Queue()->RingSize(), 5u);
 }
 
-TEST(SocketRegistry, AbsentIdsAddEmptyEntriesOnlyWhenAskedAndDeleteSkipsThem) {
-    SocketServerManager registry;
-    EXPECT_FALSE(registry.Find(1, false));
-    EXPECT_FALSE(registry.HasEntry(1));
-    EXPECT_FALSE(registry.Find(1, true));
-    EXPECT_TRUE(registry.HasEntry(1));
-    registry.Create(2);
-    registry.Create(0);
-    auto use = registry.Find(2, false);
-    ASSERT_TRUE(use);
-    EXPECT_EQ(use->CameraId(), 2);
-    use = SocketServerManager::Use();
-
-    std::vector<int> deleted;
-    registry.DeleteAll([&](int id) { deleted.push_back(id); });
-    EXPECT_EQ(deleted, (std::vector<int>{0, 2}));
-    EXPECT_EQ(registry.EntryCount(), 0u);
-}
-
 // A call that has found a handler keeps it: deleting or replacing it waits
 // for the call to return.
 TEST(SocketRegistry, DeleteAndReplaceWaitForTheCallUsingTheHandler) {
