@@ -5,6 +5,7 @@
 
 #include "platform/Host.h"
 #include "platform/Log.h"
+#include "socket/StreamingCopy.h"
 
 namespace ZEB {
 namespace {
@@ -116,7 +117,7 @@ void SocketFrameQueue::InQueueFrameBuffer(const void* frame) {
         return;
     }
     ZLOG(kTag, 5, "%d, %s: mWidth is %d, %d", mWidth, mHeight);
-    memcpy(buffer->Data(), frame, mFrameBytes);
+    StreamingCopy(buffer->Data(), frame, mFrameBytes);
     // Filing never waits: the HAL's frame thread must not stall behind a client.
     std::unique_lock<WaitableLock> mapper(mMapperLock, std::try_to_lock);
     if (!mapper) {

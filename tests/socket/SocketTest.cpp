@@ -4,6 +4,7 @@
 // a call runs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <climits>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include "platform/Log.h"
 #include "platform/ParamSet.h"
 #include "socket/SocketServerManager.h"
+#include "socket/StreamingCopy.h"
 #include "support/TestSupport.h"
 
 namespace ZEB {
@@ -167,6 +169,28 @@ TEST(SocketHandler, BusyMapperDropsTheFrameAndTheRingIsRefilled) {
     EXPECT_EQ(queue->FiledSequences(), filed);
     ASSERT_EQ(handler.GetLatestFrame(out.data()), 0);
     EXPECT_EQ(NumberOf(out), 8);
+}
+
+// Frames of preview size take the path around the caches: every byte lands,
+// whatever the alignment of either side, and nothing past the end.
+TEST(SocketHandler, LargeFramesAreCopiedByteExactAtAnyAlignment) {
+    const size_t sizes[] = {0, 1, 63, kStreamingCopyMin - 1, kStreamingCopyMin, kStreamingCopyMin + 77};
+    std::vector<uint8_t> source(kStreamingCopyMin + 200), target(kStreamingCopyMin + 200);
+    for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<uint8_t>(i * 7 + i / 251);
+    for (size_t bytes : sizes) {
+        for (size_t in = 0; in < 3; ++in) {
+            for (size_t out : {0, 1, 8, 15}) {
+                SCOPED_TRACE(std::to_string(bytes) + " bytes, offsets " + std::to_string(in) + "/" + std::to_string(out));
+                std::fill(target.begin(), target.end(), 0xee);
+                StreamingCopy(target.data() + out, source.data() + in, bytes);
+                ASSERT_EQ(memcmp(target.data() + out, source.data() + in, bytes), 0);
+                ASSERT_EQ(target[out + bytes], 0xee);
+                if (out > 0) {
+                    ASSERT_EQ(target[out - 1], 0xee);
+                }
+            }
+        }
+    }
 }
 
 // The frame thread pushes while a client fetches and a third thread asks the
