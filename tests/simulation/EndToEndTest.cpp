@@ -149,4 +149,29 @@ TEST(EndToEnd, DeletingTheInstanceInTheMiddleOfATaskEndsEveryWait) {
     EXPECT_EQ(log.find("Task Running End"), std::string::npos);
 }
 
+// ISP tool mode: a streaming client fetches the newest processed preview
+// frame while the HAL files one per preview period and the task list plays.
+TEST(EndToEnd, IspToolModeStreamsWholePreviewFramesToAClient) {
+    zeb_test::TempDir root;
+    HalRun run = RunHal(root, {"--generate", "preview", "--isp-tool", "--preview-size", "320x240", "--log-level", "4"});
+    ASSERT_EQ(run.status, 0) << zeb_test::ReadFile(root / "hal-out/report.json");
+    EXPECT_EQ(run.report["totals"]["completedTasks"], 2);
+    const auto& isp = run.report["ispTool"];
+    const int64_t pushed = isp["pushed"], fetched = isp["fetched"], repeated = isp["repeated"],
+                  skipped = isp["skipped"];
+    EXPECT_GT(pushed, 20);
+    EXPECT_GT(fetched, 0);
+    EXPECT_EQ(isp["torn"], 0);
+    EXPECT_TRUE(isp["errors"].empty()) << isp["errors"].dump();
+    // Frames fetched for the first time, and those never fetched between
+    // them, are frames that were pushed.
+    EXPECT_LE(fetched - repeated + skipped, pushed);
+    const std::string picture = isp["picture"];
+    EXPECT_EQ(zeb_test::ReadFile(picture).substr(1, 3), "PNG");
+    const std::string log = zeb_test::ReadFile(root / "library.log");
+    EXPECT_NE(log.find("Start create Camera Id 0"), std::string::npos);
+    EXPECT_NE(log.find("Width IS 320, height is 240"), std::string::npos);
+    EXPECT_NE(log.find("Delete Socket Server 0"), std::string::npos);
+}
+
 }  // namespace
