@@ -73,7 +73,7 @@ void SimulationControl::TaskManagerThread() {
     NameThread("zeb_driver");
     if (!mTaskMap) {
         ZLOG(kTag, 1, "%d, %s: Could not get proper TaskManager");
-        mFinished.store(true);
+        Finish();
         return;
     }
     for (const auto& entry : *mTaskMap) {
@@ -124,7 +124,15 @@ void SimulationControl::TaskManagerThread() {
         RecycleTask(frameId);
     }
     ZLOG(kTag, 4, "%d, %s: Task Running End");
-    mFinished.store(true);
+    Finish();
+}
+
+void SimulationControl::Finish() {
+    {
+        std::lock_guard<std::mutex> guard(mSnapStartLock);
+        mFinished.store(true);
+    }
+    mCaptureWaitCond.notify_all();
 }
 
 void SimulationControl::PlayTuningEntry(int64_t frameId, const RunningTask& run, int index,
@@ -191,6 +199,8 @@ void SimulationControl::CaptureStep(int64_t frameId, const RunningTask& run) {
     ZLOG(kTag, 4, "%d, %s: Wait Capture Start");
     {
         std::unique_lock<std::mutex> lock(mSnapStartLock);
+        ++mCaptureWaits;
+        mCaptureWaitCond.notify_all();
         mSnapStartCond.wait(lock, [this] { return mSnapStarted.load() || mExit.load(); });
     }
     if (mExit.load()) return;
@@ -323,8 +333,16 @@ void SimulationControl::TaskManagerChecker() {
         ZLOG(kTag, 1, "%d, %s: Could not find Task");
         return;
     }
-    for (size_t i = 0; i < mTaskMap->size(); ++i) {
+    for (uint64_t sent = 0; sent < mTaskMap->size(); ++sent) {
         if (!SleepUnlessExit(WaitPostProcDuration())) return;
+        // A start sent before the driver waits for it stays pending, and a
+        // second one would merge with it: each start goes to a capture that
+        // waits for it, so none is lost however long a task takes.
+        {
+            std::unique_lock<std::mutex> lock(mSnapStartLock);
+            mCaptureWaitCond.wait(lock, [&] { return mCaptureWaits > sent || mFinished.load() || mExit.load(); });
+            if (mCaptureWaits <= sent || mExit.load()) return;
+        }
         OnSnapshotStart();
         if (!SleepUnlessExit(WaitPostProcDuration())) return;
         OnSnapshotStop();
