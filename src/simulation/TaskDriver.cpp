@@ -84,8 +84,14 @@ void SimulationControl::TaskManagerThread() {
         run.task = entry.second;
         if (!run.task || !Wait4FrameControl(frameId)) {
             ZLOG(kTag, 4, "%d, %s: Could not Run this task with frmId %ld", static_cast<long>(frameId));
+            // The reader finishes the task all the same; its slots must come
+            // back, or every task after it waits for them in vain.
+            if (run.task) mReadControl->RecycleFrame(frameId);
             continue;
         }
+        // The first frame is there; the rest follow at the reader's pace,
+        // however long a large task takes to read.
+        if (!WaitTask(*run.task, [](TaskInfo& info) { return info.TaskReadDone; }, std::nullopt)) return;
         // The frames are taken once, under the task's lock, so the driver
         // never walks the list while the reader appends to it.
         {
@@ -270,8 +276,16 @@ bool SimulationControl::Wait4FrameControl(int64_t frameId) {
         auto found = mTaskMap->find(frameId);
         if (found != mTaskMap->end()) task = found->second;
     }
-    if (task && WaitTask(*task, [](TaskInfo& info) { return info.TaskFrameStatus && !info.TaskFrame.empty(); },
-                         kFrameWait)) {
+    // The first frame within the limit; a task read to its end without any
+    // frame has none to come.
+    bool found = false;
+    if (task && WaitTask(*task,
+                         [&found](TaskInfo& info) {
+                             found = !info.TaskFrame.empty();
+                             return found || info.TaskReadDone;
+                         },
+                         kFrameWait) &&
+        found) {
         ZLOG(kTag, 4, "%d, %s: Found corresponding buffer with frmId %ld", static_cast<long>(frameId));
         return true;
     }

@@ -100,6 +100,33 @@ TEST_F(SimulationTest, TaskWithoutFramesIsSkippedAndTheNextOnePlays) {
     EXPECT_EQ(Property("persist.vendor.cam.icap.dump.root.path"), mRoot / "out/ZEB_task1");
 }
 
+TEST_F(SimulationTest, AReaderSlowerThanTheLimitStillHasItsTaskPlayed) {
+    // The first frame comes at once, the other eight take three limits: only
+    // the first is waited for within the limit.
+    Load({TaskSpec(9), TaskSpec(1)});
+    property_set("persist.vendor.cam.zeb.tester", "1");
+    LogCapture log(4);
+    FakeSensor sensor;
+    HalContext context(&sensor);
+    std::unique_ptr<SimulationControl> instance;
+    zeb_test::SlowFile slow(FramePath(0, 1) + "/IMG_x_CCM_INFO.bin");  // goes before the instance
+    instance = SensorInstance(context);
+    ZEB::TaskInfo& first = *Tasks().at(0);
+    ASSERT_TRUE(zeb_test::WaitFor([&] {
+        std::lock_guard<std::mutex> guard(first.TaskLock);
+        return first.TaskFrame.size() == 1;
+    }));
+    instance->GenerateOneJob();
+    ASSERT_TRUE(zeb_test::WaitFor([&] { return log.Contains("buffer with frmId 0"); }));
+    zeb_platform::SleepScaled(std::chrono::seconds(3));
+    ASSERT_TRUE(slow.Release());
+    ASSERT_TRUE(zeb_test::WaitFor([&] { return instance->Finished(); }, std::chrono::seconds(20)));
+    EXPECT_FALSE(log.Contains("Could not Run this task"));
+    EXPECT_EQ(log.Count("Recycling frame 0"), 1u);
+    EXPECT_EQ(log.Count("Recycling frame 1"), 1u);
+    EXPECT_EQ(sensor.Frames(), 1 + 9 + 1 + 1) << "each task's first frame as preview, every frame as capture";
+}
+
 TEST_F(SimulationTest, TuningFilesAreCopiedAsFilesWhateverTheirNames) {
     Load({TaskSpec(1)});
     property_set("persist.vendor.cam.zeb.tester", "1");
