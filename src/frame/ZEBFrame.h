@@ -90,6 +90,8 @@ public:
     void MatchFile(const char* pattern, char* outPath);
     void GetImageSize();
     void ReadAllFile();
+    // Rebinds the frame to another folder; buffers too small for it are
+    // obtained again at the size it needs.
     void RecycleOneFrame(const std::string& path);
     bool GetAemForAwbValid();
     void AllocateMemory();
@@ -166,7 +168,10 @@ private:
     void GetImageSize(const Listing& listing);
     uint32_t MeasureFile(const Listing& listing, DataFormat format);
     void ReadRow(const Listing& listing, DataFileEntry& row);
+    void RowCapacities(const Listing& listing, uint32_t* capacity);
+    void BufferRequest(DataFormat row, uint32_t capacity, int* width, int* height) const;
     void AllocateMemory(const Listing& listing);
+    void GrowMemory(const Listing& listing);
     void ReadAllFile(const Listing& listing);
     void SetFolder(const std::string& path);
     // The next free BufferInfo record, or null (logged) once all are taken.

@@ -107,16 +107,26 @@ TEST(EndToEnd, CaptureTaskListHandsOverHdrAndFaceRecords) {
     EXPECT_EQ(run.report["totals"]["errors"], 0);
 }
 
-TEST(EndToEnd, TesterModeSendsTheSnapshotNotificationsItself) {
+TEST(EndToEnd, TesterModeSendsTheSnapshotNotificationsItselfForEveryTask) {
     zeb_test::TempDir root;
-    // The tester keeps its own fixed schedule, a pair every 9 s, against a
-    // driver that needs 16 s a task: only the scaled margin between the two
-    // keeps a pair from landing in the wrong task, so give it room on a
-    // loaded machine.
-    HalRun run = RunHal(root, {"--generate", "preview", "--tester", "--time-scale", "0.2"});
+    // A pair every 9 s against a driver that needs 16 s a task: from the
+    // third task on, a pair sent ahead would merge with the pending one.
+    HalRun run = RunHal(root, {"--generate", "preview", "--tasks", "5", "--tester"});
     ASSERT_EQ(run.status, 0) << zeb_test::ReadFile(root / "hal-out/report.json");
-    EXPECT_EQ(run.report["totals"]["completedTasks"], 2);
+    EXPECT_EQ(run.report["totals"]["completedTasks"], 5);
     EXPECT_EQ(run.report["totals"]["errors"], 0);
+}
+
+TEST(EndToEnd, FramesOfEverySizePlayThroughSlotsBuiltForOtherSizes) {
+    zeb_test::TempDir root;
+    HalRun run = RunHal(root, {"--generate", "sizes"});
+    ASSERT_EQ(run.status, 0) << zeb_test::ReadFile(root / "hal-out/report.json");
+    const auto& tasks = run.report["tasks"];
+    ASSERT_EQ(tasks.size(), 5u);
+    for (const auto& task : tasks) {
+        EXPECT_EQ(task["matchedFrames"], 2 * task["expectedFrames"].get<int>()) << "task " << task["frameId"];
+        EXPECT_TRUE(task["errors"].empty()) << task["errors"];
+    }
 }
 
 TEST(EndToEnd, MissingFolderAndTaskWithoutFoldersDoNotStopTheRun) {

@@ -51,9 +51,13 @@ int main(int argc, char** argv) {
     std::string scenario;
     app.add_option("--generate", scenario,
                    "First write a recording into the device root: \"preview\" (a Preview task list of two tasks), "
-                   "\"capture\" (HDR, CHDR and single-frame captures with faces) or \"edge\" (a missing folder and "
-                   "a task without folders)")
+                   "\"capture\" (HDR, CHDR and single-frame captures with faces), \"edge\" (a missing folder and "
+                   "a task without folders) or \"sizes\" (five Preview tasks of 64x8, 400x500, 4000x3000, "
+                   "400x500 and 64x8 frames)")
         ->check(CLI::IsMember(zeb_hal::ScenarioNames()));
+    int taskCount = 0;
+    app.add_option("--tasks", taskCount, "With --generate: this many tasks, the scenario's own repeated in turn")
+        ->check(CLI::Range(1, 1000));
     bool quiet = false;
     app.add_flag("--quiet", quiet, "No progress lines");
     CLI11_PARSE(app, argc, argv);
@@ -65,7 +69,7 @@ int main(int argc, char** argv) {
 
     if (!scenario.empty()) {
         std::string error;
-        if (!zeb_hal::WriteScenario(options.deviceRoot, scenario, &error)) {
+        if (!zeb_hal::WriteScenario(options.deviceRoot, scenario, taskCount, &error)) {
             fprintf(stderr, "zebsim-hal: %s\n", error.c_str());
             return 2;
         }
