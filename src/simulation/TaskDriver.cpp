@@ -361,7 +361,9 @@ void SimulationControl::TaskManagerChecker() {
         ZLOG(kTag, 1, "%d, %s: Could not find Task");
         return;
     }
-    for (uint64_t sent = 0; sent < mTaskMap->size(); ++sent) {
+    // One pair per capture the driver waits for, not one per task: a task with
+    // several tuning entries waits for a start at each of them.
+    for (uint64_t sent = 0;; ++sent) {
         if (!SleepUnlessExit(WaitPostProcDuration())) return;
         // A start sent before the driver waits for it stays pending, and a
         // second one would merge with it: each start goes to a capture that

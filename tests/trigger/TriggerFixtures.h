@@ -26,7 +26,7 @@ inline std::string WriteParamFile(const zeb_test::TempDir& dir, const std::strin
 }
 
 inline std::string SampleFile() {
-    return (std::filesystem::path(__FILE__).parent_path() / "data" / "sample_params.xml").string();
+    return std::string(ZEB_TEST_SOURCE_DIR) + "/trigger/data/sample_params.xml";
 }
 
 inline ZEB::triggerInfo Range(float start, float end) {
