@@ -87,18 +87,33 @@ AWB::AWB() {
 AWB::~AWB() {
     AWB* self = this;
     AwbClassPtr.compare_exchange_strong(self, nullptr);
+    std::vector<Record> records;
     {
         std::lock_guard<std::mutex> guard(mAwbLockMtx);
+        for (auto& entry : mAwbInfo) records.push_back(std::move(entry.second));
         mAwbInfo.clear();
     }
-    // A deleter still running touches this object: wait for the last one.
-    std::unique_lock<std::mutex> lock(mReleaseLock);
-    mReleaseCond.wait(lock, [this] { return mKept == 0; });
+    Retire(std::move(records));
 }
 
-void AWB::Released() {
+void AWB::Retire(std::vector<Record> records) {
+    if (records.empty()) return;
+    {
+        std::lock_guard<std::mutex> guard(mReleaseLock);
+        for (const Record& record : records) record->dropped = true;
+        mDropping += records.size();
+    }
+    // Frees them, unless a process call still holds one for the HAL.
+    records.clear();
+    std::unique_lock<std::mutex> lock(mReleaseLock);
+    mReleaseCond.wait(lock, [this] { return mDropping == 0; });
+}
+
+void AWB::Released(Kept* kept) {
+    // Under the lock: whoever waits in Retire sees the HAL's reads finished.
     std::lock_guard<std::mutex> guard(mReleaseLock);
-    --mKept;
+    if (kept->dropped) --mDropping;
+    delete kept;
     mReleaseCond.notify_all();
 }
 
@@ -143,14 +158,7 @@ void AWB::SetFrameStaticInfo(void* record, int64_t frameId) {
     }
     std::lock_guard<std::mutex> guard(mAwbLockMtx);
     if (mAwbInfo.count(frameId)) return;
-    {
-        std::lock_guard<std::mutex> kept(mReleaseLock);
-        ++mKept;
-    }
-    Record kept(new ZebAwbInfo(*static_cast<const ZebAwbInfo*>(record)), [this](const ZebAwbInfo* info) {
-        delete info;
-        Released();
-    });
+    Record kept(new Kept{*static_cast<const ZebAwbInfo*>(record), false}, [this](Kept* done) { Released(done); });
     mAwbInfo.emplace(frameId, std::move(kept));
 }
 
@@ -167,32 +175,25 @@ const AWB::Record* AWB::Current(const char* caller) {
 const ZebAwbInfo* AWB::GetFrameAEMInfo(int64_t frameId) {
     std::lock_guard<std::mutex> guard(mAwbLockMtx);
     auto found = mAwbInfo.find(frameId);
-    return found == mAwbInfo.end() ? nullptr : found->second.get();
+    return found == mAwbInfo.end() ? nullptr : &found->second->info;
 }
 
 void AWB::DumpTempFile(void*) {}
 
 void AWB::DropFrame(const FrameSpan& span) {
-    std::vector<std::weak_ptr<const ZebAwbInfo>> dropped;
+    std::vector<Record> dropped;
     {
         std::lock_guard<std::mutex> guard(mAwbLockMtx);
         for (auto it = mAwbInfo.begin(); it != mAwbInfo.end();) {
-            if (span.Holds(it->second->aemInfo) || span.Holds(it->second->awbCalc)) {
-                dropped.push_back(it->second);
+            if (span.Holds(it->second->info.aemInfo) || span.Holds(it->second->info.awbCalc)) {
+                dropped.push_back(std::move(it->second));
                 it = mAwbInfo.erase(it);
             } else {
                 ++it;
             }
         }
     }
-    if (dropped.empty()) return;
-    std::unique_lock<std::mutex> lock(mReleaseLock);
-    mReleaseCond.wait(lock, [&dropped] {
-        for (const auto& record : dropped) {
-            if (!record.expired()) return false;
-        }
-        return true;
-    });
+    Retire(std::move(dropped));
 }
 
 int AWB::AwbInit(void* init, void* handle) {
@@ -224,7 +225,7 @@ int AWB::AwbProcess(void* handle, void* calcParam, void* calcResult) {
         const Record* record = Current(__func__);
         ZLOG(kTag, 4, "%d, %s: Prepare to calc AWB");
         if (record && mAemProcess) {
-            if (uint8_t* aem = static_cast<uint8_t*>((*record)->aemInfo)) {
+            if (uint8_t* aem = static_cast<uint8_t*>((*record)->info.aemInfo)) {
                 for (int plane = 0; plane < 3; ++plane) {
                     SetField<uint64_t>(calcParam, kPlaneAddress[plane],
                                        reinterpret_cast<uintptr_t>(aem + plane * kPlaneBytes));
@@ -247,7 +248,7 @@ int AWB::AwbCbFunc(void* handle, int64_t type, void* param, void* data) {
     if (mFixed.load()) {
         std::lock_guard<std::mutex> guard(mAwbLockMtx);
         const Record* record = Current(__func__);
-        uint8_t* r = record ? static_cast<uint8_t*>((*record)->awbCalc) : nullptr;
+        uint8_t* r = record ? static_cast<uint8_t*>((*record)->info.awbCalc) : nullptr;
         if (r && type == kCallbackCcm) {
             if (Usable(param)) {
                 memcpy(param, r + kCcm, kCcmBytes);
@@ -289,7 +290,7 @@ int AWB::AwbIoctl(void* handle, int command, void* in, void* out) {
     {
         std::lock_guard<std::mutex> guard(mAwbLockMtx);
         const Record* record = Current(__func__);
-        const uint8_t* r = record ? static_cast<const uint8_t*>((*record)->awbCalc) : nullptr;
+        const uint8_t* r = record ? static_cast<const uint8_t*>((*record)->info.awbCalc) : nullptr;
         if (!r || !mFixed.load()) {
             ZLOG(kTag, 4, "%d, %s: Could not get AWB information");
         } else if (command == kIoctlGetResult) {

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "algo/AlgoRecords.h"
 #include "algo/OfflineAlgo.h"
@@ -51,11 +52,19 @@ public:
     void DropFrame(const FrameSpan& span);
 
 private:
-    using Record = std::shared_ptr<const ZebAwbInfo>;
+    // A handed-over record. Its last owner frees it through Released.
+    struct Kept {
+        ZebAwbInfo info;
+        bool dropped = false;  // guarded by mReleaseLock
+    };
+    using Record = std::shared_ptr<Kept>;
+
     void SetAwbOps(void* table);
     // The current frame id's record, or null (logged); mAwbLockMtx is held.
     const Record* Current(const char* caller);
-    void Released();
+    // Waits until `records`, taken out of the map, are freed.
+    void Retire(std::vector<Record> records);
+    void Released(Kept* kept);
 
     std::atomic<awb_init_t> mHalInit{nullptr};
     std::atomic<void*> mHalSecond{nullptr};
@@ -73,9 +82,9 @@ private:
     std::mutex mAwbLockMtx;
     std::map<int64_t, Record> mAwbInfo;
 
-    std::mutex mReleaseLock;  // guards mKept
+    std::mutex mReleaseLock;  // guards mDropping and the records' dropped flags
     std::condition_variable mReleaseCond;
-    int64_t mKept = 0;  // records not yet freed
+    size_t mDropping = 0;  // records taken out of the map and not yet freed
 };
 
 extern std::atomic<AWB*> AwbClassPtr;
