@@ -163,6 +163,10 @@ void ReadControl::RecycleFrame(int64_t frameId) {
 
 void ReadControl::ReleaseTaskFrames(TaskInfo& task) {
     task.TaskFrameStatus = false;
+    // The task is over: nothing may hand its recorded data to the HAL any more.
+    for (const ZEBFramePtr& frame : task.TaskFrame) {
+        if (frame) AnnounceFrameRelease(*frame);
+    }
     if (!mExit) mIdleFrames.insert(mIdleFrames.end(), task.TaskFrame.begin(), task.TaskFrame.end());
     task.TaskFrame.clear();
 }

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -18,6 +19,8 @@ namespace ZEB {
 namespace {
 
 const char* const kTag = "ZEBFrame";
+
+std::atomic<FrameReleaseHook> gReleaseHook{nullptr};
 
 const DataFileSpec kDataFiles[kDataFormatCount] = {
     {".mipi_raw", RowKind::Image, 0},
@@ -130,7 +133,14 @@ ZEBFrame::ZEBFrame(const std::string& path)
     ReadAllFile(listing);
 }
 
+void SetFrameReleaseHook(FrameReleaseHook hook) { gReleaseHook.store(hook); }
+
+void AnnounceFrameRelease(const ZEBFrame& frame) {
+    if (FrameReleaseHook hook = gReleaseHook.load()) hook(frame);
+}
+
 ZEBFrame::~ZEBFrame() {
+    AnnounceFrameRelease(*this);
     mMipiRawBuf.reset();
     mRawBuf.reset();
     mYuvBuf.reset();
@@ -431,6 +441,7 @@ void ZEBFrame::ReadAllFile(const Listing& listing) {
 }
 
 void ZEBFrame::RecycleOneFrame(const std::string& path) {
+    AnnounceFrameRelease(*this);
     SetFolder(path);
     Listing listing(mFilePath);
     GetImageSize(listing);
