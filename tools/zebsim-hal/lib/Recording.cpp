@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "core/RecordOffsets.h"
+#include "zebsim-recgen/lib/RecordingGenerator.h"
 
 namespace zeb_hal {
 namespace {
@@ -172,6 +173,10 @@ Recording ReadRecording(const std::string& taskListPath) {
     }
     pugi::xml_node input = document.child("input");
     const std::string mode = input.child("mode").text().get();
+    zeb_recgen::BayerPattern pattern = zeb_recgen::BayerPattern::RGGB;
+    if (zeb_recgen::ParseBayerPattern(input.child("pattern").text().get(), &pattern)) {
+        recording.pattern = static_cast<uint32_t>(pattern);
+    }
     int64_t index = 0;
     for (pugi::xml_node list : input.children("TaskList")) {
         for (pugi::xml_node image : list.children("image")) {
