@@ -57,8 +57,13 @@ int main(int argc, char** argv) {
     zeb_hal::RunReport report;
     const int result = zeb_hal::RunEmulator(options, &report);
     if (!report.fatal.empty()) fprintf(stderr, "zebsim-hal: %s\n", report.fatal.c_str());
-    int completed = 0, frames = 0, matched = 0;
+    int completed = 0, frames = 0, matched = 0, substituted = 0, mismatched = 0;
+    for (const std::string& error : report.threeAErrors) fprintf(stderr, "zebsim-hal: 3A: %s\n", error.c_str());
     for (const auto& task : report.tasks) {
+        for (const auto* tally : {&task.threeA.ae, &task.threeA.awb, &task.threeA.alsc, &task.threeA.xtm}) {
+            substituted += tally->substituted;
+            mismatched += tally->mismatched;
+        }
         completed += task.completed ? 1 : 0;
         frames += task.previewFrames + task.captureFrames;
         matched += task.matchedFrames;
@@ -66,6 +71,8 @@ int main(int argc, char** argv) {
     }
     printf("zebsim-hal: %d of %zu task(s) completed, %d frame(s) received, %d matched the recording, %d error(s)%s\n",
            completed, report.tasks.size(), frames, matched, report.errors, report.timedOut ? ", timed out" : "");
+    printf("3A:       %d recorded result(s) reached the HAL's algorithms, %d did not match the recording\n", substituted,
+           mismatched);
     printf("report:   %s\n", report.reportPath.c_str());
     for (const auto& picture : report.pictures) printf("picture:  %s\n", picture.c_str());
     return result;

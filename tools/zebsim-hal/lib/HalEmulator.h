@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "zebsim-hal/lib/FakeAlgorithms.h"
+
 namespace zeb_hal {
 
 struct EmulatorOptions {
@@ -45,6 +47,7 @@ struct TaskReport {
     std::vector<std::string> queriesChecked;
     std::vector<std::string> errors;
     std::string picture;
+    ThreeAReport threeA;  // what the HAL's 3A algorithms got from the simulation
 };
 
 struct RunReport {
@@ -55,6 +58,7 @@ struct RunReport {
     bool deleted = false;        // the instance was deleted in the middle of a task
     double deleteSeconds = -1;   // time DeleteSimulation took
     std::string fatal;           // why the run could not start
+    std::vector<std::string> threeAErrors;  // 3A set-up problems (operation tables, init)
     std::string reportPath;
     std::vector<std::string> pictures;
 };

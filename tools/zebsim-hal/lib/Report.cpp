@@ -5,10 +5,46 @@
 #include "zebsim-hal/lib/HalEmulator.h"
 
 namespace zeb_hal {
+namespace {
+
+nlohmann::json Tally(const AlgoTally& tally) {
+    return {{"substituted", tally.substituted},
+            {"passedThrough", tally.passedThrough},
+            {"mismatched", tally.mismatched},
+            {"substitutedExchanges", tally.substitutedExchanges}};
+}
+
+// What the HAL's 3A algorithms received for one task, with the values a
+// tuning engineer looks at.
+nlohmann::json ThreeA(const ThreeAReport& r) {
+    nlohmann::json ae = Tally(r.ae), awb = Tally(r.awb), alsc = Tally(r.alsc), xtm = Tally(r.xtm);
+    ae["results"] = nlohmann::json::array();
+    for (const AeResultSeen& seen : r.aeResults) {
+        ae["results"].push_back({{"phase", seen.phase},
+                                 {"recordedFrame", seen.frame},
+                                 {"iso", seen.iso},
+                                 {"gain", seen.gain},
+                                 {"bv", seen.bv},
+                                 {"lum", seen.lum},
+                                 {"ev", seen.ev},
+                                 {"hdrStep", {seen.hdrStep, seen.hdrStepFlag}}});
+    }
+    awb["gains"] = {r.awbGains[0], r.awbGains[1], r.awbGains[2]};
+    awb["ct"] = r.awbCt;
+    awb["ccm"] = std::vector<int>(r.awbCcm, r.awbCcm + 9);
+    alsc["paths"] = r.alscPaths;
+    xtm["halCalcs"] = r.xtmHalCalcs;
+    xtm["gtm"] = std::vector<int>(r.xtmGtm, r.xtmGtm + 8);
+    xtm["gamma"] = nlohmann::json::object();
+    for (const auto& point : r.xtmGamma) xtm["gamma"][std::to_string(point.first)] = point.second;
+    return {{"played", r.played}, {"checked", r.checked}, {"ae", ae}, {"awb", awb}, {"alsc", alsc}, {"xtm", xtm}};
+}
+
+}  // namespace
 
 std::string WriteReport(const EmulatorOptions& options, const RunReport& report) {
     nlohmann::json tasks = nlohmann::json::array();
-    int preview = 0, capture = 0, matched = 0, completed = 0;
+    int preview = 0, capture = 0, matched = 0, completed = 0, substituted = 0, passed = 0, mismatched = 0;
     for (const TaskReport& task : report.tasks) {
         tasks.push_back({{"frameId", task.id},
                          {"mode", task.mode},
@@ -21,11 +57,17 @@ std::string WriteReport(const EmulatorOptions& options, const RunReport& report)
                          {"outputFolder", task.outputFolder},
                          {"queriesChecked", task.queriesChecked},
                          {"errors", task.errors},
-                         {"picture", task.picture}});
+                         {"picture", task.picture},
+                         {"threeA", ThreeA(task.threeA)}});
         preview += task.previewFrames;
         capture += task.captureFrames;
         matched += task.matchedFrames;
         completed += task.completed ? 1 : 0;
+        for (const AlgoTally* tally : {&task.threeA.ae, &task.threeA.awb, &task.threeA.alsc, &task.threeA.xtm}) {
+            substituted += tally->substituted;
+            passed += tally->passedThrough;
+            mismatched += tally->mismatched;
+        }
     }
     nlohmann::json timeline = nlohmann::json::array();
     for (const TimelineEvent& event : report.timeline) {
@@ -44,11 +86,13 @@ std::string WriteReport(const EmulatorOptions& options, const RunReport& report)
                              {"previewFrames", preview},
                              {"captureFrames", capture},
                              {"matchedFrames", matched},
+                             {"threeA", {{"substituted", substituted}, {"passedThrough", passed}, {"mismatched", mismatched}}},
                              {"errors", report.errors}}},
                            {"timedOut", report.timedOut},
                            {"deletedMidTask", report.deleted},
                            {"deleteSeconds", report.deleteSeconds},
                            {"fatal", report.fatal},
+                           {"threeAErrors", report.threeAErrors},
                            {"pictures", report.pictures}};
     const std::string path = options.outputDir + "/report.json";
     std::ofstream out(path);

@@ -8,7 +8,8 @@
 namespace zeb_hal {
 
 // Scenarios: "preview" (a "Preview" task list), "capture" (HDR, CHDR and
-// single-frame captures with faces), "edge" (a task whose folder is missing
+// single-frame captures with faces; AWB, ALSC and XTM in fixed mode, each
+// lens shading result format once), "edge" (a task whose folder is missing
 // and a task without folders between two ordinary ones).
 std::vector<std::string> ScenarioNames();
 // False with `error` set for an unknown scenario or a file that cannot be written.
