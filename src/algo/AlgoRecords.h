@@ -2,6 +2,7 @@
 // Per-frame records the hand-over gives the offline 3A modules through the
 // parameter registry. The addresses point into a frame's dump areas, which
 // stay valid while the task holds its frames.
+#include <cstddef>
 #include <cstdint>
 
 namespace ZEB {
@@ -30,6 +31,10 @@ struct ZebAlscInfo {
     void* lsc4Result;
     void* lscTable;   // mapped LSC_RESULT_TABLE_INFO buffer, or null
     void* lscWTable;  // mapped LSC_RESULT_WTABLE_INFO buffer, or null
+    // Usable bytes behind the two tables: a short table file is never read
+    // past its end.
+    size_t lscTableBytes;
+    size_t lscWTableBytes;
 };
 
 // One frame's OFFLINE_AE_INFO dump as the HAL reads it back.

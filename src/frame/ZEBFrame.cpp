@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -18,6 +19,12 @@ namespace ZEB {
 namespace {
 
 const char* const kTag = "ZEBFrame";
+
+std::atomic<FrameReleaseHook> gReleaseHook{nullptr};
+
+void AnnounceRelease(const ZEBFrame& frame) {
+    if (FrameReleaseHook hook = gReleaseHook.load()) hook(frame);
+}
 
 const DataFileSpec kDataFiles[kDataFormatCount] = {
     {".mipi_raw", RowKind::Image, 0},
@@ -130,7 +137,10 @@ ZEBFrame::ZEBFrame(const std::string& path)
     ReadAllFile(listing);
 }
 
+void SetFrameReleaseHook(FrameReleaseHook hook) { gReleaseHook.store(hook); }
+
 ZEBFrame::~ZEBFrame() {
+    AnnounceRelease(*this);
     mMipiRawBuf.reset();
     mRawBuf.reset();
     mYuvBuf.reset();
@@ -365,6 +375,7 @@ void ZEBFrame::ReadAllFile(const Listing& listing) {
 }
 
 void ZEBFrame::RecycleOneFrame(const std::string& path) {
+    AnnounceRelease(*this);
     SetFolder(path);
     Listing listing(mFilePath);
     GetImageSize(listing);

@@ -177,4 +177,11 @@ private:
 
 using ZEBFramePtr = std::shared_ptr<ZEBFrame>;
 
+// Called with a frame just before its areas and buffers are overwritten by
+// another folder or freed, on the thread that does it. Whoever keeps addresses
+// into the frame (the offline 3A modules) lets go of them, and waits for its
+// own readers, before it returns. One hook per process; null removes it.
+using FrameReleaseHook = void (*)(const ZEBFrame& frame);
+void SetFrameReleaseHook(FrameReleaseHook hook);
+
 }  // namespace ZEB

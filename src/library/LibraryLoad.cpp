@@ -6,6 +6,10 @@
 #include <memory>
 #include <string>
 
+#include "algo/AE.h"
+#include "algo/ALSC.h"
+#include "algo/AWB.h"
+#include "algo/XTM.h"
 #include "parameter/ParameterManager.h"
 #include "parameter/SceneParameter.h"
 #include "parameter/TaskManager.h"
@@ -20,8 +24,24 @@ struct RegisterParameterSceneParameter {
 struct RegisterParameterTaskManager {
     static intptr_t parameter;
 };
+struct RegisterParameterAE {
+    static intptr_t parameter;
+};
+struct RegisterParameterAWB {
+    static intptr_t parameter;
+};
+struct RegisterParameterALSC {
+    static intptr_t parameter;
+};
+struct RegisterParameterXTM {
+    static intptr_t parameter;
+};
 intptr_t RegisterParameterSceneParameter::parameter = 0;
 intptr_t RegisterParameterTaskManager::parameter = 0;
+intptr_t RegisterParameterAE::parameter = 0;
+intptr_t RegisterParameterAWB::parameter = 0;
+intptr_t RegisterParameterALSC::parameter = 0;
+intptr_t RegisterParameterXTM::parameter = 0;
 
 namespace {
 
@@ -51,6 +71,10 @@ public:
         if (mTaskManager) mTaskManager->Stop();
         if (mScene) mScene->Stop();
         ParameterManager::Clear();
+        mXtm.reset();
+        mAlsc.reset();
+        mAwb.reset();
+        mAe.reset();
         mTaskManager.reset();
         mScene.reset();
     }
@@ -70,8 +94,17 @@ private:
         //    scene reader, the sweeps, the status watch and the ready loop.
         mTaskManager = std::make_unique<TaskManager>();
         RegisterParameterTaskManager::parameter = ParameterManager::CreateParameter("TaskManager", mTaskManager.get());
-        // 5. The offline 3A adapters register here, after the task manager whose
-        //    block list they read, in the order "AE", "AWB", "ALSC", "XTM".
+        // 5. The offline 3A modules, after the task manager whose block list
+        //    they read. A block may not take their names (the task manager
+        //    refuses such a sweep), so these registrations always hold.
+        mAe = std::make_unique<AE>();
+        RegisterParameterAE::parameter = ParameterManager::CreateParameter("AE", mAe.get());
+        mAwb = std::make_unique<AWB>();
+        RegisterParameterAWB::parameter = ParameterManager::CreateParameter("AWB", mAwb.get());
+        mAlsc = std::make_unique<ALSC>();
+        RegisterParameterALSC::parameter = ParameterManager::CreateParameter("ALSC", mAlsc.get());
+        mXtm = std::make_unique<XTM>();
+        RegisterParameterXTM::parameter = ParameterManager::CreateParameter("XTM", mXtm.get());
 
         std::string names;
         for (const std::string& name : ParameterManager::RegisteredNames()) names += (names.empty() ? "" : ",") + name;
@@ -80,6 +113,10 @@ private:
 
     std::unique_ptr<SceneParameter> mScene;
     std::unique_ptr<TaskManager> mTaskManager;
+    std::unique_ptr<AE> mAe;
+    std::unique_ptr<AWB> mAwb;
+    std::unique_ptr<ALSC> mAlsc;
+    std::unique_ptr<XTM> mXtm;
 };
 
 const LibraryLoad gLoad;

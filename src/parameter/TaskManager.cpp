@@ -18,6 +18,13 @@ constexpr uint32_t kStateNoSweep = 2;
 constexpr uint32_t kStateFixed = 3;
 constexpr uint32_t kStateXtmFree = 1;
 
+// The offline 3A modules register after the task manager: a sweep under one
+// of their names would take it first, and the module's registration (with all
+// its substitution) would silently fail.
+bool OfflineAlgoName(const std::string& name) {
+    return name == "AE" || name == "AWB" || name == "ALSC" || name == "XTM";
+}
+
 }  // namespace
 
 TaskManager::TaskManager() {
@@ -63,9 +70,11 @@ void TaskManager::CreateMutualModules() {
         const std::string name = IspText(block.name);
         const std::string tuning = IspText(block.tuning);
         if (tuning != "null" && block.state != kStateNoSweep && block.state != kStateFixed) {
-            const intptr_t created = CreateParameter(manager, name.c_str(), tuning.c_str());
-            // A name another module holds already must not be read as a sweep.
-            if (ParameterManager::GetInstance(name.c_str()) == reinterpret_cast<ParameterManagerBase*>(created)) {
+            // A name another module holds, or will hold, must not be read as a sweep.
+            const bool taken = OfflineAlgoName(name);
+            const intptr_t created = taken ? 0 : CreateParameter(manager, name.c_str(), tuning.c_str());
+            if (!taken &&
+                ParameterManager::GetInstance(name.c_str()) == reinterpret_cast<ParameterManagerBase*>(created)) {
                 mMutualNames.push_back(name);
                 ZLOG(kTag, 4, "%d, %s: create %s tuning parameter done", name.c_str());
             } else {

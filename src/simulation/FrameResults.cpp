@@ -280,8 +280,6 @@ void SimulationControl::GetOps(void* destination, ISP_ALG_OPS kind) {
         case 5: name = "XTM"; break;
         default: return;
     }
-    // Until the offline 3A modules are registered the registry finds none and
-    // says so; the HAL keeps its own operation table.
     mParamManager->GetOpsParam(destination, name);
 }
 

@@ -65,8 +65,13 @@ void SimulationControl::SetInfo2Parameter(int64_t frameId, std::shared_ptr<TaskI
         ZLOG(kTag, 4, "%d, %s: Not valid AEMFORAWB Info");
         awb.aemInfo = first.mAemInfo;
     }
-    ZebAlscInfo alsc{first.mLscmInfo, first.mLscResultInfo, first.mLsc4ResultInfo, BufferAddress(first.mLscTableBuf),
-                     BufferAddress(first.mLscWTableBuf)};
+    ZebAlscInfo alsc{first.mLscmInfo,
+                     first.mLscResultInfo,
+                     first.mLsc4ResultInfo,
+                     BufferAddress(first.mLscTableBuf),
+                     BufferAddress(first.mLscWTableBuf),
+                     BufferBytes(first.mLscTableBuf),
+                     BufferBytes(first.mLscWTableBuf)};
 
     int64_t sceneKey = frameId;
     auto* sceneRecord = static_cast<const iSceneInfo*>(mParamManager->GetParameter(&sceneKey, "SceneParameter"));
@@ -172,8 +177,13 @@ void SimulationControl::SetInfo2Parameter(int64_t frameId, std::shared_ptr<ZEBFr
         ZLOG(kTag, 4, "%d, %s: Not valid AEMFORAWB Info");
         awb.aemInfo = frame->mAemInfo;
     }
-    ZebAlscInfo alsc{frame->mLscmInfo, frame->mLscResultInfo, frame->mLsc4ResultInfo, BufferAddress(frame->mLscTableBuf),
-                     BufferAddress(frame->mLscWTableBuf)};
+    ZebAlscInfo alsc{frame->mLscmInfo,
+                     frame->mLscResultInfo,
+                     frame->mLsc4ResultInfo,
+                     BufferAddress(frame->mLscTableBuf),
+                     BufferAddress(frame->mLscWTableBuf),
+                     BufferBytes(frame->mLscTableBuf),
+                     BufferBytes(frame->mLscWTableBuf)};
     int64_t sceneKey = frameId;
     auto* sceneRecord = static_cast<const iSceneInfo*>(mParamManager->GetParameter(&sceneKey, "SceneParameter"));
     mScene.store(sceneRecord);

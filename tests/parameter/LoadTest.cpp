@@ -137,9 +137,9 @@ TEST(LibraryLoad, ReadsTheConfigurationRegistersModulesAndPublishesReadiness) {
     ASSERT_EQ(report["done"], "1");
 
     // The scene module is there before the task manager, which hands it the
-    // task list: both tasks' scenes are read. The swept blocks' modules come
-    // first by name; NLM (state 2) and XTM get none.
-    EXPECT_EQ(report["registered"], "BNR,CNR,SceneParameter,TaskManager");
+    // task list: both tasks' scenes are read. NLM (state 2) and the XTM block
+    // get no sweep module; the four offline 3A modules keep their names.
+    EXPECT_EQ(report["registered"], "AE,ALSC,AWB,BNR,CNR,SceneParameter,TaskManager,XTM");
     EXPECT_EQ(report["scenes_read"], "2");
     EXPECT_EQ(report["serverready_at_load"], "0");
     EXPECT_EQ(report["serverready_after_device"], "1");
@@ -159,7 +159,7 @@ TEST(LibraryLoad, SurvivesADeviceWithoutConfiguration) {
     ASSERT_EQ(RunChild(root.path(), out, 0), 0);
     auto report = ReadReport(out);
     ASSERT_EQ(report["done"], "1");
-    EXPECT_EQ(report["registered"], "SceneParameter,TaskManager");
+    EXPECT_EQ(report["registered"], "AE,ALSC,AWB,SceneParameter,TaskManager,XTM");
     EXPECT_EQ(report["serverready_after_device"], "1");
 }
 

@@ -168,11 +168,21 @@ TEST_F(TaskManagerLoad, ServerReadyWaitsForTheDeviceAndTheData) {
 }
 
 TEST_F(TaskManagerLoad, ABlockNamedLikeAnotherModuleIsNotTakenForASweep) {
-    Prepare(1, {{"SceneParameter", 0, SweptTask("SceneParameter", 2)}, {"BNR", 0, SweptTask("BNR", 2)}});
+    // The offline 3A modules register after the task manager: their names are
+    // refused as well, or their own registration would fail.
+    std::vector<Block> blocks{{"BNR", 0, SweptTask("BNR", 2)}};
+    for (const char* name : {"SceneParameter", "AE", "AWB", "ALSC", "XTM"}) blocks.push_back({name, 0, SweptTask(name, 2)});
+    Prepare(1, blocks);
     LogCapture log;
     Load();
     EXPECT_EQ(mManager->MutualNames(), (std::vector<std::string>{"BNR"}));
-    EXPECT_TRUE(log.Contains("block SceneParameter: the name belongs to another module", "ZEBTask", 1));
+    for (const char* name : {"SceneParameter", "AE", "AWB", "ALSC", "XTM"}) {
+        EXPECT_TRUE(log.Contains(std::string("block ") + name + ": the name belongs to another module", "ZEBTask", 1))
+            << name;
+        if (std::string(name) != "SceneParameter") {
+            EXPECT_EQ(ParameterManager::GetInstance(name), nullptr) << name;
+        }
+    }
     ASSERT_TRUE(DataReady());
     mManager->ParseParameter(nullptr);
     EXPECT_EQ(Tasks().at(0)->TaskTuningMapper.size(), 1u);

@@ -51,9 +51,21 @@ std::string SimulationTest::FramePath(size_t task, int frame) const {
     return mRoot / ("raw/task" + std::to_string(task) + "frame" + std::to_string(frame));
 }
 
-void SimulationTest::Load(const std::vector<TaskSpec>& tasks, const std::string& mode) {
+void SimulationTest::Load(const std::vector<TaskSpec>& tasks, const std::string& mode,
+                          const std::vector<std::pair<std::string, int>>& blocks) {
     std::ostringstream list;
-    list << "<input><num>" << tasks.size() << "</num><mode>" << mode << "</mode><TaskList>";
+    list << "<input><num>" << tasks.size() << "</num><mode>" << mode << "</mode>";
+    if (!blocks.empty()) {
+        std::ostringstream xml;
+        xml << "<ispblocks>";
+        for (const auto& block : blocks) {
+            xml << "<block><name>" << block.first << "</name><id>1</id><state>" << block.second
+                << "</state><dump>off</dump><tuning>null</tuning></block>";
+        }
+        zeb_test::WriteFile(mRoot / "blocks.xml", xml.str() + "</ispblocks>");
+        list << "<ispconfig>" << mRoot / "blocks.xml" << "</ispconfig>";
+    }
+    list << "<TaskList>";
     for (size_t t = 0; t < tasks.size(); ++t) {
         list << "<image>";
         for (int f = 0; f < tasks[t].frames; ++f) {

@@ -106,8 +106,9 @@ protected:
     void TearDown() override;
 
     // Writes the task list and the frame folders, then loads the modules as
-    // the library does.
-    void Load(const std::vector<TaskSpec>& tasks, const std::string& mode = "Capture");
+    // the library does. `blocks` (name, state) makes a block configuration list.
+    void Load(const std::vector<TaskSpec>& tasks, const std::string& mode = "Capture",
+              const std::vector<std::pair<std::string, int>>& blocks = {});
     ZEB::TaskMap& Tasks();
     // Waits until the reader has attached every task's frames: the driver
     // waits only one scaled second for them.

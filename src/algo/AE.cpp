@@ -1,0 +1,289 @@
+#include "algo/AE.h"
+
+#include <cstdlib>
+
+#include "platform/Log.h"
+#include "platform/Property.h"
+
+namespace ZEB {
+
+std::atomic<AE*> AeClassPtr{nullptr};
+
+namespace {
+
+const char* const kTag = "ZEB_AE";
+
+// The HAL's AE init parameter holds its result callback here.
+constexpr size_t kInitCallback = 256;
+
+// The HAL's 1,248-byte AE result, as recorded (AE_RESULT_INFO) and as live.
+constexpr size_t kResultSize = 1248;
+constexpr size_t kBv = 0;
+constexpr size_t kLum = 4;
+constexpr size_t kEv = 12;
+constexpr size_t kFrameId = 56;
+constexpr size_t kGain = 84;
+constexpr size_t kIso = 96;
+constexpr size_t kEvSecondStep = 180;  // 8-bit
+constexpr size_t kNextFrameId = 192;
+constexpr size_t kLive216 = 216;  // 64-bit
+constexpr size_t kLive224 = 224;
+constexpr size_t kLcgGain = 232;
+constexpr size_t kLive260 = 260;
+constexpr size_t kEvSecondStepWord = 528;
+constexpr size_t kLiveFrameId616 = 616;
+constexpr size_t kLiveFrameId812 = 812;
+constexpr size_t kOfflineCurFrameId = 1108;
+constexpr size_t kLive1208 = 1208;  // 64-bit
+
+// The result callback type that carries an AE result.
+constexpr int64_t kResultCallback = 6;
+constexpr int64_t kEvCommandFrameId = 65535;
+
+int ae_cb_func(void* handle, int64_t type, void* param, void* data);
+
+int ae_init_func(void* init, void* arg1, void* arg2) {
+    AE* ae = AeClassPtr.load();
+    if (!ae) {
+        ZLOG(kTag, 4, "%d, %s: Could not get classHandler");
+        return 1;
+    }
+    return ae->AeInit(init, arg1, arg2);
+}
+
+int ae_process_func(void* handle, void* calcIn, void* callbackParam) {
+    AE* ae = AeClassPtr.load();
+    if (!ae) {
+        ZLOG(kTag, 4, "%d, %s: Could not get classHandler");
+        return 1;
+    }
+    return ae->AeProcess(handle, calcIn, callbackParam);
+}
+
+int ae_ioctrl_func(void* handle, int command, void* in, void* out) {
+    AE* ae = AeClassPtr.load();
+    if (!ae) {
+        ZLOG(kTag, 4, "%d, %s: Could not get classHandler");
+        return 1;
+    }
+    return ae->AeIoctl(handle, command, in, out);
+}
+
+int ae_cb_func(void* handle, int64_t type, void* param, void* data) {
+    AE* ae = AeClassPtr.load();
+    if (!ae) {
+        ZLOG(kTag, 4, "%d, %s: Could not get classHandler");
+        return 1;
+    }
+    return ae->AeCbFunc(handle, type, param, data);
+}
+
+}  // namespace
+
+const ZebAeInfo* GetCurAeInfo(const std::map<int64_t, std::vector<ZebAeInfo>>& map, int64_t frameId,
+                              int64_t position) {
+    auto found = map.find(frameId);
+    if (found == map.end()) {
+        ZLOG(kTag, 1, "%d, %s: ZEB_AE error, could get AE info with frame id %ld", static_cast<long>(frameId));
+        return nullptr;
+    }
+    const std::vector<ZebAeInfo>& list = found->second;
+    if (list.empty()) return nullptr;
+    if (position < 0 || position >= static_cast<int64_t>(list.size())) return &list.back();
+    return &list[static_cast<size_t>(position)];
+}
+
+AE::AE() {
+    ZLOG(kTag, 4, "%d, %s: Now Prepare AE Handle");
+    AeClassPtr.store(this);
+    mFrmSize.store(1);
+    char value[PROPERTY_VALUE_MAX] = {0};
+    property_get("persist.vendor.cam.zeb.lcggain.update", value, "0");
+    mLcgGainUpdate = atoi(value) != 0;
+    WatchFrameRelease();
+    mStatus.SetReady();
+}
+
+AE::~AE() {
+    AE* self = this;
+    AeClassPtr.compare_exchange_strong(self, nullptr);
+    std::lock_guard<std::mutex> guard(mAeinfoMtx);
+    mAeInfo.clear();
+}
+
+void* AE::GetParameter(void*) { return nullptr; }
+
+int AE::GetOpsParam(void* ops) {
+    SetAeOps(ops);
+    return 0;
+}
+
+void AE::SetAeOps(void* table) {
+    if (!table) return;
+    SaveOp<ae_init_t>(mHalInit, table, kOpsInit, &ae_init_func);
+    mHalSecond.store(ReadOp<void*>(table, kOpsSecond));
+    SaveOp<ae_process_t>(mHalProcess, table, kOpsProcess, &ae_process_func);
+    SaveOp<ae_ioctl_t>(mHalIoctl, table, kOpsIoctl, &ae_ioctrl_func);
+    WriteOp<ae_init_t>(table, kOpsInit, &ae_init_func);
+    WriteOp<ae_process_t>(table, kOpsProcess, &ae_process_func);
+    WriteOp<ae_ioctl_t>(table, kOpsIoctl, &ae_ioctrl_func);
+    ZLOG(kTag, 4, "%d, %s: Setting AE ops with %p <-> %p", table, table);
+}
+
+ZebStatusTag* AE::GetStatus(void*) { return &mStatus; }
+
+void AE::SetFrameId(int64_t frameId) { mFrmId.store(frameId); }
+
+void AE::ParseParameter(void*) {}
+
+void AE::SetFrameStaticInfo(void* record, int64_t frameId) {
+    if (!record) {
+        ZLOG(kTag, 4, "%d, %s: Not valid Parameter");
+        return;
+    }
+    std::lock_guard<std::mutex> guard(mAeinfoMtx);
+    if (frameId == kEvCommandFrameId) {
+        memcpy(mEvTable, record, sizeof mEvTable);
+        mEvMode = true;
+        mEvPos = 0;
+        ZLOG(kTag, 4, "%d, %s: ev With [%f, %f, %f]", static_cast<double>(mEvTable[0]),
+             static_cast<double>(mEvTable[1]), static_cast<double>(mEvTable[2]));
+        return;
+    }
+    mFrmSize.store(1);
+    mCurFrm = 0;
+    mAeInfo.clear();
+    mAeInfo.emplace(frameId, *static_cast<const std::vector<ZebAeInfo>*>(record));
+    mEvMode = false;
+    mEvPos = 0;
+}
+
+void AE::DropFrame(const FrameSpan& span) {
+    std::lock_guard<std::mutex> guard(mAeinfoMtx);
+    for (auto it = mAeInfo.begin(); it != mAeInfo.end();) {
+        bool held = false;
+        for (const ZebAeInfo& info : it->second) held = held || span.Holds(info.aemInfo) || span.Holds(info.aeResult);
+        it = held ? mAeInfo.erase(it) : std::next(it);
+    }
+}
+
+int AE::AeInit(void* init, void* arg1, void* arg2) {
+    ae_init_t hal = mHalInit.load();
+    if (!hal || !Usable(init)) {
+        // Nothing to wrap into, or nothing to run: the HAL's own result.
+        ZLOG(kTag, 4, "%d, %s: Not valid intput");
+        return hal ? hal(init, arg1, arg2) : 1;
+    }
+    ae_cb_t callback = Field<ae_cb_t>(init, kInitCallback);
+    if (!callback) {
+        // The HAL reports nothing; it keeps doing so.
+        ZLOG(kTag, 5, "%d, %s: Could not get Callback function");
+    } else if (callback != &ae_cb_func) {
+        // A record initialised twice already holds the wrapper: the HAL's
+        // callback saved the first time stays.
+        mHalCallback.store(callback);
+        SetField<ae_cb_t>(init, kInitCallback, &ae_cb_func);
+    }
+    return hal(init, arg1, arg2);
+}
+
+int AE::AeProcess(void* handle, void* calcIn, void* callbackParam) {
+    ae_process_t hal = mHalProcess.load();
+    if (!handle || !calcIn || !hal) {
+        ZLOG(kTag, 4, "%d, %s: Not valid intput");
+        return 1;
+    }
+    return hal(handle, calcIn, callbackParam);
+}
+
+int AE::AeCbFunc(void* handle, int64_t type, void* param, void* data) {
+    ae_cb_t callback = mHalCallback.load();
+    if (!callback) {
+        ZLOG(kTag, 5, "%d, %s: Could not get Callback function");
+        return 1;
+    }
+    if (handle && handle != mHalHandle.load()) {
+        ZLOG(kTag, 5, "%d, %s: Getting Handle");
+        mHalHandle.store(handle);
+    }
+    {
+        std::lock_guard<std::mutex> guard(mAeinfoMtx);
+        if (mCurFrm >= mFrmSize.load()) {
+            mCurFrm = 0;
+            mFrmSize.store(1);
+        }
+        const int64_t frameId = mFrmId.load();
+        ZLOG(kTag, 4, "%d, %s: type:%d", static_cast<int>(type));
+        ZLOG(kTag, 4, "%d, %s: mFrmId:%d mFrmSize:%d mCurFrm:%d", static_cast<int>(frameId),
+             static_cast<int>(mFrmSize.load()), static_cast<int>(mCurFrm));
+        const ZebAeInfo* record = GetCurAeInfo(mAeInfo, frameId, mCurFrm);
+        if (!record) {
+            ZLOG(kTag, 1, "%d, %s: get aeinfo err");
+        } else if (type == kResultCallback && Usable(data) && Usable(param) && Field<int64_t>(param, 0) == 0 &&
+                   record->aeResult) {
+            Substitute(static_cast<uint8_t*>(record->aeResult), static_cast<uint8_t*>(data));
+        }
+    }
+    return callback(handle, type, param, data);
+}
+
+void AE::Substitute(uint8_t* recorded, uint8_t* live) {
+    uint8_t* r = recorded;
+    if (mLcgGainUpdate) CopyField(r, live, kLcgGain, 4);
+    const uint32_t liveId = Field<uint32_t>(live, kFrameId);
+    CopyField(r, live, kFrameId, 4);
+    CopyField(r, live, kOfflineCurFrameId, 4);
+    SetField<uint32_t>(r, kLiveFrameId812, liveId);
+    SetField<uint32_t>(r, kNextFrameId, liveId + 1);
+    SetField<uint8_t>(r, kEvSecondStep, 0);
+    SetField<int32_t>(r, kEvSecondStepWord, 0);
+    CopyField(r, live, kLive260, 4);
+    CopyField(r, live, kLive216, 8);
+    CopyField(r, live, kLive224, 4);
+    CopyField(r, live, kLive1208, 8);
+    if (!mEvMode) SetField<float>(r, kEv, 0.0f);
+    SetField<uint32_t>(r, kLiveFrameId616, liveId);
+    if (mEvMode) {
+        // Past the sixteenth result of a sequence there is no EV left: the
+        // result is an ordinary one (EV 0) while the frames still advance.
+        const float ev = mEvPos < kEvEntries ? mEvTable[mEvPos] : 0.0f;
+        SetField<float>(r, kEv, ev);
+        if (mEvPos == 1) {
+            SetField<uint8_t>(r, kEvSecondStep, 1);
+            SetField<int32_t>(r, kEvSecondStepWord, 1);
+        }
+        const int32_t old = mEvPos;
+        if (mEvPos < kEvEntries) ++mEvPos;
+        if (old >= 0) ++mCurFrm;
+    }
+    memcpy(live, r, kResultSize);
+    ZLOG_AS("AeCbFunc", kTag, 4,
+            "%d, %s: AE Parameter with ISO[%d], Gain[%d], bv[%d], lum[%u], EV [%f], offline_aeinfo_cur_frame_id[%d], with "
+         "Id [%d]",
+         Field<int32_t>(r, kIso), Field<int32_t>(r, kGain), Field<int32_t>(r, kBv), Field<uint32_t>(r, kLum),
+         static_cast<double>(Field<float>(r, kEv)), Field<int32_t>(r, kOfflineCurFrameId), Field<int32_t>(r, kFrameId));
+}
+
+int AE::AeIoctl(void* handle, int command, void* in, void* out) {
+    ae_ioctl_t hal = mHalIoctl.load();
+    bool recorded = false;
+    {
+        std::lock_guard<std::mutex> guard(mAeinfoMtx);
+        const ZebAeInfo* record = GetCurAeInfo(mAeInfo, mFrmId.load(), mCurFrm);
+        if (record && record->aeResult) {
+            recorded = true;
+            if (Usable(in) && Usable(out)) {
+                memcpy(out, record->aeResult, kResultSize);
+                return 0;
+            }
+        }
+    }
+    if (!hal) {
+        ZLOG(kTag, 4, "%d, %s: Could not run AE Ioctl");
+        return 1;
+    }
+    if (!recorded) ZLOG(kTag, 4, "%d, %s: AE Not valid");
+    return hal(handle, command, in, out);
+}
+
+}  // namespace ZEB
