@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
     std::string scenario;
     app.add_option("--generate", scenario,
                    "First write a recording into the device root: \"preview\" (a Preview task list of two tasks), "
-                   "\"capture\" (HDR, CHDR and single-frame captures with faces) or \"edge\" (a missing folder and "
+                   "\"capture\" (HDR, CHDR and single-frame captures with faces; AWB, ALSC and XTM fixed) or \"edge\" (a missing folder and "
                    "a task without folders)")
         ->check(CLI::IsMember(zeb_hal::ScenarioNames()));
     bool quiet = false;
@@ -73,6 +73,9 @@ int main(int argc, char** argv) {
            completed, report.tasks.size(), frames, matched, report.errors, report.timedOut ? ", timed out" : "");
     printf("3A:       %d recorded result(s) reached the HAL's algorithms, %d did not match the recording\n", substituted,
            mismatched);
+    if (!quiet) {
+        for (const auto& task : report.tasks) printf("%s", zeb_hal::ThreeASummary(task).c_str());
+    }
     printf("report:   %s\n", report.reportPath.c_str());
     for (const auto& picture : report.pictures) printf("picture:  %s\n", picture.c_str());
     return result;

@@ -625,10 +625,12 @@ void Fake3A::OnAwb(Algorithm& a, int64_t type, void* param, void* data) {
             CopyField(expected, a.live.data(), f::kStatsIndex, 4);
             CopyField(expected, a.live.data(), f::kFrameId, 4);
         }
-        Tally(a.task, kAwb, "callback 32", fixed, Same(actual, expected), actual ? Difference(actual, expected) : "no result");
-        if (!actual) return;
+        const bool matches = Same(actual, expected);
+        Tally(a.task, kAwb, "callback 32", fixed, matches, actual ? Difference(actual, expected) : "no result");
+        if (!fixed || !matches) return;
         std::lock_guard<std::mutex> guard(mReportLock);
         ThreeAReport& report = mReports[a.task];
+        report.awbRecorded = true;
         for (int i = 0; i < 3; ++i) report.awbGains[i] = Get<uint32_t>(actual, f::kGainR + 4 * static_cast<size_t>(i));
         report.awbCt = Get<uint32_t>(actual, f::kCt);
         for (int i = 0; i < 9; ++i) report.awbCcm[i] = Get<int16_t>(actual, f::kCcm + 2 * static_cast<size_t>(i));
@@ -775,6 +777,11 @@ void Fake3A::RunXtm(Algorithm& a) {
         std::lock_guard<std::mutex> guard(mReportLock);
         ThreeAReport& report = mReports[a.task];
         report.xtmHalCalcs += halCalcs;
+    }
+    if (fixed && matches) {
+        std::lock_guard<std::mutex> guard(mReportLock);
+        ThreeAReport& report = mReports[a.task];
+        report.xtmRecorded = true;
         for (size_t i = 0; i < 8; ++i) report.xtmGtm[i] = Get<uint16_t>(result.data(), xtm::kGtm + 2 * i);
         report.xtmGamma.clear();
         for (int point : {0, 32, 64, 128, 192, 256}) report.xtmGamma.emplace_back(point, Get<uint16_t>(gamma.data(), 2 * static_cast<size_t>(point)));

@@ -42,7 +42,8 @@ struct ThreeAReport {
     bool checked = false;  // and were checked (every folder of the task was recorded)
     AlgoTally ae, awb, alsc, xtm;
     std::vector<AeResultSeen> aeResults;
-    // The values of the last AWB result and XTM calc that reached the HAL.
+    // The values of the last recorded AWB result and XTM calc that reached the HAL.
+    bool awbRecorded = false, xtmRecorded = false;
     uint32_t awbGains[3] = {0, 0, 0};
     uint32_t awbCt = 0;
     int16_t awbCcm[9] = {};

@@ -66,6 +66,10 @@ struct RunReport {
 // Runs the whole session; returns 0 when every task completed without error.
 int RunEmulator(const EmulatorOptions& options, RunReport* report);
 
+// A few lines on what one task's 3A algorithms got: counts per algorithm
+// (substituted/passed through/mismatched) and the values that arrived.
+std::string ThreeASummary(const TaskReport& task);
+
 // Writes report.json into the output folder; returns its path.
 std::string WriteReport(const EmulatorOptions& options, const RunReport& report);
 

@@ -1,4 +1,6 @@
 // The emulator's report.json.
+#include <cstdarg>
+#include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
 
@@ -29,18 +31,67 @@ nlohmann::json ThreeA(const ThreeAReport& r) {
                                  {"ev", seen.ev},
                                  {"hdrStep", {seen.hdrStep, seen.hdrStepFlag}}});
     }
-    awb["gains"] = {r.awbGains[0], r.awbGains[1], r.awbGains[2]};
-    awb["ct"] = r.awbCt;
-    awb["ccm"] = std::vector<int>(r.awbCcm, r.awbCcm + 9);
+    // The recorded values that arrived; none when the algorithms' own results went through.
+    if (r.awbRecorded) {
+        awb["gains"] = {r.awbGains[0], r.awbGains[1], r.awbGains[2]};
+        awb["ct"] = r.awbCt;
+        awb["ccm"] = std::vector<int>(r.awbCcm, r.awbCcm + 9);
+    }
     alsc["paths"] = r.alscPaths;
     xtm["halCalcs"] = r.xtmHalCalcs;
-    xtm["gtm"] = std::vector<int>(r.xtmGtm, r.xtmGtm + 8);
-    xtm["gamma"] = nlohmann::json::object();
-    for (const auto& point : r.xtmGamma) xtm["gamma"][std::to_string(point.first)] = point.second;
+    if (r.xtmRecorded) {
+        xtm["gtm"] = std::vector<int>(r.xtmGtm, r.xtmGtm + 8);
+        xtm["gamma"] = nlohmann::json::object();
+        for (const auto& point : r.xtmGamma) xtm["gamma"][std::to_string(point.first)] = point.second;
+    }
     return {{"played", r.played}, {"checked", r.checked}, {"ae", ae}, {"awb", awb}, {"alsc", alsc}, {"xtm", xtm}};
 }
 
+void Append(std::string& text, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void Append(std::string& text, const char* format, ...) {
+    char line[256];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    text += line;
+}
+
 }  // namespace
+
+std::string ThreeASummary(const TaskReport& task) {
+    const ThreeAReport& r = task.threeA;
+    std::string text;
+    if (!r.played) return text;
+    Append(text, "task %ld 3A, substituted/passed through/mismatched: AE %d/%d/%d, AWB %d/%d/%d, ALSC %d/%d/%d, XTM %d/%d/%d\n",
+           static_cast<long>(task.id), r.ae.substituted, r.ae.passedThrough, r.ae.mismatched, r.awb.substituted,
+           r.awb.passedThrough, r.awb.mismatched, r.alsc.substituted, r.alsc.passedThrough, r.alsc.mismatched,
+           r.xtm.substituted, r.xtm.passedThrough, r.xtm.mismatched);
+    text += "  AE   ISO/gain/bv/lum/EV (recorded frame):";
+    for (const AeResultSeen& seen : r.aeResults) {
+        Append(text, " %s %d/%d/%d/%u/%+.1f (%d)", seen.phase.c_str(), seen.iso, seen.gain, seen.bv, seen.lum, seen.ev, seen.frame);
+    }
+    if (r.awbRecorded) {
+        Append(text, "\n  AWB  gains %u/%u/%u, ct %u, ccm", r.awbGains[0], r.awbGains[1], r.awbGains[2], r.awbCt);
+        for (int16_t value : r.awbCcm) Append(text, " %d", value);
+    } else {
+        text += "\n  AWB  the algorithm's own results (recorded statistics in)";
+    }
+    text += "\n  ALSC shading override:";
+    for (const std::string& path : r.alscPaths) text += " " + path;
+    text += r.alscPaths.empty() ? " none\n" : "\n";
+    if (r.xtmRecorded) {
+        text += "  XTM  gtm";
+        for (uint16_t value : r.xtmGtm) Append(text, " %u", value);
+        text += ", gamma";
+        for (const auto& point : r.xtmGamma) Append(text, " %d:%d", point.first, point.second);
+        text += ",";
+    } else {
+        text += "  XTM  the algorithm's own results,";
+    }
+    Append(text, " own calc ran %d time(s)\n", r.xtmHalCalcs);
+    return text;
+}
 
 std::string WriteReport(const EmulatorOptions& options, const RunReport& report) {
     nlohmann::json tasks = nlohmann::json::array();
