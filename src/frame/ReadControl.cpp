@@ -143,6 +143,10 @@ void ReadControl::RecycleFrame(int64_t frameId) {
         task.TaskFrameStatus = false;
         frames.swap(task.TaskFrame);
     }
+    // The task is over: nothing may hand its recorded data to the HAL any more.
+    for (const ZEBFramePtr& frame : frames) {
+        if (frame) AnnounceFrameRelease(*frame);
+    }
     {
         std::lock_guard<std::mutex> guard(mIdleLock);
         if (!mExit) mIdleFrames.insert(mIdleFrames.end(), frames.begin(), frames.end());

@@ -22,10 +22,6 @@ const char* const kTag = "ZEBFrame";
 
 std::atomic<FrameReleaseHook> gReleaseHook{nullptr};
 
-void AnnounceRelease(const ZEBFrame& frame) {
-    if (FrameReleaseHook hook = gReleaseHook.load()) hook(frame);
-}
-
 const DataFileSpec kDataFiles[kDataFormatCount] = {
     {".mipi_raw", RowKind::Image, 0},
     {".raw", RowKind::Image, 0},
@@ -139,8 +135,12 @@ ZEBFrame::ZEBFrame(const std::string& path)
 
 void SetFrameReleaseHook(FrameReleaseHook hook) { gReleaseHook.store(hook); }
 
+void AnnounceFrameRelease(const ZEBFrame& frame) {
+    if (FrameReleaseHook hook = gReleaseHook.load()) hook(frame);
+}
+
 ZEBFrame::~ZEBFrame() {
-    AnnounceRelease(*this);
+    AnnounceFrameRelease(*this);
     mMipiRawBuf.reset();
     mRawBuf.reset();
     mYuvBuf.reset();
@@ -375,7 +375,7 @@ void ZEBFrame::ReadAllFile(const Listing& listing) {
 }
 
 void ZEBFrame::RecycleOneFrame(const std::string& path) {
-    AnnounceRelease(*this);
+    AnnounceFrameRelease(*this);
     SetFolder(path);
     Listing listing(mFilePath);
     GetImageSize(listing);

@@ -177,11 +177,15 @@ private:
 
 using ZEBFramePtr = std::shared_ptr<ZEBFrame>;
 
-// Called with a frame just before its areas and buffers are overwritten by
-// another folder or freed, on the thread that does it. Whoever keeps addresses
+// Called with a frame whose recorded data is done with: its task gave it back,
+// or its areas and buffers are about to be overwritten by another folder or
+// freed. Runs on the thread that does it. Whoever keeps addresses
 // into the frame (the offline 3A modules) lets go of them, and waits for its
 // own readers, before it returns. One hook per process; null removes it.
 using FrameReleaseHook = void (*)(const ZEBFrame& frame);
 void SetFrameReleaseHook(FrameReleaseHook hook);
+// Calls the hook. A frame does so itself before it is rebound or freed; the
+// reader also does when a finished task gives its frames back.
+void AnnounceFrameRelease(const ZEBFrame& frame);
 
 }  // namespace ZEB
