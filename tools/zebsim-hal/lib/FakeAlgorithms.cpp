@@ -35,12 +35,15 @@ Bytes Pattern(size_t size, uint32_t salt) {
     return bytes;
 }
 
-void CopyField(Bytes& to, const uint8_t* from, size_t offset, size_t size) { memcpy(to.data() + offset, from + offset, size); }
+void CopyField(Bytes& to, const uint8_t* from, size_t offset, size_t size) {
+    memcpy(to.data() + offset, from + offset, size);
+}
 
 std::string Difference(const uint8_t* actual, const Bytes& expected) {
     for (size_t i = 0; i < expected.size(); ++i) {
         if (actual[i] != expected[i]) {
-            return "byte " + std::to_string(i) + " is " + std::to_string(actual[i]) + ", not " + std::to_string(expected[i]);
+            return "byte " + std::to_string(i) + " is " + std::to_string(actual[i]) + ", not " +
+                   std::to_string(expected[i]);
         }
     }
     return "";
@@ -104,8 +107,8 @@ int PropertyValue(const char* key, const char* fallback) {
 struct Fake3A::Algorithm {
     int algo = 0;
     void* own[kOpsEntries] = {};
-    void* table[kOpsEntries] = {};  // as the library gave it back; the HAL calls these
-    void* handle = nullptr;          // what init gave the HAL
+    void* table[kOpsEntries] = {};      // as the library gave it back; the HAL calls these
+    void* handle = nullptr;             // what init gave the HAL
     ResultCallback callback = nullptr;  // what init found in its parameter
     std::atomic<int> processCalls{0}, ioctlCalls{0}, deinitCalls{0};
     Bytes initParam, initResult;
@@ -116,7 +119,7 @@ struct Fake3A::Algorithm {
     // The statistics planes the HAL gives the algorithm, and what the
     // algorithm itself reported this cycle (before anything could change it).
     Bytes planes;
-    Bytes live, liveParam, ltm, gamma;
+    Bytes live, liveParam;
 };
 
 // The algorithm libraries' entry points (each one reaches its own state
@@ -247,7 +250,8 @@ struct FakeEntries {
 
     static int WrongHandle(Fake3A::Algorithm& a) {
         std::lock_guard<std::mutex> guard(gFake->mReportLock);
-        gFake->mErrors.push_back(std::string(kAlgoNames[a.algo]) + " result callback reached the HAL with another handle");
+        gFake->mErrors.push_back(std::string(kAlgoNames[a.algo]) +
+                                 " result callback reached the HAL with another handle");
         return 1;
     }
     // The HAL's receivers: the algorithms report through these once the
@@ -323,7 +327,8 @@ void Fake3A::Start(const GetOps& getOps) {
                 a.initParam = Pattern(ae::kInitSize, 1);
                 a.initResult = Pattern(64, 2);
                 Put<void*>(a.initParam.data(), ae::kInitCallback, reinterpret_cast<void*>(&FakeEntries::OnAeResult));
-                result = reinterpret_cast<ae::InitFunc>(a.table[kOpsInit])(a.initParam.data(), a.initResult.data(), &a.handle);
+                result = reinterpret_cast<ae::InitFunc>(a.table[kOpsInit])(a.initParam.data(), a.initResult.data(),
+                                                                           &a.handle);
                 break;
             case kAwb:
                 a.initParam = Pattern(awb::kInitSize, 3);
@@ -332,13 +337,15 @@ void Fake3A::Start(const GetOps& getOps) {
                 break;
             case kAlsc:
                 a.initParam = Pattern(alsc::kInitSize, 4);
-                Put<void*>(a.initParam.data(), alsc::kInitCallback, reinterpret_cast<void*>(&FakeEntries::OnAlscResult));
+                Put<void*>(a.initParam.data(), alsc::kInitCallback,
+                           reinterpret_cast<void*>(&FakeEntries::OnAlscResult));
                 result = reinterpret_cast<alsc::InitFunc>(a.table[kOpsInit])(a.initParam.data(), &a.handle);
                 break;
             default:
                 a.initParam = Pattern(xtm::kInitSize, 5);
                 a.initResult = Pattern(xtm::kInitResultSize, 6);
-                result = reinterpret_cast<xtm::InitFunc>(a.table[kOpsInit])(a.initParam.data(), a.initResult.data(), &a.handle);
+                result = reinterpret_cast<xtm::InitFunc>(a.table[kOpsInit])(a.initParam.data(), a.initResult.data(),
+                                                                            &a.handle);
                 break;
         }
         if (result != 0 || a.handle != &a) {
@@ -363,10 +370,18 @@ void Fake3A::Loop(int algo) {
         a.seq = mSeq;
         lock.unlock();
         switch (algo) {
-            case kAe: RunAe(a); break;
-            case kAwb: RunAwb(a); break;
-            case kAlsc: RunAlsc(a); break;
-            default: RunXtm(a); break;
+            case kAe:
+                RunAe(a);
+                break;
+            case kAwb:
+                RunAwb(a);
+                break;
+            case kAlsc:
+                RunAlsc(a);
+                break;
+            default:
+                RunXtm(a);
+                break;
         }
         lock.lock();
         if (--mPending == 0) mCycleCond.notify_all();
@@ -400,7 +415,8 @@ void Fake3A::Stop() {
     for (Algorithm* a : mAlgos) {
         const int before = a->deinitCalls;
         reinterpret_cast<DeinitFunc>(a->table[kOpsDeinit])(a->handle);
-        if (a->deinitCalls != before + 1) mErrors.push_back(std::string(kAlgoNames[a->algo]) + " deinit did not reach the algorithm");
+        if (a->deinitCalls != before + 1)
+            mErrors.push_back(std::string(kAlgoNames[a->algo]) + " deinit did not reach the algorithm");
     }
 }
 
@@ -464,7 +480,8 @@ void Fake3A::MultiEv(size_t task) {
         mEvMode = true;
         mEvPos = 0;
         mEvTable.clear();
-        for (int i = 0; i < kEvListLength; ++i) mEvTable.push_back(SceneFloat(scene, ZEB::SceneRecord::kHdrEv + 4 * static_cast<size_t>(i)));
+        for (int i = 0; i < kEvListLength; ++i)
+            mEvTable.push_back(SceneFloat(scene, ZEB::SceneRecord::kHdrEv + 4 * static_cast<size_t>(i)));
     }
     mXtmCap = true;
 }
@@ -485,7 +502,8 @@ void Fake3A::RunAe(Algorithm& a) {
     }
     Bytes in = Pattern(16, 7), out = Pattern(ae::kSize, a.seq + 99);
     const int calls = a.ioctlCalls;
-    const int result = reinterpret_cast<IoctlFunc>(a.table[kOpsIoctl])(a.handle, ae::kIoctlGetResult, in.data(), out.data());
+    const int result =
+        reinterpret_cast<IoctlFunc>(a.table[kOpsIoctl])(a.handle, ae::kIoctlGetResult, in.data(), out.data());
     Tally(a.task, kAe, "ioctl", true, result == 0 && a.ioctlCalls == calls && out == expected,
           a.ioctlCalls != calls ? "the algorithm's ioctl ran" : Difference(out.data(), expected));
 }
@@ -506,7 +524,8 @@ void Fake3A::OnAe(Algorithm& a, int64_t type, void* param, void* data) {
             mFrmSize = 1;
         }
         if (frameResult) {
-            const size_t pos = static_cast<size_t>(std::min<int64_t>(mAeCur, static_cast<int64_t>(mAeAreas.size()) - 1));
+            const size_t pos =
+                static_cast<size_t>(std::min<int64_t>(mAeCur, static_cast<int64_t>(mAeAreas.size()) - 1));
             r = mAeAreas[pos];
             if (mLcgGain) CopyField(r, live, f::kLcgGain, 4);
             CopyField(r, live, f::kFrameId, 4);
@@ -524,7 +543,8 @@ void Fake3A::OnAe(Algorithm& a, int64_t type, void* param, void* data) {
             if (mEvMode) {
                 // Past the scene's list the value is the simulation's own choice.
                 const bool known = mEvPos >= 0 && static_cast<size_t>(mEvPos) < mEvTable.size();
-                Put<float>(r.data(), f::kEv, known ? mEvTable[static_cast<size_t>(mEvPos)] : Get<float>(actual, f::kEv));
+                Put<float>(r.data(), f::kEv,
+                           known ? mEvTable[static_cast<size_t>(mEvPos)] : Get<float>(actual, f::kEv));
                 if (mEvPos == 1) {
                     r[f::kHdrStep] = 1;
                     Put<uint32_t>(r.data(), f::kHdrStepFlag, 1);
@@ -562,8 +582,9 @@ void Fake3A::OnStatistics(Algorithm& a, void* param) {
     // its recorded LSCM planes in fixed mode.
     const bool substitute = isAwb ? mAemProcess : mFixed[kAlsc];
     const ExpectedFrame& first = First(a.task);
-    const Bytes recorded = isAwb ? first.Dump(first.Has("AEM_FOR_AWB.bin") ? "AEM_FOR_AWB.bin" : "AEM_INFO.bin", alsc::kStatsSize)
-                                 : first.Dump("LSCM_INFO.bin", alsc::kStatsSize);
+    const Bytes recorded =
+        isAwb ? first.Dump(first.Has("AEM_FOR_AWB.bin") ? "AEM_FOR_AWB.bin" : "AEM_INFO.bin", alsc::kStatsSize)
+              : first.Dump("LSCM_INFO.bin", alsc::kStatsSize);
     const size_t* offsets = isAwb ? awb::kCalcPlanes : alsc::kCalcPlanes;
     const size_t count = isAwb ? 3 : 4;
     // Which recorded plane each address should lead to.
@@ -589,14 +610,16 @@ void Fake3A::RunAwb(Algorithm& a) {
     if (a.planes.empty()) a.planes.resize(3 * awb::kPlaneSize);
     std::fill(a.planes.begin(), a.planes.end(), static_cast<uint8_t>(a.seq));
     Bytes param = Pattern(awb::kCalcSize, a.seq + 11), result = Pattern(128, a.seq + 12);
-    for (size_t k = 0; k < 3; ++k) Put<const void*>(param.data(), awb::kCalcPlanes[k], a.planes.data() + awb::kPlaneSize * k);
+    for (size_t k = 0; k < 3; ++k)
+        Put<const void*>(param.data(), awb::kCalcPlanes[k], a.planes.data() + awb::kPlaneSize * k);
     reinterpret_cast<ProcessFunc>(a.table[kOpsProcess])(a.handle, param.data(), result.data());
     if (!Checked(a.task)) return;
 
     const Bytes before = Pattern(awb::kGainOutSize, a.seq + 13);
     Bytes in = Pattern(16, 14), out = before;
     const int calls = a.ioctlCalls;
-    const int code = reinterpret_cast<IoctlFunc>(a.table[kOpsIoctl])(a.handle, awb::kIoctlGetGain, in.data(), out.data());
+    const int code =
+        reinterpret_cast<IoctlFunc>(a.table[kOpsIoctl])(a.handle, awb::kIoctlGetGain, in.data(), out.data());
     Bytes expected = Pattern(awb::kGainOutSize, a.seq * 4 + 257);
     bool ran = true;
     if (mFixed[kAwb]) {
@@ -641,7 +664,8 @@ void Fake3A::OnAwb(Algorithm& a, int64_t type, void* param, void* data) {
     if (fixed && type == awb::kCbCcm) memcpy(expected.data(), r.data() + f::kCcm, 18);
     if (fixed && type == awb::kCbGains) memcpy(expected.data(), r.data() + f::kGainR, 12);
     const auto* actual = static_cast<const uint8_t*>(param);
-    Tally(a.task, kAwb, "callback " + std::to_string(type), fixed, Same(actual, expected), Difference(actual, expected));
+    Tally(a.task, kAwb, "callback " + std::to_string(type), fixed, Same(actual, expected),
+          Difference(actual, expected));
 }
 
 // ---- ALSC ----
@@ -650,20 +674,24 @@ void Fake3A::RunAlsc(Algorithm& a) {
     if (a.planes.empty()) a.planes.resize(4 * alsc::kPlaneSize);
     std::fill(a.planes.begin(), a.planes.end(), static_cast<uint8_t>(a.seq + 1));
     Bytes param = Pattern(alsc::kCalcSize, a.seq + 21), result = Pattern(64, a.seq + 22);
-    for (size_t k = 0; k < 4; ++k) Put<const void*>(param.data(), alsc::kCalcPlanes[k], a.planes.data() + alsc::kPlaneSize * k);
+    for (size_t k = 0; k < 4; ++k)
+        Put<const void*>(param.data(), alsc::kCalcPlanes[k], a.planes.data() + alsc::kPlaneSize * k);
     const int code = reinterpret_cast<ProcessFunc>(a.table[kOpsProcess])(a.handle, param.data(), result.data());
     if (!Checked(a.task)) return;
     const bool fixed = mFixed[kAlsc];
     Tally(a.task, kAlsc, "process result", fixed, code == (fixed ? 0 : 5), "result " + std::to_string(code));
 
     const ExpectedFrame& first = First(a.task);
-    const bool hasTable = first.Has("LSC_RESULT_TABLE_INFO.bin") && !first.dumps.at("LSC_RESULT_TABLE_INFO.bin").empty();
-    const bool hasWTable = first.Has("LSC_RESULT_WTABLE_INFO.bin") && !first.dumps.at("LSC_RESULT_WTABLE_INFO.bin").empty();
+    const bool hasTable =
+        first.Has("LSC_RESULT_TABLE_INFO.bin") && !first.dumps.at("LSC_RESULT_TABLE_INFO.bin").empty();
+    const bool hasWTable =
+        first.Has("LSC_RESULT_WTABLE_INFO.bin") && !first.dumps.at("LSC_RESULT_WTABLE_INFO.bin").empty();
     const Bytes before = Pattern(zeb_3a::lsc4::kSize, a.seq + 23);
     Bytes lsc4 = before;
     void* out[2] = {param.data(), lsc4.data()};
     const int calls = a.ioctlCalls;
-    const int ioctlCode = reinterpret_cast<IoctlFunc>(a.table[kOpsIoctl])(a.handle, alsc::kIoctlGetLsc4, result.data(), out);
+    const int ioctlCode =
+        reinterpret_cast<IoctlFunc>(a.table[kOpsIoctl])(a.handle, alsc::kIoctlGetLsc4, result.data(), out);
     Bytes expected = Pattern(zeb_3a::lsc4::kSize, a.seq * 4 + 8);
     bool ran = true;
     const bool substitute = fixed && hasTable;
@@ -680,18 +708,21 @@ void Fake3A::OnAlsc(Algorithm& a, int64_t type, void* param) {
     if (!Checked(a.task) || !param) return;
     auto* actual = static_cast<const uint8_t*>(param);
     if (type != alsc::kCbResult) {
-        Tally(a.task, kAlsc, "callback " + std::to_string(type), false, Same(actual, a.liveParam), Difference(actual, a.liveParam));
+        Tally(a.task, kAlsc, "callback " + std::to_string(type), false, Same(actual, a.liveParam),
+              Difference(actual, a.liveParam));
         return;
     }
     const ExpectedFrame& first = First(a.task);
     const Bytes lsc = first.Dump("LSC_RESULT_INFO.bin", zeb_3a::lsc::kSize);
     const Bytes lsc4 = first.Dump("LSC4_RESULT_INFO.bin", zeb_3a::lsc4::kSize);
     const Bytes table = first.Has("LSC_RESULT_TABLE_INFO.bin") ? first.dumps.at("LSC_RESULT_TABLE_INFO.bin") : Bytes();
-    const Bytes wtable = first.Has("LSC_RESULT_WTABLE_INFO.bin") ? first.dumps.at("LSC_RESULT_WTABLE_INFO.bin") : Bytes();
+    const Bytes wtable =
+        first.Has("LSC_RESULT_WTABLE_INFO.bin") ? first.dumps.at("LSC_RESULT_WTABLE_INFO.bin") : Bytes();
     const char* path = nullptr;
     if (mFixed[kAlsc] && Get<uint64_t>(lsc.data(), zeb_3a::lsc::kValid) != 0 && !table.empty()) {
         path = "ALSC 3";
-    } else if (mFixed[kAlsc] && Get<uint64_t>(lsc4.data(), zeb_3a::lsc4::kValid) != 0 && !table.empty() && !wtable.empty()) {
+    } else if (mFixed[kAlsc] && Get<uint64_t>(lsc4.data(), zeb_3a::lsc4::kValid) != 0 && !table.empty() &&
+               !wtable.empty()) {
         path = "ALSC 4";
     }
     Bytes expected = a.live;
@@ -715,7 +746,8 @@ void Fake3A::OnAlsc(Algorithm& a, int64_t type, void* param) {
         for (size_t offset : alsc::kV4WTables) tableAt(offset, wtable);
     }
     const bool matches = detail.empty() && Same(actual, expected);
-    Tally(a.task, kAlsc, "callback 28", path != nullptr, matches, detail.empty() ? Difference(actual, expected) : detail);
+    Tally(a.task, kAlsc, "callback 28", path != nullptr, matches,
+          detail.empty() ? Difference(actual, expected) : detail);
     if (!path || !matches) return;
     std::lock_guard<std::mutex> guard(mReportLock);
     auto& paths = mReports[a.task].alscPaths;
@@ -767,11 +799,13 @@ void Fake3A::RunXtm(Algorithm& a) {
         Put<void*>(expected.data(), xtm::kLtmBuffer, ltm.data());
         Put<void*>(expected.data(), xtm::kGammaBuffer, gamma.data());
     }
-    const bool matches = code == 0 && halCalcs == (fixed ? 0 : 1) && result == expected && ltm == expectedLtm && gamma == expectedGamma;
-    std::string detail = halCalcs != (fixed ? 0 : 1) ? "the algorithm's calc ran " + std::to_string(halCalcs) + " time(s)"
-                         : result != expected   ? "result " + Difference(result.data(), expected)
-                         : ltm != expectedLtm   ? "local tone map " + Difference(ltm.data(), expectedLtm)
-                                                : "gamma " + Difference(gamma.data(), expectedGamma);
+    const bool matches =
+        code == 0 && halCalcs == (fixed ? 0 : 1) && result == expected && ltm == expectedLtm && gamma == expectedGamma;
+    std::string detail = halCalcs != (fixed ? 0 : 1)
+                             ? "the algorithm's calc ran " + std::to_string(halCalcs) + " time(s)"
+                         : result != expected ? "result " + Difference(result.data(), expected)
+                         : ltm != expectedLtm ? "local tone map " + Difference(ltm.data(), expectedLtm)
+                                              : "gamma " + Difference(gamma.data(), expectedGamma);
     Tally(a.task, kXtm, "calc", fixed, matches, detail);
     {
         std::lock_guard<std::mutex> guard(mReportLock);
@@ -784,12 +818,15 @@ void Fake3A::RunXtm(Algorithm& a) {
         report.xtmRecorded = true;
         for (size_t i = 0; i < 8; ++i) report.xtmGtm[i] = Get<uint16_t>(result.data(), xtm::kGtm + 2 * i);
         report.xtmGamma.clear();
-        for (int point : {0, 32, 64, 128, 192, 256}) report.xtmGamma.emplace_back(point, Get<uint16_t>(gamma.data(), 2 * static_cast<size_t>(point)));
+        for (int point : {0, 32, 64, 128, 192, 256})
+            report.xtmGamma.emplace_back(point, Get<uint16_t>(gamma.data(), 2 * static_cast<size_t>(point)));
     }
     Bytes in = Pattern(16, 35), out = Pattern(16, 36);
     const int ioctlCalls = a.ioctlCalls;
-    const int ioctlCode = reinterpret_cast<IoctlFunc>(a.table[kOpsIoctl])(a.handle, xtm::kIoctlGetStatus, in.data(), out.data());
-    Tally(a.task, kXtm, "ioctl", false, ioctlCode == 0 && a.ioctlCalls == ioctlCalls + 1, "the algorithm's ioctl did not run");
+    const int ioctlCode =
+        reinterpret_cast<IoctlFunc>(a.table[kOpsIoctl])(a.handle, xtm::kIoctlGetStatus, in.data(), out.data());
+    Tally(a.task, kXtm, "ioctl", false, ioctlCode == 0 && a.ioctlCalls == ioctlCalls + 1,
+          "the algorithm's ioctl did not run");
 }
 
 }  // namespace zeb_hal

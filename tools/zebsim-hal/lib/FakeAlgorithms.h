@@ -21,9 +21,9 @@ namespace zeb_hal {
 
 // How the results one algorithm reported for one task compare.
 struct AlgoTally {
-    int substituted = 0;    // the recorded result, with exactly the live fields kept
-    int passedThrough = 0;  // the algorithm's own result, unchanged, where it should be
-    int mismatched = 0;     // anything else
+    int substituted = 0;                         // the recorded result, with exactly the live fields kept
+    int passedThrough = 0;                       // the algorithm's own result, unchanged, where it should be
+    int mismatched = 0;                          // anything else
     std::set<std::string> substitutedExchanges;  // "callback 6", "ioctl 257", "statistics", ...
 };
 
@@ -117,14 +117,14 @@ private:
     CyclePhase mCyclePhase = CyclePhase::Preview;
     uint32_t mSeq = 0;
 
-    // What the simulation's adapters should be doing, kept by the Parts' rules.
+    // Where the simulation's adapters should be now, followed result by result.
     std::mutex mModelLock;
     size_t mModelTask = SIZE_MAX;
     int64_t mFrmSize = 1;  // shared by AE and XTM
     int64_t mAeCur = 0, mXtmCur = 0;
     bool mEvMode = false, mXtmCap = false;
     int mEvPos = 0;
-    std::vector<float> mEvTable;  // the known entries
+    std::vector<float> mEvTable;                 // the known entries
     std::vector<std::vector<uint8_t>> mAeAreas;  // each frame's AE result as the simulation holds it now
 
     std::mutex mReportLock;

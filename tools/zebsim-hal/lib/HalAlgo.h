@@ -32,8 +32,8 @@ using zeb_3a::ae::kSize;
 constexpr size_t kInitSize = 512;
 constexpr size_t kInitCallback = 256;
 using InitFunc = int (*)(void* initIn, void* initOut, void* handleOut);
-constexpr int64_t kCbResult = 6;       // data: the 1,248-byte result; parameter: 64-bit 0 for a frame result
-constexpr int64_t kCbSkipFrame = 5;    // data: the result of a skipped frame
+constexpr int64_t kCbResult = 6;            // data: the 1,248-byte result; parameter: 64-bit 0 for a frame result
+constexpr int64_t kCbSkipFrame = 5;         // data: the result of a skipped frame
 constexpr uint32_t kIoctlGetResult = 0x20;  // output: a copy of the latest result
 }  // namespace ae
 
@@ -46,15 +46,15 @@ using InitFunc = int (*)(void* initParam, void* handleOut);
 constexpr size_t kCalcSize = 128;
 constexpr size_t kCalcPlanes[3] = {56, 64, 72};
 constexpr size_t kPlaneSize = 65536;
-constexpr int64_t kCbResult = 32;   // data: pointer table, entry 1 the 120-byte result
-constexpr int64_t kCbCcm = 33;      // parameter: 9 x int16 ccm
-constexpr int64_t kCbGains = 29;    // parameter: 3 x uint32 gains
+constexpr int64_t kCbResult = 32;  // data: pointer table, entry 1 the 120-byte result
+constexpr int64_t kCbCcm = 33;     // parameter: 9 x int16 ccm
+constexpr int64_t kCbGains = 29;   // parameter: 3 x uint32 gains
 constexpr uint32_t kIoctlGetGain = 257;
 // The output of kIoctlGetGain: gains and what follows them, the ccm.
 constexpr size_t kGainOutSize = 64;
-constexpr size_t kGainOutHead = 0, kGainOutHeadSize = 32;    // result bytes 0..31
-constexpr size_t kGainOutCcm = 36, kGainOutCcmSize = 16;     // result bytes 56..71
-constexpr size_t kGainOutCcmLast = 52;                       // result's 16-bit value at 72
+constexpr size_t kGainOutHead = 0, kGainOutHeadSize = 32;  // result bytes 0..31
+constexpr size_t kGainOutCcm = 36, kGainOutCcmSize = 16;   // result bytes 56..71
+constexpr size_t kGainOutCcmLast = 52;                     // result's 16-bit value at 72
 }  // namespace awb
 
 namespace alsc {
@@ -75,8 +75,8 @@ constexpr size_t kV3TableIndex = 216;  // uint32
 constexpr size_t kV3GridSize = 220;    // uint16
 constexpr size_t kV3Table = 224;       // table address
 // "ALSC 4" form
-constexpr size_t kV4Params = 12;       // 10 x uint32: bypass, update_all, grid[5], weight[3]
-constexpr size_t kV4ParamsFrom = 4;    // their place in LSC4_RESULT_INFO
+constexpr size_t kV4Params = 12;     // 10 x uint32: bypass, update_all, grid[5], weight[3]
+constexpr size_t kV4ParamsFrom = 4;  // their place in LSC4_RESULT_INFO
 constexpr size_t kV4ParamsSize = 40;
 constexpr size_t kV4Table = 56;
 constexpr size_t kV4WTables[3] = {64, 72, 80};
@@ -95,8 +95,8 @@ constexpr size_t kCalcSize = 64;
 constexpr size_t kResultSize = 640;
 constexpr size_t kGtm = 24, kGtmSize = 16;
 constexpr size_t kGtmTarget = 42, kGtmStrength = 44;  // uint16
-constexpr size_t kLtmBuffer = 48;    // address of the local tone map, 16,384 bytes
-constexpr size_t kLtmTiles = 56;     // uint32
+constexpr size_t kLtmBuffer = 48;                     // address of the local tone map, 16,384 bytes
+constexpr size_t kLtmTiles = 56;                      // uint32
 constexpr size_t kCurve = 60, kCurveSize = 512;
 constexpr size_t kGammaBuffer = 576;  // address of the gamma curve, 514 bytes
 constexpr uint32_t kIoctlGetStatus = 2;
