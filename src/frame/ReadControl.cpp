@@ -115,12 +115,20 @@ void ReadControl::ReadThread() {
                 std::lock_guard<std::mutex> guard(task->TaskLock);
                 task->TaskFrame.push_back(std::move(frame));
             }
+            bool recycled = false;
             {
                 std::lock_guard<std::mutex> guard(task->TaskLock);
                 task->TaskReadDone = true;
                 task->TaskFrameStatus = true;
+                std::lock_guard<std::mutex> idle(mIdleLock);
+                if (mRecycleWhenRead.erase(frameId) != 0) {
+                    ZLOG(kTag, 4, "%d, %s: Recycling frame %ld once read", static_cast<long>(frameId));
+                    ReleaseTaskFrames(*task);
+                    recycled = true;
+                }
             }
             task->TaskCond.notify_all();
+            if (recycled) mIdleCond.notify_all();
             ZLOG(kTag, 4, "%d, %s: Checking TaskMapper with addr %p", static_cast<void*>(mTasks));
             ZLOG(kTag, 4, "%d, %s: with FrmId %ld", static_cast<long>(frameId));
         }
@@ -137,21 +145,30 @@ void ReadControl::RecycleFrame(int64_t frameId) {
         return;
     }
     TaskInfo& task = *it->second;
-    std::vector<ZEBFramePtr> frames;
     {
         std::lock_guard<std::mutex> guard(task.TaskLock);
-        task.TaskFrameStatus = false;
-        frames.swap(task.TaskFrame);
-    }
-    // The task is over: nothing may hand its recorded data to the HAL any more.
-    for (const ZEBFramePtr& frame : frames) {
-        if (frame) AnnounceFrameRelease(*frame);
-    }
-    {
-        std::lock_guard<std::mutex> guard(mIdleLock);
-        if (!mExit) mIdleFrames.insert(mIdleFrames.end(), frames.begin(), frames.end());
+        std::lock_guard<std::mutex> idle(mIdleLock);
+        if (!task.TaskReadDone) {
+            // The read thread finishes the task whatever happens; its frames
+            // come back the moment it is done.
+            ZLOG(kTag, 4, "%d, %s: Task %ld is still being read, its frames come back once read",
+                 static_cast<long>(frameId));
+            if (!mExit) mRecycleWhenRead.insert(frameId);
+            return;
+        }
+        ReleaseTaskFrames(task);
     }
     mIdleCond.notify_all();
+}
+
+void ReadControl::ReleaseTaskFrames(TaskInfo& task) {
+    task.TaskFrameStatus = false;
+    // The task is over: nothing may hand its recorded data to the HAL any more.
+    for (const ZEBFramePtr& frame : task.TaskFrame) {
+        if (frame) AnnounceFrameRelease(*frame);
+    }
+    if (!mExit) mIdleFrames.insert(mIdleFrames.end(), task.TaskFrame.begin(), task.TaskFrame.end());
+    task.TaskFrame.clear();
 }
 
 ZEBFramePtr ReadControl::GetFrame(int64_t frameId) {

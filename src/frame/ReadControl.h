@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <list>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -40,7 +41,9 @@ public:
     // Sets the frame's id, then pushes it.
     void PushFrame(const ZEBFramePtr& frame, int64_t frameId);
 
-    // Gives the frames of a finished task back to the idle slots.
+    // Gives the frames of a finished task back to the idle slots. A task still
+    // being read (one the driver gave up waiting for) gives them back as soon
+    // as its read ends, so its slots are never lost to the tasks after it.
     void RecycleFrame(int64_t frameId);
     void ReWindBuffer(int64_t frameId);
     void NeedRewind(int64_t frameId);
@@ -53,7 +56,12 @@ private:
     // Takes the first idle slot, waiting for one; false when told to exit.
     bool TakeIdleSlot(ZEBFramePtr* slot);
 
+    // Moves the task's frames to the idle slots; the caller holds the task's
+    // lock and mIdleLock.
+    void ReleaseTaskFrames(TaskInfo& task);
+
     std::list<ZEBFramePtr> mIdleFrames;   // guarded by mIdleLock
+    std::set<int64_t> mRecycleWhenRead;   // guarded by mIdleLock
     std::list<ZEBFramePtr> mReadyFrames;  // guarded by mReadyLock
     TaskMap* mTasks;
     std::mutex mReadyLock;

@@ -1,5 +1,6 @@
 #include "frame/VirtualSensorControl.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "frame/RawKernels.h"
@@ -53,6 +54,17 @@ long VirtualSensorControl::SetFrame(const ZEBFramePtr& frame, bool skipRealign) 
         ZLOG(kTag, 4, "%d, %s: Could not find frame");
         return -1;
     }
+    // The driver maps the record's lines at the aligned stride: a record the
+    // buffer cannot hold would make it read past the buffer.
+    const int32_t width = frame->mRawWidth, height = frame->mRawHeight;
+    const uint64_t mapped =
+        static_cast<uint64_t>(ZEBFrame::AlignedStride(width)) * static_cast<uint64_t>(std::max(height, 0));
+    if (width < 0 || height < 0 || mapped > BufferBytes(frame->mMipiRawBuf)) {
+        ZLOG(kTag, 1, "%d, %s: Raw buffer of %s holds %zu bytes, not %d lines of %d bytes of [%d, %d]: frame not sent",
+             frame->mFilePath, BufferBytes(frame->mMipiRawBuf), height, ZEBFrame::AlignedStride(width), width,
+             height);
+        return -1;
+    }
     if (!skipRealign && !frame->mRawAligned) SensorRawProcess(frame);
     ConvertFrame(frame, &frame->mRawProcInfo);
     ZLOG(kTag, 4, "%d, %s: Set Frame to VirtualSensor with SensorRaw Addr %p", static_cast<void*>(&frame->mRawProcInfo));
@@ -100,8 +112,8 @@ bool VirtualSensorControl::SensorRawProcess(const ZEBFramePtr& frame) {
         uint8_t* raw = BufferAddress(frame->mMipiRawBuf);
         if (!raw || height < 1 ||
             static_cast<uint64_t>(stride) * static_cast<uint64_t>(height) > BufferBytes(frame->mMipiRawBuf)) {
-            ZLOG(kTag, 1, "%d, %s: Raw buffer of %s cannot hold %d lines of %d bytes, frame sent unaligned",
-                 frame->mFilePath, height, stride);
+            ZLOG(kTag, 1, "%d, %s: Raw buffer of %s cannot hold %d lines of %d bytes, not realigned", frame->mFilePath,
+                 height, stride);
             return false;
         }
         // In place, last line first: no scratch copy of the image.

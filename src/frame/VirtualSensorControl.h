@@ -23,8 +23,9 @@ public:
     long SetOemCxt2SensorDrv();
 
     // Sends the frame's packed raw (realigned once per file set to the
-    // driver's 16-byte line stride unless `skipRealign`). -1 when no frame or
-    // no ioctl; otherwise the driver's result.
+    // driver's 16-byte line stride unless `skipRealign`). -1 when no frame, no
+    // ioctl, or a raw buffer smaller than the lines the record describes at
+    // that stride (nothing is sent); otherwise the driver's result.
     long SetFrame(const ZEBFramePtr& frame);
     long SetFrame(const ZEBFramePtr& frame, bool skipRealign);
     // Sends the frame binned by `binningFactor`; a factor whose binned size

@@ -291,43 +291,109 @@ void ZEBFrame::BindRow(DataFormat row, const BufferHandle& handle) {
     entry.size = static_cast<uint32_t>(std::min<size_t>(entry.size, handle->bytes));
 }
 
+namespace {
+
+// The frame's buffers in the order they are obtained: the member, the row it
+// backs and the usage it is obtained with.
+struct BufferSlot {
+    BufferHandle ZEBFrame::*member;
+    DataFormat row;
+    int usage;
+};
+const BufferSlot kBufferSlots[] = {
+    {&ZEBFrame::mMipiRawBuf, DF_MIPI_RAW, 3},
+    {&ZEBFrame::mYuvBuf, DF_YUV_NV21, 2},
+    {&ZEBFrame::mRawBuf, DF_RAW, 3},
+    {&ZEBFrame::mAfmBuf, DF_AFM, 0},
+    {&ZEBFrame::mPdafBuf, DF_PDAF, 0},
+    {&ZEBFrame::mLscTableBuf, DF_LSC_RESULT_TABLE_INFO, 2},
+    {&ZEBFrame::mLscWTableBuf, DF_LSC_RESULT_WTABLE_INFO, 2},
+    {&ZEBFrame::mHist2DataBuf, DF_HIST2_DATA_INFO, 2},
+    {&ZEBFrame::mGtmHistDataBuf, DF_GTMHIST_DATA_INFO, 2},
+    {&ZEBFrame::mAemDataBuf, DF_AEM_DATA_INFO, 2},
+    {&ZEBFrame::mLscmDataBuf, DF_LSCM_DATA_INFO, 2},
+};
+
+}  // namespace
+
+void ZEBFrame::RowCapacities(const Listing& listing, uint32_t* capacity) {
+    const int64_t rawPixels = mRawWidth > 0 && mRawHeight > 0 ? int64_t{mRawWidth} * mRawHeight : 0;
+    const int64_t yuvPixels = mYuvWidth > 0 && mYuvHeight > 0 ? int64_t{mYuvWidth} * mYuvHeight : 0;
+    capacity[DF_MIPI_RAW] = ClampSize(rawPixels ? int64_t{AlignedStride(mRawWidth)} * mRawHeight : 0);
+    capacity[DF_RAW] = ClampSize(rawPixels * 2);
+    capacity[DF_YUV_NV21] = ClampSize(yuvPixels * 3 / 2);
+    for (DataFormat row : kFileSizedRows) capacity[row] = MeasureFile(listing, row);
+}
+
+// The size a buffer is requested with: the images by the raw size (the YUV
+// buffer too, as the HAL expects), the dumps by their file's length.
+void ZEBFrame::BufferRequest(DataFormat row, uint32_t capacity, int* width, int* height) const {
+    *width = mRawWidth;
+    *height = mRawHeight;
+    if (row == DF_MIPI_RAW) {
+        *width = static_cast<int>(mRawWidth * 1.25);
+    } else if (row != DF_RAW && row != DF_YUV_NV21) {
+        *width = static_cast<int>(std::min<uint32_t>(capacity, INT32_MAX));
+        *height = 1;
+    }
+}
+
 void ZEBFrame::AllocateMemory() { AllocateMemory(Listing(mFilePath)); }
 
 void ZEBFrame::AllocateMemory(const Listing& listing) {
-    const int64_t rawPixels = mRawWidth > 0 && mRawHeight > 0 ? int64_t{mRawWidth} * mRawHeight : 0;
-    const int64_t yuvPixels = mYuvWidth > 0 && mYuvHeight > 0 ? int64_t{mYuvWidth} * mYuvHeight : 0;
-    mDataFiles[DF_MIPI_RAW].size = ClampSize(rawPixels ? int64_t{AlignedStride(mRawWidth)} * mRawHeight : 0);
-    mDataFiles[DF_RAW].size = ClampSize(rawPixels * 2);
-    mDataFiles[DF_YUV_NV21].size = ClampSize(yuvPixels * 3 / 2);
-    for (DataFormat row : kFileSizedRows) mDataFiles[row].size = MeasureFile(listing, row);
+    uint32_t capacity[kDataFormatCount] = {};
+    RowCapacities(listing, capacity);
+    for (const BufferSlot& slot : kBufferSlots) mDataFiles[slot.row].size = capacity[slot.row];
 
     auto pool = std::make_shared<ZEBMemoryPool<BufferInfo>>(ZEBMemoryPool<BufferInfo>::Manager());
-    auto sized = [this](DataFormat row) { return static_cast<int>(std::min<uint32_t>(mDataFiles[row].size, INT32_MAX)); };
-    mMipiRawBuf = Acquire(pool, static_cast<int>(mRawWidth * 1.25), mRawHeight, 3);
-    ZLOG(kTag, 4, "%d, %s: Raw Image Size is [%d, %d]", mRawWidth, mRawHeight);
-    // The YUV buffer is sized by the raw image, as the HAL expects.
-    mYuvBuf = Acquire(pool, mRawWidth, mRawHeight, 2);
-    mRawBuf = Acquire(pool, mRawWidth, mRawHeight, 3);
-    mAfmBuf = Acquire(pool, sized(DF_AFM), 1, 0);
-    mPdafBuf = Acquire(pool, sized(DF_PDAF), 1, 0);
-    mLscTableBuf = Acquire(pool, sized(DF_LSC_RESULT_TABLE_INFO), 1, 2);
-    mLscWTableBuf = Acquire(pool, sized(DF_LSC_RESULT_WTABLE_INFO), 1, 2);
-    mHist2DataBuf = Acquire(pool, sized(DF_HIST2_DATA_INFO), 1, 2);
-    mGtmHistDataBuf = Acquire(pool, sized(DF_GTMHIST_DATA_INFO), 1, 2);
-    mAemDataBuf = Acquire(pool, sized(DF_AEM_DATA_INFO), 1, 2);
-    mLscmDataBuf = Acquire(pool, sized(DF_LSCM_DATA_INFO), 1, 2);
+    for (const BufferSlot& slot : kBufferSlots) {
+        int width = 0, height = 0;
+        BufferRequest(slot.row, capacity[slot.row], &width, &height);
+        this->*slot.member = Acquire(pool, width, height, slot.usage);
+        if (slot.row == DF_MIPI_RAW) ZLOG(kTag, 4, "%d, %s: Raw Image Size is [%d, %d]", mRawWidth, mRawHeight);
+    }
+    for (const BufferSlot& slot : kBufferSlots) BindRow(slot.row, this->*slot.member);
+}
 
-    BindRow(DF_MIPI_RAW, mMipiRawBuf);
-    BindRow(DF_RAW, mRawBuf);
-    BindRow(DF_YUV_NV21, mYuvBuf);
-    BindRow(DF_AFM, mAfmBuf);
-    BindRow(DF_PDAF, mPdafBuf);
-    BindRow(DF_LSC_RESULT_TABLE_INFO, mLscTableBuf);
-    BindRow(DF_HIST2_DATA_INFO, mHist2DataBuf);
-    BindRow(DF_GTMHIST_DATA_INFO, mGtmHistDataBuf);
-    BindRow(DF_AEM_DATA_INFO, mAemDataBuf);
-    BindRow(DF_LSCM_DATA_INFO, mLscmDataBuf);
-    BindRow(DF_LSC_RESULT_WTABLE_INFO, mLscWTableBuf);
+// A recycled frame keeps its buffers where they hold what the next folder
+// needs; one that is too small (a larger image, a longer dump, a file that was
+// absent before) is replaced, so a recording of mixed sizes plays whole.
+void ZEBFrame::GrowMemory(const Listing& listing) {
+    uint32_t capacity[kDataFormatCount] = {};
+    RowCapacities(listing, capacity);
+    std::shared_ptr<ZEBMemoryPool<BufferInfo>> pool;
+    for (const BufferSlot& slot : kBufferSlots) {
+        BufferHandle& handle = this->*slot.member;
+        DataFileEntry& entry = mDataFiles[slot.row];
+        int width = 0, height = 0;
+        BufferRequest(slot.row, capacity[slot.row], &width, &height);
+        if (BufferBytes(handle) < GuaranteedBytes(slot.usage, width, height)) {
+            // The record is reused when the frame alone holds the buffer (it
+            // goes back first); a buffer still held elsewhere stays with its
+            // holder and the frame takes a new record.
+            BufferInfo* record = nullptr;
+            if (handle && handle.use_count() == 1) {
+                record = handle.get();
+                handle.reset();
+            } else {
+                record = TakeBufferRecord();
+            }
+            if (record) {
+                if (!pool) pool = std::make_shared<ZEBMemoryPool<BufferInfo>>(ZEBMemoryPool<BufferInfo>::Manager());
+                pool->AquireMemory(width, height, slot.usage, record);
+                handle = ZEBMemoryPool<BufferInfo>::MakeHandle(pool, record, mBufferInfo);
+                ZLOG(kTag, 4, "%d, %s: Buffer of row %d obtained again as [%d, %d] for %s", static_cast<int>(slot.row),
+                     width, height, mFilePath);
+            }
+        }
+        // Capacities only grow, so a longer file read earlier is cleared
+        // whole by a shorter one; they never pass the buffer.
+        uint8_t* address = BufferAddress(handle);
+        entry.mem = address;
+        entry.size = address ? static_cast<uint32_t>(std::min<size_t>(std::max(entry.size, capacity[slot.row]),
+                                                                      handle->bytes))
+                             : 0;
+    }
 }
 
 void ZEBFrame::ReadRow(const Listing& listing, DataFileEntry& row) {
@@ -379,6 +445,7 @@ void ZEBFrame::RecycleOneFrame(const std::string& path) {
     SetFolder(path);
     Listing listing(mFilePath);
     GetImageSize(listing);
+    GrowMemory(listing);
     ReadAllFile(listing);
     mRawAligned = false;
 }

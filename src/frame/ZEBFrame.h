@@ -90,6 +90,8 @@ public:
     void MatchFile(const char* pattern, char* outPath);
     void GetImageSize();
     void ReadAllFile();
+    // Rebinds the frame to another folder; buffers too small for it are
+    // obtained again at the size it needs.
     void RecycleOneFrame(const std::string& path);
     bool GetAemForAwbValid();
     void AllocateMemory();
@@ -166,7 +168,10 @@ private:
     void GetImageSize(const Listing& listing);
     uint32_t MeasureFile(const Listing& listing, DataFormat format);
     void ReadRow(const Listing& listing, DataFileEntry& row);
+    void RowCapacities(const Listing& listing, uint32_t* capacity);
+    void BufferRequest(DataFormat row, uint32_t capacity, int* width, int* height) const;
     void AllocateMemory(const Listing& listing);
+    void GrowMemory(const Listing& listing);
     void ReadAllFile(const Listing& listing);
     void SetFolder(const std::string& path);
     // The next free BufferInfo record, or null (logged) once all are taken.
@@ -179,9 +184,9 @@ using ZEBFramePtr = std::shared_ptr<ZEBFrame>;
 
 // Called with a frame whose recorded data is done with: its task gave it back,
 // or its areas and buffers are about to be overwritten by another folder or
-// freed. Runs on the thread that does it. Whoever keeps addresses
-// into the frame (the offline 3A modules) lets go of them, and waits for its
-// own readers, before it returns. One hook per process; null removes it.
+// freed. Runs on the thread that does it. Whoever keeps addresses into the
+// frame (the offline 3A modules) lets go of them, and waits for its own
+// readers, before it returns. One hook per process; null removes it.
 using FrameReleaseHook = void (*)(const ZEBFrame& frame);
 void SetFrameReleaseHook(FrameReleaseHook hook);
 // Calls the hook. A frame does so itself before it is rebound or freed; the

@@ -3,12 +3,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <mutex>
-#include <sstream>
 #include <string>
 
 #include "platform/Host.h"
@@ -37,13 +36,22 @@ bool SafeFileName(const std::string& key) {
     return key.find('/') == std::string::npos && key != "." && key != "..";
 }
 
+// Read on every property_get of a persisted key, so kept to three system
+// calls: a stream costs several times more, which the per-frame callers feel.
 bool ReadPersisted(const std::string& key, std::string* value) {
     if (!SafeFileName(key)) return false;
-    std::ifstream in(PersistDir() + "/" + key, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream text;
-    text << in.rdbuf();
-    *value = text.str().substr(0, PROPERTY_VALUE_MAX - 1);
+    const int fd = open((PersistDir() + "/" + key).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    char text[PROPERTY_VALUE_MAX - 1];
+    size_t length = 0;
+    while (length < sizeof text) {
+        const ssize_t got = read(fd, text + length, sizeof text - length);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        length += static_cast<size_t>(got);
+    }
+    close(fd);
+    value->assign(text, length);
     return true;
 }
 

@@ -89,6 +89,7 @@ void SimulationControl::WakeAll() {
     // that has just tested its predicate cannot miss the exit.
     { std::lock_guard<std::mutex> guard(mSnapStartLock); }
     mSnapStartCond.notify_all();
+    mCaptureWaitCond.notify_all();
     { std::lock_guard<std::mutex> guard(mSnapStopLock); }
     mSnapStopCond.notify_all();
     { std::lock_guard<std::mutex> guard(mDataLock); }

@@ -142,6 +142,8 @@ private:
     void StartFrameInfoWorker(int64_t frameId, std::shared_ptr<TaskInfo> task);
     void JoinFrameInfoWorkers();
     void WakeAll();
+    // Marks the task list done and wakes the tester.
+    void Finish();
 
     std::unique_ptr<ThreadPool> mPool;
 
@@ -170,6 +172,10 @@ private:
     std::condition_variable mDataCond;
     bool mSnapStopped = false;  // guarded by mSnapStopLock
     std::atomic<bool> mSnapStarted{false};  // written under mSnapStartLock, read by the EV query
+    // Capture steps that have come to wait for a snapshot start, guarded by
+    // mSnapStartLock; the tester waits on the condition for the next one.
+    uint64_t mCaptureWaits = 0;
+    std::condition_variable mCaptureWaitCond;
     bool mDataUpdating = false;  // guarded by mDataLock
     std::atomic<bool> mRecycling{false};
     bool mTester = false;

@@ -11,6 +11,7 @@
 #include "frame/VirtualSensorControl.h"
 #include "platform/Log.h"
 #include "simulation/SimulationControl.h"
+#include "socket/SocketServerManager.h"
 
 namespace ZEB {
 namespace {
@@ -264,6 +265,60 @@ float GetFrameEvStatus(void* handle) {
     return ZEB::Guarded<float>(__func__, 0.0f, [&] {
         SimulationControl* instance = ZEB::Instance(handle, __func__);
         return instance ? instance->GetFrameEvStatus() : 0.0f;
+    });
+}
+
+// The streaming family. The registry holds a handler in use for the length of
+// each call, so DeleteSocketServer on the HAL's close path waits for a frame
+// being filed or fetched instead of destroying the handler under it.
+
+void CreateSocketServer(int cameraId) {
+    ZEB::Guarded(__func__, [&] {
+        _log(ZEB::kTag, 4).__print_log_("%d, %s: Start create Camera Id %d", __LINE__, "CreateSocketServer", cameraId);
+        ZEB::SocketServerManager::Instance().Create(cameraId);
+    });
+}
+
+void DeleteSocketServer() {
+    ZEB::Guarded(__func__, [&] {
+        ZEB::SocketServerManager::Instance().DeleteAll([](int cameraId) {
+            _log(ZEB::kTag, 4).__print_log_("%d, %s: Delete Socket Server %d", __LINE__, "DeleteSocketServer", cameraId);
+        });
+    });
+}
+
+void SettingSocketBuffer(int cameraId, void* frame) {
+    ZEB::Guarded(__func__, [&] {
+        if (!ZEB::SimulationControlInterface::isIspMode()) return;
+        if (auto handler = ZEB::SocketServerManager::Instance().Find(cameraId, true)) handler->InQueueOneFrame(frame);
+    });
+}
+
+// A camera id without a handler has no size: -1, and no entry is added.
+int GettingPreviewWidth(int cameraId) {
+    return ZEB::Guarded<int>(__func__, -1, [&] {
+        if (auto handler = ZEB::SocketServerManager::Instance().Find(cameraId, false)) return handler->GetPreviewWidth();
+        _log(ZEB::kTag, 1).__print_log_("%d, %s: Could not fin SocketServerInstance", __LINE__, "GettingPreviewWidth");
+        return -1;
+    });
+}
+
+int GettingPreviewHeight(int cameraId) {
+    return ZEB::Guarded<int>(__func__, -1, [&] {
+        if (auto handler = ZEB::SocketServerManager::Instance().Find(cameraId, false)) return handler->GetPreviewHeight();
+        _log(ZEB::kTag, 1).__print_log_("%d, %s: Could not fin SocketServerInstance", __LINE__, "GettingPreviewHeight");
+        return -1;
+    });
+}
+
+int GettingLatestFrame(int cameraId, void* destination) {
+    return ZEB::Guarded<int>(__func__, -1, [&] {
+        if (!ZEB::SimulationControlInterface::isIspMode()) return -1;
+        if (auto handler = ZEB::SocketServerManager::Instance().Find(cameraId, true)) {
+            return handler->GetLatestFrame(destination);
+        }
+        _log(ZEB::kTag, 1).__print_log_("%d, %s: Could not fin SocketServerInstance", __LINE__, "GettingLatestFrame");
+        return -1;
     });
 }
 

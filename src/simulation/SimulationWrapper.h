@@ -41,6 +41,15 @@ ZEB_EXPORT void GetFrameAndroidInfo(void* handle, void* out);
 ZEB_EXPORT void GetIspAlgOps(void* handle, void* out, int kind);
 ZEB_EXPORT void GetIspUpFlag(void* handle, void* out);
 ZEB_EXPORT float GetFrameEvStatus(void* handle);
+
+// Streaming, by camera id: in ISP tool mode the HAL files each processed
+// preview frame (NV21) and a streaming client fetches the newest one.
+ZEB_EXPORT void CreateSocketServer(int cameraId);
+ZEB_EXPORT void DeleteSocketServer();
+ZEB_EXPORT void SettingSocketBuffer(int cameraId, void* frame);
+ZEB_EXPORT int GettingPreviewWidth(int cameraId);
+ZEB_EXPORT int GettingPreviewHeight(int cameraId);
+ZEB_EXPORT int GettingLatestFrame(int cameraId, void* destination);
 }
 
 // Every entry point above, for callers that resolve them one by one.
@@ -49,7 +58,9 @@ ZEB_EXPORT float GetFrameEvStatus(void* handle);
     X(SetSensorIoctlOps) X(SetGrabOps) X(SetScenerioUpdateFunc) X(SetDataUpdateFunc) X(SetAeOfflineInfoFunc) \
     X(GenerateOneJob) X(NotifySnapshotStatus) X(GetFrameYuv) X(GetZSLYuvFrame) X(GetPrevYuvFrame)            \
     X(GetFrameSceneInfo) X(GetFrameiSceneInfo) X(GetFrameSmartInfo) X(GetFrameStatisInfo)                   \
-    X(GetFrameManualInfo) X(GetFrameAndroidInfo) X(GetIspAlgOps) X(GetIspUpFlag) X(GetFrameEvStatus)
+    X(GetFrameManualInfo) X(GetFrameAndroidInfo) X(GetIspAlgOps) X(GetIspUpFlag) X(GetFrameEvStatus)         \
+    X(CreateSocketServer) X(DeleteSocketServer) X(SettingSocketBuffer) X(GettingPreviewWidth)                \
+    X(GettingPreviewHeight) X(GettingLatestFrame)
 
 namespace ZEB {
 // The public statistic type of GetFrameStatisInfo as the instance's ISP_STATIS

@@ -86,7 +86,7 @@ void SimulationControl::TaskManagerThread() {
     NameThread("zeb_driver");
     if (!mTaskMap) {
         ZLOG(kTag, 1, "%d, %s: Could not get proper TaskManager");
-        mFinished.store(true);
+        Finish();
         return;
     }
     for (const auto& entry : *mTaskMap) {
@@ -97,8 +97,14 @@ void SimulationControl::TaskManagerThread() {
         run.task = entry.second;
         if (!run.task || !Wait4FrameControl(frameId)) {
             ZLOG(kTag, 4, "%d, %s: Could not Run this task with frmId %ld", static_cast<long>(frameId));
+            // The reader finishes the task all the same; its slots must come
+            // back, or every task after it waits for them in vain.
+            if (run.task) mReadControl->RecycleFrame(frameId);
             continue;
         }
+        // The first frame is there; the rest follow at the reader's pace,
+        // however long a large task takes to read.
+        if (!WaitTask(*run.task, [](TaskInfo& info) { return info.TaskReadDone; }, std::nullopt)) return;
         // The frames are taken once, under the task's lock, so the driver
         // never walks the list while the reader appends to it.
         {
@@ -138,7 +144,15 @@ void SimulationControl::TaskManagerThread() {
         RecycleTask(frameId);
     }
     ZLOG(kTag, 4, "%d, %s: Task Running End");
-    mFinished.store(true);
+    Finish();
+}
+
+void SimulationControl::Finish() {
+    {
+        std::lock_guard<std::mutex> guard(mSnapStartLock);
+        mFinished.store(true);
+    }
+    mCaptureWaitCond.notify_all();
 }
 
 void SimulationControl::PlayTuningEntry(int64_t frameId, const RunningTask& run, int index,
@@ -205,6 +219,8 @@ void SimulationControl::CaptureStep(int64_t frameId, const RunningTask& run) {
     ZLOG(kTag, 4, "%d, %s: Wait Capture Start");
     {
         std::unique_lock<std::mutex> lock(mSnapStartLock);
+        ++mCaptureWaits;
+        mCaptureWaitCond.notify_all();
         mSnapStartCond.wait(lock, [this] { return mSnapStarted.load() || mExit.load(); });
     }
     if (mExit.load()) return;
@@ -274,8 +290,16 @@ bool SimulationControl::Wait4FrameControl(int64_t frameId) {
         auto found = mTaskMap->find(frameId);
         if (found != mTaskMap->end()) task = found->second;
     }
-    if (task && WaitTask(*task, [](TaskInfo& info) { return info.TaskFrameStatus && !info.TaskFrame.empty(); },
-                         kFrameWait)) {
+    // The first frame within the limit; a task read to its end without any
+    // frame has none to come.
+    bool found = false;
+    if (task && WaitTask(*task,
+                         [&found](TaskInfo& info) {
+                             found = !info.TaskFrame.empty();
+                             return found || info.TaskReadDone;
+                         },
+                         kFrameWait) &&
+        found) {
         ZLOG(kTag, 4, "%d, %s: Found corresponding buffer with frmId %ld", static_cast<long>(frameId));
         return true;
     }
@@ -337,8 +361,18 @@ void SimulationControl::TaskManagerChecker() {
         ZLOG(kTag, 1, "%d, %s: Could not find Task");
         return;
     }
-    for (size_t i = 0; i < mTaskMap->size(); ++i) {
+    // One pair per capture the driver waits for, not one per task: a task with
+    // several tuning entries waits for a start at each of them.
+    for (uint64_t sent = 0;; ++sent) {
         if (!SleepUnlessExit(WaitPostProcDuration())) return;
+        // A start sent before the driver waits for it stays pending, and a
+        // second one would merge with it: each start goes to a capture that
+        // waits for it, so none is lost however long a task takes.
+        {
+            std::unique_lock<std::mutex> lock(mSnapStartLock);
+            mCaptureWaitCond.wait(lock, [&] { return mCaptureWaits > sent || mFinished.load() || mExit.load(); });
+            if (mCaptureWaits <= sent || mExit.load()) return;
+        }
         OnSnapshotStart();
         if (!SleepUnlessExit(WaitPostProcDuration())) return;
         OnSnapshotStop();

@@ -31,7 +31,7 @@ std::vector<std::shared_ptr<ATree>> ATree::findLeafChild(const ATree* node) cons
     return node ? node->mChildren : std::vector<std::shared_ptr<ATree>>();
 }
 
-std::vector<paramInfo> ATree::GetTreeParam() const { return Held(); }
+std::vector<paramInfo> ATree::GetTreeParam() const { return std::vector<paramInfo>(mHeld.begin(), mHeld.end()); }
 
 ATree* ATree::NextSiblingNode() {
     if (!mParent) return this;

@@ -1,6 +1,7 @@
 #pragma once
 // One node of a trigger tree: a trigger range, its child ranges of the next
 // trigger level, and the parameter set that belongs to the node.
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -27,6 +28,8 @@ public:
     std::vector<std::shared_ptr<ATree>> findLeafChild() const;
     // The children of `node` (none for null).
     std::vector<std::shared_ptr<ATree>> findLeafChild(const ATree* node) const;
+    // The set the node holds: a leaf's region set, otherwise the last set
+    // passed up to it; empty until a query passes one.
     std::vector<paramInfo> GetTreeParam() const;
     // The parent's child after this one; this node itself when it is the
     // last child or the root (null when this node is not held by a shared_ptr).
@@ -40,20 +43,35 @@ public:
 private:
     friend class TriggerAndDataManager;
 
+    // A parameter set a node holds: its own, one passed up to it from below,
+    // or the first part of its own storage where an interpolated set was
+    // written. A span, so that a smaller set can be written over a larger
+    // one without giving up the room the larger one had.
+    struct Held {
+        const paramInfo* data = nullptr;
+        size_t size = 0;
+        const paramInfo* begin() const { return data; }
+        const paramInfo* end() const { return data + size; }
+        bool empty() const { return size == 0; }
+        const paramInfo& operator[](size_t i) const { return data[i]; }
+    };
+
     ATree* NextSiblingNode();
-    // The set this node holds: its own, or one passed up to it from below.
-    const std::vector<paramInfo>& Held() const { return mHeld ? *mHeld : mParams; }
+    void Hold(const std::vector<paramInfo>& params, size_t size) { mHeld = {params.data(), size}; }
 
     std::vector<std::shared_ptr<ATree>> mChildren;
+    // A leaf's region set; at an inner node, room for an interpolated set of
+    // the largest shape below it, reserved at construction.
     std::vector<paramInfo> mParams;
     triggerInfo mRange;  // start and end only
     bool mDone = false;
     ATree* mParent = nullptr;
     size_t mPosition = 0;  // among the parent's children
+    // What the node holds; nothing until a set is first passed up to it.
     // A set passed up unchanged is not copied: the node refers to it. Sets
-    // are only ever replaced, never freed, while the tree lives, so the
-    // reference stays valid. Interpolated sets are written into mParams.
-    const std::vector<paramInfo>* mHeld = nullptr;
+    // are only ever overwritten in place, never moved or freed, while the
+    // tree lives, so the reference stays valid.
+    Held mHeld;
     // A leaf holds its region's parameters for good; every other node holds
     // a set only for the query that passed it up (mFilledIn), so that no
     // query sees what an earlier one left behind.

@@ -232,7 +232,17 @@ TriggerAndDataManager::TriggerAndDataManager(const std::map<int32_t, trigger2Par
     }
 }
 
-TriggerAndDataManager::~TriggerAndDataManager() = default;
+TriggerAndDataManager::~TriggerAndDataManager() {
+    static const char* const kWhat[kRepeats] = {"parameter set of another line size", "values without a partner",
+                                                "Tree not prepared", "Maybe some error", "tree without regions"};
+    for (int what = 0; what < kRepeats; ++what) {
+        const uint64_t count = mRepeats[what].load(std::memory_order_relaxed);
+        if (count > 1) {
+            ZLOG(kTag, 4, "%d, %s: %s: %llu more times not logged", kWhat[what],
+                 static_cast<unsigned long long>(count - 1));
+        }
+    }
+}
 
 void TriggerAndDataManager::InOrderBufferTraversal(const std::map<int32_t, trigger2Param>& regions) {
     size_t total = 0;
@@ -240,9 +250,13 @@ void TriggerAndDataManager::InOrderBufferTraversal(const std::map<int32_t, trigg
         for (const paramInfo& param : entry.second.params) total += LineValues(param);
     }
     const size_t layers = regions.size();
-    mParamLen = layers == 0 ? 0 : SaturateInt32(static_cast<long long>(total / layers));
-    ZLOG(kTag, 4, "%d, %s: mParamLen %d\n", mParamLen);
-    mOutputLine.assign(static_cast<size_t>(mParamLen), 0u);
+    const int32_t length = layers == 0 ? 0 : SaturateInt32(static_cast<long long>(total / layers));
+    ZLOG(kTag, 4, "%d, %s: mParamLen %d\n", length);
+    std::vector<uint32_t> line(static_cast<size_t>(length), 0u);
+    // A query may be copying the line out right now.
+    std::lock_guard<std::recursive_mutex> guard(mQueryLock);
+    mParamLen = length;
+    mOutputLine.swap(line);
 }
 
 void TriggerAndDataManager::InOrderTreeTraversal(const std::map<int32_t, trigger2Param>& regions) {
@@ -311,7 +325,7 @@ void TriggerAndDataManager::BuildTree(const std::map<int32_t, trigger2Param>& re
         }
         if (parent->mFixed) ZLOG(kTag, 1, "%d, %s: region %d has the ranges of an earlier region and replaces it", number);
         parent->mParams = region.params;
-        parent->mHeld = nullptr;
+        parent->Hold(parent->mParams, parent->mParams.size());
         parent->mFixed = true;
         if (joinAnySibling) ZLOG(kTag, 5, "%d, %s: FormerLine size is %ld", static_cast<long>(mAllTreeVec[depth - 1].size()));
     }
@@ -348,6 +362,11 @@ void TriggerAndDataManager::LogLevels() const {
 }
 
 void TriggerAndDataManager::GetDataInfo(const std::vector<float>& candidate, void* dst) {
+    std::lock_guard<std::recursive_mutex> guard(mQueryLock);
+    GetDataInfo(candidate, dst, mOutputLine.size());
+}
+
+void TriggerAndDataManager::GetDataInfo(const std::vector<float>& candidate, void* dst, size_t room) {
     if (!dst) {
         ZLOG(kTag, 1, "%d, %s: no destination for the line");
         return;
@@ -355,7 +374,12 @@ void TriggerAndDataManager::GetDataInfo(const std::vector<float>& candidate, voi
     std::lock_guard<std::recursive_mutex> guard(mQueryLock);
     for (auto& level : mMatched) level.second.clear();
     MatchCandidate(candidate, mMatched);
-    CopyValues(dst, InterpolateParameter(mMatched, candidate), mOutputLine.size());
+    const uint32_t* line = InterpolateParameter(mMatched, candidate);
+    const size_t copied = std::min(room, mOutputLine.size());
+    CopyValues(dst, line, copied);
+    if (room > copied) {
+        memset(static_cast<unsigned char*>(dst) + copied * sizeof(uint32_t), 0, (room - copied) * sizeof(uint32_t));
+    }
 }
 
 void TriggerAndDataManager::MatchCandidate(const std::vector<float>& candidate, MatchedNodes& matched) {
@@ -377,8 +401,10 @@ void TriggerAndDataManager::MatchCandidate(const std::vector<float>& candidate, 
             return;
         }
         if (static_cast<size_t>(mTriggerDepth) != candidate.size()) {
-            ZLOG(kTag, 1, "%d, %s: Tree not prepared with %p, mTriggerDepth [%d, %d]",
-                 static_cast<void*>(mRootNode.get()), mTriggerDepth, static_cast<int>(candidate.size()));
+            if (FirstTime(kNotPrepared)) {
+                ZLOG(kTag, 1, "%d, %s: Tree not prepared with %p, mTriggerDepth [%d, %d]",
+                     static_cast<void*>(mRootNode.get()), mTriggerDepth, static_cast<int>(candidate.size()));
+            }
             TakeFallback(mRootNode.get());
             return;
         }
@@ -461,14 +487,14 @@ const uint32_t* TriggerAndDataManager::InterpolateParameter(const MatchedNodes& 
                     node->mDone = true;
                     next->mDone = true;
                     ZLOG(kTag, 5, "%d, %s: Same Father [%d, %d], Data %ld, tree [%ld, %ld]\n", level, index,
-                         static_cast<long>(node->mParent->Held().size()), static_cast<long>(node->Held().size()),
-                         static_cast<long>(next->Held().size()));
+                         static_cast<long>(node->mParent->mHeld.size), static_cast<long>(node->mHeld.size),
+                         static_cast<long>(next->mHeld.size));
                     i += 2;
                 } else {
                     PassUp(node);
                     node->mDone = true;
                     ZLOG(kTag, 5, "%d, %s: Single [%d, %d], Data %ld\n", level, index,
-                         static_cast<long>(node->Held().size()));
+                         static_cast<long>(node->mHeld.size));
                     i += 1;
                 }
             }
@@ -525,14 +551,14 @@ const uint32_t* TriggerAndDataManager::FinishLine() {
         std::fill(mOutputLine.begin(), mOutputLine.end(), 0u);
         return mOutputLine.data();
     }
-    if (!HasParams(root) || root->Held().empty()) {
-        ZLOG(kTag, 1, "%d, %s: Maybe some error, Setting AllTreeVec beginning");
+    if (!HasParams(root) || root->mHeld.empty()) {
+        if (FirstTime(kNoRootSet)) ZLOG(kTag, 1, "%d, %s: Maybe some error, Setting AllTreeVec beginning");
         TakeFallback(root);
     } else {
-        ZLOG(kTag, 5, "%d, %s: Now RootNode with %ld\n", static_cast<long>(root->Held().size()));
+        ZLOG(kTag, 5, "%d, %s: Now RootNode with %ld\n", static_cast<long>(root->mHeld.size));
     }
     if (HasParams(root)) {
-        WriteLine(root->Held(), mOutputLine.data());
+        WriteLine(root->mHeld, mOutputLine.data());
     } else {
         std::fill(mOutputLine.begin(), mOutputLine.end(), 0u);
     }
@@ -546,7 +572,7 @@ bool TriggerAndDataManager::HasParams(const ATree* node) const {
 void TriggerAndDataManager::PassUp(ATree* node) {
     ATree* parent = node->mParent;
     if (!parent || !HasParams(node)) return;
-    parent->mHeld = &node->Held();
+    parent->mHeld = node->mHeld;
     parent->mFilledIn = mGeneration;
 }
 
@@ -560,8 +586,7 @@ void TriggerAndDataManager::InterpolateUp(ATree* first, ATree* second, float val
         return;
     }
     ATree* parent = first->mParent;
-    InterpolateInto(*first, *second, value, parent->mParams);
-    parent->mHeld = nullptr;
+    parent->Hold(parent->mParams, InterpolateInto(*first, *second, value, parent->mParams));
     parent->mFilledIn = mGeneration;
 }
 
@@ -574,7 +599,7 @@ std::vector<paramInfo> TriggerAndDataManager::Interpolate2Tree(ATree* first, ATr
     }
     std::lock_guard<std::recursive_mutex> guard(mQueryLock);
     try {
-        InterpolateInto(*first, *second, value, result);
+        result.resize(InterpolateInto(*first, *second, value, result));
     } catch (const std::exception& error) {
         ZLOG(kTag, 1, "%d, %s: interpolation failed: %s", error.what());
         result.clear();
@@ -582,13 +607,13 @@ std::vector<paramInfo> TriggerAndDataManager::Interpolate2Tree(ATree* first, ATr
     return result;
 }
 
-void TriggerAndDataManager::InterpolateInto(const ATree& first, const ATree& second, float value,
-                                            std::vector<paramInfo>& out) const {
+size_t TriggerAndDataManager::InterpolateInto(const ATree& first, const ATree& second, float value,
+                                              std::vector<paramInfo>& out) const {
     const bool firstHigher = first.mRange.start > second.mRange.start;
     const ATree& high = firstHigher ? first : second;
     const ATree& low = firstHigher ? second : first;
-    const std::vector<paramInfo>& highParams = high.Held();
-    const std::vector<paramInfo>& lowParams = low.Held();
+    const ATree::Held& highParams = high.mHeld;
+    const ATree::Held& lowParams = low.mHeld;
     const float highStart = high.mRange.start;
     const float lowEnd = low.mRange.end;
     const float gap = highStart - lowEnd;
@@ -596,10 +621,13 @@ void TriggerAndDataManager::InterpolateInto(const ATree& first, const ATree& sec
     const int32_t span = TruncToInt32(gap);
 
     size_t unpaired = 0;
-    out.resize(highParams.size());
-    for (size_t i = 0; i < highParams.size(); ++i) {
+    // Written over the front of `out`, which is never shrunk: the parameters
+    // behind keep their room for a later, larger set. A tree's nodes have
+    // room for every set below them from construction on.
+    if (out.size() < highParams.size) out.resize(highParams.size);
+    for (size_t i = 0; i < highParams.size; ++i) {
         const paramInfo& h = highParams[i];
-        const paramInfo* l = i < lowParams.size() ? &lowParams[i] : nullptr;
+        const paramInfo* l = i < lowParams.size ? &lowParams[i] : nullptr;
         paramInfo& r = out[i];
         r.index = 0;
         r.length = h.length;
@@ -635,28 +663,29 @@ void TriggerAndDataManager::InterpolateInto(const ATree& first, const ATree& sec
             }
         }
     }
-    if (unpaired > 0) {
+    if (unpaired > 0 && FirstTime(kNoPartner)) {
         ZLOG(kTag, 1, "%d, %s: %zu values of range [%f, %f] have no partner in range [%f, %f]; they keep their value",
              unpaired, highStart, high.mRange.end, low.mRange.start, lowEnd);
     }
+    return highParams.size;
 }
 
-const std::vector<paramInfo>* TriggerAndDataManager::FallbackParams() const {
+const ATree::Held* TriggerAndDataManager::FallbackParams() const {
     if (mAllTreeVec.empty() || mAllTreeVec[0].empty()) return nullptr;
     // The first level-0 node holds a set only when this query passed one up
     // to it; otherwise its first leaf stands in for it.
     const ATree* node = mAllTreeVec[0][0];
     while (!HasParams(node) && !node->mChildren.empty()) node = node->mChildren.front().get();
-    return HasParams(node) ? &node->Held() : nullptr;
+    return HasParams(node) ? &node->mHeld : nullptr;
 }
 
 void TriggerAndDataManager::TakeFallback(ATree* node) {
-    const std::vector<paramInfo>* fallback = FallbackParams();
+    const ATree::Held* fallback = FallbackParams();
     if (!fallback) {
-        ZLOG(kTag, 1, "%d, %s: the tree has no region; the line stays zero");
+        if (FirstTime(kNoRegion)) ZLOG(kTag, 1, "%d, %s: the tree has no region; the line stays zero");
         return;
     }
-    node->mHeld = fallback == &node->mParams ? nullptr : fallback;
+    node->mHeld = *fallback;
     node->mFilledIn = mGeneration;
 }
 
@@ -666,16 +695,18 @@ void TriggerAndDataManager::FormBufferLine(std::vector<paramInfo> params, void* 
         return;
     }
     // The destination may be unaligned: build the line in place only when it can.
+    std::lock_guard<std::recursive_mutex> guard(mQueryLock);
+    ATree::Held held{params.data(), params.size()};
     if (reinterpret_cast<uintptr_t>(dst) % alignof(uint32_t) == 0) {
-        WriteLine(params, static_cast<uint32_t*>(dst));
+        WriteLine(held, static_cast<uint32_t*>(dst));
         return;
     }
     std::vector<uint32_t> line(static_cast<size_t>(mParamLen));
-    WriteLine(params, line.data());
+    WriteLine(held, line.data());
     CopyValues(dst, line.data(), line.size());
 }
 
-void TriggerAndDataManager::WriteLine(const std::vector<paramInfo>& params, uint32_t* dst) const {
+void TriggerAndDataManager::WriteLine(const ATree::Held& params, uint32_t* dst) const {
     const size_t capacity = static_cast<size_t>(mParamLen);
     size_t position = 0;
     size_t given = 0;
@@ -698,7 +729,7 @@ void TriggerAndDataManager::WriteLine(const std::vector<paramInfo>& params, uint
     }
     // Regions of different size: the line keeps its length either way.
     std::fill(dst + position, dst + capacity, 0u);
-    if (given != capacity) {
+    if (given != capacity && FirstTime(kLineSize)) {
         ZLOG(kTag, 1, "%d, %s: parameter set gives %zu values for a line of %zu; %s", given, capacity,
              given > capacity ? "the rest is left out" : "the rest is zero");
     }

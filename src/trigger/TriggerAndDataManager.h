@@ -2,6 +2,8 @@
 // One parameter tree of a parameter file: its regions arranged as a tree of
 // trigger ranges, matched against the trigger values of a frame, and the
 // matched parameter sets interpolated into one buffer line of 32-bit values.
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <map>
@@ -28,11 +30,18 @@ public:
     // The query: writes GetParamLen() 32-bit values (floats or integers in
     // parameter order) to `dst`. Safe to call from several threads.
     void GetDataInfo(const std::vector<float>& candidate, void* dst);
+    // The same into a line of `room` values, whatever the line length is now:
+    // the line is cut to fit, or followed by zeros.
+    void GetDataInfo(const std::vector<float>& candidate, void* dst, size_t room);
 
     // The steps of a query, for callers that look inside. The tree they work
     // on is shared: do not run them while another thread queries.
+    // Each MatchCandidate begins a query: sets passed up by earlier ones no
+    // longer count.
     void MatchCandidate(const std::vector<float>& candidate, MatchedNodes& matched);
-    // Returns the manager's line (GetParamLen() values), valid until the next query.
+    // Continues the query the last MatchCandidate began (a fresh one before
+    // any). Returns the manager's line (GetParamLen() values), valid until
+    // the next query.
     const uint32_t* InterpolateParameter(const MatchedNodes& matched, const std::vector<float>& candidate);
     // Same result; pairs the matched nodes by parent instead of by position.
     const uint32_t* InterpolateParameterSample(MatchedNodes matched, std::vector<float> candidate);
@@ -41,7 +50,9 @@ public:
     // longer sets are cut there, shorter ones filled up with zeros.
     void FormBufferLine(std::vector<paramInfo> params, void* dst);
 
-    // Builders; the constructor runs the first two.
+    // Builders; the constructor runs the first two. Rebuilding a manager that
+    // an XMLParameterManager holds leaves that manager's layout as it was:
+    // its line for this tree keeps the length it had.
     void InOrderBufferTraversal(const std::map<int32_t, trigger2Param>& regions);
     void InOrderTreeTraversal(const std::map<int32_t, trigger2Param>& regions);
     // An alternative tree: a region whose range equals that of any earlier
@@ -56,6 +67,11 @@ public:
     bool IsDebug() const { return mDebug; }
 
 private:
+    // Failures a query can meet on every frame: each is logged the first
+    // time, then only counted, and the count logged when the manager goes.
+    enum Repeat { kLineSize, kNoPartner, kNotPrepared, kNoRootSet, kNoRegion, kRepeats };
+    bool FirstTime(Repeat what) const { return mRepeats[what].fetch_add(1, std::memory_order_relaxed) == 0; }
+
     void BuildTree(const std::map<int32_t, trigger2Param>& regions, bool joinAnySibling);
     const uint32_t* ZeroLine(const std::exception& error);
     void InterpolateByParent(int32_t level, const std::vector<ATree*>& nodes, const std::vector<float>& candidate);
@@ -63,10 +79,10 @@ private:
     bool HasParams(const ATree* node) const;
     void PassUp(ATree* node);
     void InterpolateUp(ATree* first, ATree* second, float value);
-    void InterpolateInto(const ATree& first, const ATree& second, float value, std::vector<paramInfo>& out) const;
-    const std::vector<paramInfo>* FallbackParams() const;
+    size_t InterpolateInto(const ATree& first, const ATree& second, float value, std::vector<paramInfo>& out) const;
+    const ATree::Held* FallbackParams() const;
     void TakeFallback(ATree* node);
-    void WriteLine(const std::vector<paramInfo>& params, uint32_t* dst) const;
+    void WriteLine(const ATree::Held& params, uint32_t* dst) const;
     void LogLevels() const;
 
     std::vector<std::vector<ATree*>> mAllTreeVec;
@@ -80,11 +96,14 @@ private:
     // Query state, kept between queries so that a query allocates nothing.
     // Recursive: a query runs the public steps, each of which also locks.
     std::recursive_mutex mQueryLock;
-    uint64_t mGeneration = 0;
+    // Nodes start at generation 0, so that before the first query none
+    // counts as holding a set.
+    uint64_t mGeneration = 1;
     MatchedNodes mMatched;
     std::vector<ATree*> mCurrent;
     std::vector<ATree*> mNext;
     std::vector<ATree*> mLevelMatch;
+    mutable std::atomic<uint64_t> mRepeats[kRepeats] = {};
 };
 
 }  // namespace ZEB

@@ -46,7 +46,13 @@ XMLParameterManager::XMLParameterManager(const std::map<std::string, dataPool>& 
     }
 }
 
-XMLParameterManager::~XMLParameterManager() = default;
+XMLParameterManager::~XMLParameterManager() {
+    const uint64_t count = mShortLists.load(std::memory_order_relaxed);
+    if (count > 1) {
+        ZLOG(kTag, 4, "%d, %s: too few candidate lists: %llu more times not logged",
+             static_cast<unsigned long long>(count - 1));
+    }
+}
 
 int32_t XMLParameterManager::GetOutputLen() const {
     return SaturateInt32(static_cast<long long>(mConstLen) + mTotalLen);
@@ -69,34 +75,41 @@ void XMLParameterManager::FormTriggerBufferline() {
 }
 
 void XMLParameterManager::FormConstDataBufferLine(std::vector<paramInfo> constData) {
-    // The line holds the values the parameters have; their "length" attributes
-    // are only what the file announces.
+    // Each parameter takes as many places as its "length" says, whatever
+    // number of values its text holds: values past the length are cut, a
+    // shortfall is zero-filled. So a miscounted parameter moves nothing after it.
     auto isFloat = [](const paramInfo& param) { return param.type.find("float") != std::string::npos; };
-    size_t values = 0;
-    long long announced = 0;
+    std::vector<size_t> places;
+    places.reserve(constData.size());
+    size_t total = 0;
     for (const paramInfo& param : constData) {
-        values += isFloat(param) ? param.floatData.size() : param.intData.size();
-        announced += param.length;
-    }
-    if (announced != static_cast<long long>(values)) {
-        ZLOG(kTag, 1, "%d, %s: constant parameters announce %lld values and hold %zu; the line holds %zu", announced,
-             values, values);
+        const size_t held = isFloat(param) ? param.floatData.size() : param.intData.size();
+        size_t length = param.length > 0 ? static_cast<size_t>(param.length) : 0;
+        if (length > kMaxConstValues - total) {
+            ZLOG(kTag, 1, "%d, %s: constant parameter %s: length %d is more than the line may hold (%zu values); "
+                 "it gets %zu", param.name.c_str(), param.length, kMaxConstValues, kMaxConstValues - total);
+            length = kMaxConstValues - total;
+        }
+        if (held != length) {
+            ZLOG(kTag, 1, "%d, %s: constant parameter %s holds %zu values for length %d; the line %s",
+                 param.name.c_str(), held, param.length, held > length ? "cuts them" : "fills up with zeros");
+        }
+        places.push_back(length);
+        total += length;
     }
     std::lock_guard<std::mutex> guard(mLock);
-    mConstLen = SaturateInt32(static_cast<long long>(values));
-    mConstBuffer.assign(static_cast<size_t>(mConstLen), 0u);
+    mConstLen = static_cast<int32_t>(total);
+    mConstBuffer.assign(total, 0u);
     size_t position = 0;
-    for (const paramInfo& param : constData) {
-        const size_t room = mConstBuffer.size() - position;
+    for (size_t i = 0; i < constData.size(); ++i) {
+        const paramInfo& param = constData[i];
+        uint32_t* at = mConstBuffer.data() + position;
         if (isFloat(param)) {
-            const size_t count = std::min(room, param.floatData.size());
-            CopyValues(mConstBuffer.data() + position, param.floatData.data(), count);
-            position += count;
+            CopyValues(at, param.floatData.data(), std::min(places[i], param.floatData.size()));
         } else {
-            const size_t count = std::min(room, param.intData.size());
-            CopyValues(mConstBuffer.data() + position, param.intData.data(), count);
-            position += count;
+            CopyValues(at, param.intData.data(), std::min(places[i], param.intData.size()));
         }
+        position += places[i];
     }
 }
 
@@ -115,10 +128,13 @@ void XMLParameterManager::GetDataInfo(const std::vector<std::vector<float>>& can
         // Without a list of its own a tree takes its first region, as it
         // does for a list of the wrong length.
         const std::vector<float>& candidate = i < lists.size() ? lists[i] : kNoCandidate;
-        mManagers[i]->GetDataInfo(candidate, out + position * sizeof(uint32_t));
-        position += static_cast<size_t>(mSectorLen[i]);
+        // The layout was fixed at construction; a tree rebuilt since then
+        // still gets the room it had then, no more.
+        const size_t room = static_cast<size_t>(mSectorLen[i]);
+        mManagers[i]->GetDataInfo(candidate, out + position * sizeof(uint32_t), room);
+        position += room;
     }
-    if (lists.size() < mManagers.size()) {
+    if (lists.size() < mManagers.size() && mShortLists.fetch_add(1, std::memory_order_relaxed) == 0) {
         ZLOG(kTag, 1, "%d, %s: %zu candidate lists for %zu trees", lists.size(), mManagers.size());
     }
 }

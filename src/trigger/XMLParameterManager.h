@@ -1,6 +1,8 @@
 #pragma once
 // A whole parameter file as the HAL queries it per frame: the constant
 // parameters followed by one interpolated line per parameter tree.
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -31,7 +33,13 @@ public:
     void GetDataInfo(const std::vector<std::vector<float>>& candidates, void* dst);
 
     void FormTriggerBufferline();
+    // Each constant parameter takes `length` values of the line: its values
+    // cut to that many, or followed by zeros.
     void FormConstDataBufferLine(std::vector<paramInfo> constData);
+
+    // The constant line is built from the file's "length" attributes; a
+    // hostile file must not be able to make it take gigabytes.
+    static constexpr size_t kMaxConstValues = 1u << 20;
 
     int32_t GetConstLen() const { return mConstLen; }
     int32_t GetTotalLen() const { return mTotalLen; }
@@ -52,6 +60,8 @@ private:
 
     std::mutex mLock;
     std::vector<std::vector<float>> mDebugCandidates;
+    // Queries with too few candidate lists: logged the first time, then counted.
+    std::atomic<uint64_t> mShortLists{0};
 };
 
 // Fixed test input: eight regions of three trigger levels ([0, 2] [2, 5],

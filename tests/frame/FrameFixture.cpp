@@ -6,13 +6,9 @@
 
 namespace frame_test {
 
-uint8_t DumpByte(int tag, int row, size_t index) {
-    return static_cast<uint8_t>(index * 7 + static_cast<size_t>(row) * 13 + static_cast<size_t>(tag) * 29 + 1);
-}
-
 std::vector<uint8_t> DumpBytes(int tag, int row, size_t size) {
     std::vector<uint8_t> bytes(size);
-    for (size_t i = 0; i < size; ++i) bytes[i] = DumpByte(tag, row, i);
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + row * 13 + tag * 29 + 1);
     return bytes;
 }
 
@@ -26,12 +22,13 @@ std::vector<uint16_t> RawSamples(int tag, int width, int height) {
     return samples;
 }
 
+// Four samples to five bytes: the high eight bits of each, then their low two
+// bits, the first sample's lowest.
 std::vector<uint8_t> PackReference(const std::vector<uint16_t>& samples, int width, int height, size_t stride) {
     std::vector<uint8_t> packed(stride * height, 0);
     for (int y = 0; y < height; ++y) {
         for (int group = 0; group < width / 4; ++group) {
             uint8_t* out = &packed[stride * y + 5 * group];
-            out[4] = 0;
             for (int k = 0; k < 4; ++k) {
                 const unsigned p = samples[static_cast<size_t>(y) * width + 4 * group + k];
                 out[k] = static_cast<uint8_t>(p >> 2);
@@ -42,65 +39,70 @@ std::vector<uint8_t> PackReference(const std::vector<uint16_t>& samples, int wid
     return packed;
 }
 
-std::vector<uint16_t> UnpackReference(const uint8_t* packed, int width, int height, size_t stride) {
-    std::vector<uint16_t> samples(static_cast<size_t>(width) * height);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const uint8_t* group = packed + stride * y + 5 * (x / 4);
-            const int k = x % 4;
-            samples[static_cast<size_t>(y) * width + x] = static_cast<uint16_t>(group[k] << 2 | (group[4] >> 2 * k & 3));
+std::vector<uint8_t> PackedLines(int width, int height, int tag) {
+    return PackReference(RawSamples(tag, width, height), width, height, static_cast<size_t>(width) * 5 / 4);
+}
+
+std::vector<uint16_t> BinReference(const std::vector<uint16_t>& src, int width, int height, int factor) {
+    const int outW = width / factor, outH = height / factor;
+    std::vector<uint16_t> out(static_cast<size_t>(outW) * outH);
+    for (int y = 0; y < outH; y += 2) {
+        for (int x = 0; x < outW; x += 2) {
+            uint64_t sums[2][2] = {{0, 0}, {0, 0}};
+            for (int r = 0; r < 2 * factor; ++r) {
+                for (int c = 0; c < 2 * factor; ++c) {
+                    sums[r % 2][c % 2] += src[static_cast<size_t>(factor * y + r) * width + factor * x + c];
+                }
+            }
+            for (int r = 0; r < 2; ++r) {
+                for (int c = 0; c < 2; ++c) {
+                    const uint64_t sum = sums[r][c];
+                    out[static_cast<size_t>(y + r) * outW + x + c] =
+                        factor == 2 ? static_cast<uint16_t>(static_cast<uint16_t>(sum) >> 2)
+                                    : static_cast<uint16_t>(sum / (factor * factor));
+                }
+            }
         }
     }
-    return samples;
+    return out;
 }
 
 size_t RowFileSize(const FolderSpec& layout, int row) {
     auto sized = layout.sizes.find(row);
     if (sized != layout.sizes.end()) return sized->second;
-    const ZEB::DataFileSpec& file = ZEB::DataFileSpecOf(row);
     switch (row) {
         case ZEB::DF_MIPI_RAW: return static_cast<size_t>(layout.width) * 5 / 4 * layout.height;
         case ZEB::DF_RAW: return static_cast<size_t>(layout.width) * layout.height * 2;
         case ZEB::DF_YUV_NV21: return static_cast<size_t>(layout.yuvWidth) * layout.yuvHeight * 3 / 2;
-        default: return file.kind == ZEB::RowKind::FileSized ? layout.variableSize : file.fixedSize;
+        default: {
+            const ZEB::DataFileSpec& file = ZEB::DataFileSpecOf(row);
+            return file.kind == ZEB::RowKind::FileSized ? layout.variableSize : file.fixedSize;
+        }
     }
 }
 
-namespace {
-
-void Write(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!out) throw std::runtime_error("cannot write " + path);
-}
-
-}  // namespace
-
 void WriteFolder(const std::string& folder, const FolderSpec& layout) {
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
+    std::filesystem::create_directories(folder);
     const std::string size = std::to_string(layout.width) + "x" + std::to_string(layout.height);
     const std::string tag = std::to_string(layout.tag);
     for (int row = 0; row < ZEB::kDataFormatCount; ++row) {
         if (layout.omit.count(row)) continue;
-        const size_t bytes = RowFileSize(layout, row);
-        std::vector<uint8_t> content;
-        std::string name;
+        std::vector<uint8_t> content = DumpBytes(layout.tag, row, RowFileSize(layout, row));
+        std::string name = "IMG_" + tag + "_" + ZEB::DataFileSpecOf(row).subFix;
         if (row == ZEB::DF_MIPI_RAW) {
-            content = PackReference(RawSamples(layout.tag, layout.width, layout.height), layout.width, layout.height,
-                                    static_cast<size_t>(layout.width) * 5 / 4);
+            const size_t bytes = content.size();
+            content = PackedLines(layout.width, layout.height, layout.tag);
             content.resize(bytes, 0x5A);
             name = "IMG_" + size + "_" + tag + ".mipi_raw";
+        } else if (row == ZEB::DF_RAW) {
+            name = "IMG_" + size + "_" + tag + ".raw";
         } else if (row == ZEB::DF_YUV_NV21) {
-            content = DumpBytes(layout.tag, row, bytes);
             name = "IMG_" + std::to_string(layout.yuvWidth) + "x" + std::to_string(layout.yuvHeight) + "_" + tag +
                    ".cap.yuv_nv21";
-        } else {
-            content = DumpBytes(layout.tag, row, bytes);
-            name = row == ZEB::DF_RAW ? "IMG_" + size + "_" + tag + ".raw"
-                                      : "IMG_" + tag + "_" + ZEB::DataFileSpecOf(row).subFix;
         }
-        Write(folder + "/" + name, content);
+        std::ofstream out(folder + "/" + name, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(content.data()), static_cast<std::streamsize>(content.size()));
+        if (!out) throw std::runtime_error("cannot write " + folder + "/" + name);
     }
 }
 

@@ -166,16 +166,26 @@ TEST(EndToEnd, CaptureTaskListHandsOverHdrAndFaceRecords) {
     }
 }
 
-TEST(EndToEnd, TesterModeSendsTheSnapshotNotificationsItself) {
+TEST(EndToEnd, TesterModeSendsTheSnapshotNotificationsItselfForEveryTask) {
     zeb_test::TempDir root;
-    // The tester keeps its own fixed schedule, a pair every 9 s, against a
-    // driver that needs 16 s a task: only the scaled margin between the two
-    // keeps a pair from landing in the wrong task, so give it room on a
-    // loaded machine.
-    HalRun run = RunHal(root, {"--generate", "preview", "--tester", "--time-scale", "0.2"});
+    // A pair every 9 s against a driver that needs 16 s a task: from the
+    // third task on, a pair sent ahead would merge with the pending one.
+    HalRun run = RunHal(root, {"--generate", "preview", "--tasks", "5", "--tester"});
     ASSERT_EQ(run.status, 0) << zeb_test::ReadFile(root / "hal-out/report.json");
-    EXPECT_EQ(run.report["totals"]["completedTasks"], 2);
+    EXPECT_EQ(run.report["totals"]["completedTasks"], 5);
     EXPECT_EQ(run.report["totals"]["errors"], 0);
+}
+
+TEST(EndToEnd, FramesOfEverySizePlayThroughSlotsBuiltForOtherSizes) {
+    zeb_test::TempDir root;
+    HalRun run = RunHal(root, {"--generate", "sizes"});
+    ASSERT_EQ(run.status, 0) << zeb_test::ReadFile(root / "hal-out/report.json");
+    const auto& tasks = run.report["tasks"];
+    ASSERT_EQ(tasks.size(), 5u);
+    for (const auto& task : tasks) {
+        EXPECT_EQ(task["matchedFrames"], 2 * task["expectedFrames"].get<int>()) << "task " << task["frameId"];
+        EXPECT_TRUE(task["errors"].empty()) << task["errors"];
+    }
 }
 
 TEST(EndToEnd, MissingFolderAndTaskWithoutFoldersDoNotStopTheRun) {
@@ -206,6 +216,31 @@ TEST(EndToEnd, DeletingTheInstanceInTheMiddleOfATaskEndsEveryWait) {
     EXPECT_LT(run.report["deleteSeconds"].get<double>(), 0.35);
     const std::string log = zeb_test::ReadFile(root / "library.log");
     EXPECT_EQ(log.find("Task Running End"), std::string::npos);
+}
+
+// ISP tool mode: a streaming client fetches the newest processed preview
+// frame while the HAL files one per preview period and the task list plays.
+TEST(EndToEnd, IspToolModeStreamsWholePreviewFramesToAClient) {
+    zeb_test::TempDir root;
+    HalRun run = RunHal(root, {"--generate", "preview", "--isp-tool", "--preview-size", "320x240", "--log-level", "4"});
+    ASSERT_EQ(run.status, 0) << zeb_test::ReadFile(root / "hal-out/report.json");
+    EXPECT_EQ(run.report["totals"]["completedTasks"], 2);
+    const auto& isp = run.report["ispTool"];
+    const int64_t pushed = isp["pushed"], fetched = isp["fetched"], repeated = isp["repeated"],
+                  skipped = isp["skipped"];
+    EXPECT_GT(pushed, 20);
+    EXPECT_GT(fetched, 0);
+    EXPECT_EQ(isp["torn"], 0);
+    EXPECT_TRUE(isp["errors"].empty()) << isp["errors"].dump();
+    // Frames fetched for the first time, and those never fetched between
+    // them, are frames that were pushed.
+    EXPECT_LE(fetched - repeated + skipped, pushed);
+    const std::string picture = isp["picture"];
+    EXPECT_EQ(zeb_test::ReadFile(picture).substr(1, 3), "PNG");
+    const std::string log = zeb_test::ReadFile(root / "library.log");
+    EXPECT_NE(log.find("Start create Camera Id 0"), std::string::npos);
+    EXPECT_NE(log.find("Width IS 320, height is 240"), std::string::npos);
+    EXPECT_NE(log.find("Delete Socket Server 0"), std::string::npos);
 }
 
 }  // namespace

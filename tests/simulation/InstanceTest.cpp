@@ -79,25 +79,40 @@ TEST_F(SimulationTest, DeletionDuringTheEightSecondSettleDoesNotWaitItOut) {
     zeb_platform::SetTimeScale(0.01);
 }
 
-TEST_F(SimulationTest, TaskWithoutFramesIsSkippedAndTheNextOnePlays) {
-    Load({TaskSpec(0), TaskSpec(2)});
+TEST_F(SimulationTest, ATaskWithoutFramesIsSkippedAndASlowReaderStillHasItsTaskPlayed) {
+    // Task 1's first frame comes at once, its other eight take three limits:
+    // only the first is waited for within the limit.
+    Load({TaskSpec(0), TaskSpec(9), TaskSpec(1)});
+    // Task 2 captures once per tuning entry: the tester owes it two pairs.
+    Tasks().at(2)->TaskTuning[0] = {};
+    Tasks().at(2)->TaskTuning[1] = {};
     property_set("persist.vendor.cam.zeb.tester", "1");
     LogCapture log(4);
     FakeSensor sensor;
     HalContext context(&sensor);
-    auto instance = SensorInstance(context);
+    std::unique_ptr<SimulationControl> instance;
+    zeb_test::SlowFile slow(FramePath(1, 1) + "/IMG_x_CCM_INFO.bin");  // goes before the instance
+    instance = SensorInstance(context);
     ASSERT_TRUE(instance->Tester());
-    ASSERT_TRUE(WaitForFrames());
+    ZEB::TaskInfo& task = *Tasks().at(1);
+    ASSERT_TRUE(zeb_test::WaitFor([&] {
+        std::lock_guard<std::mutex> guard(task.TaskLock);
+        return task.TaskFrame.size() == 1;
+    }));
     instance->GenerateOneJob();
     instance->GenerateOneJob();  // a second call starts nothing
+    ASSERT_TRUE(zeb_test::WaitFor([&] { return log.Contains("buffer with frmId 1"); }));
+    zeb_platform::SleepScaled(std::chrono::seconds(3));
+    ASSERT_TRUE(slow.Release());
     ASSERT_TRUE(zeb_test::WaitFor([&] { return instance->Finished(); }, std::chrono::seconds(20)));
+    EXPECT_EQ(log.Count("Could not Run this task"), 1u);
     EXPECT_EQ(log.Count("Could not Run this task with frmId 0"), 1u);
     EXPECT_EQ(log.Count("Recycling frame 1"), 1u);
+    EXPECT_EQ(log.Count("Recycling frame 2"), 1u);
     EXPECT_EQ(log.Count("Task Running End"), 1u);
-    // One preview frame, then both frames as capture.
-    EXPECT_EQ(sensor.Frames(), 3);
+    EXPECT_EQ(sensor.Frames(), 1 + 9 + 2 * (1 + 1)) << "each entry's first frame as preview, every frame as capture";
     EXPECT_EQ(Property("persist.vendor.cam.zeb.process"), "1");
-    EXPECT_EQ(Property("persist.vendor.cam.icap.dump.root.path"), mRoot / "out/ZEB_task1");
+    EXPECT_EQ(Property("persist.vendor.cam.icap.dump.root.path").rfind(mRoot / "out/ZEB_task2/", 0), 0u);
 }
 
 TEST_F(SimulationTest, EachTuningEntryGetsAFolderOfItsOwn) {

@@ -2,9 +2,14 @@
 // HAL calls them.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "platform/Log.h"
+#include "platform/ParamSet.h"
+#include "platform/Property.h"
 #include "simulation/SimulationControl.h"
 #include "simulation/SimulationWrapper.h"
+#include "socket/SocketServerManager.h"
 #include "support/TestSupport.h"
 
 using zeb_platform::LogCapture;
@@ -56,4 +61,48 @@ TEST(Wrapper, NullHandlesAreRefusedWithALogLine) {
     EXPECT_EQ(SetGrabOps(nullptr, nullptr), -1);
     EXPECT_EQ(log.Count("Not valid instance", "SimulationWrapper", 1), 6u);
     NotifyMultiEV2ZEB(5);  // no instance: nothing
+}
+
+// The streaming family as the HAL and a streaming client call it.
+TEST(Wrapper, StreamingIsGatedByIspToolModeAndFindsHandlersByCameraId) {
+    zeb_test::DeviceRoot root;
+    pvk::ParamSet::createInstance();
+    int32_t size[2] = {8, 4};
+    setPsParam(4, 0, 0, 2095, size);
+    std::vector<uint8_t> frame(8 * 4 * 3 / 2, 0x5a), out(8 * 4 * 3 / 2, 0);
+    LogCapture log(4);
+
+    // Off: "false", the default, is the only value that turns it off.
+    CreateSocketServer(4);
+    EXPECT_TRUE(log.Contains("CreateSocketServer: Start create Camera Id 4", "SimulationWrapper", 4));
+    SettingSocketBuffer(4, frame.data());
+    EXPECT_EQ(GettingLatestFrame(4, out.data()), -1);
+    EXPECT_EQ(GettingPreviewWidth(4), 1440) << "nothing was filed while off";
+    EXPECT_EQ(GettingPreviewHeight(4), 1080);
+
+    property_set("persist.vendor.cam.isptool.mode.enable", "0");
+    SettingSocketBuffer(4, frame.data());
+    ASSERT_EQ(GettingLatestFrame(4, out.data()), 0);
+    EXPECT_EQ(out, frame);
+    EXPECT_EQ(GettingPreviewWidth(4), 8);
+    EXPECT_EQ(GettingPreviewHeight(4), 4);
+
+    // No handler: -1 and a level-1 line. The frame calls leave an empty
+    // entry behind; the size getters do not.
+    EXPECT_EQ(GettingLatestFrame(6, out.data()), -1);
+    EXPECT_TRUE(log.Contains("GettingLatestFrame: Could not fin SocketServerInstance", "SimulationWrapper", 1));
+    SettingSocketBuffer(7, frame.data());
+    EXPECT_EQ(GettingPreviewWidth(9), -1);
+    EXPECT_EQ(GettingPreviewHeight(9), -1);
+    EXPECT_EQ(log.Count("Could not fin SocketServerInstance", "SimulationWrapper", 1), 3u);
+    auto& registry = ZEB::SocketServerManager::Instance();
+    EXPECT_TRUE(registry.HasEntry(6));
+    EXPECT_TRUE(registry.HasEntry(7));
+    EXPECT_FALSE(registry.HasEntry(9));
+
+    DeleteSocketServer();
+    EXPECT_EQ(log.Count("Delete Socket Server", "SimulationWrapper", 4), 1u);
+    EXPECT_TRUE(log.Contains("DeleteSocketServer: Delete Socket Server 4"));
+    EXPECT_EQ(registry.EntryCount(), 0u);
+    EXPECT_EQ(GettingLatestFrame(4, out.data()), -1);
 }

@@ -1,5 +1,9 @@
 #include "TestSupport.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -42,6 +46,31 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds t
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
+}
+
+SlowFile::SlowFile(const std::string& path) : mPath(path) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::filesystem::remove(path);
+    if (mkfifo(path.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed for " + path);
+}
+
+bool SlowFile::Release(std::chrono::milliseconds timeout) {
+    if (mReleased) return true;
+    mReleased = true;
+    // A writer opening without waiting succeeds only once a reader waits in open().
+    const bool met = WaitFor(
+        [this] {
+            const int fd = open(mPath.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd < 0) return false;
+            close(fd);
+            return true;
+        },
+        timeout);
+    // Whoever opens the path later finds an ordinary empty file.
+    const std::string plain = mPath + ".plain";
+    WriteFile(plain, "");
+    std::filesystem::rename(plain, mPath);
+    return met;
 }
 
 void WriteFile(const std::string& path, const std::string& content) {

@@ -91,6 +91,8 @@ TEST(RecordingGenerator, TasksDescribedOneByOneGetTheirFoldersScenesAndOutputPat
     hdr.scene.facesPrev = {0, 10, 20, 30, 40, 1, 50, 60, 70, 80};
     hdr.scene.topAppId = 7;
     hdr.outputPath = dir / "out/ZEB_hdr";
+    hdr.width = 16;  // a size of its own
+    hdr.height = 4;
     TaskOptions missing;
     missing.missing = true;
     TaskOptions empty;
@@ -111,6 +113,12 @@ TEST(RecordingGenerator, TasksDescribedOneByOneGetTheirFoldersScenesAndOutputPat
     EXPECT_TRUE(recording.tasks[2].frames.empty());
     EXPECT_TRUE(std::filesystem::exists(recording.frames[recording.tasks[3].frames.at(0)].rawPath));
     EXPECT_EQ(recording.frames[3].serial, 3);
+    const FrameFiles& small = recording.frames[1];
+    EXPECT_EQ(std::filesystem::path(small.rawPath).filename().string(), "IMG_16x4_1.mipi_raw");
+    EXPECT_EQ(FileBytes(small.rawPath), RenderPackedRaw(options, 1));
+    EXPECT_EQ(FileBytes(small.rawPath).size(), 20u * 4);
+    EXPECT_EQ(FileBytes(small.yuvPath).size(), 16u * 4 * 3 / 2);
+    EXPECT_EQ(std::filesystem::file_size(recording.frames[3].rawPath), 80u * 12) << "the recording's size";
 
     pugi::xml_document list;
     ASSERT_TRUE(list.load_file(recording.taskListPath.c_str()));
@@ -134,6 +142,7 @@ TEST(RecordingGenerator, TasksDescribedOneByOneGetTheirFoldersScenesAndOutputPat
     EXPECT_EQ(std::string(root.child("FDInfo").child_value("face_rectangle_coordinate_prev")),
               "0 10 20 30 40 1 50 60 70 80");
     EXPECT_EQ(std::string(root.child("commonInfo").child_value("top_app_id")), "7");
+    EXPECT_EQ(std::string(root.child("commonInfo").child_value("width")), "16");
     pugi::xml_document plain;
     ASSERT_TRUE(plain.load_file(recording.tasks[3].scenePath.c_str()));
     EXPECT_EQ(std::string(plain.child("root").child("capInfo").child_value("normal_num")), "1")

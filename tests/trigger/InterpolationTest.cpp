@@ -1,207 +1,174 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <random>
-#include <map>
 #include <vector>
 
 #include "TriggerFixtures.h"
 #include "platform/Log.h"
 #include "trigger/TriggerAndDataManager.h"
 
-using trigger_test::Floats;
-using trigger_test::FloatAt;
-using trigger_test::Ints;
-using trigger_test::IntAt;
-using trigger_test::Range;
-using trigger_test::Region;
+using namespace trigger_test;
 using zeb_platform::LogCapture;
 using ZEB::paramInfo;
 using ZEB::TriggerAndDataManager;
 
 namespace {
 
-using Regions = std::map<int32_t, ZEB::trigger2Param>;
+constexpr float kInf = std::numeric_limits<float>::infinity();
 
-// Two neighbouring ranges of one level: L = [lowStart, lowEnd], H = [highStart, highEnd].
+// Two neighbouring ranges of one level: L ends at lowEnd, H starts at highStart.
 struct Pair {
-    Pair(ZEB::triggerInfo low, std::vector<paramInfo> lowParams, ZEB::triggerInfo high,
-         std::vector<paramInfo> highParams) {
+    Pair(float lowEnd, std::vector<paramInfo> low, float highStart, std::vector<paramInfo> high) {
         Regions regions;
-        regions[0] = Region({low}, std::move(lowParams));
-        regions[1] = Region({high}, std::move(highParams));
+        regions[0] = Region({Range(lowEnd - 1, lowEnd)}, std::move(low));
+        regions[1] = Region({Range(highStart, highStart + 1)}, std::move(high));
         manager = std::make_unique<TriggerAndDataManager>(regions);
-        lowNode = manager->GetAllTreeVec()[0][0];
-        highNode = manager->GetAllTreeVec()[0][1];
     }
-    std::vector<paramInfo> At(float x) { return manager->Interpolate2Tree(lowNode, highNode, x); }
+    ZEB::ATree* Node(size_t i) const { return manager->GetAllTreeVec()[0][i]; }
+    std::vector<paramInfo> At(float x) const { return manager->Interpolate2Tree(Node(0), Node(1), x); }
     std::unique_ptr<TriggerAndDataManager> manager;
-    ZEB::ATree* lowNode;
-    ZEB::ATree* highNode;
 };
-
-std::vector<uint32_t> Query(TriggerAndDataManager& manager, std::vector<float> candidate) {
-    std::vector<uint32_t> line(static_cast<size_t>(manager.GetParamLen()), 0xdeadbeefu);
-    manager.GetDataInfo(candidate, line.data());
-    return line;
-}
 
 }  // namespace
 
-TEST(Interpolate2Tree, FloatsFollowTheLineThroughTheGapWithoutClamping) {
-    Pair pair(Range(0, 10), {Floats("f", {1.0f})}, Range(20, 30), {Floats("f", {3.0f})});
-    EXPECT_FLOAT_EQ(pair.At(15.0f)[0].floatData[0], 2.0f);
-    EXPECT_FLOAT_EQ(pair.At(10.0f)[0].floatData[0], 1.0f);
-    EXPECT_FLOAT_EQ(pair.At(25.0f)[0].floatData[0], 4.0f);
-    // The node with the larger start is the upper one, whatever the order given.
-    auto swapped = pair.manager->Interpolate2Tree(pair.highNode, pair.lowNode, 15.0f);
-    EXPECT_FLOAT_EQ(swapped[0].floatData[0], 2.0f);
-    // The result carries the length only.
-    EXPECT_EQ(swapped[0].length, 1);
-    EXPECT_TRUE(swapped[0].name.empty());
-    EXPECT_TRUE(swapped[0].type.empty());
-}
-
-TEST(Interpolate2Tree, EqualValuesAndZeroGapsGiveTheUpperValues) {
-    Pair equal(Range(0, 10), {Floats("f", {5.5f}), Ints("i", {16777217})}, Range(20, 30),
-               {Floats("f", {5.5f}), Ints("i", {16777217})});
-    for (float x : {-100.0f, 12.0f, 1e6f}) {
-        auto result = equal.At(x);
-        EXPECT_EQ(result[0].floatData[0], 5.5f);
-        // Above 2^24, single precision would round this integer.
-        EXPECT_EQ(result[1].intData[0], 16777217);
+TEST(Interpolate2Tree, FollowsTheLineThroughTheGapFloatsExactlyIntsByTruncatedSlope) {
+    // L ends at lowEnd, H starts at highStart; one value each, int or float.
+    struct Case { float lowEnd, highStart; bool isInt; double low, high; float x; double expected; };
+    const Case cases[] = {
+        {10, 20, false, 1, 3, 15, 2}, {10, 20, false, 1, 3, 10, 1}, {10, 20, false, 1, 3, 25, 4},  // no clamping
+        // Equal values keep their value for any x (single precision would round 2^24 + 1).
+        {10, 20, false, 5.5, 5.5, -100, 5.5}, {10, 20, true, 16777217, 16777217, 1e6f, 16777217},
+        {10, 20, true, -8, -8, kInf, -8}, {10, 20, true, 3, 3, std::nanf(""), 3},
+        // A gap of 0, or for integers less than 1 wide, gives H's value.
+        {10, 10, false, 1, 3, 10, 3}, {10, 10, true, 1, 9, 10, 9}, {10, 10.5f, true, 0, 7, 10.25f, 7},
+        // Integer steps truncate toward zero: 100 / 10, 5 / 10, -7 / 10, 7 / 2, -7 / 2.
+        {10, 20, true, 100, 200, 15, 150}, {10, 20, true, 100, 200, 12.5f, 125}, {10, 20, true, 100, 105, 19, 100},
+        {10, 20, true, 7, 0, 19, 7}, {2, 4, true, 0, 7, 3, 3}, {2, 4, true, 7, 0, 3, 4},
+        // Extremes saturate instead of overflowing.
+        {1, 2, true, INT32_MIN, INT32_MAX, 1e30f, INT32_MAX}, {1, 2, true, INT32_MIN, INT32_MAX, -1e30f, INT32_MIN},
+    };
+    for (const Case& c : cases) {
+        auto param = [&c](double value) {
+            return c.isInt ? Ints("v", {static_cast<int32_t>(value)}) : Floats("v", {static_cast<float>(value)});
+        };
+        const auto result = Pair(c.lowEnd, {param(c.low)}, c.highStart, {param(c.high)}).At(c.x);
+        ASSERT_EQ(result.size(), 1u);
+        const double value = c.isInt ? static_cast<double>(result[0].intData.at(0)) : result[0].floatData.at(0);
+        EXPECT_EQ(value, c.expected) << c.low << " to " << c.high << " at " << c.x;
     }
-    Pair touching(Range(0, 10), {Floats("f", {1.0f}), Ints("i", {1})}, Range(10, 20),
-                  {Floats("f", {3.0f}), Ints("i", {9})});
-    EXPECT_EQ(touching.At(10.0f)[0].floatData[0], 3.0f);
-    EXPECT_EQ(touching.At(10.0f)[1].intData[0], 9);
-    // Equal values keep their value even where x is not finite, however
-    // many values the parameter holds.
-    const std::vector<int32_t> eight{1, -2, 3, -4, 5, -6, 7, -8};
-    Pair equalLong(Range(0, 10), {Ints("i", {1, -2, 3, -4, 5, -6, 7, -8})}, Range(20, 30),
-                   {Ints("i", {1, -2, 3, -4, 5, -6, 7, -8})});
-    for (float x : {std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
-                    std::numeric_limits<float>::quiet_NaN()}) {
-        EXPECT_EQ(equalLong.At(x)[0].intData, eight) << x;
-    }
-    // Integers need a gap of at least 1.
-    Pair narrow(Range(0, 10), {Ints("i", {0})}, Range(10.5f, 20), {Ints("i", {7})});
-    EXPECT_EQ(narrow.At(10.25f)[0].intData[0], 7);
+    // H is the node with the larger start, whatever the order given; the
+    // result carries H's length and nothing else.
+    Pair pair(10, {Floats("f", {1})}, 20, {Floats("f", {3})});
+    const auto result = pair.manager->Interpolate2Tree(pair.Node(1), pair.Node(0), 15);
+    EXPECT_EQ(result[0].floatData[0], 2.0f);
+    EXPECT_EQ(result[0].length, 1);
+    EXPECT_TRUE(result[0].name.empty() && result[0].type.empty());
+    EXPECT_TRUE(pair.manager->Interpolate2Tree(nullptr, pair.Node(1), 15).empty());
 }
 
-TEST(Interpolate2Tree, IntegersStepByTruncatedIntegerSlope) {
-    Pair wide(Range(0, 10), {Ints("i", {100, 100, 7})}, Range(20, 30), {Ints("i", {200, 105, 0})});
-    auto at15 = wide.At(15.0f);
-    EXPECT_EQ(at15[0].intData, (std::vector<int32_t>{150, 100, 7}));
-    EXPECT_EQ(wide.At(12.5f)[0].intData[0], 125);
-    EXPECT_EQ(wide.At(19.0f)[0].intData[1], 100);  // step (105 - 100) / 10 = 0
-    // Negative steps truncate toward zero: (0 - 7) / 10 = 0, then 7.
-    EXPECT_EQ(wide.At(19.0f)[0].intData[2], 7);
-
-    Pair small(Range(0, 2), {Ints("i", {0, 7})}, Range(4, 5), {Ints("i", {7, 0})});
-    auto result = small.At(3.0f);
-    EXPECT_EQ(result[0].intData[0], 3);   // step 7 / 2 = 3
-    EXPECT_EQ(result[0].intData[1], 4);   // step -7 / 2 = -3, then 7 - 3
-}
-
-TEST(Interpolate2Tree, ExtremeIntegersSaturateInsteadOfOverflowing) {
-    Pair pair(Range(0, 1), {Ints("i", {INT32_MIN, 0})}, Range(2, 3), {Ints("i", {INT32_MAX, 1})});
-    auto result = pair.At(1e30f);
-    EXPECT_EQ(result[0].intData[0], INT32_MAX);
-    EXPECT_EQ(result[0].intData[1], INT32_MAX);
-    EXPECT_EQ(pair.At(-1e30f)[0].intData[0], INT32_MIN);
-}
-
-TEST(Interpolate2Tree, ValuesWithoutAPartnerKeepTheUpperValueLoggedOncePerCall) {
-    // The lower node has fewer parameters, fewer values, and an int where the
-    // upper node has floats.
-    Pair pair(Range(0, 10), {Floats("a", {1.0f}), Ints("b", {0})}, Range(20, 30),
-              {Floats("a", {3.0f, 8.0f, 9.0f}), Floats("b", {6.0f}), Ints("c", {4, 5})});
+TEST(Interpolate2Tree, ValuesWithoutAPartnerKeepTheUpperValue) {
+    // L has fewer parameters, fewer values, and an int where H has floats.
+    Pair pair(10, {Floats("a", {1}), Ints("b", {0})}, 20, {Floats("a", {3, 8, 9}), Floats("b", {6}), Ints("c", {4, 5})});
     LogCapture log;
-    auto result = pair.At(15.0f);
+    auto result = pair.At(15);
     ASSERT_EQ(result.size(), 3u);
-    EXPECT_EQ(result[0].floatData, (std::vector<float>{2.0f, 8.0f, 9.0f}));
-    EXPECT_EQ(result[1].floatData, (std::vector<float>{6.0f}));
+    EXPECT_EQ(result[0].floatData, (std::vector<float>{2, 8, 9}));
+    EXPECT_EQ(result[1].floatData, (std::vector<float>{6}));
     EXPECT_EQ(result[2].intData, (std::vector<int32_t>{4, 5}));
-    EXPECT_EQ(log.Count("have no partner"), 1u);
-    EXPECT_TRUE(log.Contains("5 values of range [20.000000, 30.000000] have no partner", "TRIGGER_MANAGER", 1));
-
-    EXPECT_TRUE(pair.manager->Interpolate2Tree(nullptr, pair.highNode, 1.0f).empty());
+    EXPECT_TRUE(log.Contains("5 values of range [20.000000, 21.000000] have no partner", "TRIGGER_MANAGER", 1));
 }
 
-TEST(TriggerQuery, InterpolatesLevelByLevelUpToTheRoot) {
-    // Two levels with gaps at both: [0, 100] [200, 500], then [1, 4] [8, 16] under each.
-    Regions regions;
-    regions[0] = Region({Range(0, 100), Range(1, 4)}, {Floats("s", {1, 2, 3}), Ints("r", {100, 200})});
-    regions[1] = Region({Range(0, 100), Range(8, 16)}, {Floats("s", {2, 3, 4}), Ints("r", {200, 300})});
-    regions[2] = Region({Range(200, 500), Range(1, 4)}, {Floats("s", {0.5f, 1, 1.5f}), Ints("r", {50, 100})});
-    regions[3] = Region({Range(200, 500), Range(8, 16)}, {Floats("s", {1.5f, 2, 2.5f}), Ints("r", {150, 200})});
-    TriggerAndDataManager manager(regions);
-    ASSERT_EQ(manager.GetParamLen(), 5);
-
-    auto line = Query(manager, {150.0f, 6.0f});
-    // Level 1 gives [1.5 2.5 3.5 | 150 250] and [1 1.5 2 | 100 150]; level 0 halfway between.
-    EXPECT_FLOAT_EQ(FloatAt(line, 0), 1.25f);
-    EXPECT_FLOAT_EQ(FloatAt(line, 1), 2.0f);
-    EXPECT_FLOAT_EQ(FloatAt(line, 2), 2.75f);
-    EXPECT_EQ(IntAt(line, 3), 150);  // step (100 - 150) / 100 = 0
-    EXPECT_EQ(IntAt(line, 4), 200);  // step (150 - 250) / 100 = -1
-
-    // Inside ranges: the region's own values.
-    line = Query(manager, {300.0f, 10.0f});
-    EXPECT_FLOAT_EQ(FloatAt(line, 0), 1.5f);
-    EXPECT_EQ(IntAt(line, 4), 200);
-    EXPECT_TRUE(manager.GetAllTreeVec()[1][3]->IsDone());
+// The formulas as written, each multiply and each add rounded on its own:
+// a fused multiply-add rounds once and gives other bits (and, for integers,
+// other values). Equal values keep their value, whatever x is.
+float FloatFormula(float vl, float vh, float lowEnd, float highStart, float x) {
+    if (vh == vl || highStart - lowEnd == 0) return vh;
+    volatile float product = (x - lowEnd) * ((vh - vl) / (highStart - lowEnd));
+    return vl + product;
 }
 
-TEST(TriggerQuery, ALineHoldsFloatsThenIntsInParameterOrder) {
-    Regions regions;
-    regions[0] = Region({Range(0, 10)}, {Floats("f", {1.5f, -2.0f, 3.25f}), Ints("i", {-7, 9})});
-    TriggerAndDataManager manager(regions);
-    ASSERT_EQ(manager.GetParamLen(), 5);
-    auto line = Query(manager, {5.0f});
-    EXPECT_EQ(FloatAt(line, 0), 1.5f);
-    EXPECT_EQ(FloatAt(line, 1), -2.0f);
-    EXPECT_EQ(FloatAt(line, 2), 3.25f);
-    EXPECT_EQ(IntAt(line, 3), -7);
-    EXPECT_EQ(IntAt(line, 4), 9);
+int32_t IntFormula(int32_t vl, int32_t vh, float lowEnd, float highStart, float x) {
+    const float gap = highStart - lowEnd;
+    const int64_t span = std::isnan(gap) ? 0 : static_cast<int64_t>(std::max(-2147483648.0f, std::min(2147483520.0f, gap)));
+    if (vh == vl || span == 0) return vh;
+    volatile float product = (x - lowEnd) * static_cast<float>((static_cast<int64_t>(vh) - vl) / span);
+    const float value = product + static_cast<float>(vl);
+    if (std::isnan(value)) return 0;
+    return value >= 2147483648.0f ? INT32_MAX : (value <= -2147483648.0f ? INT32_MIN : static_cast<int32_t>(value));
 }
 
-TEST(TriggerQuery, NoMatchFallsBackToTheFirstRegionWhateverCameBefore) {
-    Regions regions;
-    regions[0] = Region({Range(0, 10), Range(0, 5)}, {Ints("v", {10})});
-    regions[1] = Region({Range(0, 10), Range(5, 9)}, {Ints("v", {20})});
-    regions[2] = Region({Range(20, 30), Range(0, 5)}, {Ints("v", {30})});
+TEST(Interpolate2Tree, EveryValueFollowsTheFormulaBitForBit) {
+    // Values on which a fused multiply-add would show.
+    ASSERT_NE(std::fma(1.3f, (1.37f - 0.1f) / 3, 0.1f), FloatFormula(0.1f, 1.37f, 0, 3, 1.3f));
+    ASSERT_EQ(IntFormula(-50, 50, 0, 10, 3.4f), -16);  // fused: 33.999... - 50, so -15
+    std::vector<int32_t> lowInts{-50}, highInts{50};
+    std::vector<float> lowFloats{0.1f}, highFloats{1.37f};
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int32_t> anyInt(INT32_MIN, INT32_MAX);
+    std::uniform_int_distribution<int32_t> smallInt(-(1 << 23) + 1, (1 << 23) - 1);
+    std::uniform_real_distribution<float> anyFloat(-1e6f, 1e6f);
+    const int32_t edges[] = {0, 1, -1, (1 << 23) - 1, 1 << 23, -(1 << 23), INT32_MAX, INT32_MIN, 16777217};
+    for (int i = 0; i < 203; ++i) {  // kinds of pairs: any, equal, edge, infinite, small
+        const int kind = i % 5;
+        lowInts.push_back(kind == 0 ? anyInt(random) : smallInt(random));
+        highInts.push_back(kind == 1 ? lowInts.back() : (kind == 2 ? edges[i % 9] : smallInt(random)));
+        lowFloats.push_back(anyFloat(random));
+        highFloats.push_back(kind == 1 ? lowFloats.back() : (kind == 3 ? kInf : anyFloat(random)));
+    }
+    auto singles = [](const std::vector<int32_t>& ints, const std::vector<float>& floats) {
+        std::vector<paramInfo> params;
+        for (int32_t value : ints) params.push_back(Ints("i", {value}));
+        for (float value : floats) params.push_back(Floats("f", {value}));
+        return params;
+    };
+    const size_t n = lowInts.size();
+    for (const auto& [lowEnd, highStart] : {std::pair<float, float>{0, 3}, {0, 10}, {10, 13}, {0, 3e7f}, {-5, 2.5f}}) {
+        // Long parameters go through the vector code, single values one by one.
+        Pair whole(lowEnd, {Ints("i", lowInts), Floats("f", lowFloats)}, highStart,
+                   {Ints("i", highInts), Floats("f", highFloats)});
+        Pair apart(lowEnd, singles(lowInts, lowFloats), highStart, singles(highInts, highFloats));
+        for (float x : {lowEnd + 1.3f, lowEnd + 3.4f, highStart - 0.25f, 1e9f, -1e9f, kInf, -kInf, std::nanf("")}) {
+            const auto a = whole.At(x);
+            const auto b = apart.At(x);
+            for (size_t i = 0; i < n; ++i) {
+                const int32_t expected = IntFormula(lowInts[i], highInts[i], lowEnd, highStart, x);
+                ASSERT_EQ(a[0].intData[i], expected) << i << " at " << x;
+                ASSERT_EQ(b[i].intData[0], expected) << i << " at " << x;
+                const float formula = FloatFormula(lowFloats[i], highFloats[i], lowEnd, highStart, x);
+                for (float value : {a[1].floatData[i], b[n + i].floatData[0]}) {
+                    ASSERT_TRUE(std::isnan(formula) ? std::isnan(value) : memcmp(&value, &formula, 4) == 0)
+                        << i << " at " << x << ": " << value << " against " << formula;
+                }
+            }
+        }
+    }
+}
+
+TEST(TriggerQuery, ResultsDoNotDependOnEarlierQueries) {
+    const Regions regions = TwoLevels();
+    const std::vector<float> first{1, 2, 3};
     TriggerAndDataManager fresh(regions);
+    // Before any query no inner node holds a set, not even an empty placeholder.
+    EXPECT_TRUE(fresh.GetRootNode()->GetTreeParam().empty());
+    EXPECT_TRUE(fresh.GetAllTreeVec()[0][0]->GetTreeParam().empty());
+    // Nothing matched reaches the root: the first region, however the query began.
+    const uint32_t* line = fresh.InterpolateParameter({}, {});
+    EXPECT_EQ(FloatsAt(std::vector<uint32_t>(line, line + 5), 0, 3), first);
+
     TriggerAndDataManager used(regions);
-    EXPECT_EQ(IntAt(Query(used, {25.0f, 1.0f}), 0), 30);
-
-    // Level 0 matches [20, 30], level 1 nothing below it: no set reaches the root.
     LogCapture log;
-    EXPECT_EQ(IntAt(Query(used, {25.0f, 7.0f}), 0), 10);
+    for (const std::vector<float>& values : {std::vector<float>{300, 30}, std::vector<float>{600, 10},
+                                             std::vector<float>{}, std::vector<float>{1, 2, 3}}) {
+        EXPECT_EQ(FloatsAt(Query(used, values), 0, 3), first);
+        EXPECT_NE(FloatsAt(Query(used, {300, 10}), 0, 3), first);
+    }
     EXPECT_TRUE(log.Contains("Maybe some error, Setting AllTreeVec beginning", "TRIGGER_MANAGER", 1));
-    EXPECT_EQ(IntAt(Query(fresh, {25.0f, 7.0f}), 0), 10);
-    EXPECT_EQ(IntAt(Query(used, {99.0f, 1.0f}), 0), 10);
-    EXPECT_EQ(IntAt(Query(used, {}), 0), 10);
-    EXPECT_EQ(IntAt(Query(used, {1.0f, 2.0f, 3.0f}), 0), 10);
-}
-
-TEST(TriggerQuery, TreesWithoutRegionsOrLevelsGiveAZeroLine) {
-    TriggerAndDataManager empty(Regions{});
-    EXPECT_EQ(empty.GetParamLen(), 0);
-    EXPECT_TRUE(Query(empty, {1.0f}).empty());
-    uint32_t guard = 0xdeadbeefu;
-    empty.GetDataInfo({1.0f}, &guard);
-    EXPECT_EQ(guard, 0xdeadbeefu);
-
-    Regions noZero;
-    noZero[1] = Region({Range(0, 10)}, {Ints("v", {5, 6})});
-    TriggerAndDataManager flat(noZero);
-    EXPECT_EQ(Query(flat, {5.0f}), (std::vector<uint32_t>{0, 0}));
-    EXPECT_EQ(Query(flat, {}), (std::vector<uint32_t>{0, 0}));
-    flat.GetDataInfo({1.0f}, nullptr);
 }
 
 TEST(TriggerQuery, RegionsOfDifferentSizeNeverWritePastTheLine) {
@@ -211,100 +178,29 @@ TEST(TriggerQuery, RegionsOfDifferentSizeNeverWritePastTheLine) {
     TriggerAndDataManager manager(regions);
     ASSERT_EQ(manager.GetParamLen(), 3);
     LogCapture log;
-    std::vector<uint32_t> buffer(8, 0xdeadbeefu);
-    manager.GetDataInfo({25.0f}, buffer.data());
-    EXPECT_EQ(buffer, (std::vector<uint32_t>{2, 3, 4, 0xdeadbeefu, 0xdeadbeefu, 0xdeadbeefu, 0xdeadbeefu, 0xdeadbeefu}));
+    EXPECT_EQ(Query(manager, {25}), (std::vector<uint32_t>{2, 3, 4}));
     EXPECT_TRUE(log.Contains("parameter set gives 5 values for a line of 3; the rest is left out"));
-    manager.GetDataInfo({5.0f}, buffer.data());
-    EXPECT_EQ(buffer[0], 1u);
-    EXPECT_EQ(buffer[1], 0u);
-    EXPECT_EQ(buffer[2], 0u);
-    EXPECT_EQ(buffer[3], 0xdeadbeefu);
-    // In the gap the larger upper set is interpolated against the smaller lower one.
-    manager.GetDataInfo({15.0f}, buffer.data());
-    EXPECT_EQ(buffer[3], 0xdeadbeefu);
+    EXPECT_EQ(Query(manager, {5}), (std::vector<uint32_t>{1, 0, 0}));
+    Query(manager, {15});  // the larger H against the smaller L
 
     std::vector<uint32_t> direct(4, 0xdeadbeefu);
     manager.FormBufferLine({Ints("x", {7, 8, 9, 10})}, direct.data());
     EXPECT_EQ(direct, (std::vector<uint32_t>{7, 8, 9, 0xdeadbeefu}));
-    // An unaligned destination is written too.
     unsigned char bytes[16] = {};
-    manager.FormBufferLine({Ints("x", {7, 8, 9})}, bytes + 1);
+    manager.FormBufferLine({Ints("x", {7, 8, 9})}, bytes + 1);  // unaligned
     int32_t second;
     memcpy(&second, bytes + 5, sizeof second);
     EXPECT_EQ(second, 8);
 }
 
 TEST(TriggerQuery, SteppedQueryEqualsTheOneCall) {
-    Regions regions;
-    regions[0] = Region({Range(0, 10)}, {Floats("f", {1.0f}), Ints("i", {0})});
-    regions[1] = Region({Range(20, 30)}, {Floats("f", {3.0f}), Ints("i", {100})});
-    TriggerAndDataManager manager(regions);
+    Pair pair(10, {Floats("f", {1}), Ints("i", {0})}, 20, {Floats("f", {3}), Ints("i", {100})});
     ZEB::MatchedNodes matched;
-    manager.MatchCandidate({15.0f}, matched);
-    const uint32_t* line = manager.InterpolateParameter(matched, {15.0f});
-    std::vector<uint32_t> stepped(line, line + 2);
-    EXPECT_EQ(stepped, Query(manager, {15.0f}));
-    EXPECT_FLOAT_EQ(FloatAt(stepped, 0), 2.0f);
-    EXPECT_EQ(IntAt(stepped, 1), 50);
-    LogCapture log;
-    const uint32_t* sample = manager.InterpolateParameterSample(matched, {15.0f});
-    EXPECT_EQ(std::vector<uint32_t>(sample, sample + 2), stepped);
-    EXPECT_TRUE(log.Contains("Candiate with j 0"));
-}
-
-TEST(Interpolate2Tree, LongParametersGiveExactlyWhatSingleValuesGive) {
-    // Long parameters are interpolated several values at a time, single values
-    // one by one: both must give the same bits, extremes included.
-    std::mt19937 random(7);
-    std::uniform_int_distribution<int32_t> anyInt(INT32_MIN, INT32_MAX);
-    std::uniform_int_distribution<int32_t> smallInt(-(1 << 23) + 1, (1 << 23) - 1);
-    std::uniform_real_distribution<float> anyFloat(-1e6f, 1e6f);
-    const int32_t edges[] = {0, 1, -1, (1 << 23) - 1, 1 << 23, -(1 << 23), INT32_MAX, INT32_MIN, 16777217};
-    std::vector<int32_t> lowInts;
-    std::vector<int32_t> highInts;
-    std::vector<float> lowFloats;
-    std::vector<float> highFloats;
-    for (int i = 0; i < 203; ++i) {
-        const int kind = i % 5;
-        int32_t low = kind == 0 ? anyInt(random) : smallInt(random);
-        int32_t high = kind == 1 ? low : (kind == 2 ? edges[i % 9] : smallInt(random));
-        lowInts.push_back(low);
-        highInts.push_back(high);
-        float lowFloat = anyFloat(random);
-        lowFloats.push_back(lowFloat);
-        highFloats.push_back(kind == 1 ? lowFloat : (kind == 3 ? std::numeric_limits<float>::infinity() : anyFloat(random)));
-    }
-    auto asOne = [](const char* name, const std::vector<int32_t>& ints, const std::vector<float>& floats) {
-        std::vector<paramInfo> params{Ints(name, {}), Floats(name, {})};
-        params[0].intData = ints;
-        params[1].floatData = floats;
-        return params;
-    };
-    auto asSingles = [](const std::vector<int32_t>& ints, const std::vector<float>& floats) {
-        std::vector<paramInfo> params;
-        for (int32_t value : ints) params.push_back(Ints("i", {value}));
-        for (float value : floats) params.push_back(Floats("f", {value}));
-        return params;
-    };
-    for (const auto& gap : {std::make_pair(10.0f, 13.0f), std::make_pair(0.0f, 3.0e7f), std::make_pair(-5.0f, 2.5f)}) {
-        Pair together(Range(gap.first - 1, gap.first), asOne("v", lowInts, lowFloats), Range(gap.second, gap.second + 1),
-                      asOne("v", highInts, highFloats));
-        Pair apart(Range(gap.first - 1, gap.first), asSingles(lowInts, lowFloats), Range(gap.second, gap.second + 1),
-                   asSingles(highInts, highFloats));
-        // Equal values keep their value for any x, even one that is not finite.
-        for (float x : {gap.first + 1.0f, gap.second - 0.25f, 1e9f, -1e9f, std::numeric_limits<float>::infinity(),
-                        -std::numeric_limits<float>::infinity(), std::numeric_limits<float>::quiet_NaN()}) {
-            auto whole = together.At(x);
-            auto single = apart.At(x);
-            for (size_t i = 0; i < lowInts.size(); ++i) {
-                ASSERT_EQ(whole[0].intData[i], single[i].intData[0]) << i << " at " << x;
-            }
-            for (size_t i = 0; i < lowFloats.size(); ++i) {
-                const float a = whole[1].floatData[i];
-                const float b = single[lowInts.size() + i].floatData[0];
-                ASSERT_EQ(0, memcmp(&a, &b, sizeof a)) << i << " at " << x << ": " << a << " vs " << b;
-            }
-        }
-    }
+    pair.manager->MatchCandidate({15}, matched);
+    const uint32_t* line = pair.manager->InterpolateParameter(matched, {15});
+    const std::vector<uint32_t> stepped(line, line + 2);
+    EXPECT_EQ(stepped, (std::vector<uint32_t>{0x40000000u, 50}));  // 2.0f, 50
+    line = pair.manager->InterpolateParameterSample(matched, {15});
+    EXPECT_EQ(std::vector<uint32_t>(line, line + 2), stepped);
+    EXPECT_EQ(Query(*pair.manager, {15}), stepped);
 }

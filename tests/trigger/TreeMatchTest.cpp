@@ -1,116 +1,78 @@
 #include <gtest/gtest.h>
 
-#include <map>
 #include <vector>
 
 #include "TriggerFixtures.h"
 #include "platform/Log.h"
-#include "platform/Property.h"
 #include "trigger/TriggerAndDataManager.h"
 
-using trigger_test::Floats;
-using trigger_test::Range;
-using trigger_test::Region;
+using namespace trigger_test;
 using zeb_platform::LogCapture;
-using ZEB::ATree;
 using ZEB::MatchedNodes;
 using ZEB::TriggerAndDataManager;
 
 namespace {
 
-using Regions = std::map<int32_t, ZEB::trigger2Param>;
+using Ranges = std::vector<std::pair<float, float>>;
 
-// One level of ranges, region i holding the value i.
-Regions OneLevel(std::initializer_list<std::pair<float, float>> ranges) {
+// One level of ranges, region i holding the float i.
+Regions OneLevel(const Ranges& ranges) {
     Regions regions;
-    int32_t number = 0;
-    for (const auto& range : ranges) {
-        regions[number] = Region({Range(range.first, range.second)}, {Floats("v", {static_cast<float>(number)})});
-        ++number;
+    for (const auto& [start, end] : ranges) {
+        const auto number = static_cast<int32_t>(regions.size());
+        regions[number] = Region({Range(start, end)}, {Floats("v", {static_cast<float>(number)})});
     }
     return regions;
 }
 
-struct Matched {
-    float start;
-    float end;
-    bool operator==(const Matched& other) const { return start == other.start && end == other.end; }
-};
-
-std::vector<Matched> RangesAt(const MatchedNodes& matched, int32_t level) {
-    std::vector<Matched> ranges;
+Ranges RangesAt(const MatchedNodes& matched, int32_t level) {
+    Ranges ranges;
     auto found = matched.find(level);
     if (found == matched.end()) return ranges;
-    for (const ATree* node : found->second) ranges.push_back({node->GetRange().start, node->GetRange().end});
+    for (const ZEB::ATree* node : found->second) ranges.emplace_back(node->GetRange().start, node->GetRange().end);
     return ranges;
 }
 
 }  // namespace
 
-TEST(TriggerTree, RegionsInNestedOrderShareTheirUpperRanges) {
+TEST(TriggerTree, RegionsInNestedOrderShareTheirUpperRangesOnly) {
     Regions regions;
-    regions[0] = Region({Range(0, 10), Range(0, 5)}, {Floats("v", {0})});
-    regions[1] = Region({Range(0, 10), Range(5, 9)}, {Floats("v", {1})});
+    regions[0] = Region({Range(0, 10), Range(5, 9)}, {Floats("v", {0})});
+    regions[1] = Region({Range(0, 10), Range(0, 5)}, {Floats("v", {1})});
     regions[2] = Region({Range(20, 30), Range(0, 5)}, {Floats("v", {2})});
+    regions[3] = Region({Range(20, 30), Range(5, 9)}, {Floats("v", {3})});
+    regions[4] = Region({Range(20, 30), Range(0, 5)}, {Floats("v", {4})});
+    regions[5] = Region({Range(40, 50)}, {Floats("v", {5})});  // not the depth of region 0
+    LogCapture log;
     TriggerAndDataManager manager(regions);
-
-    EXPECT_EQ(manager.GetLayerSize(), 3);
+    EXPECT_EQ(manager.GetLayerSize(), 6);
     EXPECT_EQ(manager.GetTriggerDepth(), 2);
-    EXPECT_EQ(manager.GetParamLen(), 1);
+    EXPECT_TRUE(log.Contains("region 5 has 1 trigger levels, the tree 2; left out", "TRIGGER_MANAGER", 1));
     const auto& levels = manager.GetAllTreeVec();
-    ASSERT_EQ(levels.size(), 2u);
     ASSERT_EQ(levels[0].size(), 2u);
-    // [0, 5] under [20, 30] follows [0, 5] of the same range under [0, 10]:
-    // it still gets a node of its own, under its own parent.
-    ASSERT_EQ(levels[1].size(), 3u);
-    EXPECT_EQ(levels[1][0]->GetParent(), levels[0][0]);
-    EXPECT_EQ(levels[1][1]->GetParent(), levels[0][0]);
-    EXPECT_EQ(levels[1][2]->GetParent(), levels[0][1]);
-    EXPECT_EQ(levels[1][2]->GetTreeParam()[0].floatData[0], 2.0f);
-    EXPECT_EQ(levels[1][0]->GetTreeParam()[0].floatData[0], 0.0f);
+    // A region joins only the node the region before it used: [0, 5] under
+    // [20, 30] gets a node of its own though [0, 5] came just before under
+    // [0, 10], and so does the second one under [20, 30].
+    ASSERT_EQ(levels[1].size(), 5u);
+    const ZEB::ATree* parents[] = {levels[0][0], levels[0][0], levels[0][1], levels[0][1], levels[0][1]};
+    for (size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(levels[1][i]->GetParent(), parents[i]) << i;
+        EXPECT_EQ(levels[1][i]->GetTreeParam()[0].floatData[0], static_cast<float>(i)) << i;
+    }
+    EXPECT_EQ(manager.GetRootNode()->findLeafChild(levels[0][1]).size(), 3u);
+    EXPECT_TRUE(manager.GetRootNode()->findLeafChild(nullptr).empty());
 
-    const auto& root = manager.GetRootNode();
-    EXPECT_EQ(root->GetRange().start, 0.0f);
-    EXPECT_EQ(root->GetRange().end, 0.0f);
-    EXPECT_EQ(root->GetParent(), nullptr);
-    ASSERT_EQ(root->findLeafChild().size(), 2u);
-    EXPECT_EQ(root->findLeafChild(levels[0][0]).size(), 2u);
-    EXPECT_TRUE(root->findLeafChild(nullptr).empty());
-}
-
-TEST(TriggerTree, OnlyTheAdjacentRegionIsJoinedUnlessTheSampleBuilderIsUsed) {
-    Regions regions;
-    regions[0] = Region({Range(0, 10), Range(0, 5)}, {Floats("v", {0})});
-    regions[1] = Region({Range(0, 10), Range(5, 9)}, {Floats("v", {1})});
-    regions[2] = Region({Range(0, 10), Range(0, 5)}, {Floats("v", {2})});
-    TriggerAndDataManager manager(regions);
-    ASSERT_EQ(manager.GetAllTreeVec()[0].size(), 1u);
-    EXPECT_EQ(manager.GetAllTreeVec()[1].size(), 3u);
-
-    LogCapture log;
+    // The other builder joins any earlier sibling of the same range; the
+    // later region's set replaces the earlier one's.
     manager.InOrderTreeTraversalSample(regions);
-    ASSERT_EQ(manager.GetAllTreeVec()[1].size(), 2u);
-    // The later region with the earlier range replaces that node's set.
-    EXPECT_EQ(manager.GetAllTreeVec()[1][0]->GetTreeParam()[0].floatData[0], 2.0f);
-    EXPECT_TRUE(log.Contains("Trigger Tree is formed up with 3"));
+    ASSERT_EQ(manager.GetAllTreeVec()[1].size(), 4u);
+    EXPECT_EQ(manager.GetAllTreeVec()[1][2]->GetTreeParam()[0].floatData[0], 4.0f);
+    EXPECT_TRUE(log.Contains("Trigger Tree is formed up with 6"));
     EXPECT_TRUE(log.Contains("has the ranges of an earlier region"));
-}
 
-TEST(TriggerTree, DepthComesFromRegionZeroAndOtherDepthsAreLeftOut) {
-    Regions regions;
-    regions[0] = Region({Range(0, 10), Range(0, 5)}, {Floats("v", {0})});
-    regions[1] = Region({Range(20, 30)}, {Floats("v", {1})});
-    LogCapture log;
-    TriggerAndDataManager manager(regions);
-    EXPECT_EQ(manager.GetTriggerDepth(), 2);
-    EXPECT_EQ(manager.GetAllTreeVec()[0].size(), 1u);
-    EXPECT_TRUE(log.Contains("region 1 has 1 trigger levels, the tree 2; left out", "TRIGGER_MANAGER", 1));
-
-    Regions noZero;
-    noZero[1] = Region({Range(0, 10)}, {Floats("v", {1})});
-    TriggerAndDataManager flat(noZero);
-    EXPECT_EQ(flat.GetTriggerDepth(), 0);
-    EXPECT_TRUE(flat.GetAllTreeVec().empty());
+    TriggerAndDataManager noZero(Regions{{1, Region({Range(0, 10)}, {Floats("v", {1})})}});
+    EXPECT_EQ(noZero.GetTriggerDepth(), 0);
+    EXPECT_TRUE(noZero.GetAllTreeVec().empty());
 }
 
 TEST(TriggerTree, NextSiblingEndsAtTheLastChild) {
@@ -119,113 +81,67 @@ TEST(TriggerTree, NextSiblingEndsAtTheLastChild) {
     EXPECT_EQ(level[0]->NextSibling().get(), level[1]);
     EXPECT_EQ(level[1]->NextSibling().get(), level[1]);
     EXPECT_EQ(manager.GetRootNode()->NextSibling(), manager.GetRootNode());
-
-    ZEB::ATree unowned;
-    EXPECT_EQ(unowned.NextSibling(), nullptr);
-    auto child = unowned.InsertAChild(nullptr);
-    EXPECT_EQ(child->GetParent(), &unowned);
-    EXPECT_EQ(child->GetRange().end, 0.0f);
+    EXPECT_EQ(ZEB::ATree().NextSibling(), nullptr);  // not held by a shared owner
 }
 
-TEST(TriggerMatch, SharedBoundaryListsBothNodesNearlyFirst) {
-    TriggerAndDataManager manager(OneLevel({{0, 10}, {10, 20}}));
-    LogCapture log;
-    MatchedNodes matched;
-    manager.MatchCandidate({10.0f}, matched);
-    EXPECT_EQ(RangesAt(matched, 0), (std::vector<Matched>{{0, 10}, {10, 20}}));
-    EXPECT_EQ(log.Count("Bullseye! Nearly matched"), 1u);
-    EXPECT_EQ(log.Count("Bullseye! Region matched"), 1u);
+TEST(TriggerMatch, EachRuleListsItsNodesInTestOrder) {
+    struct Case { Ranges ranges; float value; Ranges expected; const char* rule; };
+    const Case cases[] = {
+        {{{0, 10}, {10, 20}}, 10, {{0, 10}, {10, 20}}, "Bullseye! Nearly matched"},
+        {{{0, 10}, {10, 20}}, 10, {{0, 10}, {10, 20}}, "Bullseye! Region matched"},
+        {{{0, 5}, {8, 12}}, 6, {{0, 5}, {8, 12}}, "Bullseye! Sibling match"},
+        {{{3, 5}, {7, 7}, {9, 12}}, 7, {{7, 7}}, "Bullseye! Directly matched"},
+        {{{0, 5}, {8, 12}}, -1, {}, nullptr},
+        {{{0, 5}, {8, 12}}, 13, {}, nullptr},
+        // Start after end: the middle node is the gap partner of the first
+        // and matches on its own terms too; it is listed once.
+        {{{0, 1}, {9, 2}, {10, 12}}, 5, {{0, 1}, {9, 2}, {10, 12}}, nullptr},
+    };
+    for (const Case& c : cases) {
+        TriggerAndDataManager manager(OneLevel(c.ranges));
+        LogCapture log;
+        MatchedNodes matched;
+        manager.MatchCandidate({c.value}, matched);
+        EXPECT_EQ(RangesAt(matched, 0), c.expected) << c.value;
+        if (c.rule) {
+            EXPECT_EQ(log.Count(c.rule), 1u) << c.rule;
+        }
+        Query(manager, {c.value});
+    }
 }
 
-TEST(TriggerMatch, ValueInAGapListsBothSiblings) {
-    TriggerAndDataManager manager(OneLevel({{0, 5}, {8, 12}}));
-    LogCapture log;
-    MatchedNodes matched;
-    manager.MatchCandidate({6.0f}, matched);
-    EXPECT_EQ(RangesAt(matched, 0), (std::vector<Matched>{{0, 5}, {8, 12}}));
-    EXPECT_TRUE(log.Contains("Bullseye! Sibling match"));
-}
-
-TEST(TriggerMatch, PointRangeMatchesDirectly) {
-    TriggerAndDataManager manager(OneLevel({{3, 5}, {7, 7}, {9, 12}}));
-    LogCapture log;
-    MatchedNodes matched;
-    manager.MatchCandidate({7.0f}, matched);
-    EXPECT_EQ(RangesAt(matched, 0), (std::vector<Matched>{{7, 7}}));
-    EXPECT_TRUE(log.Contains("Bullseye! Directly matched"));
-}
-
-TEST(TriggerMatch, ValuesOutsideEveryRangeMatchNothingBelow) {
+TEST(TriggerMatch, LowerLevelsSeeOnlyTheChildrenOfMatchedNodes) {
     Regions regions;
     regions[0] = Region({Range(0, 10), Range(0, 5)}, {Floats("v", {0})});
     regions[1] = Region({Range(0, 10), Range(8, 12)}, {Floats("v", {1})});
     regions[2] = Region({Range(20, 30), Range(0, 5)}, {Floats("v", {2})});
     TriggerAndDataManager manager(regions);
-    for (float outside : {-1.0f, 31.0f}) {
+    struct Case { float top, bottom; Ranges level0, level1; };
+    const Case cases[] = {
+        {-1, 3, {}, {}},
+        {31, 3, {}, {}},
+        {5, 13, {{0, 10}}, {}},  // past the last child: not a gap between siblings
+        {25, 9, {{20, 30}}, {}},
+        {15, 3, {{0, 10}, {20, 30}}, {{0, 5}, {0, 5}}},
+    };
+    for (const Case& c : cases) {
         MatchedNodes matched;
-        manager.MatchCandidate({outside, 3.0f}, matched);
-        EXPECT_TRUE(RangesAt(matched, 0).empty()) << outside;
-        EXPECT_TRUE(RangesAt(matched, 1).empty()) << outside;
+        manager.MatchCandidate({c.top, c.bottom}, matched);
+        EXPECT_EQ(RangesAt(matched, 0), c.level0) << c.top << ", " << c.bottom;
+        EXPECT_EQ(RangesAt(matched, 1), c.level1) << c.top << ", " << c.bottom;
     }
-    // A gap after the last child of a parent is not a gap between siblings.
-    MatchedNodes matched;
-    manager.MatchCandidate({5.0f, 13.0f}, matched);
-    EXPECT_EQ(RangesAt(matched, 0), (std::vector<Matched>{{0, 10}}));
-    EXPECT_TRUE(RangesAt(matched, 1).empty());
-    // Only the children of the matched node are candidates below it.
-    MatchedNodes lower;
-    manager.MatchCandidate({25.0f, 9.0f}, lower);
-    EXPECT_EQ(RangesAt(lower, 0), (std::vector<Matched>{{20, 30}}));
-    EXPECT_TRUE(RangesAt(lower, 1).empty());
-    MatchedNodes both;
-    manager.MatchCandidate({15.0f, 3.0f}, both);
-    EXPECT_EQ(RangesAt(both, 0), (std::vector<Matched>{{0, 10}, {20, 30}}));
-    EXPECT_EQ(RangesAt(both, 1), (std::vector<Matched>{{0, 5}, {0, 5}}));
 }
 
 TEST(TriggerMatch, WrongNumberOfValuesTakesTheFirstNodesSet) {
     TriggerAndDataManager manager(OneLevel({{0, 10}, {10, 20}}));
     LogCapture log;
-    MatchedNodes matched;
-    manager.MatchCandidate({}, matched);
-    EXPECT_TRUE(matched.empty());
-    EXPECT_TRUE(log.Contains("mTriggerDepth [1, 0]", "TRIGGER_MANAGER", 1));
-    EXPECT_TRUE(log.Contains("Tree not prepared with"));
-    ASSERT_EQ(manager.GetRootNode()->GetTreeParam().size(), 1u);
-    EXPECT_EQ(manager.GetRootNode()->GetTreeParam()[0].floatData[0], 0.0f);
-
-    MatchedNodes tooMany;
-    manager.MatchCandidate({15.0f, 1.0f}, tooMany);
-    EXPECT_TRUE(tooMany.empty());
-}
-
-TEST(TriggerMatch, MalformedRangesListANodeOnce) {
-    // Start after end: the middle node is the gap partner of the first and
-    // also matches on its own terms.
-    TriggerAndDataManager manager(OneLevel({{0, 1}, {9, 2}, {10, 12}}));
-    MatchedNodes matched;
-    manager.MatchCandidate({5.0f}, matched);
-    EXPECT_EQ(RangesAt(matched, 0), (std::vector<Matched>{{0, 1}, {9, 2}, {10, 12}}));
-    std::vector<uint32_t> line(1);
-    manager.GetDataInfo({5.0f}, line.data());  // must stay in bounds
-}
-
-TEST(TriggerMatch, DebugPropertyLogsTheTreeAndTheCandidates) {
-    zeb_test::DeviceRoot device;
-    ASSERT_EQ(property_set("persist.vendor.cam.zeb.xml.debug.mode", "1"), 0);
-    LogCapture log;
-    TriggerAndDataManager manager(OneLevel({{0, 10}, {12, 20}}));
-    EXPECT_TRUE(manager.IsDebug());
-    EXPECT_TRUE(log.Contains("treeIter-> [12.000000, 20.000000]"));
-    EXPECT_TRUE(log.Contains("with layer 0"));
-    std::vector<uint32_t> line(1);
-    manager.GetDataInfo({11.0f}, line.data());
-    EXPECT_TRUE(log.Contains("Candidate info 11.000000"));
-    EXPECT_TRUE(log.Contains("_Iter [12.000000, 20.000000]"));
-    EXPECT_TRUE(log.Contains("Float Max [12.000000], Min [10.000000]"));
-    EXPECT_TRUE(log.Contains("Final buffer with 0.500000"));
-
-    ASSERT_EQ(property_set("persist.vendor.cam.zeb.xml.debug.mode", "0"), 0);
-    TriggerAndDataManager quiet(OneLevel({{0, 10}}));
-    EXPECT_FALSE(quiet.IsDebug());
+    for (const std::vector<float>& values : {std::vector<float>{}, std::vector<float>{15.0f, 1.0f}}) {
+        MatchedNodes matched;
+        manager.MatchCandidate(values, matched);
+        EXPECT_TRUE(matched.empty());
+        ASSERT_EQ(manager.GetRootNode()->GetTreeParam().size(), 1u);
+        EXPECT_EQ(manager.GetRootNode()->GetTreeParam()[0].floatData[0], 0.0f);
+    }
+    EXPECT_TRUE(log.Contains("Tree not prepared with", "TRIGGER_MANAGER", 1));
+    EXPECT_TRUE(log.Contains("mTriggerDepth [1, 0]"));
 }

@@ -33,23 +33,43 @@ int main(int argc, char** argv) {
     app.add_option("--delete-during-task", options.deleteDuringTask,
                    "Delete the instance as soon as the first frame of this task (frame id) arrives");
     app.add_option("--timeout", options.timeoutSeconds, "Seconds (real time) the whole run may take")->capture_default_str();
+    app.add_flag("--isp-tool", options.ispTool,
+                 "ISP tool mode: while the task list plays, the HAL files a processed preview frame per preview "
+                 "period through SettingSocketBuffer and a streaming client fetches the newest with "
+                 "GettingLatestFrame as fast as it can, checking each is whole");
+    std::string previewSize;
+    app.add_option("--preview-size", previewSize, "Preview size the HAL sets in ISP tool mode, WxH, even (default 640x480)")
+        ->check([](const std::string& text) {
+            int width = 0, height = 0;
+            char tail = 0;
+            if (sscanf(text.c_str(), "%dx%d%c", &width, &height, &tail) != 2 || width < 8 || height < 2 ||
+                width % 2 != 0 || height % 2 != 0 || width > 8192 || height > 8192) {
+                return std::string("expected WxH, even, width 8 to 8192, height 2 to 8192");
+            }
+            return std::string();
+        });
     std::string scenario;
     app.add_option("--generate", scenario,
                    "First write a recording into the device root: \"preview\" (a Preview task list of two tasks), "
-                   "\"capture\" (HDR, CHDR and single-frame captures with faces; AWB, ALSC and XTM fixed) or \"edge\" (a missing folder and "
-                   "a task without folders)")
+                   "\"capture\" (HDR, CHDR and single-frame captures with faces; AWB, ALSC and XTM fixed), \"edge\" "
+                   "(a missing folder and a task without folders) or \"sizes\" (five Preview tasks of 64x8, 400x500, "
+                   "4000x3000, 400x500 and 64x8 frames)")
         ->check(CLI::IsMember(zeb_hal::ScenarioNames()));
+    int taskCount = 0;
+    app.add_option("--tasks", taskCount, "With --generate: this many tasks, the scenario's own repeated in turn")
+        ->check(CLI::Range(1, 1000));
     bool quiet = false;
     app.add_flag("--quiet", quiet, "No progress lines");
     CLI11_PARSE(app, argc, argv);
     options.progress = !quiet;
+    if (!previewSize.empty()) sscanf(previewSize.c_str(), "%dx%d", &options.previewWidth, &options.previewHeight);
     if (options.outputDir.empty()) options.outputDir = options.deviceRoot + "/hal-out";
     options.deviceRoot = std::filesystem::absolute(options.deviceRoot).string();
     options.outputDir = std::filesystem::absolute(options.outputDir).string();
 
     if (!scenario.empty()) {
         std::string error;
-        if (!zeb_hal::WriteScenario(options.deviceRoot, scenario, &error)) {
+        if (!zeb_hal::WriteScenario(options.deviceRoot, scenario, taskCount, &error)) {
             fprintf(stderr, "zebsim-hal: %s\n", error.c_str());
             return 2;
         }
@@ -77,6 +97,14 @@ int main(int argc, char** argv) {
         for (const auto& task : report.tasks) printf("%s", zeb_hal::ThreeASummary(task).c_str());
     }
     printf("report:   %s\n", report.reportPath.c_str());
+    if (options.ispTool) {
+        const zeb_hal::IspToolReport& isp = report.ispTool;
+        printf("ISP tool: %lld frame(s) of %d x %d pushed, %lld fetched: %lld repeated, %lld skipped, %lld torn; "
+               "fetch %.1f us mean, %.1f us p99, %.1f us max\n",
+               static_cast<long long>(isp.pushed), isp.width, isp.height, static_cast<long long>(isp.fetched),
+               static_cast<long long>(isp.repeated), static_cast<long long>(isp.skipped),
+               static_cast<long long>(isp.torn), isp.latencyMeanMicros, isp.latencyP99Micros, isp.latencyMaxMicros);
+    }
     for (const auto& picture : report.pictures) printf("picture:  %s\n", picture.c_str());
     return result;
 }

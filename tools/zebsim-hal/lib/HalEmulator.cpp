@@ -122,6 +122,7 @@ private:
     std::vector<bool> mFirstFrameSeen;
     std::vector<bool> mPreviewQueried;
     std::atomic<bool> mDeleting{false};
+    std::unique_ptr<IspToolSession> mIspTool;
 };
 
 void Emulator::Progress(const char* format, ...) {
@@ -573,6 +574,7 @@ int Emulator::Run() {
     zeb_platform::ResetProperties();
     property_set("persist.vendor.cam.zeb.tester", mOptions.tester ? "1" : "0");
     property_set("persist.vendor.cam.zeb.post.process", "1");
+    if (mOptions.ispTool) property_set("persist.vendor.cam.isptool.mode.enable", "true");
     for (const char* key : {"persist.vendor.cam.zeb.xtmhist.update", "persist.vendor.cam.zeb.ltmhist.update",
                             "persist.vendor.cam.zeb.bayerhist.update", "persist.vendor.cam.zeb.hist2.update"}) {
         property_set(key, "1");
@@ -594,6 +596,18 @@ int Emulator::Run() {
     // The 3A algorithms' tables go to the library before the job starts.
     m3A->Start([this](void* table, int kind) { mApi.GetIspAlgOps(mHandle, table, kind); });
     mApi.SetDeviceReady(true);
+    if (mOptions.ispTool) {
+        StreamingApi streaming;
+        streaming.CreateSocketServer = mApi.CreateSocketServer;
+        streaming.DeleteSocketServer = mApi.DeleteSocketServer;
+        streaming.SettingSocketBuffer = mApi.SettingSocketBuffer;
+        streaming.GettingPreviewWidth = mApi.GettingPreviewWidth;
+        streaming.GettingPreviewHeight = mApi.GettingPreviewHeight;
+        streaming.GettingLatestFrame = mApi.GettingLatestFrame;
+        mIspTool = std::make_unique<IspToolSession>(streaming, mOptions.cameraId, mOptions.previewWidth,
+                                                    mOptions.previewHeight);
+        mIspTool->Open();
+    }
 
     // As a HAL would, start the job once the simulation has announced it is
     // ready and the camera pipeline has come up (the warm-up).
@@ -607,6 +621,11 @@ int Emulator::Run() {
     Progress("job started: %zu task(s), camera %d%s", mRecording.tasks.size(), mOptions.cameraId,
              mOptions.tester ? ", tester mode" : "");
     mApi.GenerateOneJob(mHandle);
+    if (mIspTool) {
+        mIspTool->Start();
+        Progress("ISP tool mode: preview frames of %d x %d go to a streaming client", mOptions.previewWidth,
+                 mOptions.previewHeight);
+    }
 
     // The test tool: watches the properties the library sets and answers
     // with snapshot notifications, as the HAL would.
@@ -709,6 +728,14 @@ int Emulator::Run() {
                          done.previewFrames, done.captureFrames, done.matchedFrames);
             }
         }
+    }
+    if (mIspTool) {
+        mReport.ispTool = mIspTool->Stop(mOptions.outputDir + "/isp-tool-latest.png");
+        mIspTool.reset();
+        const IspToolReport& isp = mReport.ispTool;
+        if (!isp.picture.empty()) mReport.pictures.push_back(isp.picture);
+        mReport.errors += static_cast<int>(isp.errors.size());
+        for (const auto& error : isp.errors) fprintf(stderr, "ISP tool: %s\n", error.c_str());
     }
     {
         std::lock_guard<std::mutex> guard(mLock);

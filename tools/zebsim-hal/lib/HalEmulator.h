@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "zebsim-hal/lib/FakeAlgorithms.h"
+#include "zebsim-hal/lib/IspTool.h"
 
 namespace zeb_hal {
 
@@ -25,6 +26,11 @@ struct EmulatorOptions {
     int deleteDuringTask = -1;    // delete the instance once this task's first frame arrived
     double timeoutSeconds = 120;  // real time for the whole run
     bool progress = true;         // a terminal line per task and phase
+    // ISP tool mode: the HAL files processed preview frames of this size for
+    // a streaming client while the task list plays.
+    bool ispTool = false;
+    int previewWidth = 640;
+    int previewHeight = 480;
 };
 
 struct TimelineEvent {
@@ -61,6 +67,7 @@ struct RunReport {
     std::vector<std::string> threeAErrors;  // 3A set-up problems (operation tables, init)
     std::string reportPath;
     std::vector<std::string> pictures;
+    IspToolReport ispTool;  // in ISP tool mode
 };
 
 // Runs the whole session; returns 0 when every task completed without error.

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <regex>
 #include <sstream>
 
@@ -71,9 +70,17 @@ const SceneField kSceneFields[] = {
     {"androidTag", "lcd_flash_mode", SceneRecord::kLcdFlashMode, 0},
 };
 
+// In one read: a 12 MP frame is tens of megabytes, too many to take a
+// character at a time in a sanitizer build.
 std::vector<uint8_t> ReadAll(const fs::path& path) {
+    std::error_code error;
+    const auto size = fs::file_size(path, error);
     std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (error || !in) return {};
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<size_t>(in.gcount()));
+    return bytes;
 }
 
 bool EndsWith(const std::string& text, const std::string& suffix) {

@@ -145,6 +145,21 @@ std::string WriteReport(const EmulatorOptions& options, const RunReport& report)
                            {"fatal", report.fatal},
                            {"threeAErrors", report.threeAErrors},
                            {"pictures", report.pictures}};
+    if (options.ispTool) {
+        const IspToolReport& isp = report.ispTool;
+        json["ispTool"] = {{"previewWidth", isp.width},
+                           {"previewHeight", isp.height},
+                           {"pushed", isp.pushed},
+                           {"fetched", isp.fetched},
+                           {"repeated", isp.repeated},
+                           {"skipped", isp.skipped},
+                           {"torn", isp.torn},
+                           {"stale", isp.stale},
+                           {"empty", isp.empty},
+                           {"fetchMicros", {{"mean", isp.latencyMeanMicros}, {"p99", isp.latencyP99Micros}, {"max", isp.latencyMaxMicros}}},
+                           {"picture", isp.picture},
+                           {"errors", isp.errors}};
+    }
     const std::string path = options.outputDir + "/report.json";
     std::ofstream out(path);
     out << json.dump(2) << "\n";

@@ -20,6 +20,8 @@ struct TaskPlan {
     int frames;
     bool missing;  // the task names a folder that is not there
     Kind kind;
+    int width = 0;  // raw size of the task's frames; 0: kWidth x kHeight
+    int height = 0;
     zeb_recgen::LscFormat lsc = zeb_recgen::LscFormat::Alsc4;
 };
 
@@ -83,21 +85,37 @@ std::vector<TaskPlan> Plan(const std::string& scenario) {
     if (scenario == "preview") return {{3, false, Kind::Plain}, {4, false, Kind::Plain}};
     // Each lens shading result format once, the HDR bracket on the first.
     if (scenario == "capture") {
-        return {{3, false, Kind::Hdr, zeb_recgen::LscFormat::Alsc4},
-                {2, false, Kind::Chdr, zeb_recgen::LscFormat::Alsc3},
-                {1, false, Kind::Plain, zeb_recgen::LscFormat::None}};
+        return {{3, false, Kind::Hdr, 0, 0, zeb_recgen::LscFormat::Alsc4},
+                {2, false, Kind::Chdr, 0, 0, zeb_recgen::LscFormat::Alsc3},
+                {1, false, Kind::Plain, 0, 0, zeb_recgen::LscFormat::None}};
     }
     if (scenario == "edge") {
         return {{2, false, Kind::Hdr}, {1, true, Kind::Plain}, {0, false, Kind::Plain}, {2, false, Kind::Plain}};
+    }
+    if (scenario == "sizes") {
+        // The reader's ten slots are rebound from task to task: the 12 MP frame
+        // lands in a slot built for 64 x 8, the last task in 400 x 500 and
+        // 12 MP ones. Every task is read while the one before it plays.
+        return {{5, false, Kind::Plain, 64, 8},
+                {5, false, Kind::Plain, 400, 500},
+                {1, false, Kind::Plain, 4000, 3000},
+                {5, false, Kind::Plain, 400, 500},
+                {5, false, Kind::Plain, 64, 8}};
     }
     return {};
 }
 }  // namespace
 
-std::vector<std::string> ScenarioNames() { return {"preview", "capture", "edge"}; }
+std::vector<std::string> ScenarioNames() { return {"preview", "capture", "edge", "sizes"}; }
 
-bool WriteScenario(const std::string& deviceRoot, const std::string& scenario, std::string* error) {
-    const std::vector<TaskPlan> plan = Plan(scenario);
+bool WriteScenario(const std::string& deviceRoot, const std::string& scenario, int taskCount, std::string* error) {
+    std::vector<TaskPlan> plan = Plan(scenario);
+    if (!plan.empty() && taskCount > 0) {
+        // The scenario's tasks in turn, as many as asked for.
+        std::vector<TaskPlan> repeated;
+        for (int t = 0; t < taskCount; ++t) repeated.push_back(plan[static_cast<size_t>(t) % plan.size()]);
+        plan = repeated;
+    }
     if (plan.empty()) {
         if (error) *error = "unknown scenario " + scenario;
         return false;
@@ -108,7 +126,7 @@ bool WriteScenario(const std::string& deviceRoot, const std::string& scenario, s
     options.taskListPath = (zeb / "config/RawListFile.xml").string();
     options.width = kWidth;
     options.height = kHeight;
-    options.mode = scenario == "preview" ? "Preview" : "Capture";
+    options.mode = scenario == "preview" || scenario == "sizes" ? "Preview" : "Capture";
     // The capture recording has the HAL's AWB, ALSC and XTM results replaced
     // by the recorded ones; the others let the HAL's own results through.
     if (scenario == "capture") options.blocks = zeb_recgen::Fixed3ABlocks();
@@ -119,6 +137,8 @@ bool WriteScenario(const std::string& deviceRoot, const std::string& scenario, s
         task.lscFormat = plan[t].lsc;
         task.scene = SceneOf(plan[t].kind, static_cast<int>(t));
         task.outputPath = (zeb / "out" / ("ZEB_" + scenario + "_task" + std::to_string(t))).string();
+        task.width = plan[t].width;
+        task.height = plan[t].height;
         options.tasks.push_back(task);
     }
     const zeb_recgen::GeneratedRecording recording = zeb_recgen::GenerateRecording(options);

@@ -10,9 +10,12 @@ namespace zeb_hal {
 // Scenarios: "preview" (a "Preview" task list), "capture" (HDR, CHDR and
 // single-frame captures with faces; AWB, ALSC and XTM in fixed mode, each
 // lens shading result format once), "edge" (a task whose folder is missing
-// and a task without folders between two ordinary ones).
+// and a task without folders between two ordinary ones), "sizes" (a "Preview"
+// task list of five tasks whose frames are 64 x 8, 400 x 500, 4000 x 3000,
+// 400 x 500 and 64 x 8).
 std::vector<std::string> ScenarioNames();
+// `taskCount` > 0 plays the scenario's tasks in turn until there are that many.
 // False with `error` set for an unknown scenario or a file that cannot be written.
-bool WriteScenario(const std::string& deviceRoot, const std::string& scenario, std::string* error);
+bool WriteScenario(const std::string& deviceRoot, const std::string& scenario, int taskCount, std::string* error);
 
 }  // namespace zeb_hal

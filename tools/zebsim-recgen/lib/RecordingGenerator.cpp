@@ -107,6 +107,23 @@ Options Filled(const Options& options) {
     return filled;
 }
 
+// The filled options with the sizes of the task that frame `serial` belongs to.
+Options SizedFor(const Options& filled, int serial) {
+    Options sized = filled;
+    int first = 0;
+    for (const TaskOptions& task : filled.tasks) {
+        if (serial >= first && serial < first + task.frames) {
+            if (task.width > 0 && task.height > 0) {
+                sized.width = sized.yuvWidth = task.width;
+                sized.height = sized.yuvHeight = task.height;
+            }
+            break;
+        }
+        first += task.frames;
+    }
+    return sized;
+}
+
 void WriteBytes(const std::string& path, const void* data, size_t size) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
@@ -388,7 +405,8 @@ void WriteBlockList(const std::string& path, const std::vector<IspBlock>& list) 
     if (!blocks.save_file(path.c_str(), " ")) throw std::runtime_error("cannot write " + path);
 }
 
-FrameFiles WriteFrame(const Options& options, const std::string& folder, int serial, int task, int index) {
+FrameFiles WriteFrame(const Options& filled, const std::string& folder, int serial, int task, int index) {
+    const Options options = SizedFor(filled, serial);
     FrameFiles files;
     files.serial = serial;
     files.task = task;
@@ -423,7 +441,7 @@ FrameFiles WriteFrame(const Options& options, const std::string& folder, int ser
 }  // namespace
 
 std::vector<uint16_t> RenderBayer(const Options& given, int serial) {
-    const Options options = Filled(given);
+    const Options options = SizedFor(Filled(given), serial);
     const int width = std::max(options.width, 0), height = std::max(options.height, 0);
     std::vector<uint16_t> samples(static_cast<size_t>(width) * height);
     const Scene scene(width, height, serial);
@@ -447,12 +465,12 @@ std::vector<uint16_t> RenderBayer(const Options& given, int serial) {
 }
 
 std::vector<uint8_t> RenderPackedRaw(const Options& given, int serial) {
-    const Options options = Filled(given);
+    const Options options = SizedFor(Filled(given), serial);
     return PackedLines(RenderBayer(options, serial), std::max(options.width, 0), std::max(options.height, 0));
 }
 
 std::vector<uint8_t> RenderNv21(const Options& given, int serial) {
-    const Options options = Filled(given);
+    const Options options = SizedFor(Filled(given), serial);
     const int width = std::max(options.yuvWidth, 0), height = std::max(options.yuvHeight, 0);
     const size_t lumaBytes = static_cast<size_t>(width) * height;
     std::vector<uint8_t> nv21(lumaBytes * 3 / 2, 128);
@@ -586,8 +604,12 @@ GeneratedRecording GenerateRecording(const Options& given) {
     GeneratedRecording recording;
     recording.options = Filled(given);
     const Options& options = recording.options;
-    if (options.outputFolder.empty() || options.width < 4 || options.height < 1) {
-        recording.error = "an output folder and a raw size of at least 4 x 1 are needed";
+    bool sized = options.width >= 4 && options.height >= 1;
+    for (const TaskOptions& task : options.tasks) {
+        sized &= (task.width == 0 && task.height == 0) || (task.width >= 4 && task.height >= 1);
+    }
+    if (options.outputFolder.empty() || !sized) {
+        recording.error = "an output folder and raw sizes of at least 4 x 1 are needed";
         return recording;
     }
     try {
@@ -621,7 +643,7 @@ GeneratedRecording GenerateRecording(const Options& given) {
             }
             if (!task.frames.empty() && !given.missing) {
                 task.scenePath = recording.frames[task.frames.front()].folder + "/iscene_Info.xml";
-                WriteSceneFile(task.scenePath, options, given.scene, t);
+                WriteSceneFile(task.scenePath, SizedFor(options, task.frames.front()), given.scene, t);
             }
             recording.tasks.push_back(std::move(task));
         }

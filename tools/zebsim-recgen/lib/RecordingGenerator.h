@@ -71,6 +71,10 @@ struct TaskOptions {
     bool missing = false;  // the folders are named but not written
     SceneValues scene;     // in the first folder's iscene_Info.xml
     std::string outputPath;  // default: <outputFolder>/results/ZEB_task<t>
+    // Raw size of this task's frames, its YUV image of the same size; 0: the
+    // recording's sizes.
+    int width = 0;
+    int height = 0;
     LscFormat lscFormat = LscFormat::Alsc4;
 };
 
@@ -142,7 +146,8 @@ struct GeneratedRecording {
 
 GeneratedRecording GenerateRecording(const Options& options);
 
-// Expected contents, computed again from the options.
+// Expected contents, computed again from the options; a frame's sizes are
+// those of its task.
 std::vector<uint16_t> RenderBayer(const Options& options, int serial);  // 10-bit mosaic
 std::vector<uint8_t> RenderPackedRaw(const Options& options, int serial);  // lines back to back
 std::vector<uint8_t> RenderNv21(const Options& options, int serial);
