@@ -172,6 +172,12 @@ Recording ReadRecording(const std::string& taskListPath) {
     }
     pugi::xml_node input = document.child("input");
     const std::string mode = input.child("mode").text().get();
+    pugi::xml_document blocks;
+    if (blocks.load_file(input.child("ispconfig").text().get())) {
+        for (pugi::xml_node block : blocks.child("ispblocks").children("block")) {
+            recording.blocks.push_back({block.child("name").text().get(), block.child("state").text().as_uint()});
+        }
+    }
     int64_t index = 0;
     for (pugi::xml_node list : input.children("TaskList")) {
         for (pugi::xml_node image : list.children("image")) {

@@ -33,8 +33,15 @@ struct ExpectedTask {
     std::vector<uint8_t> scene;  // the 1,152-byte scene record the scene file describes
 };
 
+// One block of the block configuration list the task list names.
+struct ExpectedBlock {
+    std::string name;
+    uint32_t state = 0;
+};
+
 struct Recording {
     std::vector<ExpectedTask> tasks;
+    std::vector<ExpectedBlock> blocks;
     std::string error;  // set when the task list cannot be read
 };
 
