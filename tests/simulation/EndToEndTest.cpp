@@ -8,6 +8,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/TestSupport.h"
@@ -49,6 +50,16 @@ bool Has(const std::vector<std::string>& list, const std::string& item) {
     return std::find(list.begin(), list.end(), item) != list.end();
 }
 
+std::vector<std::string> Strings(const nlohmann::json& list) { return list.get<std::vector<std::string>>(); }
+
+// Every result the HAL's 3A algorithms got was either their own or the recorded one, as the mode calls for.
+void ExpectNoMismatch(const nlohmann::json& task) {
+    for (const char* kind : {"ae", "awb", "alsc", "xtm"}) {
+        EXPECT_EQ(task["threeA"][kind]["mismatched"], 0) << kind << " in task " << task["frameId"];
+    }
+    EXPECT_TRUE(task["threeA"]["checked"].get<bool>());
+}
+
 TEST(EndToEnd, PreviewTaskListPlaysEveryFrameAsPreviewAndSignalsAFullPass) {
     zeb_test::TempDir root;
     HalRun run = RunHal(root, {"--generate", "preview"});
@@ -64,6 +75,20 @@ TEST(EndToEnd, PreviewTaskListPlaysEveryFrameAsPreviewAndSignalsAFullPass) {
         EXPECT_TRUE(task["completed"].get<bool>());
         EXPECT_TRUE(task["errors"].empty());
         EXPECT_FALSE(task["picture"].get<std::string>().empty());
+    }
+    // Nothing fixed: AWB gets the recorded statistics only, ALSC and XTM run
+    // on their own; AE results are always the recorded ones.
+    for (const auto& task : tasks) {
+        ExpectNoMismatch(task);
+        const auto& threeA = task["threeA"];
+        EXPECT_GT(threeA["ae"]["substituted"], 0);
+        EXPECT_EQ(Strings(threeA["awb"]["substitutedExchanges"]), std::vector<std::string>{"statistics"});
+        EXPECT_GT(threeA["awb"]["passedThrough"], 0);
+        for (const char* kind : {"alsc", "xtm"}) {
+            EXPECT_EQ(threeA[kind]["substituted"], 0) << kind;
+            EXPECT_GT(threeA[kind]["passedThrough"], 0) << kind;
+        }
+        EXPECT_GT(threeA["xtm"]["halCalcs"], 0);
     }
     // Per task: the pass signal, capture ready, then the capture's process signal.
     std::vector<std::string> order;
@@ -105,6 +130,40 @@ TEST(EndToEnd, CaptureTaskListHandsOverHdrAndFaceRecords) {
     EXPECT_EQ(std::count(hdr.begin(), hdr.end(), "GetZSLYuvFrame"), 3);
     EXPECT_FALSE(Has(Checked(tasks[2]), "GetZSLYuvFrame"));
     EXPECT_EQ(run.report["totals"]["errors"], 0);
+
+    // AWB, ALSC and XTM are fixed in this recording's block list: their
+    // recorded results reach the HAL's algorithms, the XTM calc never runs.
+    const std::vector<std::string> awb = {"callback 29", "callback 32", "callback 33", "ioctl 257", "statistics"};
+    for (const auto& task : tasks) {
+        ExpectNoMismatch(task);
+        const auto& threeA = task["threeA"];
+        EXPECT_EQ(Strings(threeA["awb"]["substitutedExchanges"]), awb);
+        EXPECT_EQ(threeA["awb"]["passedThrough"], 0);
+        EXPECT_EQ(threeA["xtm"]["halCalcs"], 0);
+        EXPECT_GT(threeA["xtm"]["substituted"], 0);
+        // Outside a bracket, the first frame's result with EV 0.
+        EXPECT_EQ(threeA["ae"]["results"][0]["phase"], "preview");
+        EXPECT_EQ(threeA["ae"]["results"][0]["recordedFrame"], 0);
+        EXPECT_EQ(threeA["ae"]["results"][0]["ev"], 0.0);
+    }
+    // Each task's frames recorded one lens shading format.
+    EXPECT_EQ(Strings(tasks[0]["threeA"]["alsc"]["paths"]), std::vector<std::string>{"ALSC 4"});
+    EXPECT_EQ(Strings(tasks[1]["threeA"]["alsc"]["paths"]), std::vector<std::string>{"ALSC 3"});
+    EXPECT_TRUE(tasks[2]["threeA"]["alsc"]["paths"].empty());
+    // The HDR bracket (EVs -2, 0, 2, -1, ...): the capture frames get the
+    // first, second and third frame's results, the second step marked; the
+    // preview after the snapshot has run past the three frames and wraps.
+    const auto& ae = tasks[0]["threeA"]["ae"]["results"];
+    ASSERT_EQ(ae.size(), 5u);
+    const std::vector<std::tuple<const char*, int, double, int>> bracket = {
+        {"capture", 0, -2, 0}, {"capture", 1, 0, 1}, {"capture", 2, 2, 0}, {"resume", 0, -1, 0}};
+    for (size_t i = 0; i < bracket.size(); ++i) {
+        const auto& seen = ae[i + 1];
+        EXPECT_EQ(seen["phase"], std::get<0>(bracket[i])) << i;
+        EXPECT_EQ(seen["recordedFrame"], std::get<1>(bracket[i])) << i;
+        EXPECT_EQ(seen["ev"], std::get<2>(bracket[i])) << i;
+        EXPECT_EQ(seen["hdrStep"], nlohmann::json::array({std::get<3>(bracket[i]), std::get<3>(bracket[i])})) << i;
+    }
 }
 
 TEST(EndToEnd, TesterModeSendsTheSnapshotNotificationsItselfForEveryTask) {

@@ -51,9 +51,9 @@ int main(int argc, char** argv) {
     std::string scenario;
     app.add_option("--generate", scenario,
                    "First write a recording into the device root: \"preview\" (a Preview task list of two tasks), "
-                   "\"capture\" (HDR, CHDR and single-frame captures with faces), \"edge\" (a missing folder and "
-                   "a task without folders) or \"sizes\" (five Preview tasks of 64x8, 400x500, 4000x3000, "
-                   "400x500 and 64x8 frames)")
+                   "\"capture\" (HDR, CHDR and single-frame captures with faces; AWB, ALSC and XTM fixed), \"edge\" "
+                   "(a missing folder and a task without folders) or \"sizes\" (five Preview tasks of 64x8, 400x500, "
+                   "4000x3000, 400x500 and 64x8 frames)")
         ->check(CLI::IsMember(zeb_hal::ScenarioNames()));
     int taskCount = 0;
     app.add_option("--tasks", taskCount, "With --generate: this many tasks, the scenario's own repeated in turn")
@@ -77,8 +77,13 @@ int main(int argc, char** argv) {
     zeb_hal::RunReport report;
     const int result = zeb_hal::RunEmulator(options, &report);
     if (!report.fatal.empty()) fprintf(stderr, "zebsim-hal: %s\n", report.fatal.c_str());
-    int completed = 0, frames = 0, matched = 0;
+    int completed = 0, frames = 0, matched = 0, substituted = 0, mismatched = 0;
+    for (const std::string& error : report.threeAErrors) fprintf(stderr, "zebsim-hal: 3A: %s\n", error.c_str());
     for (const auto& task : report.tasks) {
+        for (const auto* tally : {&task.threeA.ae, &task.threeA.awb, &task.threeA.alsc, &task.threeA.xtm}) {
+            substituted += tally->substituted;
+            mismatched += tally->mismatched;
+        }
         completed += task.completed ? 1 : 0;
         frames += task.previewFrames + task.captureFrames;
         matched += task.matchedFrames;
@@ -86,6 +91,11 @@ int main(int argc, char** argv) {
     }
     printf("zebsim-hal: %d of %zu task(s) completed, %d frame(s) received, %d matched the recording, %d error(s)%s\n",
            completed, report.tasks.size(), frames, matched, report.errors, report.timedOut ? ", timed out" : "");
+    printf("3A:       %d recorded result(s) reached the HAL's algorithms, %d did not match the recording\n", substituted,
+           mismatched);
+    if (!quiet) {
+        for (const auto& task : report.tasks) printf("%s", zeb_hal::ThreeASummary(task).c_str());
+    }
     printf("report:   %s\n", report.reportPath.c_str());
     if (options.ispTool) {
         const zeb_hal::IspToolReport& isp = report.ispTool;

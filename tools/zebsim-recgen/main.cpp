@@ -16,6 +16,8 @@ int main(int argc, char** argv) {
     std::string yuvSize;
     std::string pattern = "RGGB";
     bool preview = false;
+    bool fixed3a = false;
+    std::string lsc = "alsc4";
     app.add_option("-o,--output", options.outputFolder, "folder the recording is written to")->required();
     app.add_option("-s,--size", size, "raw image size, WIDTHxHEIGHT")->capture_default_str();
     app.add_option("--yuv-size", yuvSize, "reference YUV size, WIDTHxHEIGHT (default: the raw size)");
@@ -29,6 +31,12 @@ int main(int argc, char** argv) {
     app.add_option("-m,--mode", options.mode, "play mode of the task list")->capture_default_str();
     app.add_option("--task-list", options.taskListPath, "where the task list goes (default: in the output folder)");
     app.add_flag("--unpacked-raw", options.writeUnpackedRaw, "also write the 16-bit .raw image of each frame");
+    app.add_flag("--fixed-3a", fixed3a,
+                 "put AWB, ALSC and a tone-mapping block (GTM_XTM) into the block configuration list in fixed mode "
+                 "(state 3), so the recorded results replace the HAL's");
+    app.add_option("--lsc", lsc, "lens shading result format the frames record")
+        ->check(CLI::IsMember({"alsc3", "alsc4", "none"}))
+        ->capture_default_str();
     app.add_flag("--preview", preview, "write a PNG picture of each frame's raw image next to it");
     zeb_recgen::DngImportOptions dng;
     auto* fromDng = app.add_option("--from-dng", dng.files,
@@ -39,7 +47,7 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(0, 1022))
         ->capture_default_str()
         ->needs(fromDng);
-    for (const char* synthetic : {"--size", "--yuv-size", "--tasks", "--pattern", "--unpacked-raw"}) {
+    for (const char* synthetic : {"--size", "--yuv-size", "--tasks", "--pattern", "--unpacked-raw", "--fixed-3a", "--lsc"}) {
         fromDng->excludes(app.get_option(synthetic));
     }
     CLI11_PARSE(app, argc, argv);
@@ -73,6 +81,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     zeb_recgen::ParseBayerPattern(pattern, &options.pattern);
+    if (fixed3a) options.blocks = zeb_recgen::Fixed3ABlocks();
+    const std::map<std::string, zeb_recgen::LscFormat> formats = {
+        {"alsc3", zeb_recgen::LscFormat::Alsc3}, {"alsc4", zeb_recgen::LscFormat::Alsc4}, {"none", zeb_recgen::LscFormat::None}};
+    options.lscFormat = formats.at(lsc);
 
     const zeb_recgen::GeneratedRecording recording = zeb_recgen::GenerateRecording(options);
     if (!recording.ok) {

@@ -52,11 +52,12 @@ std::string GetProperty(const char* key) {
 
 int AlignedStride(int width) { return ((width * 5 / 4) + 15) / 16 * 16; }
 
-// A frame the fake driver received.
+// A frame the fake driver received, or the preview resuming after a snapshot.
 struct FrameEvent {
     size_t task;
     int frameIndex;  // index in the task's frames, -1 when it matched none
     bool capture;
+    bool resume = false;
 };
 
 class Emulator {
@@ -98,6 +99,7 @@ private:
     Api mApi;
     void* mLibrary = nullptr;
     void* mHandle = nullptr;
+    std::unique_ptr<Fake3A> m3A;  // the HAL's 3A algorithms
     alignas(8) uint8_t mContext[256] = {0};
     uint8_t mUpdateFlags[20] = {0};
     Clock::time_point mStart = Clock::now();
@@ -186,6 +188,9 @@ long Emulator::OnCommand(unsigned long tag, unsigned long record) {
             if (param) memcpy(&pause, param, sizeof pause);
             std::lock_guard<std::mutex> guard(mLock);
             if (pause == 0 && mFps == 8) {
+                // The preview resumes after the snapshot: the 3A run on it once
+                // more before the HAL reports the snapshot done.
+                mEvents.push_back({mActive, -1, false, true});
                 mCaptureEnded = true;
                 mCond.notify_all();
             }
@@ -304,6 +309,11 @@ void Emulator::Pipeline() {
         mPipelineBusy = true;
         lock.unlock();
         if (!mDeleting.load()) {
+            m3A->Cycle(event.task, event.resume    ? CyclePhase::Resume
+                                   : event.capture ? CyclePhase::Capture
+                                                   : CyclePhase::Preview);
+        }
+        if (!mDeleting.load() && !event.resume) {
             if (event.capture) {
                 CaptureQueries(event.task, mCapturesQueried[event.task]++);
             } else {
@@ -544,6 +554,7 @@ int Emulator::Run() {
         mReport.fatal = mRecording.error;
         return 2;
     }
+    m3A = std::make_unique<Fake3A>(mRecording);
     for (const auto& task : mRecording.tasks) {
         TaskReport report;
         report.id = task.id;
@@ -581,10 +592,8 @@ int Emulator::Run() {
     mApi.SetGrabOps(&Emulator::Grab, mHandle);
     mApi.SetScenerioUpdateFunc(&Emulator::ScenarioUpdate, mHandle);
     mApi.GetIspUpFlag(mHandle, mUpdateFlags);
-    for (int kind : {0, 1, 2, 5}) {
-        void* table[4] = {nullptr, nullptr, nullptr, nullptr};
-        mApi.GetIspAlgOps(mHandle, table, kind);
-    }
+    // The 3A algorithms' tables go to the library before the job starts.
+    m3A->Start([this](void* table, int kind) { mApi.GetIspAlgOps(mHandle, table, kind); });
     mApi.SetDeviceReady(true);
     if (mOptions.ispTool) {
         StreamingApi streaming;
@@ -671,6 +680,16 @@ int Emulator::Run() {
             }
             CheckParamSet(captureTask);
             Progress("task %ld: capture ready, snapshot start", activeId);
+            if (!mOptions.tester && mRecording.tasks[captureTask].hasScene) {
+                // A multi-frame snapshot: the EV bracket goes to AE and XTM
+                // once the pipeline has done with the preview.
+                {
+                    std::unique_lock<std::mutex> lock(mLock);
+                    mCond.wait(lock, [this] { return mEvents.empty() && !mPipelineBusy; });
+                }
+                m3A->MultiEv(captureTask);
+                mApi.NotifyMultiEV2ZEB(mOptions.cameraId);
+            }
             if (!mOptions.tester) mApi.NotifySnapshotStatus(mHandle, true);
             capturing = true;
         }
@@ -723,6 +742,7 @@ int Emulator::Run() {
     }
     mCond.notify_all();
     pipeline.join();
+    m3A->Stop();
 
     if (mHandle) {
         const auto begin = Clock::now();
@@ -734,6 +754,13 @@ int Emulator::Run() {
     dlclose(mLibrary);
 
     std::lock_guard<std::mutex> guard(mLock);
+    const std::vector<ThreeAReport> threeA = m3A->Reports();
+    for (size_t t = 0; t < threeA.size() && t < mReport.tasks.size(); ++t) {
+        mReport.tasks[t].threeA = threeA[t];
+        for (const std::string& error : threeA[t].errors) mReport.tasks[t].errors.push_back("3A: " + error);
+    }
+    mReport.threeAErrors = m3A->Errors();
+    mReport.errors += static_cast<int>(mReport.threeAErrors.size());
     for (auto& task : mReport.tasks) {
         if (task.expectedFrames > 0 && !task.completed && !mReport.deleted) {
             task.errors.push_back("task did not complete");

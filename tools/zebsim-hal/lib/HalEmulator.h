@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "zebsim-hal/lib/FakeAlgorithms.h"
 #include "zebsim-hal/lib/IspTool.h"
 
 namespace zeb_hal {
@@ -52,6 +53,7 @@ struct TaskReport {
     std::vector<std::string> queriesChecked;
     std::vector<std::string> errors;
     std::string picture;
+    ThreeAReport threeA;  // what the HAL's 3A algorithms got from the simulation
 };
 
 struct RunReport {
@@ -62,6 +64,7 @@ struct RunReport {
     bool deleted = false;        // the instance was deleted in the middle of a task
     double deleteSeconds = -1;   // time DeleteSimulation took
     std::string fatal;           // why the run could not start
+    std::vector<std::string> threeAErrors;  // 3A set-up problems (operation tables, init)
     std::string reportPath;
     std::vector<std::string> pictures;
     IspToolReport ispTool;  // in ISP tool mode
@@ -69,6 +72,10 @@ struct RunReport {
 
 // Runs the whole session; returns 0 when every task completed without error.
 int RunEmulator(const EmulatorOptions& options, RunReport* report);
+
+// A few lines on what one task's 3A algorithms got: counts per algorithm
+// (substituted/passed through/mismatched) and the values that arrived.
+std::string ThreeASummary(const TaskReport& task);
 
 // Writes report.json into the output folder; returns its path.
 std::string WriteReport(const EmulatorOptions& options, const RunReport& report);

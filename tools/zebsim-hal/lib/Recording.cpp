@@ -177,6 +177,12 @@ Recording ReadRecording(const std::string& taskListPath) {
     if (zeb_recgen::ParseBayerPattern(input.child("pattern").text().get(), &pattern)) {
         recording.pattern = static_cast<uint32_t>(pattern);
     }
+    pugi::xml_document blocks;
+    if (blocks.load_file(input.child("ispconfig").text().get())) {
+        for (pugi::xml_node block : blocks.child("ispblocks").children("block")) {
+            recording.blocks.push_back({block.child("name").text().get(), block.child("state").text().as_uint()});
+        }
+    }
     int64_t index = 0;
     for (pugi::xml_node list : input.children("TaskList")) {
         for (pugi::xml_node image : list.children("image")) {

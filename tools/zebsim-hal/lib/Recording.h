@@ -33,11 +33,18 @@ struct ExpectedTask {
     std::vector<uint8_t> scene;  // the 1,152-byte scene record the scene file describes
 };
 
+// One block of the block configuration list the task list names.
+struct ExpectedBlock {
+    std::string name;
+    uint32_t state = 0;
+};
+
 struct Recording {
     std::vector<ExpectedTask> tasks;
     // The sensor's Bayer pattern as the HAL context carries it (0 RGGB, 1 GRBG,
     // 2 GBRG, 3 BGGR), from the task list's "pattern" element; RGGB without one.
     uint32_t pattern = 0;
+    std::vector<ExpectedBlock> blocks;
     std::string error;  // set when the task list cannot be read
 };
 

@@ -1,14 +1,101 @@
 // The emulator's report.json.
+#include <cstdarg>
+#include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "zebsim-hal/lib/HalEmulator.h"
 
 namespace zeb_hal {
+namespace {
+
+nlohmann::json Tally(const AlgoTally& tally) {
+    return {{"substituted", tally.substituted},
+            {"passedThrough", tally.passedThrough},
+            {"mismatched", tally.mismatched},
+            {"substitutedExchanges", tally.substitutedExchanges}};
+}
+
+// What the HAL's 3A algorithms received for one task, with the values a
+// tuning engineer looks at.
+nlohmann::json ThreeA(const ThreeAReport& r) {
+    nlohmann::json ae = Tally(r.ae), awb = Tally(r.awb), alsc = Tally(r.alsc), xtm = Tally(r.xtm);
+    ae["results"] = nlohmann::json::array();
+    for (const AeResultSeen& seen : r.aeResults) {
+        ae["results"].push_back({{"phase", seen.phase},
+                                 {"recordedFrame", seen.frame},
+                                 {"iso", seen.iso},
+                                 {"gain", seen.gain},
+                                 {"bv", seen.bv},
+                                 {"lum", seen.lum},
+                                 {"ev", seen.ev},
+                                 {"hdrStep", {seen.hdrStep, seen.hdrStepFlag}}});
+    }
+    // The recorded values that arrived; none when the algorithms' own results went through.
+    if (r.awbRecorded) {
+        awb["gains"] = {r.awbGains[0], r.awbGains[1], r.awbGains[2]};
+        awb["ct"] = r.awbCt;
+        awb["ccm"] = std::vector<int>(r.awbCcm, r.awbCcm + 9);
+    }
+    alsc["paths"] = r.alscPaths;
+    xtm["halCalcs"] = r.xtmHalCalcs;
+    if (r.xtmRecorded) {
+        xtm["gtm"] = std::vector<int>(r.xtmGtm, r.xtmGtm + 8);
+        xtm["gamma"] = nlohmann::json::object();
+        for (const auto& point : r.xtmGamma) xtm["gamma"][std::to_string(point.first)] = point.second;
+    }
+    return {{"played", r.played}, {"checked", r.checked}, {"ae", ae}, {"awb", awb}, {"alsc", alsc}, {"xtm", xtm}};
+}
+
+void Append(std::string& text, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void Append(std::string& text, const char* format, ...) {
+    char line[256];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    text += line;
+}
+
+}  // namespace
+
+std::string ThreeASummary(const TaskReport& task) {
+    const ThreeAReport& r = task.threeA;
+    std::string text;
+    if (!r.played) return text;
+    Append(text, "task %ld 3A, substituted/passed through/mismatched: AE %d/%d/%d, AWB %d/%d/%d, ALSC %d/%d/%d, XTM %d/%d/%d\n",
+           static_cast<long>(task.id), r.ae.substituted, r.ae.passedThrough, r.ae.mismatched, r.awb.substituted,
+           r.awb.passedThrough, r.awb.mismatched, r.alsc.substituted, r.alsc.passedThrough, r.alsc.mismatched,
+           r.xtm.substituted, r.xtm.passedThrough, r.xtm.mismatched);
+    text += "  AE   ISO/gain/bv/lum/EV (recorded frame):";
+    for (const AeResultSeen& seen : r.aeResults) {
+        Append(text, " %s %d/%d/%d/%u/%+.1f (%d)", seen.phase.c_str(), seen.iso, seen.gain, seen.bv, seen.lum, seen.ev, seen.frame);
+    }
+    if (r.awbRecorded) {
+        Append(text, "\n  AWB  gains %u/%u/%u, ct %u, ccm", r.awbGains[0], r.awbGains[1], r.awbGains[2], r.awbCt);
+        for (int16_t value : r.awbCcm) Append(text, " %d", value);
+    } else {
+        text += "\n  AWB  the algorithm's own results (recorded statistics in)";
+    }
+    text += "\n  ALSC shading override:";
+    for (const std::string& path : r.alscPaths) text += " " + path;
+    text += r.alscPaths.empty() ? " none\n" : "\n";
+    if (r.xtmRecorded) {
+        text += "  XTM  gtm";
+        for (uint16_t value : r.xtmGtm) Append(text, " %u", value);
+        text += ", gamma";
+        for (const auto& point : r.xtmGamma) Append(text, " %d:%d", point.first, point.second);
+        text += ",";
+    } else {
+        text += "  XTM  the algorithm's own results,";
+    }
+    Append(text, " own calc ran %d time(s)\n", r.xtmHalCalcs);
+    return text;
+}
 
 std::string WriteReport(const EmulatorOptions& options, const RunReport& report) {
     nlohmann::json tasks = nlohmann::json::array();
-    int preview = 0, capture = 0, matched = 0, completed = 0;
+    int preview = 0, capture = 0, matched = 0, completed = 0, substituted = 0, passed = 0, mismatched = 0;
     for (const TaskReport& task : report.tasks) {
         tasks.push_back({{"frameId", task.id},
                          {"mode", task.mode},
@@ -21,11 +108,17 @@ std::string WriteReport(const EmulatorOptions& options, const RunReport& report)
                          {"outputFolder", task.outputFolder},
                          {"queriesChecked", task.queriesChecked},
                          {"errors", task.errors},
-                         {"picture", task.picture}});
+                         {"picture", task.picture},
+                         {"threeA", ThreeA(task.threeA)}});
         preview += task.previewFrames;
         capture += task.captureFrames;
         matched += task.matchedFrames;
         completed += task.completed ? 1 : 0;
+        for (const AlgoTally* tally : {&task.threeA.ae, &task.threeA.awb, &task.threeA.alsc, &task.threeA.xtm}) {
+            substituted += tally->substituted;
+            passed += tally->passedThrough;
+            mismatched += tally->mismatched;
+        }
     }
     nlohmann::json timeline = nlohmann::json::array();
     for (const TimelineEvent& event : report.timeline) {
@@ -44,11 +137,13 @@ std::string WriteReport(const EmulatorOptions& options, const RunReport& report)
                              {"previewFrames", preview},
                              {"captureFrames", capture},
                              {"matchedFrames", matched},
+                             {"threeA", {{"substituted", substituted}, {"passedThrough", passed}, {"mismatched", mismatched}}},
                              {"errors", report.errors}}},
                            {"timedOut", report.timedOut},
                            {"deletedMidTask", report.deleted},
                            {"deleteSeconds", report.deleteSeconds},
                            {"fatal", report.fatal},
+                           {"threeAErrors", report.threeAErrors},
                            {"pictures", report.pictures}};
     if (options.ispTool) {
         const IspToolReport& isp = report.ispTool;

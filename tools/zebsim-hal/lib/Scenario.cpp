@@ -22,6 +22,7 @@ struct TaskPlan {
     Kind kind;
     int width = 0;  // raw size of the task's frames; 0: kWidth x kHeight
     int height = 0;
+    zeb_recgen::LscFormat lsc = zeb_recgen::LscFormat::Alsc4;
 };
 
 // Non-zero wherever the checks compare, so a field the library drops shows;
@@ -82,7 +83,12 @@ SceneValues SceneOf(Kind kind, int task) {
 
 std::vector<TaskPlan> Plan(const std::string& scenario) {
     if (scenario == "preview") return {{3, false, Kind::Plain}, {4, false, Kind::Plain}};
-    if (scenario == "capture") return {{3, false, Kind::Hdr}, {2, false, Kind::Chdr}, {1, false, Kind::Plain}};
+    // Each lens shading result format once, the HDR bracket on the first.
+    if (scenario == "capture") {
+        return {{3, false, Kind::Hdr, 0, 0, zeb_recgen::LscFormat::Alsc4},
+                {2, false, Kind::Chdr, 0, 0, zeb_recgen::LscFormat::Alsc3},
+                {1, false, Kind::Plain, 0, 0, zeb_recgen::LscFormat::None}};
+    }
     if (scenario == "edge") {
         return {{2, false, Kind::Hdr}, {1, true, Kind::Plain}, {0, false, Kind::Plain}, {2, false, Kind::Plain}};
     }
@@ -121,10 +127,14 @@ bool WriteScenario(const std::string& deviceRoot, const std::string& scenario, i
     options.width = kWidth;
     options.height = kHeight;
     options.mode = scenario == "preview" || scenario == "sizes" ? "Preview" : "Capture";
+    // The capture recording has the HAL's AWB, ALSC and XTM results replaced
+    // by the recorded ones; the others let the HAL's own results through.
+    if (scenario == "capture") options.blocks = zeb_recgen::Fixed3ABlocks();
     for (size_t t = 0; t < plan.size(); ++t) {
         zeb_recgen::TaskOptions task;
         task.frames = plan[t].frames;
         task.missing = plan[t].missing;
+        task.lscFormat = plan[t].lsc;
         task.scene = SceneOf(plan[t].kind, static_cast<int>(t));
         task.outputPath = (zeb / "out" / ("ZEB_" + scenario + "_task" + std::to_string(t))).string();
         task.width = plan[t].width;

@@ -8,7 +8,8 @@
 namespace zeb_hal {
 
 // Scenarios: "preview" (a "Preview" task list), "capture" (HDR, CHDR and
-// single-frame captures with faces), "edge" (a task whose folder is missing
+// single-frame captures with faces; AWB, ALSC and XTM in fixed mode, each
+// lens shading result format once), "edge" (a task whose folder is missing
 // and a task without folders between two ordinary ones), "sizes" (a "Preview"
 // task list of five tasks whose frames are 64 x 8, 400 x 500, 4000 x 3000,
 // 400 x 500 and 64 x 8).

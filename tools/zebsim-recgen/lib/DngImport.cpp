@@ -14,6 +14,7 @@
 #include "core/RecordOffsets.h"
 #include "frame/RawKernels.h"
 #include "frame/ZEBFrame.h"
+#include "zebsim-recgen/lib/ThreeARecords.h"
 
 namespace zeb_recgen {
 namespace {
@@ -21,13 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 using ZEB::WriteField;
 
-// The HAL's AWB result (AWB_CALC_INFO, 120 bytes): R, G, B gains (1024 = 1x),
-// colour temperature, colour correction matrix (nine 16-bit values, row by
-// row, 1024 = 1).
-constexpr size_t kAwbGain = 0;
-constexpr size_t kAwbCt = 44;
-constexpr size_t kAwbCcm = 56;
-// CCM_INFO (18 bytes): a colour correction matrix of the same form.
+// CCM_INFO (18 bytes): a colour correction matrix of the AWB result's form.
 constexpr size_t kCcmInfo = 0;
 
 // What a DNG cannot tell.
@@ -101,19 +96,21 @@ std::vector<uint8_t> Dump(const DngFrame& frame, int row, uint32_t lum) {
     const size_t size = bytes.size();
     switch (row) {
         case ZEB::DF_AE_RESULT_INFO:
-            if (size < ZEB::AeResult::kSize) break;
-            WriteField<int32_t>(b, ZEB::AeResult::kBv, DngBv(frame));
-            WriteField<uint32_t>(b, ZEB::AeResult::kLum, lum);
-            WriteField<float>(b, ZEB::AeResult::kEv, 0.0f);
-            WriteField<int32_t>(b, ZEB::AeResult::kGain, DngGain(frame));
-            WriteField<int32_t>(b, ZEB::AeResult::kIso, DngIso(frame));
+            if (size < zeb_3a::ae::kSize) break;
+            zeb_3a::Put<int32_t>(b, zeb_3a::ae::kBv, DngBv(frame));
+            zeb_3a::Put<uint32_t>(b, zeb_3a::ae::kLum, lum);
+            zeb_3a::Put<float>(b, zeb_3a::ae::kEv, 0.0f);
+            zeb_3a::Put<int32_t>(b, zeb_3a::ae::kGain, DngGain(frame));
+            zeb_3a::Put<int32_t>(b, zeb_3a::ae::kIso, DngIso(frame));
             break;
-        case ZEB::DF_AWB_CALC_INFO:
-            if (size < kAwbCcm + 18) break;
-            for (int c = 0; c < 3; ++c) WriteField<uint32_t>(b, kAwbGain + 4 * c, frame.wbGain[c]);
-            WriteField<uint32_t>(b, kAwbCt, kNeutralCt);
-            for (int i = 0; i < 3; ++i) WriteField<int16_t>(b, kAwbCcm + 8 * i, 1024);
+        case ZEB::DF_AWB_CALC_INFO: {
+            if (size < zeb_3a::awb::kSize) break;
+            const size_t gains[3] = {zeb_3a::awb::kGainR, zeb_3a::awb::kGainG, zeb_3a::awb::kGainB};
+            for (int c = 0; c < 3; ++c) zeb_3a::Put<uint32_t>(b, gains[c], frame.wbGain[c]);
+            zeb_3a::Put<uint32_t>(b, zeb_3a::awb::kCt, kNeutralCt);
+            for (int i = 0; i < 3; ++i) zeb_3a::Put<int16_t>(b, zeb_3a::awb::kCcm + 8 * i, 1024);
             break;
+        }
         case ZEB::DF_CCM_INFO:
             if (size < kCcmInfo + 18) break;
             for (int i = 0; i < 3; ++i) WriteField<int16_t>(b, kCcmInfo + 8 * i, 1024);
@@ -134,8 +131,10 @@ std::vector<uint8_t> Dump(const DngFrame& frame, int row, uint32_t lum) {
             for (size_t i = 0; i + 2 <= size; i += 2) WriteField<uint16_t>(b, i, kUnityTable);
             break;
         case ZEB::DF_XTM_RESULT_INFO:
-            if (size < ZEB::XtmResult::kGamma + 257 * 2) break;
-            for (size_t i = 0; i < 257; ++i) WriteField<uint16_t>(b, ZEB::XtmResult::kGamma + 2 * i, GammaPoint(i));
+            if (size < zeb_3a::xtm::kSize) break;
+            for (size_t i = 0; i < zeb_3a::xtm::kGammaPoints; ++i) {
+                zeb_3a::Put<uint16_t>(b, zeb_3a::xtm::kGamma + 2 * i, GammaPoint(i));
+            }
             break;
         default:
             break;

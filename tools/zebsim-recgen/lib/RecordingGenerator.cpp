@@ -3,6 +3,7 @@
 #include <png.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <exception>
 #include <filesystem>
@@ -12,6 +13,7 @@
 
 #include "frame/RawKernels.h"
 #include "frame/ZEBFrame.h"
+#include "zebsim-recgen/lib/ThreeARecords.h"
 
 namespace zeb_recgen {
 namespace {
@@ -92,6 +94,7 @@ Options Filled(const Options& options) {
         TaskOptions task;
         task.frames = filled.framesPerTask;
         task.scene = filled.scene;
+        task.lscFormat = filled.lscFormat;
         filled.tasks.assign(static_cast<size_t>(filled.taskCount), task);
     }
     filled.taskCount = static_cast<int>(filled.tasks.size());
@@ -255,6 +258,154 @@ std::vector<uint8_t> PackedLines(const std::vector<uint16_t>& samples, int width
     return packed;
 }
 
+// The task a frame serial belongs to (as Filled() lays the tasks out), and
+// the frame's index in it; false past the last task.
+bool TaskOfSerial(const Options& options, int serial, TaskOptions* task, int* index) {
+    if (options.tasks.empty()) {
+        const int frames = std::clamp(options.framesPerTask, 1, 10);
+        if (serial < 0 || serial >= frames * std::max(options.taskCount, 0)) return false;
+        task->scene = options.scene;
+        task->lscFormat = options.lscFormat;
+        *index = serial % frames;
+        return true;
+    }
+    for (const TaskOptions& given : options.tasks) {
+        const int frames = std::clamp(given.frames, 0, 10);
+        if (serial < frames) {
+            *task = given;
+            *index = serial;
+            return true;
+        }
+        serial -= frames;
+    }
+    return false;
+}
+
+// What a device's 3A leave in their results for frame `index` of a task:
+// exposure bracketed as the scene's EV list says, steady white balance,
+// shading tables falling off towards the corners, a gamma curve and local
+// tone map. The bytes no field names keep the per-frame pattern, so a copy
+// that misses a byte still shows.
+void FillThreeA(int row, int serial, int index, const TaskOptions& task, std::vector<uint8_t>& bytes) {
+    using namespace zeb_3a;
+    const size_t size = bytes.size();
+    uint8_t* b = bytes.data();
+    const uint64_t timestamp = 1700000000000000000ull + static_cast<uint64_t>(serial) * 33333333ull;
+    const int32_t frameId = 1000 + 4 * serial + 1;
+    switch (row) {
+        case ZEB::DF_AE_RESULT_INFO: {
+            if (size < ae::kSize) return;
+            const float ev = static_cast<size_t>(index) < task.scene.hdrEvs.size() ? task.scene.hdrEvs[index] : 0.0f;
+            const int32_t gain = 128 * (2 + serial % 4);
+            Put<int32_t>(b, ae::kBv, task.scene.bv + 12 * index - serial % 3);
+            Put<uint32_t>(b, ae::kLum, static_cast<uint32_t>(std::lround(72 * std::pow(2.0, ev / 2))) + serial % 5);
+            Put<float>(b, ae::kEv, ev);
+            Put<int32_t>(b, ae::kFrameId, frameId);
+            Put<int32_t>(b, ae::kGain, gain);
+            Put<int32_t>(b, ae::kIso, gain * 100 / 128);
+            b[ae::kHdrStep] = 0;
+            Put<int32_t>(b, ae::kNextFrameId, frameId + 1);
+            Put<uint64_t>(b, ae::kTimestamp, timestamp);
+            Put<uint32_t>(b, ae::kExposureLine, 1480 + 16 * static_cast<uint32_t>(serial % 8));
+            Put<uint32_t>(b, ae::kLcgGain, 1024);
+            Put<uint32_t>(b, ae::kFlashState, 0);
+            Put<uint32_t>(b, ae::kHdrStepFlag, 0);
+            Put<int32_t>(b, ae::kSensorFrameId, frameId);
+            Put<int32_t>(b, ae::kStatsFrameId, frameId);
+            Put<int32_t>(b, ae::kOfflineCurFrameId, frameId - 1);
+            Put<uint64_t>(b, ae::kSofTimestamp, timestamp - 8000000);
+            return;
+        }
+        case ZEB::DF_AWB_CALC_INFO: {
+            if (size < awb::kSize) return;
+            Put<uint32_t>(b, awb::kGainR, 1880 + 8 * static_cast<uint32_t>(serial % 5));
+            Put<uint32_t>(b, awb::kGainG, 1024);
+            Put<uint32_t>(b, awb::kGainB, 1540 - 6 * static_cast<uint32_t>(serial % 5));
+            Put<uint32_t>(b, awb::kCt, 5100 - 25 * static_cast<uint32_t>(serial % 4));
+            const int16_t ccm[9] = {1700, -520, -156, -260, 1540, -256, -30, -590, 1644};
+            for (int i = 0; i < 9; ++i) Put<int16_t>(b, awb::kCcm + 2 * i, ccm[i]);
+            Put<uint64_t>(b, awb::kTimestamp, timestamp);
+            Put<uint32_t>(b, awb::kStatsIndex, static_cast<uint32_t>(serial));
+            Put<uint32_t>(b, awb::kFrameId, static_cast<uint32_t>(frameId));
+            return;
+        }
+        case ZEB::DF_LSC_RESULT_INFO:
+            if (size < lsc::kSize) return;
+            Put<uint32_t>(b, lsc::kTableIndex, 2 + static_cast<uint32_t>(serial % 3));
+            Put<uint16_t>(b, lsc::kGridSize, 32);
+            Put<uint64_t>(b, lsc::kValid, task.lscFormat == LscFormat::Alsc3 ? 1 : 0);
+            return;
+        case ZEB::DF_LSC4_RESULT_INFO: {
+            if (size < lsc4::kSize) return;
+            const uint32_t grid[5] = {32, 32, 24, 4, 2}, weight[3] = {512, 320, 192};
+            Put<uint32_t>(b, lsc4::kBypass, 0);
+            Put<uint32_t>(b, lsc4::kUpdateAll, 1);
+            for (int i = 0; i < 5; ++i) Put<uint32_t>(b, lsc4::kGrid + 4 * i, grid[i]);
+            for (int i = 0; i < 3; ++i) Put<uint32_t>(b, lsc4::kWeight + 4 * i, weight[i] + static_cast<uint32_t>(serial % 4));
+            Put<uint64_t>(b, lsc4::kValid, task.lscFormat == LscFormat::None ? 0 : 1);
+            Put<uint32_t>(b, lsc4::kGridWidthX, 128);
+            Put<uint32_t>(b, lsc4::kGridWidthY, 96);
+            return;
+        }
+        case ZEB::DF_LSC_RESULT_TABLE_INFO:
+        case ZEB::DF_LSC_RESULT_WTABLE_INFO: {
+            // Four channels interleaved per grid cell, 32 cells a row; gains
+            // (1024 = 1x) grow towards the corners, weights fall.
+            const size_t values = size / 2, cells = values / 4, rows = std::max<size_t>(cells / 32, 1);
+            for (size_t k = 0; k < values; ++k) {
+                const size_t cell = k / 4, channel = k % 4;
+                const double dx = (static_cast<double>(cell % 32) - 15.5) / 15.5;
+                const double dy = (static_cast<double>(cell / 32) - (rows - 1) / 2.0) / std::max((rows - 1) / 2.0, 1.0);
+                const double r2 = (dx * dx + dy * dy) / 2;
+                const double value = row == ZEB::DF_LSC_RESULT_TABLE_INFO ? 1024 + (600 + 40 * channel) * r2 + serial % 3
+                                                                           : 1024 - 300 * r2 - serial % 3;
+                Put<uint16_t>(b, 2 * k, static_cast<uint16_t>(std::lround(value)));
+            }
+            return;
+        }
+        case ZEB::DF_XTM_RESULT_INFO: {
+            if (size < xtm::kSize) return;
+            const uint16_t gtm[8] = {16, 1008, static_cast<uint16_t>(2 + serial % 3), static_cast<uint16_t>(512 + 4 * (serial % 8)),
+                                     640, 96, 24, 3};
+            for (int i = 0; i < 8; ++i) Put<uint16_t>(b, xtm::kGtm + 2 * i, gtm[i]);
+            Put<uint16_t>(b, xtm::kGtmTarget, static_cast<uint16_t>(118 + serial % 4));
+            Put<uint16_t>(b, xtm::kGtmStrength, 6);
+            // 64 tiles of 128 bins, each tile's curve rising with its own slope.
+            for (size_t k = 0; k < xtm::kLtmSize / 2; ++k) {
+                const size_t tile = k / 128, bin = k % 128;
+                const size_t slope = 1000 + 24 * (tile % 8) + 8 * (tile / 8) + 2 * static_cast<size_t>(serial % 4);
+                Put<uint16_t>(b, xtm::kLtm + 2 * k, static_cast<uint16_t>(std::min<size_t>(bin * 8 * slope / 1024, 1023)));
+            }
+            Put<uint32_t>(b, xtm::kLtmTiles, 64);
+            for (size_t i = 0; i < xtm::kCurveSize / 2; ++i) {
+                const double x = static_cast<double>(i) / 255;
+                Put<uint16_t>(b, xtm::kCurve + 2 * i, static_cast<uint16_t>(std::lround(1023 * (3 * x * x - 2 * x * x * x))));
+            }
+            for (size_t i = 0; i < xtm::kGammaPoints; ++i) {
+                const double value = 1023 * std::pow(static_cast<double>(i) / 256, 1 / 2.2) + (i ? serial % 3 : 0);
+                Put<uint16_t>(b, xtm::kGamma + 2 * i, static_cast<uint16_t>(std::min<long>(std::lround(value), 1023)));
+            }
+            return;
+        }
+        default:
+            return;
+    }
+}
+
+void WriteBlockList(const std::string& path, const std::vector<IspBlock>& list) {
+    pugi::xml_document blocks;
+    pugi::xml_node root = blocks.append_child("ispblocks");
+    for (const IspBlock& block : list) {
+        pugi::xml_node node = root.append_child("block");
+        AddText(node, "name", block.name);
+        AddText(node, "id", Hex(block.id));
+        Add(node, "state", block.state);
+        AddText(node, "dump", block.dump);
+        AddText(node, "tuning", block.tuning);
+    }
+    if (!blocks.save_file(path.c_str(), " ")) throw std::runtime_error("cannot write " + path);
+}
+
 FrameFiles WriteFrame(const Options& filled, const std::string& folder, int serial, int task, int index) {
     const Options options = SizedFor(filled, serial);
     FrameFiles files;
@@ -385,7 +536,11 @@ std::vector<uint8_t> DumpContent(const Options& options, int serial, int row) {
     for (size_t i = 0; i < size; ++i) {
         bytes[i] = static_cast<uint8_t>(i * 7 + static_cast<size_t>(row) * 13 + static_cast<size_t>(serial) * 29 + 1);
     }
-    if (size >= kDumpHeader) {
+    if (IsThreeAResultRow(row)) {
+        TaskOptions task;
+        int index = 0;
+        if (TaskOfSerial(options, serial, &task, &index)) FillThreeA(row, serial, index, task, bytes);
+    } else if (size >= kDumpHeader) {
         memcpy(bytes.data(), "ZEBD", 4);
         Put32(&bytes[4], static_cast<uint32_t>(row));
         Put32(&bytes[8], static_cast<uint32_t>(serial));
@@ -399,6 +554,19 @@ std::vector<uint8_t> DumpContent(const Options& options, int serial, int row) {
     }
     if (options.customizeDump) options.customizeDump(serial, row, bytes);
     return bytes;
+}
+
+bool IsThreeAResultRow(int row) {
+    return row == ZEB::DF_AE_RESULT_INFO || row == ZEB::DF_AWB_CALC_INFO || row == ZEB::DF_LSC_RESULT_INFO ||
+           row == ZEB::DF_LSC4_RESULT_INFO || row == ZEB::DF_LSC_RESULT_TABLE_INFO ||
+           row == ZEB::DF_LSC_RESULT_WTABLE_INFO || row == ZEB::DF_XTM_RESULT_INFO;
+}
+
+std::vector<IspBlock> Fixed3ABlocks() {
+    IspBlock awb{"AWB", 0x2000, 3};
+    IspBlock alsc{"ALSC", 0x4000, 3};
+    IspBlock xtm{"GTM_XTM", 0x8000, 3};
+    return {awb, alsc, xtm};
 }
 
 DumpTag DecodeDumpTag(const uint8_t* bytes, size_t size) {
@@ -473,11 +641,7 @@ GeneratedRecording GenerateRecording(const Options& given) {
         recording.taskListPath = options.taskListPath;
         fs::create_directories(fs::path(recording.taskListPath).parent_path());
         recording.ispConfigPath = options.outputFolder + "/ispconfig.xml";
-        pugi::xml_document blocks;
-        blocks.append_child("ispblocks");
-        if (!blocks.save_file(recording.ispConfigPath.c_str(), " ")) {
-            throw std::runtime_error("cannot write " + recording.ispConfigPath);
-        }
+        WriteBlockList(recording.ispConfigPath, options.blocks);
         int serial = 0;
         for (int t = 0; t < options.taskCount; ++t) {
             const TaskOptions& given = options.tasks[static_cast<size_t>(t)];

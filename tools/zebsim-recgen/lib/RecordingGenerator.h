@@ -64,6 +64,11 @@ struct SceneValues {
     uint32_t lcdFlashMode = 0;
 };
 
+// Which lens shading result format the device produced: "ALSC 3" marks the
+// LSC result valid (the LSC 4 one too, as such devices write both), "ALSC 4"
+// the LSC 4 result only, None neither.
+enum class LscFormat { None, Alsc3, Alsc4 };
+
 // One task described on its own.
 struct TaskOptions {
     int frames = 1;        // folders the task list names, 0 to 10
@@ -74,7 +79,21 @@ struct TaskOptions {
     // recording's sizes.
     int width = 0;
     int height = 0;
+    LscFormat lscFormat = LscFormat::Alsc4;
 };
+
+// One block of the block configuration list.
+struct IspBlock {
+    std::string name;
+    uint64_t id = 1;
+    uint32_t state = 0;  // 3: the block's recorded result is used as is
+    std::string dump = "off";
+    std::string tuning = "null";  // tuning task file, "null" for none
+};
+
+// AWB, ALSC and a tone-mapping block in fixed mode: the HAL's results of these
+// algorithms are replaced by the recorded ones.
+std::vector<IspBlock> Fixed3ABlocks();
 
 struct Options {
     std::string outputFolder;  // everything goes below it, except what is given its own path
@@ -91,8 +110,10 @@ struct Options {
     // tables, statistics); rows not given keep their default size.
     std::map<int, uint32_t> variableSizes;
     SceneValues scene;
-    // When not empty, the tasks one by one; taskCount, framesPerTask and
-    // scene are then not used. Otherwise filled from them.
+    LscFormat lscFormat = LscFormat::Alsc4;
+    std::vector<IspBlock> blocks;  // the block configuration list
+    // When not empty, the tasks one by one; taskCount, framesPerTask, scene
+    // and lscFormat are then not used. Otherwise filled from them.
     std::vector<TaskOptions> tasks;
     // Last word on a dump's bytes (frame serial, data-file row, bytes).
     std::function<void(int, int, std::vector<uint8_t>&)> customizeDump;
@@ -146,7 +167,9 @@ size_t DumpSize(const Options& options, int row);
 std::vector<uint8_t> DumpContent(const Options& options, int serial, int row);
 
 // Which frame and row a dump's bytes came from: its first 16 bytes are "ZEBD",
-// the row, the frame serial and the size (32-bit little-endian each).
+// the row, the frame serial and the size (32-bit little-endian each). The 3A
+// results (AE, AWB, LSC, tables, XTM) carry no tag: they hold plausible device
+// values there (layouts in ThreeARecords.h).
 struct DumpTag {
     bool valid = false;
     int serial = -1;
@@ -154,6 +177,7 @@ struct DumpTag {
     uint32_t size = 0;
 };
 DumpTag DecodeDumpTag(const uint8_t* bytes, size_t size);
+bool IsThreeAResultRow(int row);
 
 // The frame serial carried by the first four pixels of a raw image's first
 // line (packed), or -1 when they hold no tag.
