@@ -39,7 +39,6 @@ constexpr unsigned kCblackPattern = 6;  // LibRaw's black pattern starts here in
 
 std::string CompressionName(unsigned compression) {
     switch (compression) {
-        case 7: return "JPEG";
         case 8:
         case 32946: return "Deflate";
         case 34892: return "lossy JPEG";
@@ -49,9 +48,10 @@ std::string CompressionName(unsigned compression) {
 }
 
 // Android writes ISOSpeedRatings into IFD 0, where LibRaw does not look for it
-// (it reads the tag in an EXIF directory only); LibRaw's parser hands every
-// tag it meets to this callback, which keeps the first ISO of an image or
-// EXIF directory (not of a maker note, which LibRaw marks in bits 16 to 19).
+// (it reads the tag in an EXIF directory only). LibRaw's parser hands the tags
+// it meets to this callback: those of an image directory carry the
+// directory's number above bit 20, those of an EXIF directory nothing; tags
+// with bits 16 to 19 set come from other parsers (maker notes) and are left.
 struct IsoTag {
     bool found = false;
     uint32_t value = 0;
@@ -77,6 +77,53 @@ bool Fail(std::string* error, const std::string& path, const std::string& why) {
 bool Plausible(double value, double low, double high) { return std::isfinite(value) && value >= low && value <= high; }
 
 int64_t FloorDiv(int64_t num, int64_t den) { return num >= 0 ? num / den : -((-num + den - 1) / den); }
+
+// The black level of each pixel of the active area as LibRaw holds it: a
+// common level, a level per colour and a repeating pattern whose origin is
+// the active area's top-left corner. Read again after unpacking, which may
+// measure the levels on masked pixels.
+class BlackLevels {
+public:
+    bool Read(LibRaw& raw) {
+        const libraw_colordata_t& colour = raw.imgdata.color;
+        mRows = colour.cblack[4];
+        mCols = colour.cblack[5];
+        if (static_cast<uint64_t>(mRows) * mCols > LIBRAW_CBLACK_SIZE - kCblackPattern) return false;
+        if (mRows == 0 || mCols == 0) mRows = mCols = 0;
+        mPattern.assign(colour.cblack + kCblackPattern, colour.cblack + kCblackPattern + mRows * mCols);
+        for (int i = 0; i < 4; ++i) mSite[i] = int64_t{colour.black} + colour.cblack[raw.COLOR(i / 2, i % 2) & 3];
+        mHighest = 0;
+        const int rows = static_cast<int>(std::max(2u, 2 * mRows)), cols = static_cast<int>(std::max(2u, 2 * mCols));
+        for (int row = 0; row < rows; ++row) {
+            for (int col = 0; col < cols; ++col) mHighest = std::max(mHighest, At(row, col));
+        }
+        return true;
+    }
+    int64_t At(int row, int col) const {
+        const int64_t site = mSite[(row & 1) * 2 + (col & 1)];
+        if (mRows == 0) return site;
+        return site + mPattern[(static_cast<unsigned>(row) % mRows) * mCols + static_cast<unsigned>(col) % mCols];
+    }
+    int64_t Highest() const { return mHighest; }
+
+private:
+    int64_t mSite[4] = {0, 0, 0, 0};
+    unsigned mRows = 0, mCols = 0;
+    std::vector<unsigned> mPattern;
+    int64_t mHighest = 0;
+};
+
+// Levels that leave the scale no range are refused.
+bool LevelsUsable(LibRaw& raw, BlackLevels* black, const std::string& path, std::string* error) {
+    if (!black->Read(raw)) return Fail(error, path, "the black level pattern is larger than LibRaw holds");
+    const unsigned white = raw.imgdata.color.maximum;
+    if (int64_t{white} <= black->Highest()) {
+        return Fail(error, path,
+                    "the white level " + std::to_string(white) + " is not above the black level " +
+                        std::to_string(black->Highest()));
+    }
+    return true;
+}
 
 void WriteBytes(const std::string& path, const void* data, size_t size) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -288,34 +335,10 @@ bool ReadDng(const std::string& path, int pedestal, bool withSamples, DngFrame* 
                         std::to_string(fileSize));
     }
 
-    // Black level of a pixel: LibRaw's common level, its per-colour levels
-    // and its repeating pattern (origin at the active area's top-left corner).
+    BlackLevels black;
+    if (!LevelsUsable(*raw, &black, path, error)) return false;
     const libraw_colordata_t& colour = data.color;
-    const unsigned patternRows = colour.cblack[4], patternCols = colour.cblack[5];
-    if (static_cast<uint64_t>(patternRows) * patternCols > LIBRAW_CBLACK_SIZE - kCblackPattern) {
-        return Fail(error, path, "the black level pattern is larger than LibRaw holds");
-    }
-    int64_t siteBlack[4];
-    for (int i = 0; i < 4; ++i) siteBlack[i] = int64_t{colour.black} + colour.cblack[raw->COLOR(i / 2, i % 2) & 3];
-    auto blackAt = [&](int row, int col) {
-        int64_t black = siteBlack[(row & 1) * 2 + (col & 1)];
-        if (patternRows && patternCols) {
-            black += colour.cblack[kCblackPattern + (static_cast<unsigned>(row) % patternRows) * patternCols +
-                                   static_cast<unsigned>(col) % patternCols];
-        }
-        return black;
-    };
-    int64_t highestBlack = 0;
-    const int periodRows = static_cast<int>(std::max(2u, patternRows * 2)), periodCols = static_cast<int>(std::max(2u, patternCols * 2));
-    for (int row = 0; row < periodRows; ++row) {
-        for (int col = 0; col < periodCols; ++col) highestBlack = std::max(highestBlack, blackAt(row, col));
-    }
     frame->whiteLevel = colour.maximum;
-    if (int64_t{colour.maximum} <= highestBlack) {
-        return Fail(error, path,
-                    "the white level " + std::to_string(colour.maximum) + " is not above the black level " +
-                        std::to_string(highestBlack));
-    }
 
     if (Plausible(data.other.iso_speed, 1, 1e6)) {
         frame->hasIso = true;
@@ -350,10 +373,14 @@ bool ReadDng(const std::string& path, int pedestal, bool withSamples, DngFrame* 
                     std::string(damaged ? "the CFA data is truncated or damaged" : "LibRaw cannot decode the CFA data") +
                         " (" + libraw_strerror(result) + ")");
     }
+    if (!LevelsUsable(*raw, &black, path, error)) return false;
+    frame->whiteLevel = colour.maximum;
     const ushort* image = data.rawdata.raw_image;
     const size_t pitch = data.rawdata.sizes.raw_pitch / 2;
-    if (!image || data.rawdata.sizes.raw_width != sizes.raw_width || data.rawdata.sizes.raw_height != sizes.raw_height ||
-        pitch < static_cast<size_t>(rawWidth)) {
+    const libraw_image_sizes_t& held = data.rawdata.sizes;
+    if (!image || held.raw_width != sizes.raw_width || held.raw_height != sizes.raw_height ||
+        pitch < static_cast<size_t>(rawWidth) || int64_t{sizes.top_margin} + frame->height > rawHeight ||
+        int64_t{sizes.left_margin} + frame->width > rawWidth) {
         return Fail(error, path, "LibRaw gave no integer CFA samples (a floating-point DNG?)");
     }
     // 10-bit value: the black level goes to the pedestal, the white level to
@@ -364,9 +391,9 @@ bool ReadDng(const std::string& path, int pedestal, bool withSamples, DngFrame* 
         const ushort* in = image + (static_cast<size_t>(row) + sizes.top_margin) * pitch + sizes.left_margin;
         uint16_t* out = &frame->samples[static_cast<size_t>(row) * static_cast<size_t>(frame->width)];
         for (int col = 0; col < frame->width; ++col) {
-            const int64_t black = blackAt(row, col);
-            const int64_t range = int64_t{colour.maximum} - black;
-            const int64_t value = pedestal + FloorDiv(2 * (in[col] - black) * span + range, 2 * range);
+            const int64_t level = black.At(row, col);
+            const int64_t range = int64_t{colour.maximum} - level;
+            const int64_t value = pedestal + FloorDiv(2 * (in[col] - level) * span + range, 2 * range);
             out[col] = static_cast<uint16_t>(std::clamp<int64_t>(value, 0, 1023));
         }
     }
