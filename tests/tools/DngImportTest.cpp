@@ -30,8 +30,8 @@ struct DngSpec {
     const char* name;
     int width, height;  // of the stored image
     int bits;
-    const char* cfa;  // from the active area's top-left corner (margins are even)
-    std::vector<float> black;  // one level, or four repeating over 2 x 2 pixels from the active area's corner; none: no tag
+    const char* cfa;           // from the active area's top-left corner (margins are even)
+    std::vector<float> black;  // one level, or four repeating from the active area's corner; none: no tag
     uint32_t white;            // 0: no tag
     uint32_t active[4];        // top, left, bottom, right; all 0: no tag
     int pedestal;              // -1: the tool's default, 64
@@ -48,7 +48,8 @@ uint32_t WhiteOf(const DngSpec& s) { return s.white ? s.white : (1u << s.bits) -
 // Samples run through black, the range and past the white level.
 uint16_t Stored(const DngSpec& s, int seed, int x, int y) {
     const uint32_t top = std::min<uint32_t>(WhiteOf(s) + WhiteOf(s) / 16 + 1, 1u << s.bits);
-    return static_cast<uint16_t>((static_cast<uint32_t>(x) * 37 + static_cast<uint32_t>(y) * 101 + static_cast<uint32_t>(seed) * 997) % top);
+    return static_cast<uint16_t>(
+        (static_cast<uint32_t>(x) * 37 + static_cast<uint32_t>(y) * 101 + static_cast<uint32_t>(seed) * 997) % top);
 }
 
 // The TIFF/EP tags Android writes into IFD 0 and libtiff knows only in EXIF.
@@ -117,11 +118,13 @@ void WriteDng(const std::string& path, const DngSpec& s, int seed) {
         for (int x = 0; x < s.width * samples; ++x) {
             if (s.bits == 16) {
                 const uint16_t sample = Stored(s, seed, x, y);
-                data.insert(data.end(), reinterpret_cast<const uint8_t*>(&sample), reinterpret_cast<const uint8_t*>(&sample) + 2);
+                data.insert(data.end(), reinterpret_cast<const uint8_t*>(&sample),
+                            reinterpret_cast<const uint8_t*>(&sample) + 2);
                 continue;
             }
             bits = bits << s.bits | Stored(s, seed, x, y);
-            for (pending += s.bits; pending >= 8; pending -= 8) data.push_back(static_cast<uint8_t>(bits >> (pending - 8)));
+            for (pending += s.bits; pending >= 8; pending -= 8)
+                data.push_back(static_cast<uint8_t>(bits >> (pending - 8)));
         }
         if (pending) data.push_back(static_cast<uint8_t>(bits << (8 - pending)));
     }
@@ -147,7 +150,8 @@ std::vector<uint16_t> Expected(const DngSpec& s, int seed, int* width, int* heig
         for (int x = 0; x < *width; ++x) {
             const double black = s.black.empty() ? 0 : s.black.size() == 4 ? s.black[(y % 2) * 2 + x % 2] : s.black[0];
             const double value = Stored(s, seed, x + left, y + top);
-            const double scaled = std::floor(pedestal + (value - black) * (1023 - pedestal) / (WhiteOf(s) - black) + 0.5);
+            const double scaled =
+                std::floor(pedestal + (value - black) * (1023 - pedestal) / (WhiteOf(s) - black) + 0.5);
             out.push_back(static_cast<uint16_t>(std::min(std::max(scaled, 0.0), 1023.0)));
         }
     }
@@ -192,13 +196,15 @@ const std::string kHal = std::string(ZEB_BINARY_DIR) + "/tools/zebsim-hal/zebsim
 const char* const kTaskList = "data/vendor/cameraserver/zeb/config/RawListFile.xml";
 
 int Import(const zeb_test::TempDir& root, const std::vector<std::string>& files, int pedestal, const std::string& log) {
-    std::vector<std::string> arguments = {kRecgen, "-o", root / "rec", "--task-list", root / kTaskList, "--frames", "2"};
+    std::vector<std::string> arguments = {kRecgen, "-o", root / "rec", "--frames", "2"};
+    arguments.insert(arguments.end(), {"--task-list", root / kTaskList});
     if (pedestal >= 0) arguments.insert(arguments.end(), {"--pedestal", std::to_string(pedestal)});
     arguments.push_back("--from-dng");
     arguments.insert(arguments.end(), files.begin(), files.end());
     return RunTool(arguments, log);
 }
 
+// clang-format off
 const DngSpec kPlayable[] = {
     // name, size, bits, pattern, black, white, active area, pedestal, ISO, exposure, f-number, neutral
     {"Bits12RggbInAnActiveArea", 78, 35, 12, "RGGB", {240, 250, 256, 266}, 4000, {2, 4, 33, 74}, -1, 400, 0.01, 2.0,
@@ -206,6 +212,7 @@ const DngSpec kPlayable[] = {
     {"Bits14GbrgWithoutLevelsOrIso", 72, 30, 14, "GBRG", {}, 0, {}, 0, 0, 0.25, 0, {}, 1, false, 0},
     {"Bits16GrbgTenBitValues", 64, 24, 16, "GRBG", {64}, 1023, {}, 64, 50, 0.0005, 1.8, {0.4f, 1.0f, 0.8f}, 1, false, 0},
 };
+// clang-format on
 
 class DngImport : public ::testing::TestWithParam<DngSpec> {};
 
@@ -259,8 +266,8 @@ TEST_P(DngImport, TheDriverGetsTheCfaDataScaledToTenBitsAndTheDumpsCarryTheFiles
     // The raw that reaches the fake driver is matched byte for byte against
     // the files just checked, with the pattern of the task list in the context.
     ASSERT_EQ(RunTool({kHal, "--device-root", root.path(), "--library", ZEB_LIBRARY_PATH, "--quiet", "--timeout", "60",
-                   "--log-file", root / "library.log"},
-                  root / "hal.log"),
+                       "--log-file", root / "library.log"},
+                      root / "hal.log"),
               0)
         << zeb_test::ReadFile(root / "hal.log");
     std::ifstream in(root / "hal-out/report.json");
@@ -283,6 +290,7 @@ struct Refusal {
     const char* reason;
 };
 
+// clang-format off
 const DngSpec kGood = {"", 64, 24, 12, "RGGB", {256}, 4095, {}, -1, 100, 0.01, 2.0, {}, 1, false, 0};
 
 DngSpec With(DngSpec s, uint16_t compression, bool demosaiced, int cutBytes) {
@@ -299,6 +307,7 @@ const Refusal kRefusals[] = {
     {"HeaderCut", With(kGood, 1, false, -120), nullptr, "LibRaw cannot read it"},
     {"TwoSensors", kGood, "GRBG", "a recording plays one sensor"},
 };
+// clang-format on
 
 void PrintTo(const Refusal& r, std::ostream* out) { *out << r.name; }
 

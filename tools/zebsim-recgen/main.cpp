@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <map>
 #include <string>
 
 #include "zebsim-recgen/lib/DngImport.h"
@@ -47,7 +48,8 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(0, 1022))
         ->capture_default_str()
         ->needs(fromDng);
-    for (const char* synthetic : {"--size", "--yuv-size", "--tasks", "--pattern", "--unpacked-raw", "--fixed-3a", "--lsc"}) {
+    for (const char* synthetic :
+         {"--size", "--yuv-size", "--tasks", "--pattern", "--unpacked-raw", "--fixed-3a", "--lsc"}) {
         fromDng->excludes(app.get_option(synthetic));
     }
     CLI11_PARSE(app, argc, argv);
@@ -66,9 +68,8 @@ int main(int argc, char** argv) {
         for (const auto& frame : imported.frames) {
             printf("%s -> %s\n", dng.files[static_cast<size_t>(frame.serial)].c_str(), frame.rawPath.c_str());
         }
-        printf("%zu tasks, %zu frames, Bayer pattern %s; task list %s\n", imported.tasks.size(),
-               imported.frames.size(), zeb_recgen::BayerPatternName(imported.options.pattern),
-               imported.taskListPath.c_str());
+        printf("%zu tasks, %zu frames, Bayer pattern %s; task list %s\n", imported.tasks.size(), imported.frames.size(),
+               zeb_recgen::BayerPatternName(imported.options.pattern), imported.taskListPath.c_str());
         return 0;
     }
 

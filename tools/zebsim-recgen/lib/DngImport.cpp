@@ -34,16 +34,20 @@ constexpr uint16_t kUnityTable = 1024;
 
 constexpr unsigned kUncompressed = 1;
 constexpr unsigned kLosslessJpeg = 7;
-constexpr int kIsoTag = 34855;  // ISOSpeedRatings
+constexpr int kIsoTag = 34855;          // ISOSpeedRatings
 constexpr unsigned kCblackPattern = 6;  // LibRaw's black pattern starts here in cblack[]
 
 std::string CompressionName(unsigned compression) {
     switch (compression) {
         case 8:
-        case 32946: return "Deflate";
-        case 34892: return "lossy JPEG";
-        case 52546: return "JPEG XL";
-        default: return "unknown";
+        case 32946:
+            return "Deflate";
+        case 34892:
+            return "lossy JPEG";
+        case 52546:
+            return "JPEG XL";
+        default:
+            return "unknown";
     }
 }
 
@@ -83,7 +87,7 @@ int64_t FloorDiv(int64_t num, int64_t den) { return num >= 0 ? num / den : -((-n
 // the active area's top-left corner. Read again after unpacking, which may
 // measure the levels on masked pixels.
 class BlackLevels {
-public:
+   public:
     bool Read(LibRaw& raw) {
         const libraw_colordata_t& colour = raw.imgdata.color;
         mRows = colour.cblack[4];
@@ -106,7 +110,7 @@ public:
     }
     int64_t Highest() const { return mHighest; }
 
-private:
+   private:
     int64_t mSite[4] = {0, 0, 0, 0};
     unsigned mRows = 0, mCols = 0;
     std::vector<unsigned> mPattern;
@@ -246,7 +250,9 @@ FrameFiles WriteFrame(const DngFrame& frame, const std::string& folder, int seri
 
 }  // namespace
 
-int32_t DngIso(const DngFrame& frame) { return static_cast<int32_t>(std::lround(frame.hasIso ? frame.iso : kNeutralIso)); }
+int32_t DngIso(const DngFrame& frame) {
+    return static_cast<int32_t>(std::lround(frame.hasIso ? frame.iso : kNeutralIso));
+}
 
 int32_t DngGain(const DngFrame& frame) {
     return static_cast<int32_t>(std::lround((frame.hasIso ? frame.iso : kNeutralIso) * kUnityGain / 100));
@@ -296,7 +302,8 @@ bool ReadDng(const std::string& path, int pedestal, bool withSamples, DngFrame* 
     for (int p = 0; p < 4; ++p) {
         if (std::equal(sites, sites + 4, kCells[p])) pattern = p;
     }
-    if (pattern < 0) return Fail(error, path, "the 2 x 2 CFA cell is not a Bayer cell of one red, two greens and one blue");
+    if (pattern < 0)
+        return Fail(error, path, "the 2 x 2 CFA cell is not a Bayer cell of one red, two greens and one blue");
     frame->pattern = static_cast<BayerPattern>(pattern);
 
     const libraw_internal_data_t* internal = raw->get_internal_data_pointer();
@@ -357,7 +364,8 @@ bool ReadDng(const std::string& path, int pedestal, bool withSamples, DngFrame* 
     }
     // LibRaw turns the as-shot white balance into channel multipliers.
     const float* multipliers = colour.cam_mul;
-    if (Plausible(multipliers[0], 1e-6, 1e6) && Plausible(multipliers[1], 1e-6, 1e6) && Plausible(multipliers[2], 1e-6, 1e6)) {
+    if (Plausible(multipliers[0], 1e-6, 1e6) && Plausible(multipliers[1], 1e-6, 1e6) &&
+        Plausible(multipliers[2], 1e-6, 1e6)) {
         frame->hasNeutral = true;
         for (int c = 0; c < 3; ++c) {
             const double gain = 1024.0 * multipliers[c] / multipliers[1];
@@ -369,9 +377,10 @@ bool ReadDng(const std::string& path, int pedestal, bool withSamples, DngFrame* 
     result = raw->unpack();
     if (result != LIBRAW_SUCCESS) {
         const bool damaged = result == LIBRAW_IO_ERROR || result == LIBRAW_DATA_ERROR;
-        return Fail(error, path,
-                    std::string(damaged ? "the CFA data is truncated or damaged" : "LibRaw cannot decode the CFA data") +
-                        " (" + libraw_strerror(result) + ")");
+        return Fail(
+            error, path,
+            std::string(damaged ? "the CFA data is truncated or damaged" : "LibRaw cannot decode the CFA data") + " (" +
+                libraw_strerror(result) + ")");
     }
     if (!LevelsUsable(*raw, &black, path, error)) return false;
     frame->whiteLevel = colour.maximum;
@@ -409,7 +418,8 @@ std::vector<uint8_t> DemosaicNv21(const DngFrame& frame, int pedestal) {
     uint8_t curve[3][1024];
     for (int c = 0; c < 3; ++c) {
         for (int s = 0; s < 1024; ++s) {
-            const double linear = std::max(0, s - pedestal) / static_cast<double>(1023 - pedestal) * frame.wbGain[c] / 1024;
+            const double linear =
+                std::max(0, s - pedestal) / static_cast<double>(1023 - pedestal) * frame.wbGain[c] / 1024;
             curve[c][s] = static_cast<uint8_t>(std::lround(255 * std::pow(std::min(linear, 1.0), 1 / 2.2)));
         }
     }
@@ -451,8 +461,8 @@ void ImportInto(const DngImportOptions& given, GeneratedRecording& recording) {
     for (size_t i = 0; i < given.files.size(); ++i) {
         if (!ReadDng(given.files[i], given.pedestal, false, &frames[i], &recording.error)) return;
         if (frames[i].pattern != frames[0].pattern) {
-            recording.error = given.files[i] + ": its Bayer pattern is " + BayerPatternName(frames[i].pattern) + " but " +
-                              given.files[0] + "'s is " + BayerPatternName(frames[0].pattern) +
+            recording.error = given.files[i] + ": its Bayer pattern is " + BayerPatternName(frames[i].pattern) +
+                              " but " + given.files[0] + "'s is " + BayerPatternName(frames[0].pattern) +
                               ": a recording plays one sensor";
             return;
         }
@@ -465,7 +475,8 @@ void ImportInto(const DngImportOptions& given, GeneratedRecording& recording) {
     options.width = options.yuvWidth = frames[0].width;
     options.height = options.yuvHeight = frames[0].height;
     options.framesPerTask = perTask;
-    options.taskCount = static_cast<int>((frames.size() + static_cast<size_t>(perTask) - 1) / static_cast<size_t>(perTask));
+    options.taskCount =
+        static_cast<int>((frames.size() + static_cast<size_t>(perTask) - 1) / static_cast<size_t>(perTask));
     fs::create_directories(options.outputFolder);
     recording.taskListPath = options.taskListPath;
     fs::create_directories(fs::path(recording.taskListPath).parent_path());
@@ -488,8 +499,8 @@ void ImportInto(const DngImportOptions& given, GeneratedRecording& recording) {
             if (!ReadDng(given.files[static_cast<size_t>(serial)], given.pedestal, true, &frame, &recording.error)) {
                 return;
             }
-            const std::string folder = options.outputFolder + "/recording/task" + std::to_string(t) + "/frame" +
-                                       std::to_string(i);
+            const std::string folder =
+                options.outputFolder + "/recording/task" + std::to_string(t) + "/frame" + std::to_string(i);
             recording.frames.push_back(WriteFrame(frame, folder, serial, t, i, given));
             task.frames.push_back(serial);
             if (i == 0) {
