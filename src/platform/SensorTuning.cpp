@@ -172,7 +172,7 @@ Scan ScanTuningFolder(const std::string& tuningName, bool triggersOnly) {
 
 void LogRejected(int cameraId, const Scan& scan) {
     for (const std::string& reason : scan.rejected) {
-        ZLOG(kTag, 1, "%d, %s: camera %d: %s not loaded", cameraId, reason.c_str());
+        ZLOG(kTag, 1, "%d, %s: camera %d: not loaded: %s", cameraId, reason.c_str());
     }
 }
 
