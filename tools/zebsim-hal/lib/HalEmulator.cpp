@@ -102,6 +102,7 @@ private:
     Recording mRecording;
     Api mApi;
     void* mLibrary = nullptr;
+    void* mPlugin = nullptr;  // libcorvale.so, loaded ahead of the library under the sanitizers
     void* mHandle = nullptr;
     alignas(8) uint8_t mContext[256] = {0};
     uint8_t mUpdateFlags[20] = {0};
@@ -158,6 +159,14 @@ void Emulator::Check(size_t task, const std::string& query, bool ok, const std::
 }
 
 bool Emulator::Load() {
+#ifdef ZEB_SANITIZED
+    // The sanitizers' dlopen interceptor, not the library, becomes the caller
+    // of the library's dlopen("libcorvale.so"), so the library's run path (its
+    // own folder) is not searched. Load the plugin lying beside the library
+    // first: its name then answers the library's load as the run path would.
+    const std::string plugin = (std::filesystem::path(mOptions.library).parent_path() / "libcorvale.so").string();
+    if (std::filesystem::exists(plugin)) mPlugin = dlopen(plugin.c_str(), RTLD_NOW | RTLD_LOCAL);
+#endif
     mLibrary = dlopen(mOptions.library.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!mLibrary) {
         mReport.fatal = std::string("cannot load the library: ") + dlerror();
@@ -830,6 +839,7 @@ int Emulator::Run() {
     mApi.CheckSimulationDeinit();
     if (mApi.Getinstance(mOptions.cameraId) != nullptr) mReport.errors++;
     dlclose(mLibrary);
+    if (mPlugin) dlclose(mPlugin);
 
     std::lock_guard<std::mutex> guard(mLock);
     for (auto& task : mReport.tasks) {
