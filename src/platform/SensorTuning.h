@@ -30,8 +30,8 @@ int sensor_get_tuning_parameter_name(char* name, int cameraId);
 
 // Base of the status table: kSensorStatusRecords records of 136 bytes, the
 // record of camera id c at c * 136. Byte 132 of a record is non-zero once the
-// camera's tuning parameters are ready (its tuning name is known); bytes 0 to
-// 127 hold the tuning name. Never null on the host. The table lives as long
+// camera's tuning parameters are ready (its tuning name is known); the other
+// bytes are zero. Never null on the host. The table lives as long
 // as the process; the ready byte changes under a reader, so read it with an
 // atomic load (__atomic_load_n(byte, __ATOMIC_ACQUIRE)).
 const uint8_t* sensor_get_tuning_parameter_status(void);
@@ -87,7 +87,8 @@ SensorTuningState GetSensorTuningState(int cameraId);
 // (real time, not scaled) passed first.
 bool WaitSensorIdle(int cameraId, std::chrono::nanoseconds timeout);
 
-// Joins any reload thread, then forgets every name, record and count.
+// Joins any reload thread, then forgets every name, record and count; the
+// environment setting is read again on next use.
 void ResetSensorTuning();
 
 }  // namespace zeb_platform

@@ -48,11 +48,14 @@ int main(int argc, char** argv) {
             }
             return std::string();
         });
+    app.add_option("--tuning-name", options.tuningName,
+                   "The sensor's tuning name, handed to the sensor side (default: the one folder under "
+                   "<device-root>/vendor/firmware that holds a cfg.xml)");
     std::string scenario;
     app.add_option("--generate", scenario,
                    "First write a recording into the device root: \"preview\" (a Preview task list of two tasks), "
                    "\"capture\" (HDR, CHDR and single-frame captures with faces) or \"edge\" (a missing folder and "
-                   "a task without folders)")
+                   "a task without folders) or \"tuning\" (a task played under each of six swept tuning combinations)")
         ->check(CLI::IsMember(zeb_hal::ScenarioNames()));
     bool quiet = false;
     app.add_flag("--quiet", quiet, "No progress lines");
@@ -92,5 +95,18 @@ int main(int argc, char** argv) {
                static_cast<long long>(isp.torn), isp.latencyMeanMicros, isp.latencyP99Micros, isp.latencyMaxMicros);
     }
     for (const auto& picture : report.pictures) printf("picture:  %s\n", picture.c_str());
+    for (const auto& task : report.tasks) {
+        for (const auto& entry : task.tuning) {
+            std::string combination;
+            for (size_t b = 0; b < entry.combination.size(); ++b) {
+                combination += (b ? ", " : "") + (b < report.sweptBlocks.size() ? report.sweptBlocks[b] : "?") + " " +
+                               std::to_string(entry.combination[b]);
+            }
+            printf("tuning:   task %ld entry %d: %s; %zu file(s) loaded, reload %llu, flags %d %d %d %d %d\n",
+                   static_cast<long>(task.id), entry.index, combination.c_str(), entry.loaded.size(),
+                   static_cast<unsigned long long>(entry.reloads), entry.updateFlags[0], entry.updateFlags[1],
+                   entry.updateFlags[2], entry.updateFlags[3], entry.updateFlags[4]);
+        }
+    }
     return result;
 }

@@ -21,6 +21,9 @@
 #include "platform/Log.h"
 #include "platform/ParamSet.h"
 #include "platform/Property.h"
+#include "platform/SensorTuning.h"
+#include "platform/TuningBin.h"
+#include <pugixml.hpp>
 #include "core/RecordOffsets.h"
 #include "simulation/SimulationWrapper.h"
 #include "zebsim-hal/lib/Recording.h"
@@ -79,6 +82,8 @@ private:
     void PreviewQueries(size_t task);
     void CaptureQueries(size_t task, int captureIndex);
     void CheckParamSet(size_t task);
+    bool SetUpTuning();
+    void RecordTuningEntry(size_t task, const std::string& outputFolder);
     void Check(size_t task, const std::string& query, bool ok, const std::string& detail = "");
     void Progress(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void Timeline(const char* property, const std::string& value);
@@ -98,6 +103,7 @@ private:
     Recording mRecording;
     Api mApi;
     void* mLibrary = nullptr;
+    void* mPlugin = nullptr;  // libcorvale.so, loaded ahead of the library under the sanitizers
     void* mHandle = nullptr;
     alignas(8) uint8_t mContext[256] = {0};
     uint8_t mUpdateFlags[20] = {0};
@@ -109,7 +115,12 @@ private:
     std::condition_variable mCond;
     size_t mCursor = 0;  // first task not yet completed
     size_t mActive = 0;  // task of the latest frame
-    std::vector<bool> mStopSent;
+    std::vector<bool> mStopSent;  // the last snapshot of the task has stopped
+    size_t mEntriesPerTask = 1;    // captures a task takes: one per tuning entry
+    std::vector<size_t> mStops;      // snapshot stops sent, per task
+    std::vector<size_t> mProcessed;  // captures processed, per task
+    std::vector<std::string> mTuningFolders;  // scenario folders of the firmware tuning folder
+    uint64_t mReloads = 0;  // sensor reloads seen so far
     size_t mAwaitingProcess = SIZE_MAX;  // task whose snapshot stopped, until its process signal
     int mFps = 0;
     bool mCaptureEnded = false;  // the sensor resumed after capture frames
@@ -150,6 +161,14 @@ void Emulator::Check(size_t task, const std::string& query, bool ok, const std::
 }
 
 bool Emulator::Load() {
+#ifdef ZEB_SANITIZED
+    // The sanitizers' dlopen interceptor, not the library, becomes the caller
+    // of the library's dlopen("libcorvale.so"), so the library's run path (its
+    // own folder) is not searched. Load the plugin lying beside the library
+    // first: its name then answers the library's load as the run path would.
+    const std::string plugin = (std::filesystem::path(mOptions.library).parent_path() / "libcorvale.so").string();
+    if (std::filesystem::exists(plugin)) mPlugin = dlopen(plugin.c_str(), RTLD_NOW | RTLD_LOCAL);
+#endif
     mLibrary = dlopen(mOptions.library.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!mLibrary) {
         mReport.fatal = std::string("cannot load the library: ") + dlerror();
@@ -521,6 +540,103 @@ void Emulator::CheckParamSet(size_t index) {
     Check(index, "parameter 2056", record.setCount > 0 && record.data == sdOut);
 }
 
+// Names the sensor's tuning to the sensor side, before the library asks.
+bool Emulator::SetUpTuning() {
+    namespace fs = std::filesystem;
+    const fs::path firmware = zeb_platform::DevicePath("/vendor/firmware");
+    std::string name = mOptions.tuningName;
+    std::error_code error;
+    if (name.empty() && fs::is_directory(firmware, error)) {
+        int found = 0;
+        for (const auto& entry : fs::directory_iterator(firmware, error)) {
+            if (fs::is_regular_file(entry.path() / "cfg.xml", error)) {
+                name = entry.path().filename().string();
+                ++found;
+            }
+        }
+        if (found > 1) {
+            mReport.fatal = "several tuning folders under " + firmware.string() + ": name one with --tuning-name";
+            return false;
+        }
+        if (found == 0) name.clear();
+    }
+    mReport.tuningName = name;
+    if (name.empty()) return true;
+    zeb_platform::SetSensorTuningName(mOptions.cameraId, name);
+    pugi::xml_document cfg;
+    cfg.load_file((firmware / name / "cfg.xml").c_str());
+    for (pugi::xml_node scenario : cfg.child("cfg").children("scenario")) {
+        const std::string alias = scenario.attribute("alia").value();
+        if (std::find(mTuningFolders.begin(), mTuningFolders.end(), alias) == mTuningFolders.end()) {
+            mTuningFolders.push_back(alias);
+        }
+    }
+    mTuningFolders.push_back("com");
+    return true;
+}
+
+// Runs when the library announces a tuning entry's capture: by then it has
+// installed the entry's combination and the sensor side has reloaded it.
+void Emulator::RecordTuningEntry(size_t task, const std::string& outputFolder) {
+    const ExpectedTuning& tuning = mRecording.tuning;
+    // The HAL captures once the sensor has applied its tuning.
+    if (!zeb_platform::WaitSensorIdle(mOptions.cameraId, std::chrono::seconds(10))) {
+        Check(task, "sensor reload", false, "still being applied after 10 s");
+    }
+    const zeb_platform::SensorTuningState state = zeb_platform::GetSensorTuningState(mOptions.cameraId);
+    TuningEntryReport entry;
+    {
+        std::lock_guard<std::mutex> guard(mLock);
+        entry.index = static_cast<int>(mReport.tasks[task].tuning.size());
+    }
+    entry.outputFolder = outputFolder;
+    entry.reloads = state.reloads;
+    entry.triggerLoads = state.triggerLoads;
+    memcpy(entry.updateFlags, mUpdateFlags, sizeof entry.updateFlags);
+    for (const auto& file : state.files) {
+        entry.loaded.push_back({file.path, file.blockId, file.bypass, file.checksum, file.values});
+    }
+    entry.rejected = state.rejected;
+    std::vector<std::string> errors;
+    size_t stride = 1;
+    for (const SweptBlock& block : tuning.swept) {
+        // The alternative every scenario folder holds, by value.
+        int held = -2;
+        for (const std::string& folder : mTuningFolders) {
+            int match = -1;
+            for (const auto& file : state.files) {
+                if (file.path != folder + "/" + block.binName) continue;
+                for (size_t k = 0; k < block.alternatives.size(); ++k) {
+                    if (file.values == block.alternatives[k]) match = static_cast<int>(k);
+                }
+            }
+            held = held == -2 || held == match ? match : -1;
+        }
+        held = std::max(held, -1);
+        entry.combination.push_back(held);
+        entry.combinationFiles.push_back(held >= 0 ? block.files[static_cast<size_t>(held)] : std::string());
+        const int expected = static_cast<int>((static_cast<size_t>(entry.index) / stride) % block.alternatives.size());
+        stride *= block.alternatives.size();
+        if (held != expected) {
+            errors.push_back("tuning entry " + std::to_string(entry.index) + ": block " + block.name + " holds " +
+                             (held < 0 ? std::string("no single sweep frame") : "sweep frame " + std::to_string(held)) +
+                             ", expected " + std::to_string(expected));
+        }
+    }
+    if (entry.reloads != mReloads + 1) {
+        errors.push_back("tuning entry " + std::to_string(entry.index) + ": sensor reloads went from " +
+                         std::to_string(mReloads) + " to " + std::to_string(entry.reloads));
+    }
+    mReloads = entry.reloads;
+    if (memcmp(entry.updateFlags, tuning.flags, sizeof entry.updateFlags) != 0) {
+        errors.push_back("tuning entry " + std::to_string(entry.index) + ": update flags differ from the block list's");
+    }
+    std::lock_guard<std::mutex> guard(mLock);
+    TaskReport& report = mReport.tasks[task];
+    report.tuning.push_back(std::move(entry));
+    report.errors.insert(report.errors.end(), errors.begin(), errors.end());
+}
+
 bool Emulator::AllDone() {
     for (const auto& task : mReport.tasks) {
         if (!task.completed && task.expectedFrames > 0) return false;
@@ -556,6 +672,9 @@ int Emulator::Run() {
     mFirstFrameSeen.assign(mRecording.tasks.size(), false);
     mPreviewQueried.assign(mRecording.tasks.size(), false);
     mStopSent.assign(mRecording.tasks.size(), false);
+    mStops.assign(mRecording.tasks.size(), 0);
+    mProcessed.assign(mRecording.tasks.size(), 0);
+    if (!SetUpTuning()) return 2;
     // Tasks without frames are skipped by the library; the tool skips them too.
     if (!mRecording.tasks.empty() && mRecording.tasks[0].frames.empty()) mCursor = NextTask(0);
 
@@ -607,6 +726,14 @@ int Emulator::Run() {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     std::this_thread::sleep_for(std::chrono::duration<double>(mOptions.warmUpSeconds));
+    // The sweeps are written by now: the library announces readiness after them.
+    LoadSweeps(mRecording.tuning);
+    const size_t combinations = mRecording.tuning.Combinations();
+    mEntriesPerTask = std::max<size_t>(combinations, 1);
+    for (const SweptBlock& block : mRecording.tuning.swept) mReport.sweptBlocks.push_back(block.name);
+    memcpy(mReport.expectedUpdateFlags, mRecording.tuning.flags, sizeof mReport.expectedUpdateFlags);
+    for (auto& task : mReport.tasks) task.expectedTuningEntries = static_cast<int>(combinations);
+    mReloads = zeb_platform::GetSensorTuningState(mOptions.cameraId).reloads;
     std::thread pipeline(&Emulator::Pipeline, this);
     mStart = Clock::now();
     Progress("job started: %zu task(s), camera %d%s", mRecording.tasks.size(), mOptions.cameraId,
@@ -666,10 +793,12 @@ int Emulator::Run() {
             property_set(kCapReady, "0");
             Timeline(kCapReady, "1");
             captureTask = active;
+            const std::string dumpRoot = GetProperty(kDumpRoot);
             {
                 std::lock_guard<std::mutex> guard(mLock);
-                mReport.tasks[captureTask].outputFolder = GetProperty(kDumpRoot);
+                mReport.tasks[captureTask].outputFolder = dumpRoot;
             }
+            if (combinations > 0) RecordTuningEntry(captureTask, dumpRoot);
             CheckParamSet(captureTask);
             Progress("task %ld: capture ready, snapshot start", activeId);
             if (!mOptions.tester) mApi.NotifySnapshotStatus(mHandle, true);
@@ -682,7 +811,7 @@ int Emulator::Run() {
                 mCond.wait(lock, [this] { return mEvents.empty() && !mPipelineBusy; });
                 mCaptureEnded = false;
                 captured = mReport.tasks[captureTask].captureFrames;
-                mStopSent[captureTask] = true;
+                mStopSent[captureTask] = ++mStops[captureTask] >= mEntriesPerTask;
                 mAwaitingProcess = captureTask;
             }
             Progress("task %ld: %d capture frame(s), snapshot stop", static_cast<long>(mRecording.tasks[captureTask].id),
@@ -698,6 +827,11 @@ int Emulator::Run() {
                 mReport.tasks[active].previewPassProcessed = true;
                 lock.unlock();
                 Progress("task %ld: preview pass processed", activeId);
+            } else if (++mProcessed[mAwaitingProcess] < mEntriesPerTask) {
+                const size_t done = mProcessed[mAwaitingProcess];
+                mAwaitingProcess = SIZE_MAX;
+                lock.unlock();
+                Progress("task %ld: tuning entry %zu of %zu done", activeId, done, mEntriesPerTask);
             } else {
                 TaskReport& report = mReport.tasks[mAwaitingProcess];
                 report.completed = true;
@@ -733,6 +867,7 @@ int Emulator::Run() {
     mApi.CheckSimulationDeinit();
     if (mApi.Getinstance(mOptions.cameraId) != nullptr) mReport.errors++;
     dlclose(mLibrary);
+    if (mPlugin) dlclose(mPlugin);
 
     std::lock_guard<std::mutex> guard(mLock);
     for (auto& task : mReport.tasks) {

@@ -10,6 +10,26 @@ std::string WriteReport(const EmulatorOptions& options, const RunReport& report)
     nlohmann::json tasks = nlohmann::json::array();
     int preview = 0, capture = 0, matched = 0, completed = 0;
     for (const TaskReport& task : report.tasks) {
+        nlohmann::json entries = nlohmann::json::array();
+        for (const TuningEntryReport& entry : task.tuning) {
+            nlohmann::json loaded = nlohmann::json::array();
+            for (const LoadedTuningFile& file : entry.loaded) {
+                loaded.push_back({{"path", file.path},
+                                  {"blockId", file.blockId},
+                                  {"bypass", file.bypass},
+                                  {"checksum", file.checksum},
+                                  {"values", file.values}});
+            }
+            entries.push_back({{"index", entry.index},
+                               {"outputFolder", entry.outputFolder},
+                               {"combination", entry.combination},
+                               {"combinationFiles", entry.combinationFiles},
+                               {"reloads", entry.reloads},
+                               {"triggerLoads", entry.triggerLoads},
+                               {"updateFlags", std::vector<int32_t>(entry.updateFlags, entry.updateFlags + 5)},
+                               {"loaded", loaded},
+                               {"rejected", entry.rejected}});
+        }
         tasks.push_back({{"frameId", task.id},
                          {"mode", task.mode},
                          {"expectedFrames", task.expectedFrames},
@@ -21,7 +41,9 @@ std::string WriteReport(const EmulatorOptions& options, const RunReport& report)
                          {"outputFolder", task.outputFolder},
                          {"queriesChecked", task.queriesChecked},
                          {"errors", task.errors},
-                         {"picture", task.picture}});
+                         {"picture", task.picture},
+                         {"expectedTuningEntries", task.expectedTuningEntries},
+                         {"tuning", entries}});
         preview += task.previewFrames;
         capture += task.captureFrames;
         matched += task.matchedFrames;
@@ -36,6 +58,9 @@ std::string WriteReport(const EmulatorOptions& options, const RunReport& report)
                            {"timeScale", options.timeScale},
                            {"cameraId", options.cameraId},
                            {"tester", options.tester},
+                           {"tuningName", report.tuningName},
+                           {"sweptBlocks", report.sweptBlocks},
+                           {"expectedUpdateFlags", std::vector<int32_t>(report.expectedUpdateFlags, report.expectedUpdateFlags + 5)},
                            {"tasks", tasks},
                            {"timeline", timeline},
                            {"totals",

@@ -81,6 +81,7 @@ SceneValues SceneOf(Kind kind, int task) {
 std::vector<TaskPlan> Plan(const std::string& scenario) {
     if (scenario == "preview") return {{3, false, Kind::Plain}, {4, false, Kind::Plain}};
     if (scenario == "capture") return {{3, false, Kind::Hdr}, {2, false, Kind::Chdr}, {1, false, Kind::Plain}};
+    if (scenario == "tuning") return {{2, false, Kind::Plain}};
     if (scenario == "edge") {
         return {{2, false, Kind::Hdr}, {1, true, Kind::Plain}, {0, false, Kind::Plain}, {2, false, Kind::Plain}};
     }
@@ -88,7 +89,7 @@ std::vector<TaskPlan> Plan(const std::string& scenario) {
 }
 }  // namespace
 
-std::vector<std::string> ScenarioNames() { return {"preview", "capture", "edge"}; }
+std::vector<std::string> ScenarioNames() { return {"preview", "capture", "edge", "tuning"}; }
 
 bool WriteScenario(const std::string& deviceRoot, const std::string& scenario, std::string* error) {
     const std::vector<TaskPlan> plan = Plan(scenario);
@@ -111,6 +112,7 @@ bool WriteScenario(const std::string& deviceRoot, const std::string& scenario, s
         task.outputPath = (zeb / "out" / ("ZEB_" + scenario + "_task" + std::to_string(t))).string();
         options.tasks.push_back(task);
     }
+    if (scenario == "tuning") options.tuning = zeb_recgen::SweepTuning("zebcam_tuning", fs::absolute(deviceRoot).string());
     const zeb_recgen::GeneratedRecording recording = zeb_recgen::GenerateRecording(options);
     if (!recording.ok && error) *error = recording.error;
     return recording.ok;

@@ -9,7 +9,8 @@ namespace zeb_hal {
 
 // Scenarios: "preview" (a "Preview" task list), "capture" (HDR, CHDR and
 // single-frame captures with faces), "edge" (a task whose folder is missing
-// and a task without folders between two ordinary ones).
+// and a task without folders between two ordinary ones), "tuning" (one task
+// and a sensor tuning whose sweeps of two blocks give six combinations).
 std::vector<std::string> ScenarioNames();
 // False with `error` set for an unknown scenario or a file that cannot be written.
 bool WriteScenario(const std::string& deviceRoot, const std::string& scenario, std::string* error);
