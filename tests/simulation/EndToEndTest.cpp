@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -192,10 +193,11 @@ std::vector<float> ValuesOf(const nlohmann::json& entry, const std::string& path
 // Sweeps of 2 and 3 alternatives, the first block varying fastest: after each
 // entry the sensor side holds exactly that entry's values in every scenario
 // folder, has reloaded once more, and the HAL's flag record holds the flags
-// of the block list (rgbgain 0, awb 1, lsc 0, cmc 1, xtm 1).
+// of the block list (rgbgain 0, awb 1, lsc 0, cmc 1, xtm 1). Then the test
+// tool's UpateBypassMode patches each block's word by its state.
 TEST(EndToEnd, TuningSweepInstallsEachCombinationInOrderAndTheSensorReloadsIt) {
     zeb_test::TempDir root;
-    HalRun run = RunHal(root, {"--generate", "tuning", "--time-scale", "0.02"});
+    HalRun run = RunHal(root, {"--generate", "tuning", "--time-scale", "0.02", "--bypass-mode"});
     ASSERT_EQ(run.status, 0) << zeb_test::ReadFile(root / "hal-out/report.json");
     EXPECT_EQ(run.report["sweptBlocks"], (std::vector<std::string>{"AE_V5", "CMC10_V1"}));
     const auto& task = run.report["tasks"].at(0);
@@ -219,6 +221,22 @@ TEST(EndToEnd, TuningSweepInstallsEachCombinationInOrderAndTheSensorReloadsIt) {
     }
     EXPECT_TRUE(task["completed"].get<bool>());
     EXPECT_EQ(run.report["totals"]["errors"], 0);
+
+    // State 2 bypasses, 1 and 3 run, 0 takes the scenario's bypass list
+    // (prv: CMC10_V1 1, TRG_AFL 0; cap: CMC10_V1 0, TRG_AFL 2; com: CMC 3);
+    // the trigger file's word is the one at byte 8.
+    const auto& bypass = run.report["bypass"];
+    ASSERT_TRUE(bypass["called"].get<bool>()) << bypass["error"];
+    std::map<std::string, int> words;
+    for (const auto& file : bypass["files"]) words[file["path"]] = file["after"];
+    const std::map<std::string, int> expected = {
+        {"prv/XTM_V1_16440.bin", 1},      {"cap/XTM_V1_16440.bin", 1},      {"com/XTM_V1_16440.bin", 1},
+        {"prv/AWB_V2_16400.bin", 0},      {"cap/LSC_V1_16420.bin", 0},      {"com/AE_V5_16433.bin", 0},
+        {"prv/CMC10_V1_16500.bin", 1},    {"cap/CMC10_V1_16500.bin", 0},    {"com/CMC10_V1_16500.bin", 3},
+        {"prv/TRG_AFL_V3_16410.bin", 0}, {"cap/TRG_AFL_V3_16410.bin", 2}, {"com/TRG_AFL_V3_16410.bin", 1}};
+    for (const auto& word : expected) EXPECT_EQ(words[word.first], word.second) << word.first;
+    EXPECT_EQ(bypass["updateFlags"], (std::vector<int>{0, 1, 1, 1, 1}));
+    EXPECT_EQ(bypass["reloads"], 7);
 }
 
 // A copy of the library in a folder of its own finds no plugin: the two

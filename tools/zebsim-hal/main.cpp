@@ -51,6 +51,9 @@ int main(int argc, char** argv) {
     app.add_option("--tuning-name", options.tuningName,
                    "The sensor's tuning name, handed to the sensor side (default: the one folder under "
                    "<device-root>/vendor/firmware that holds a cfg.xml)");
+    app.add_flag("--bypass-mode", options.bypassMode,
+                 "Once every task is done, call the library's ParameterUpdate::UpateBypassMode for the first task's "
+                 "scene and report the bypass word of every binary tuning file before and after");
     std::string scenario;
     app.add_option("--generate", scenario,
                    "First write a recording into the device root: \"preview\" (a Preview task list of two tasks), "
@@ -95,6 +98,14 @@ int main(int argc, char** argv) {
                static_cast<long long>(isp.torn), isp.latencyMeanMicros, isp.latencyP99Micros, isp.latencyMaxMicros);
     }
     for (const auto& picture : report.pictures) printf("picture:  %s\n", picture.c_str());
+    if (report.bypass.called) {
+        int changed = 0;
+        for (const auto& file : report.bypass.files) changed += file.before != file.after ? 1 : 0;
+        printf("bypass:   UpateBypassMode changed %d of %zu bypass word(s); flags %d %d %d %d %d\n", changed,
+               report.bypass.files.size(), report.bypass.updateFlags[0], report.bypass.updateFlags[1],
+               report.bypass.updateFlags[2], report.bypass.updateFlags[3], report.bypass.updateFlags[4]);
+    }
+    if (!report.bypass.error.empty()) fprintf(stderr, "zebsim-hal: bypass: %s\n", report.bypass.error.c_str());
     for (const auto& task : report.tasks) {
         for (const auto& entry : task.tuning) {
             std::string combination;

@@ -12,6 +12,9 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -25,7 +28,9 @@
 #include "platform/TuningBin.h"
 #include <pugixml.hpp>
 #include "core/RecordOffsets.h"
+#include "parameter/SceneInfo.h"
 #include "simulation/SimulationWrapper.h"
+#include "tuning/ParameterUpdate.h"
 #include "zebsim-hal/lib/Recording.h"
 #include "zebsim-recgen/lib/RecordingGenerator.h"
 
@@ -84,6 +89,8 @@ private:
     void CheckParamSet(size_t task);
     bool SetUpTuning();
     void RecordTuningEntry(size_t task, const std::string& outputFolder);
+    void CallBypassMode();
+    std::map<std::string, int32_t> BypassWords() const;
     void Check(size_t task, const std::string& query, bool ok, const std::string& detail = "");
     void Progress(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void Timeline(const char* property, const std::string& value);
@@ -637,6 +644,76 @@ void Emulator::RecordTuningEntry(size_t task, const std::string& outputFolder) {
     report.errors.insert(report.errors.end(), errors.begin(), errors.end());
 }
 
+// The bypass word of every binary tuning file of the scenario folders, read
+// from the header as the sensor side reads it.
+std::map<std::string, int32_t> Emulator::BypassWords() const {
+    namespace fs = std::filesystem;
+    std::map<std::string, int32_t> words;
+    const fs::path tuning = zeb_platform::DevicePath("/vendor/firmware/" + mReport.tuningName);
+    for (const std::string& folder : mTuningFolders) {
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(tuning / folder, error)) {
+            const std::string name = entry.path().filename().string();
+            if (entry.path().extension() != ".bin") continue;
+            std::ifstream in(entry.path(), std::ios::binary);
+            const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            const size_t at = zeb_platform::IsTriggerTuningName(name) ? 8 : 12;
+            if (bytes.size() >= at + 4) words[folder + "/" + name] = ReadField<int32_t>(bytes.data(), at);
+        }
+    }
+    return words;
+}
+
+// UpateBypassMode is a member of the library's exported ParameterUpdate: a
+// caller outside the library builds one of its own through the library's
+// entries, as the test tool would, and hands it the first task's scene.
+void Emulator::CallBypassMode() {
+    BypassReport& report = mReport.bypass;
+    using Construct = void (*)(void*, int32_t, TaskMap*);
+    using Destroy = void (*)(void*);
+    using WaitStartup = bool (*)(void*);
+    using BypassMode = void (*)(void*, int64_t, const iSceneInfo*, zeb_update_flag*);
+    auto construct = reinterpret_cast<Construct>(dlsym(
+        mLibrary, "_ZN3ZEB15ParameterUpdateC1EiPSt3mapIlSt10shared_ptrINS_8TaskInfoEESt4lessIlESaISt4pairIKlS4_EEE"));
+    auto destroy = reinterpret_cast<Destroy>(dlsym(mLibrary, "_ZN3ZEB15ParameterUpdateD1Ev"));
+    auto waitStartup = reinterpret_cast<WaitStartup>(dlsym(mLibrary, "_ZN3ZEB15ParameterUpdate11WaitStartupEv"));
+    auto bypassMode = reinterpret_cast<BypassMode>(
+        dlsym(mLibrary, "_ZN3ZEB15ParameterUpdate15UpateBypassModeElPKNS_10iSceneInfoEPNS_15zeb_update_flagE"));
+    if (!construct || !destroy || !waitStartup || !bypassMode) {
+        report.error = "ParameterUpdate's constructor, destructor, WaitStartup or UpateBypassMode is not exported";
+        return;
+    }
+    iSceneInfo scene{};
+    for (const ExpectedTask& task : mRecording.tasks) {
+        if (!task.hasScene) continue;
+        scene.commonInfo.prv_scenario_id = task.prvScenario;
+        scene.commonInfo.cap_scenario_id = task.capScenario;
+        scene.Valid = 1;
+        break;
+    }
+    const std::map<std::string, int32_t> before = BypassWords();
+    // Its bypass operations never read the task map; it only has to exist.
+    TaskMap tasks;
+    alignas(ParameterUpdate) unsigned char storage[sizeof(ParameterUpdate)];
+    zeb_update_flag flags;
+    memset(&flags, 0x7f, sizeof flags);
+    construct(storage, mOptions.cameraId, &tasks);
+    if (waitStartup(storage)) bypassMode(storage, 0, &scene, &flags);
+    destroy(storage);
+    report.called = true;
+    memcpy(report.updateFlags, &flags, sizeof report.updateFlags);
+    if (!zeb_platform::WaitSensorIdle(mOptions.cameraId, std::chrono::seconds(10))) {
+        report.error = "the sensor reload was still being applied after 10 s";
+    }
+    report.reloads = zeb_platform::GetSensorTuningState(mOptions.cameraId).reloads;
+    for (const auto& word : BypassWords()) {
+        auto old = before.find(word.first);
+        report.files.push_back({word.first, old == before.end() ? 0 : old->second, word.second});
+    }
+    Progress("UpateBypassMode: flags %d %d %d %d %d, %zu file(s)", flags.rgbgain_update, flags.awb_update,
+             flags.lsc_update, flags.cmc_update, flags.xtm_update, report.files.size());
+}
+
 bool Emulator::AllDone() {
     for (const auto& task : mReport.tasks) {
         if (!task.completed && task.expectedFrames > 0) return false;
@@ -858,6 +935,14 @@ int Emulator::Run() {
     }
     mCond.notify_all();
     pipeline.join();
+    if (mOptions.bypassMode && mHandle && !mReport.timedOut) {
+        if (mReport.tuningName.empty()) {
+            mReport.bypass.error = "no sensor tuning in the device root";
+        } else {
+            CallBypassMode();
+        }
+        if (!mReport.bypass.error.empty()) mReport.errors++;
+    }
 
     if (mHandle) {
         const auto begin = Clock::now();

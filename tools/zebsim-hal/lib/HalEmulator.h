@@ -33,6 +33,24 @@ struct EmulatorOptions {
     // The sensor's tuning name (its folder under vendor/firmware); empty: the
     // one folder there that holds a "cfg.xml", if there is exactly one.
     std::string tuningName;
+    // Once every task is done, call the library's ParameterUpdate::UpateBypassMode
+    // for the first task's scene and report the bypass words it patched.
+    bool bypassMode = false;
+};
+
+// A binary tuning file's bypass word around the UpateBypassMode call.
+struct BypassFile {
+    std::string path;  // below the firmware tuning folder
+    int32_t before = 0;
+    int32_t after = 0;
+};
+
+struct BypassReport {
+    bool called = false;
+    std::string error;  // why it could not be called
+    int32_t updateFlags[5] = {0, 0, 0, 0, 0};  // the record it was handed, after the call
+    std::vector<BypassFile> files;  // every binary tuning file of the scenario folders
+    uint64_t reloads = 0;  // sensor reloads after the call
 };
 
 // A binary tuning file the sensor side loaded.
@@ -97,6 +115,7 @@ struct RunReport {
     std::string tuningName;             // as handed to the sensor side
     std::vector<std::string> sweptBlocks;  // in the order of the combinations
     int32_t expectedUpdateFlags[5] = {0, 0, 0, 0, 0};
+    BypassReport bypass;
 };
 
 // Runs the whole session; returns 0 when every task completed without error.

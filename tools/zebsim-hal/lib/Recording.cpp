@@ -3,6 +3,7 @@
 #include <pugixml.hpp>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -129,7 +130,7 @@ void WriteScene(std::vector<uint8_t>& scene, const SceneField& field, const std:
     }
 }
 
-bool ReadScene(const std::string& folder, std::vector<uint8_t>& scene) {
+bool ReadScene(const std::string& folder, std::vector<uint8_t>& scene, uint64_t* prv, uint64_t* cap) {
     std::error_code error;
     if (folder.empty() || !fs::is_directory(folder, error)) return false;
     for (const auto& entry : fs::directory_iterator(folder, error)) {
@@ -142,6 +143,8 @@ bool ReadScene(const std::string& folder, std::vector<uint8_t>& scene) {
             if (node) WriteScene(scene, field, node.text().get());
         }
         WriteField<int32_t>(scene.data(), SceneRecord::kValid, 1);
+        *prv = strtoull(root.child("commonInfo").child("prv_scenario_id").text().get(), nullptr, 16);
+        *cap = strtoull(root.child("commonInfo").child("cap_scenario_id").text().get(), nullptr, 16);
         return true;
     }
     return false;
@@ -234,7 +237,7 @@ Recording ReadRecording(const std::string& taskListPath) {
             }
             task.scene.assign(SceneRecord::kSize, 0);
             pugi::xml_node first = image.child("inputpath");
-            task.hasScene = ReadScene(first ? first.text().get() : "", task.scene);
+            task.hasScene = ReadScene(first ? first.text().get() : "", task.scene, &task.prvScenario, &task.capScenario);
             recording.tasks.push_back(std::move(task));
         }
     }

@@ -31,6 +31,8 @@ struct ExpectedTask {
     std::vector<ExpectedFrame> frames;
     bool hasScene = false;
     std::vector<uint8_t> scene;  // the 1,152-byte scene record the scene file describes
+    uint64_t prvScenario = 0;    // its scenario ids, hexadecimal in the scene file
+    uint64_t capScenario = 0;
 };
 
 // A block the library sweeps: its tuning task, and the sweep files the

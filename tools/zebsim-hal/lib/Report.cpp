@@ -49,6 +49,10 @@ std::string WriteReport(const EmulatorOptions& options, const RunReport& report)
         matched += task.matchedFrames;
         completed += task.completed ? 1 : 0;
     }
+    nlohmann::json bypassFiles = nlohmann::json::array();
+    for (const BypassFile& file : report.bypass.files) {
+        bypassFiles.push_back({{"path", file.path}, {"before", file.before}, {"after", file.after}});
+    }
     nlohmann::json timeline = nlohmann::json::array();
     for (const TimelineEvent& event : report.timeline) {
         timeline.push_back({{"seconds", event.seconds}, {"property", event.property}, {"value", event.value}, {"frameId", event.task}});
@@ -74,6 +78,12 @@ std::string WriteReport(const EmulatorOptions& options, const RunReport& report)
                            {"deletedMidTask", report.deleted},
                            {"deleteSeconds", report.deleteSeconds},
                            {"fatal", report.fatal},
+                           {"bypass",
+                            {{"called", report.bypass.called},
+                             {"error", report.bypass.error},
+                             {"updateFlags", std::vector<int32_t>(report.bypass.updateFlags, report.bypass.updateFlags + 5)},
+                             {"files", bypassFiles},
+                             {"reloads", report.bypass.reloads}}},
                            {"pictures", report.pictures}};
     if (options.ispTool) {
         const IspToolReport& isp = report.ispTool;

@@ -540,10 +540,14 @@ TuningOptions SweepTuning(const std::string& name, const std::string& deviceRoot
     cmc.step = 10;
     TuningBlock trg = block("TRG_AFL_V3", 16410, 0, {50, 60}, "null");
     trg.bypass = 1;
+    TuningBlock awb = block("AWB_V2", 16400, 3, {1.25f, 2}, "fixed");
+    awb.bypass = 1;
+    TuningBlock lsc = block("LSC_V1", 16420, 1, {4, 4}, "null");
+    lsc.bypass = 1;
     tuning.blocks = {ae,
                      cmc,
-                     block("AWB_V2", 16400, 3, {1.25f, 2}, "fixed"),
-                     block("LSC_V1", 16420, 1, {4, 4}, "null"),
+                     awb,
+                     lsc,
                      block("XTM_V1", 16440, 2, {0.75f}, "fixed"),
                      block("RGBGAIN_V1", 16450, 1, {1, 1, 1}, "null"),
                      trg};

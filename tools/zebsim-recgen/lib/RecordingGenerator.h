@@ -158,8 +158,9 @@ GeneratedRecording GenerateRecording(const Options& options);
 // A tuning for the sensor of a device root that sweeps two blocks: "AE_V5"
 // (id 16433, a 3A block, <value> 1 and 2) and "CMC10_V1" (id 16500, <value>
 // 10, 20 and 30); initial <value>s 0.5 and 5. Beside them blocks that give the
-// update flags awb, cmc and xtm (not rgbgain, lsc), one of each bypass state,
-// a trigger block "TRG_AFL_V3" (16410), and bypass lists per scenario.
+// update flags awb, cmc and xtm (not rgbgain, lsc), one of each bypass state
+// (AWB_V2 and LSC_V1 start bypassed), a trigger block "TRG_AFL_V3" (16410,
+// bypassed), and bypass lists per scenario.
 TuningOptions SweepTuning(const std::string& name, const std::string& deviceRoot);
 
 // Expected contents, computed again from the options.
