@@ -215,7 +215,12 @@ void ParameterUpdate::TuningVecParser() {
     const auto& first = *mTaskMapper->begin();
     if (!first.second) return;
     std::vector<Combination> combinations;
-    for (const auto& block : first.second->TaskTuningMapper) ParserVec(combinations, block.second);
+    for (const auto& block : first.second->TaskTuningMapper) {
+        ParserVec(combinations, block.second);
+        // No combination can hold a file of a block without alternatives; a
+        // later block must not start the product afresh without it.
+        if (block.second.empty()) break;
+    }
     auto& tuning = first.second->TaskTuning;
     for (size_t i = 0; i < combinations.size(); ++i) tuning.emplace(static_cast<int>(i), combinations[i]);
     for (const auto& entry : tuning) {
