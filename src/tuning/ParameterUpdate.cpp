@@ -212,6 +212,10 @@ void ParameterUpdate::ParserVec(std::vector<Combination>& combinations, std::map
 
 void ParameterUpdate::TuningVecParser() {
     if (!mTaskMapper || mTaskMapper->empty()) return;
+    // The task map is the task manager's, shared by the updaters of every
+    // camera: their start-up threads fill the same TaskTuning maps.
+    static std::mutex sharedTasks;
+    std::lock_guard<std::mutex> guard(sharedTasks);
     const auto& first = *mTaskMapper->begin();
     if (!first.second) return;
     std::vector<Combination> combinations;
