@@ -361,22 +361,29 @@ void ParameterUpdate::TranslateTuningXML(std::string name, std::string preview, 
         return true;
     };
     auto setUp = [&] {
-        if (!makeDir(root) || !makeDir(tuningFolder)) return false;
-        // The previous combination's files go; the folder itself, a link
-        // included, is removed, never what a link points to.
-        std::error_code error;
-        fs::remove_all(root + name, error);
-        if (error) ZLOG(kTuningTag, 1, "%d, %s: could not empty %s: %s", tuningFolder.c_str(), error.message().c_str());
-        if (!makeDir(tuningFolder) || !makeDir(previewFolder) || !makeDir(captureFolder) || !makeDir(commonFolder)) {
+        bool made = makeDir(root) && makeDir(tuningFolder);
+        if (made) {
+            // The previous combination's files go; the folder itself, a link
+            // included, is removed, never what a link points to.
+            std::error_code error;
+            fs::remove_all(root + name, error);
+            if (error) {
+                ZLOG(kTuningTag, 1, "%d, %s: could not empty %s: %s", tuningFolder.c_str(), error.message().c_str());
+            }
+            made = makeDir(tuningFolder) && makeDir(previewFolder) && makeDir(captureFolder) && makeDir(commonFolder);
+        }
+        if (!made) {
             ZLOG(kTuningTag, 4, "%d, %s: Fail to create file path");
-            ZLOG(kTuningTag, 4, "%d, %s: Could not create file dump path");
             return false;
         }
         ZLOG(kTuningTag, 4, "%d, %s: Create Tuning path with %s", previewFolder.c_str());
         ZLOG(kTuningTag, 4, "%d, %s: Create Tuning path with %s", captureFolder.c_str());
         return true;
     };
-    if (!setUp()) return;
+    if (!setUp()) {
+        ZLOG(kTuningTag, 4, "%d, %s: Could not create file dump path");
+        return;
+    }
     if (files.empty()) {
         ZLOG(kTuningTag, 1, "%d, %s: TuningVec is empty!");
         return;
