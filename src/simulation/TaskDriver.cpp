@@ -14,6 +14,7 @@
 #include "platform/Log.h"
 #include "core/RecordOffsets.h"
 #include "simulation/SimulationControl.h"
+#include "tuning/ParameterUpdate.h"
 
 namespace ZEB {
 namespace {
@@ -130,6 +131,8 @@ void SimulationControl::TaskManagerThread() {
             mRun = run;
         }
 
+        // The tuning updater's start-up thread fills TaskTuning.
+        if (mParamUpdate && !mParamUpdate->WaitStartup()) return;
         const auto& tuning = run.task->TaskTuning;
         if (!tuning.empty()) {
             for (const auto& tuningEntry : tuning) {
@@ -177,10 +180,11 @@ void SimulationControl::PlayTuningEntry(int64_t frameId, const RunningTask& run,
     } else {
         SetPropZEBOutPath(outputPath.c_str());
     }
-    // The tuning updater (ParameterUpdate::UpdateFrameWithId with the frame id,
-    // the files, mScene and mUpdateFlag) switches the tuning here; it is not
-    // part of this build, so the entry plays with the tuning already installed.
-    if (!mParamUpdate) ZLOG(kTag, 4, "%d, %s: no tuning updater, tuning index %d not applied", index);
+    if (mParamUpdate) {
+        mParamUpdate->UpdateFrameWithId(frameId, files, mScene.load(),
+                                        static_cast<zeb_update_flag*>(mUpdateFlag.load()));
+    }
+    if (mExit.load()) return;
     CaptureAndSettle(frameId, run);
 }
 
