@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -103,7 +104,12 @@ void ParameterUpdate::ParserThread() {
     try {
         mStartup = std::thread([this] {
             pthread_setname_np(pthread_self(), "zeb_tuning");
-            GetScenarioMapperInfo();
+            // Nothing may leave the thread: it would end the camera process.
+            try {
+                GetScenarioMapperInfo();
+            } catch (const std::exception& error) {
+                ZLOG(kTuningTag, 1, "%d, %s: tuning start-up failed: %s", error.what());
+            }
             {
                 std::lock_guard<std::mutex> done(mLock);
                 mStartupDone = true;
