@@ -160,6 +160,17 @@ void TaskManager::ParseParameter(void*) {
     ParameterManager manager;
     std::vector<std::pair<std::string, const TuningSweepMap*>> sweeps;
     for (const std::string& name : mMutualNames) {
+        // A sweep still being written would be left out of every task, and
+        // the instance is created as soon as the library is loaded: wait for
+        // the module's preparation, which always ends ready.
+        ZebStatusTag* status = manager.GetStatus(nullptr, name.c_str());
+        if (status) {
+            std::unique_lock<std::mutex> lock(status->mMutex);
+            if (!status->mReady) {
+                ZLOG(kTag, 4, "%d, %s: wait for the %s sweep", name.c_str());
+                status->mCond.wait(lock, [&] { return status->mReady; });
+            }
+        }
         sweeps.emplace_back(name, static_cast<const TuningSweepMap*>(manager.GetParameter(nullptr, name.c_str())));
     }
     for (auto& entry : mTaskMapper) {

@@ -8,6 +8,7 @@
 #include "frame/VirtualSensorControl.h"
 #include "frame/ZEBFrame.h"
 #include "parameter/SceneParameter.h"
+#include "tuning/ParameterUpdate.h"
 #include "platform/Host.h"
 #include "platform/Log.h"
 #include "platform/ParamSet.h"
@@ -40,9 +41,9 @@ SimulationControl::SimulationControl(void* context, int cameraId)
     // The reader walks the task map on its own thread; without a task manager
     // it gets an empty map of its own rather than a null one.
     mReadControl = std::make_shared<ReadControl>(mTaskMap ? mTaskMap : &mEmptyTasks);
-    // The tuning updater (ParameterUpdate) is built from the camera id and the
-    // task map here once it exists; until then mParamUpdate stays empty and the
-    // driver says so for every tuning entry.
+    // Its start-up thread builds the tuning combinations into the tasks; the
+    // driver waits for it before it reads them.
+    mParamUpdate = std::make_shared<ParameterUpdate>(cameraId, mTaskMap);
     if (mSceneModule && mTaskMap && !mTaskMap->empty()) {
         // The lowest task's record, fetched through the module so that its
         // reader thread is never raced.
@@ -98,6 +99,9 @@ void SimulationControl::WakeAll() {
     mFrameDoneCond.notify_all();
     { std::lock_guard<std::mutex> guard(mExitLock); }
     mExitCond.notify_all();
+    // The driver may wait for the tuning updater's start-up or its status
+    // polls.
+    if (mParamUpdate) mParamUpdate->Stop();
     // The frame-information worker and the driver wait on the tasks' own
     // conditions; the reader holds a task's lock only for moments.
     if (mTaskMap) {

@@ -104,6 +104,8 @@ public:
     // For the HAL's virtual-sensor installation (SetSensorIoctlOps, SetGrabOps).
     std::shared_ptr<VirtualSensorControl> VirtualSensor() const { return mVirtualSensor; }
     int CameraId() const { return mCameraId; }
+    // The camera's tuning updater, for callers of its bypass operations.
+    std::shared_ptr<ParameterUpdate> TuningUpdater() const { return mParamUpdate; }
     bool Tester() const { return mTester; }
     bool Running() const { return mRunning.load(); }
     // True once the task driver has walked the whole task list.
@@ -192,7 +194,6 @@ private:
     std::shared_ptr<VirtualSensorControl> mVirtualSensor;
     std::shared_ptr<ReadControl> mReadControl;
     std::shared_ptr<ParameterManager> mParamManager;
-    // The tuning updater is not part of this build; see PlayTuningEntry.
     std::shared_ptr<ParameterUpdate> mParamUpdate;
 
     std::mutex mYuvListLock;

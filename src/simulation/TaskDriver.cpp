@@ -14,6 +14,8 @@
 #include "platform/Log.h"
 #include "core/RecordOffsets.h"
 #include "simulation/SimulationControl.h"
+#include "tuning/ParameterUpdate.h"
+#include "tuning/TuningPaths.h"
 
 namespace ZEB {
 namespace {
@@ -57,13 +59,6 @@ std::string EntryFolder(const std::string& outputPath) {
         if (!std::filesystem::is_directory(folder, error) || std::filesystem::is_empty(folder, error)) return folder;
         folder = stamped + "_" + std::to_string(suffix);
     }
-}
-
-// The name a tuning file gets in the output folder: what follows its first
-// underscore, or the whole path when it has none.
-std::string TuningTargetName(const std::string& source) {
-    size_t underscore = source.find('_');
-    return underscore == std::string::npos ? source : source.substr(underscore + 1);
 }
 }  // namespace
 
@@ -130,6 +125,8 @@ void SimulationControl::TaskManagerThread() {
             mRun = run;
         }
 
+        // The tuning updater's start-up thread fills TaskTuning.
+        if (mParamUpdate && !mParamUpdate->WaitStartup()) return;
         const auto& tuning = run.task->TaskTuning;
         if (!tuning.empty()) {
             for (const auto& tuningEntry : tuning) {
@@ -165,7 +162,7 @@ void SimulationControl::PlayTuningEntry(int64_t frameId, const RunningTask& run,
     ZLOG(kTag, 4, "%d, %s: fold_name %s", folder.c_str());
     if (MakeDirectory(outputPath) && MakeDirectory(folder)) {
         for (const std::string& source : files) {
-            std::string target = (folder + "/" + TuningTargetName(source)).substr(0, 255);
+            std::string target = (folder + "/" + TranslatedName(source)).substr(0, 255);
             ZLOG(kTag, 4, "%d, %s: temp_foldname %s", target.c_str());
             // A file copy, not a shell command: the paths come from
             // configuration files and are never interpreted.
@@ -177,10 +174,11 @@ void SimulationControl::PlayTuningEntry(int64_t frameId, const RunningTask& run,
     } else {
         SetPropZEBOutPath(outputPath.c_str());
     }
-    // The tuning updater (ParameterUpdate::UpdateFrameWithId with the frame id,
-    // the files, mScene and mUpdateFlag) switches the tuning here; it is not
-    // part of this build, so the entry plays with the tuning already installed.
-    if (!mParamUpdate) ZLOG(kTag, 4, "%d, %s: no tuning updater, tuning index %d not applied", index);
+    if (mParamUpdate) {
+        mParamUpdate->UpdateFrameWithId(frameId, files, mScene.load(),
+                                        static_cast<zeb_update_flag*>(mUpdateFlag.load()));
+    }
+    if (mExit.load()) return;
     CaptureAndSettle(frameId, run);
 }
 

@@ -129,6 +129,18 @@ TEST_F(TaskManagerLoad, CaptureCountIsTasksTimesTheProductOfSweepFrames) {
     EXPECT_EQ(Tasks().at(1)->TaskTuningMapper.size(), 3u);
 }
 
+// The instance is created right after the load, while sweeps may still be
+// written: none of them may be left out.
+TEST_F(TaskManagerLoad, ParsingRightAfterTheLoadWaitsForEverySweep) {
+    Prepare(1, {{"BNR", 0, SweptTask("BNR", 300)}, {"CNR", 0, SweptTask("CNR", 2)}});
+    Load();
+    mManager->ParseParameter(nullptr);
+    const auto& tuning = Tasks().at(0)->TaskTuningMapper;
+    ASSERT_EQ(tuning.size(), 2u);
+    EXPECT_EQ(tuning.at({"BNR", ""}).size(), 300u);
+    EXPECT_EQ(tuning.at({"CNR", ""}).size(), 2u);
+}
+
 TEST_F(TaskManagerLoad, WithoutBlocksTheDataIsReadyAtOnceAndEachTaskIsOneCapture) {
     Prepare(3, {});
     LogCapture log;

@@ -5,7 +5,9 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <tuple>
@@ -24,9 +26,10 @@ struct HalRun {
 
 // Runs the emulator in a process of its own: the library keeps process-wide
 // state from its load to the end of the process.
-HalRun RunHal(const zeb_test::TempDir& root, std::vector<std::string> arguments) {
+HalRun RunHal(const zeb_test::TempDir& root, std::vector<std::string> arguments,
+              const std::string& library = ZEB_LIBRARY_PATH) {
     const std::string tool = std::string(ZEB_BINARY_DIR) + "/tools/zebsim-hal/zebsim-hal";
-    arguments.insert(arguments.begin(), {tool, "--device-root", root.path(), "--library", ZEB_LIBRARY_PATH,
+    arguments.insert(arguments.begin(), {tool, "--device-root", root.path(), "--library", library,
                                          "--quiet", "--timeout", "60", "--log-file", root / "library.log"});
     std::vector<char*> argv;
     for (auto& argument : arguments) argv.push_back(&argument[0]);
@@ -208,12 +211,15 @@ TEST(EndToEnd, MissingFolderAndTaskWithoutFoldersDoNotStopTheRun) {
 
 TEST(EndToEnd, DeletingTheInstanceInTheMiddleOfATaskEndsEveryWait) {
     zeb_test::TempDir root;
-    HalRun run = RunHal(root, {"--generate", "capture", "--delete-during-task", "1", "--log-level", "4"});
+    // A scale at which the waits deletion must end stand well clear of the
+    // time a loaded machine takes to free the frames.
+    HalRun run = RunHal(root, {"--generate", "capture", "--delete-during-task", "1", "--log-level", "4",
+                               "--time-scale", "0.15"});
     ASSERT_EQ(run.status, 0) << zeb_test::ReadFile(root / "hal-out/report.json");
     EXPECT_TRUE(run.report["deletedMidTask"].get<bool>());
-    // The driver sat in its 8 s settle (0.4 s at this scale); deletion does
-    // not wait it out, nor the reader's pause beyond one scaled second.
-    EXPECT_LT(run.report["deleteSeconds"].get<double>(), 0.35);
+    // The driver sat in its 8 s settle (1.2 s at this scale); deletion does
+    // not wait it out, nor the reader's pause of one scaled second.
+    EXPECT_LT(run.report["deleteSeconds"].get<double>(), 0.8);
     const std::string log = zeb_test::ReadFile(root / "library.log");
     EXPECT_EQ(log.find("Task Running End"), std::string::npos);
 }
@@ -241,6 +247,88 @@ TEST(EndToEnd, IspToolModeStreamsWholePreviewFramesToAClient) {
     EXPECT_NE(log.find("Start create Camera Id 0"), std::string::npos);
     EXPECT_NE(log.find("Width IS 320, height is 240"), std::string::npos);
     EXPECT_NE(log.find("Delete Socket Server 0"), std::string::npos);
+}
+
+// The loaded file of a scenario folder, from a tuning entry of the report.
+const nlohmann::json* Loaded(const nlohmann::json& entry, const std::string& path) {
+    for (const auto& file : entry["loaded"]) {
+        if (file["path"] == path) return &file;
+    }
+    return nullptr;
+}
+
+std::vector<float> ValuesOf(const nlohmann::json& entry, const std::string& path) {
+    const nlohmann::json* file = Loaded(entry, path);
+    return file ? (*file)["values"].get<std::vector<float>>() : std::vector<float>();
+}
+
+// Sweeps of 2 and 3 alternatives, the first block varying fastest: after each
+// entry the sensor side holds exactly that entry's values in every scenario
+// folder, has reloaded once more, and the HAL's flag record holds the flags
+// of the block list (rgbgain 0, awb 1, lsc 0, cmc 1, xtm 1). Then the test
+// tool's UpateBypassMode patches each block's word by its state.
+TEST(EndToEnd, TuningSweepInstallsEachCombinationInOrderAndTheSensorReloadsIt) {
+    zeb_test::TempDir root;
+    HalRun run = RunHal(root, {"--generate", "tuning", "--time-scale", "0.02", "--bypass-mode"});
+    ASSERT_EQ(run.status, 0) << zeb_test::ReadFile(root / "hal-out/report.json");
+    EXPECT_EQ(run.report["sweptBlocks"], (std::vector<std::string>{"AE_V5", "CMC10_V1"}));
+    const auto& task = run.report["tasks"].at(0);
+    ASSERT_EQ(task["tuning"].size(), 6u);
+    const float ae[] = {1, 2}, cmc[] = {10, 20, 30};
+    for (int i = 0; i < 6; ++i) {
+        const auto& entry = task["tuning"][i];
+        SCOPED_TRACE("tuning entry " + std::to_string(i));
+        EXPECT_EQ(entry["combination"], (std::vector<int>{i % 2, i / 2}));
+        for (const char* folder : {"prv/", "cap/", "com/"}) {
+            EXPECT_EQ(ValuesOf(entry, folder + std::string("AE_V5_16433.bin")), (std::vector<float>{ae[i % 2], 8, 16}));
+            EXPECT_EQ(ValuesOf(entry, folder + std::string("CMC10_V1_16500.bin")),
+                      (std::vector<float>{cmc[i / 2], 1, 2, 3}));
+            EXPECT_EQ(ValuesOf(entry, folder + std::string("XTM_V1_16440.bin")), std::vector<float>{0.75f})
+                << "a block that is not swept keeps its first install";
+        }
+        EXPECT_EQ(entry["reloads"], i + 1);
+        EXPECT_EQ(entry["triggerLoads"], i + 1);
+        EXPECT_EQ(entry["updateFlags"], (std::vector<int>{0, 1, 0, 1, 1}));
+        EXPECT_TRUE(entry["rejected"].empty());
+    }
+    EXPECT_TRUE(task["completed"].get<bool>());
+    EXPECT_EQ(run.report["totals"]["errors"], 0);
+
+    // State 2 bypasses, 1 and 3 run, 0 takes the scenario's bypass list
+    // (prv: CMC10_V1 1, TRG_AFL 0; cap: CMC10_V1 0, TRG_AFL 2; com: CMC 3);
+    // the trigger file's word is the one at byte 8.
+    const auto& bypass = run.report["bypass"];
+    ASSERT_TRUE(bypass["called"].get<bool>()) << bypass["error"];
+    std::map<std::string, int> words;
+    for (const auto& file : bypass["files"]) words[file["path"]] = file["after"];
+    const std::map<std::string, int> expected = {
+        {"prv/XTM_V1_16440.bin", 1},      {"cap/XTM_V1_16440.bin", 1},      {"com/XTM_V1_16440.bin", 1},
+        {"prv/AWB_V2_16400.bin", 0},      {"cap/LSC_V1_16420.bin", 0},      {"com/AE_V5_16433.bin", 0},
+        {"prv/CMC10_V1_16500.bin", 1},    {"cap/CMC10_V1_16500.bin", 0},    {"com/CMC10_V1_16500.bin", 3},
+        {"prv/TRG_AFL_V3_16410.bin", 0}, {"cap/TRG_AFL_V3_16410.bin", 2}, {"com/TRG_AFL_V3_16410.bin", 1}};
+    for (const auto& word : expected) EXPECT_EQ(words[word.first], word.second) << word.first;
+    EXPECT_EQ(bypass["updateFlags"], (std::vector<int>{0, 1, 1, 1, 1}));
+    EXPECT_EQ(bypass["reloads"], 7);
+}
+
+// A copy of the library in a folder of its own finds no plugin: the two
+// level-1 lines, then every conversion but the 3A one still happens.
+TEST(EndToEnd, WithoutTheConverterPluginThe3ABlockKeepsItsFirstInstall) {
+    zeb_test::TempDir root;
+    std::filesystem::create_directories(root / "lib");
+    std::filesystem::copy_file(ZEB_LIBRARY_PATH, root / "lib/libzebsim.so");
+    HalRun run = RunHal(root, {"--generate", "tuning", "--time-scale", "0.02"}, root / "lib/libzebsim.so");
+    const auto& task = run.report["tasks"].at(0);
+    ASSERT_EQ(task["tuning"].size(), 6u) << zeb_test::ReadFile(root / "hal-out/report.json");
+    const std::string log = zeb_test::ReadFile(root / "library.log");
+    EXPECT_NE(log.find("3A xml2bin fail to dlopen"), std::string::npos);
+    EXPECT_NE(log.find("3A xml2bin fail to dlsym"), std::string::npos);
+    for (int i = 0; i < 6; ++i) {
+        const auto& entry = task["tuning"][i];
+        EXPECT_EQ(ValuesOf(entry, "prv/AE_V5_16433.bin"), (std::vector<float>{0.5f, 8, 16}));
+        EXPECT_EQ(entry["combination"][1], i / 2);
+        EXPECT_EQ(entry["reloads"], i + 1);
+    }
 }
 
 }  // namespace

@@ -48,12 +48,19 @@ int main(int argc, char** argv) {
             }
             return std::string();
         });
+    app.add_option("--tuning-name", options.tuningName,
+                   "The sensor's tuning name, handed to the sensor side (default: the one folder under "
+                   "<device-root>/vendor/firmware that holds a cfg.xml)");
+    app.add_flag("--bypass-mode", options.bypassMode,
+                 "Once every task is done, call the library's ParameterUpdate::UpateBypassMode for the first task's "
+                 "scene and report the bypass word of every binary tuning file before and after");
     std::string scenario;
     app.add_option("--generate", scenario,
                    "First write a recording into the device root: \"preview\" (a Preview task list of two tasks), "
                    "\"capture\" (HDR, CHDR and single-frame captures with faces; AWB, ALSC and XTM fixed), \"edge\" "
-                   "(a missing folder and a task without folders) or \"sizes\" (five Preview tasks of 64x8, 400x500, "
-                   "4000x3000, 400x500 and 64x8 frames)")
+                   "(a missing folder and a task without folders), \"sizes\" (five Preview tasks of 64x8, 400x500, "
+                   "4000x3000, 400x500 and 64x8 frames) or \"tuning\" (a task played under each of six swept tuning "
+                   "combinations)")
         ->check(CLI::IsMember(zeb_hal::ScenarioNames()));
     int taskCount = 0;
     app.add_option("--tasks", taskCount, "With --generate: this many tasks, the scenario's own repeated in turn")
@@ -106,5 +113,26 @@ int main(int argc, char** argv) {
                static_cast<long long>(isp.torn), isp.latencyMeanMicros, isp.latencyP99Micros, isp.latencyMaxMicros);
     }
     for (const auto& picture : report.pictures) printf("picture:  %s\n", picture.c_str());
+    if (report.bypass.called) {
+        int changed = 0;
+        for (const auto& file : report.bypass.files) changed += file.before != file.after ? 1 : 0;
+        printf("bypass:   UpateBypassMode changed %d of %zu bypass word(s); flags %d %d %d %d %d\n", changed,
+               report.bypass.files.size(), report.bypass.updateFlags[0], report.bypass.updateFlags[1],
+               report.bypass.updateFlags[2], report.bypass.updateFlags[3], report.bypass.updateFlags[4]);
+    }
+    if (!report.bypass.error.empty()) fprintf(stderr, "zebsim-hal: bypass: %s\n", report.bypass.error.c_str());
+    for (const auto& task : report.tasks) {
+        for (const auto& entry : task.tuning) {
+            std::string combination;
+            for (size_t b = 0; b < entry.combination.size(); ++b) {
+                combination += (b ? ", " : "") + (b < report.sweptBlocks.size() ? report.sweptBlocks[b] : "?") + " " +
+                               std::to_string(entry.combination[b]);
+            }
+            printf("tuning:   task %ld entry %d: %s; %zu file(s) loaded, reload %llu, flags %d %d %d %d %d\n",
+                   static_cast<long>(task.id), entry.index, combination.c_str(), entry.loaded.size(),
+                   static_cast<unsigned long long>(entry.reloads), entry.updateFlags[0], entry.updateFlags[1],
+                   entry.updateFlags[2], entry.updateFlags[3], entry.updateFlags[4]);
+        }
+    }
     return result;
 }

@@ -1,5 +1,5 @@
 // Writes a recording: frame folders, scene files and a task list.
-//   zebsim-recgen --output DIR [--size 4000x3000] [--frames N] [--tasks N] ...
+//   zebsim-recgen --output DIR [--size 4000x3000] [--frames N] [--tasks N] [--tuning NAME --device-root DIR] ...
 //   zebsim-recgen --output DIR --from-dng FILE... [--frames N] [--pedestal N]
 #include <CLI/CLI.hpp>
 
@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
     bool preview = false;
     bool fixed3a = false;
     std::string lsc = "alsc4";
+    std::string tuningName, deviceRoot;
     app.add_option("-o,--output", options.outputFolder, "folder the recording is written to")->required();
     app.add_option("-s,--size", size, "raw image size, WIDTHxHEIGHT")->capture_default_str();
     app.add_option("--yuv-size", yuvSize, "reference YUV size, WIDTHxHEIGHT (default: the raw size)");
@@ -39,6 +40,10 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember({"alsc3", "alsc4", "none"}))
         ->capture_default_str();
     app.add_flag("--preview", preview, "write a PNG picture of each frame's raw image next to it");
+    app.add_option("--tuning", tuningName,
+                   "also write a sensor tuning of this name that sweeps two blocks (2 x 3 combinations): the firmware "
+                   "tuning folder, its bypass lists, the configuration list and the tuning tasks");
+    app.add_option("--device-root", deviceRoot, "device root the firmware tuning folder goes into (with --tuning)");
     zeb_recgen::DngImportOptions dng;
     auto* fromDng = app.add_option("--from-dng", dng.files,
                                    "DNG files to turn into the recording, one frame each in the order given "
@@ -49,10 +54,17 @@ int main(int argc, char** argv) {
         ->capture_default_str()
         ->needs(fromDng);
     for (const char* synthetic :
-         {"--size", "--yuv-size", "--tasks", "--pattern", "--unpacked-raw", "--fixed-3a", "--lsc"}) {
+         {"--size", "--yuv-size", "--tasks", "--pattern", "--unpacked-raw", "--fixed-3a", "--lsc", "--tuning"}) {
         fromDng->excludes(app.get_option(synthetic));
     }
     CLI11_PARSE(app, argc, argv);
+    if (!tuningName.empty()) {
+        if (deviceRoot.empty()) {
+            fprintf(stderr, "--tuning needs --device-root\n");
+            return 2;
+        }
+        options.tuning = zeb_recgen::SweepTuning(tuningName, deviceRoot);
+    }
 
     if (!dng.files.empty()) {
         dng.outputFolder = options.outputFolder;

@@ -12,6 +12,9 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -21,8 +24,13 @@
 #include "platform/Log.h"
 #include "platform/ParamSet.h"
 #include "platform/Property.h"
+#include "platform/SensorTuning.h"
+#include "platform/TuningBin.h"
+#include <pugixml.hpp>
 #include "core/RecordOffsets.h"
+#include "parameter/SceneInfo.h"
 #include "simulation/SimulationWrapper.h"
+#include "tuning/ParameterUpdate.h"
 #include "zebsim-hal/lib/Recording.h"
 #include "zebsim-recgen/lib/RecordingGenerator.h"
 
@@ -79,6 +87,10 @@ private:
     void PreviewQueries(size_t task);
     void CaptureQueries(size_t task, int captureIndex);
     void CheckParamSet(size_t task);
+    bool SetUpTuning();
+    void RecordTuningEntry(size_t task, const std::string& outputFolder);
+    void CallBypassMode();
+    std::map<std::string, int32_t> BypassWords() const;
     void Check(size_t task, const std::string& query, bool ok, const std::string& detail = "");
     void Progress(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void Timeline(const char* property, const std::string& value);
@@ -98,6 +110,7 @@ private:
     Recording mRecording;
     Api mApi;
     void* mLibrary = nullptr;
+    void* mPlugin = nullptr;  // libcorvale.so, loaded ahead of the library under the sanitizers
     void* mHandle = nullptr;
     std::unique_ptr<Fake3A> m3A;  // the HAL's 3A algorithms
     alignas(8) uint8_t mContext[256] = {0};
@@ -110,7 +123,12 @@ private:
     std::condition_variable mCond;
     size_t mCursor = 0;  // first task not yet completed
     size_t mActive = 0;  // task of the latest frame
-    std::vector<bool> mStopSent;
+    std::vector<bool> mStopSent;  // the last snapshot of the task has stopped
+    size_t mEntriesPerTask = 1;    // captures a task takes: one per tuning entry
+    std::vector<size_t> mStops;      // snapshot stops sent, per task
+    std::vector<size_t> mProcessed;  // captures processed, per task
+    std::vector<std::string> mTuningFolders;  // scenario folders of the firmware tuning folder
+    uint64_t mReloads = 0;  // sensor reloads seen so far
     size_t mAwaitingProcess = SIZE_MAX;  // task whose snapshot stopped, until its process signal
     int mFps = 0;
     bool mCaptureEnded = false;  // the sensor resumed after capture frames
@@ -151,6 +169,14 @@ void Emulator::Check(size_t task, const std::string& query, bool ok, const std::
 }
 
 bool Emulator::Load() {
+#ifdef ZEB_SANITIZED
+    // The sanitizers' dlopen interceptor, not the library, becomes the caller
+    // of the library's dlopen("libcorvale.so"), so the library's run path (its
+    // own folder) is not searched. Load the plugin lying beside the library
+    // first: its name then answers the library's load as the run path would.
+    const std::string plugin = (std::filesystem::path(mOptions.library).parent_path() / "libcorvale.so").string();
+    if (std::filesystem::exists(plugin)) mPlugin = dlopen(plugin.c_str(), RTLD_NOW | RTLD_LOCAL);
+#endif
     mLibrary = dlopen(mOptions.library.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!mLibrary) {
         mReport.fatal = std::string("cannot load the library: ") + dlerror();
@@ -530,6 +556,173 @@ void Emulator::CheckParamSet(size_t index) {
     Check(index, "parameter 2056", record.setCount > 0 && record.data == sdOut);
 }
 
+// Names the sensor's tuning to the sensor side, before the library asks.
+bool Emulator::SetUpTuning() {
+    namespace fs = std::filesystem;
+    const fs::path firmware = zeb_platform::DevicePath("/vendor/firmware");
+    std::string name = mOptions.tuningName;
+    std::error_code error;
+    if (name.empty() && fs::is_directory(firmware, error)) {
+        int found = 0;
+        for (const auto& entry : fs::directory_iterator(firmware, error)) {
+            if (fs::is_regular_file(entry.path() / "cfg.xml", error)) {
+                name = entry.path().filename().string();
+                ++found;
+            }
+        }
+        if (found > 1) {
+            mReport.fatal = "several tuning folders under " + firmware.string() + ": name one with --tuning-name";
+            return false;
+        }
+        if (found == 0) name.clear();
+    }
+    mReport.tuningName = name;
+    if (name.empty()) return true;
+    zeb_platform::SetSensorTuningName(mOptions.cameraId, name);
+    pugi::xml_document cfg;
+    cfg.load_file((firmware / name / "cfg.xml").c_str());
+    for (pugi::xml_node scenario : cfg.child("cfg").children("scenario")) {
+        const std::string alias = scenario.attribute("alia").value();
+        if (std::find(mTuningFolders.begin(), mTuningFolders.end(), alias) == mTuningFolders.end()) {
+            mTuningFolders.push_back(alias);
+        }
+    }
+    mTuningFolders.push_back("com");
+    return true;
+}
+
+// Runs when the library announces a tuning entry's capture: by then it has
+// installed the entry's combination and the sensor side has reloaded it.
+void Emulator::RecordTuningEntry(size_t task, const std::string& outputFolder) {
+    const ExpectedTuning& tuning = mRecording.tuning;
+    // The HAL captures once the sensor has applied its tuning.
+    if (!zeb_platform::WaitSensorIdle(mOptions.cameraId, std::chrono::seconds(10))) {
+        Check(task, "sensor reload", false, "still being applied after 10 s");
+    }
+    const zeb_platform::SensorTuningState state = zeb_platform::GetSensorTuningState(mOptions.cameraId);
+    TuningEntryReport entry;
+    {
+        std::lock_guard<std::mutex> guard(mLock);
+        entry.index = static_cast<int>(mReport.tasks[task].tuning.size());
+    }
+    entry.outputFolder = outputFolder;
+    entry.reloads = state.reloads;
+    entry.triggerLoads = state.triggerLoads;
+    memcpy(entry.updateFlags, mUpdateFlags, sizeof entry.updateFlags);
+    for (const auto& file : state.files) {
+        entry.loaded.push_back({file.path, file.blockId, file.bypass, file.checksum, file.values});
+    }
+    entry.rejected = state.rejected;
+    std::vector<std::string> errors;
+    size_t stride = 1;
+    for (const SweptBlock& block : tuning.swept) {
+        // The alternative every scenario folder holds, by value.
+        int held = -2;
+        for (const std::string& folder : mTuningFolders) {
+            int match = -1;
+            for (const auto& file : state.files) {
+                if (file.path != folder + "/" + block.binName) continue;
+                for (size_t k = 0; k < block.alternatives.size(); ++k) {
+                    if (file.values == block.alternatives[k]) match = static_cast<int>(k);
+                }
+            }
+            held = held == -2 || held == match ? match : -1;
+        }
+        held = std::max(held, -1);
+        entry.combination.push_back(held);
+        entry.combinationFiles.push_back(held >= 0 ? block.files[static_cast<size_t>(held)] : std::string());
+        const int expected = static_cast<int>((static_cast<size_t>(entry.index) / stride) % block.alternatives.size());
+        stride *= block.alternatives.size();
+        if (held != expected) {
+            errors.push_back("tuning entry " + std::to_string(entry.index) + ": block " + block.name + " holds " +
+                             (held < 0 ? std::string("no single sweep frame") : "sweep frame " + std::to_string(held)) +
+                             ", expected " + std::to_string(expected));
+        }
+    }
+    if (entry.reloads != mReloads + 1) {
+        errors.push_back("tuning entry " + std::to_string(entry.index) + ": sensor reloads went from " +
+                         std::to_string(mReloads) + " to " + std::to_string(entry.reloads));
+    }
+    mReloads = entry.reloads;
+    if (memcmp(entry.updateFlags, tuning.flags, sizeof entry.updateFlags) != 0) {
+        errors.push_back("tuning entry " + std::to_string(entry.index) + ": update flags differ from the block list's");
+    }
+    std::lock_guard<std::mutex> guard(mLock);
+    TaskReport& report = mReport.tasks[task];
+    report.tuning.push_back(std::move(entry));
+    report.errors.insert(report.errors.end(), errors.begin(), errors.end());
+}
+
+// The bypass word of every binary tuning file of the scenario folders, read
+// from the header as the sensor side reads it.
+std::map<std::string, int32_t> Emulator::BypassWords() const {
+    namespace fs = std::filesystem;
+    std::map<std::string, int32_t> words;
+    const fs::path tuning = zeb_platform::DevicePath("/vendor/firmware/" + mReport.tuningName);
+    for (const std::string& folder : mTuningFolders) {
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(tuning / folder, error)) {
+            const std::string name = entry.path().filename().string();
+            if (entry.path().extension() != ".bin") continue;
+            std::ifstream in(entry.path(), std::ios::binary);
+            const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            const size_t at = zeb_platform::IsTriggerTuningName(name) ? 8 : 12;
+            if (bytes.size() >= at + 4) words[folder + "/" + name] = ReadField<int32_t>(bytes.data(), at);
+        }
+    }
+    return words;
+}
+
+// UpateBypassMode is a member of the library's exported ParameterUpdate: a
+// caller outside the library builds one of its own through the library's
+// entries, as the test tool would, and hands it the first task's scene.
+void Emulator::CallBypassMode() {
+    BypassReport& report = mReport.bypass;
+    using Construct = void (*)(void*, int32_t, TaskMap*);
+    using Destroy = void (*)(void*);
+    using WaitStartup = bool (*)(void*);
+    using BypassMode = void (*)(void*, int64_t, const iSceneInfo*, zeb_update_flag*);
+    auto construct = reinterpret_cast<Construct>(dlsym(
+        mLibrary, "_ZN3ZEB15ParameterUpdateC1EiPSt3mapIlSt10shared_ptrINS_8TaskInfoEESt4lessIlESaISt4pairIKlS4_EEE"));
+    auto destroy = reinterpret_cast<Destroy>(dlsym(mLibrary, "_ZN3ZEB15ParameterUpdateD1Ev"));
+    auto waitStartup = reinterpret_cast<WaitStartup>(dlsym(mLibrary, "_ZN3ZEB15ParameterUpdate11WaitStartupEv"));
+    auto bypassMode = reinterpret_cast<BypassMode>(
+        dlsym(mLibrary, "_ZN3ZEB15ParameterUpdate15UpateBypassModeElPKNS_10iSceneInfoEPNS_15zeb_update_flagE"));
+    if (!construct || !destroy || !waitStartup || !bypassMode) {
+        report.error = "ParameterUpdate's constructor, destructor, WaitStartup or UpateBypassMode is not exported";
+        return;
+    }
+    iSceneInfo scene{};
+    for (const ExpectedTask& task : mRecording.tasks) {
+        if (!task.hasScene) continue;
+        scene.commonInfo.prv_scenario_id = task.prvScenario;
+        scene.commonInfo.cap_scenario_id = task.capScenario;
+        scene.Valid = 1;
+        break;
+    }
+    const std::map<std::string, int32_t> before = BypassWords();
+    // Its bypass operations never read the task map; it only has to exist.
+    TaskMap tasks;
+    alignas(ParameterUpdate) unsigned char storage[sizeof(ParameterUpdate)];
+    zeb_update_flag flags;
+    memset(&flags, 0x7f, sizeof flags);
+    construct(storage, mOptions.cameraId, &tasks);
+    if (waitStartup(storage)) bypassMode(storage, 0, &scene, &flags);
+    destroy(storage);
+    report.called = true;
+    memcpy(report.updateFlags, &flags, sizeof report.updateFlags);
+    if (!zeb_platform::WaitSensorIdle(mOptions.cameraId, std::chrono::seconds(10))) {
+        report.error = "the sensor reload was still being applied after 10 s";
+    }
+    report.reloads = zeb_platform::GetSensorTuningState(mOptions.cameraId).reloads;
+    for (const auto& word : BypassWords()) {
+        auto old = before.find(word.first);
+        report.files.push_back({word.first, old == before.end() ? 0 : old->second, word.second});
+    }
+    Progress("UpateBypassMode: flags %d %d %d %d %d, %zu file(s)", flags.rgbgain_update, flags.awb_update,
+             flags.lsc_update, flags.cmc_update, flags.xtm_update, report.files.size());
+}
+
 bool Emulator::AllDone() {
     for (const auto& task : mReport.tasks) {
         if (!task.completed && task.expectedFrames > 0) return false;
@@ -566,6 +759,9 @@ int Emulator::Run() {
     mFirstFrameSeen.assign(mRecording.tasks.size(), false);
     mPreviewQueried.assign(mRecording.tasks.size(), false);
     mStopSent.assign(mRecording.tasks.size(), false);
+    mStops.assign(mRecording.tasks.size(), 0);
+    mProcessed.assign(mRecording.tasks.size(), 0);
+    if (!SetUpTuning()) return 2;
     // Tasks without frames are skipped by the library; the tool skips them too.
     if (!mRecording.tasks.empty() && mRecording.tasks[0].frames.empty()) mCursor = NextTask(0);
 
@@ -615,6 +811,14 @@ int Emulator::Run() {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     std::this_thread::sleep_for(std::chrono::duration<double>(mOptions.warmUpSeconds));
+    // The sweeps are written by now: the library announces readiness after them.
+    LoadSweeps(mRecording.tuning);
+    const size_t combinations = mRecording.tuning.Combinations();
+    mEntriesPerTask = std::max<size_t>(combinations, 1);
+    for (const SweptBlock& block : mRecording.tuning.swept) mReport.sweptBlocks.push_back(block.name);
+    memcpy(mReport.expectedUpdateFlags, mRecording.tuning.flags, sizeof mReport.expectedUpdateFlags);
+    for (auto& task : mReport.tasks) task.expectedTuningEntries = static_cast<int>(combinations);
+    mReloads = zeb_platform::GetSensorTuningState(mOptions.cameraId).reloads;
     std::thread pipeline(&Emulator::Pipeline, this);
     mStart = Clock::now();
     Progress("job started: %zu task(s), camera %d%s", mRecording.tasks.size(), mOptions.cameraId,
@@ -674,10 +878,12 @@ int Emulator::Run() {
             property_set(kCapReady, "0");
             Timeline(kCapReady, "1");
             captureTask = active;
+            const std::string dumpRoot = GetProperty(kDumpRoot);
             {
                 std::lock_guard<std::mutex> guard(mLock);
-                mReport.tasks[captureTask].outputFolder = GetProperty(kDumpRoot);
+                mReport.tasks[captureTask].outputFolder = dumpRoot;
             }
+            if (combinations > 0) RecordTuningEntry(captureTask, dumpRoot);
             CheckParamSet(captureTask);
             Progress("task %ld: capture ready, snapshot start", activeId);
             if (!mOptions.tester && mRecording.tasks[captureTask].hasScene) {
@@ -700,7 +906,7 @@ int Emulator::Run() {
                 mCond.wait(lock, [this] { return mEvents.empty() && !mPipelineBusy; });
                 mCaptureEnded = false;
                 captured = mReport.tasks[captureTask].captureFrames;
-                mStopSent[captureTask] = true;
+                mStopSent[captureTask] = ++mStops[captureTask] >= mEntriesPerTask;
                 mAwaitingProcess = captureTask;
             }
             Progress("task %ld: %d capture frame(s), snapshot stop", static_cast<long>(mRecording.tasks[captureTask].id),
@@ -716,6 +922,11 @@ int Emulator::Run() {
                 mReport.tasks[active].previewPassProcessed = true;
                 lock.unlock();
                 Progress("task %ld: preview pass processed", activeId);
+            } else if (++mProcessed[mAwaitingProcess] < mEntriesPerTask) {
+                const size_t done = mProcessed[mAwaitingProcess];
+                mAwaitingProcess = SIZE_MAX;
+                lock.unlock();
+                Progress("task %ld: tuning entry %zu of %zu done", activeId, done, mEntriesPerTask);
             } else {
                 TaskReport& report = mReport.tasks[mAwaitingProcess];
                 report.completed = true;
@@ -743,6 +954,14 @@ int Emulator::Run() {
     mCond.notify_all();
     pipeline.join();
     m3A->Stop();
+    if (mOptions.bypassMode && mHandle && !mReport.timedOut) {
+        if (mReport.tuningName.empty()) {
+            mReport.bypass.error = "no sensor tuning in the device root";
+        } else {
+            CallBypassMode();
+        }
+        if (!mReport.bypass.error.empty()) mReport.errors++;
+    }
 
     if (mHandle) {
         const auto begin = Clock::now();
@@ -752,6 +971,7 @@ int Emulator::Run() {
     mApi.CheckSimulationDeinit();
     if (mApi.Getinstance(mOptions.cameraId) != nullptr) mReport.errors++;
     dlclose(mLibrary);
+    if (mPlugin) dlclose(mPlugin);
 
     std::lock_guard<std::mutex> guard(mLock);
     const std::vector<ThreeAReport> threeA = m3A->Reports();

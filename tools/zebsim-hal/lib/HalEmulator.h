@@ -31,6 +31,51 @@ struct EmulatorOptions {
     bool ispTool = false;
     int previewWidth = 640;
     int previewHeight = 480;
+    // The sensor's tuning name (its folder under vendor/firmware); empty: the
+    // one folder there that holds a "cfg.xml", if there is exactly one.
+    std::string tuningName;
+    // Once every task is done, call the library's ParameterUpdate::UpateBypassMode
+    // for the first task's scene and report the bypass words it patched.
+    bool bypassMode = false;
+};
+
+// A binary tuning file's bypass word around the UpateBypassMode call.
+struct BypassFile {
+    std::string path;  // below the firmware tuning folder
+    int32_t before = 0;
+    int32_t after = 0;
+};
+
+struct BypassReport {
+    bool called = false;
+    std::string error;  // why it could not be called
+    int32_t updateFlags[5] = {0, 0, 0, 0, 0};  // the record it was handed, after the call
+    std::vector<BypassFile> files;  // every binary tuning file of the scenario folders
+    uint64_t reloads = 0;  // sensor reloads after the call
+};
+
+// A binary tuning file the sensor side loaded.
+struct LoadedTuningFile {
+    std::string path;  // below the firmware tuning folder: "prv/AE_V5_16433.bin"
+    uint64_t blockId = 0;
+    int32_t bypass = 0;
+    uint32_t checksum = 0;
+    std::vector<float> values;
+};
+
+// One tuning entry of a task, as found when the library announced its capture.
+struct TuningEntryReport {
+    int index = 0;
+    std::string outputFolder;  // the dump root announced for the entry
+    // Per swept block (by name), the sweep frame whose values the sensor side
+    // loaded in every scenario folder; -1 when none, or not the same in all.
+    std::vector<int> combination;
+    std::vector<std::string> combinationFiles;  // those sweep files
+    uint64_t reloads = 0;       // sensor reloads so far
+    uint64_t triggerLoads = 0;  // trigger file loads so far
+    int32_t updateFlags[5] = {0, 0, 0, 0, 0};  // the HAL's record: rgbgain, awb, lsc, cmc, xtm
+    std::vector<LoadedTuningFile> loaded;
+    std::vector<std::string> rejected;
 };
 
 struct TimelineEvent {
@@ -54,6 +99,8 @@ struct TaskReport {
     std::vector<std::string> errors;
     std::string picture;
     ThreeAReport threeA;  // what the HAL's 3A algorithms got from the simulation
+    int expectedTuningEntries = 0;
+    std::vector<TuningEntryReport> tuning;
 };
 
 struct RunReport {
@@ -68,6 +115,10 @@ struct RunReport {
     std::string reportPath;
     std::vector<std::string> pictures;
     IspToolReport ispTool;  // in ISP tool mode
+    std::string tuningName;             // as handed to the sensor side
+    std::vector<std::string> sweptBlocks;  // in the order of the combinations
+    int32_t expectedUpdateFlags[5] = {0, 0, 0, 0, 0};
+    BypassReport bypass;
 };
 
 // Runs the whole session; returns 0 when every task completed without error.

@@ -2,6 +2,8 @@
 
 #include <pugixml.hpp>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +11,7 @@
 #include <sstream>
 
 #include "core/RecordOffsets.h"
+#include "platform/TuningBin.h"
 #include "zebsim-recgen/lib/RecordingGenerator.h"
 
 namespace zeb_hal {
@@ -135,7 +138,7 @@ void WriteScene(std::vector<uint8_t>& scene, const SceneField& field, const std:
     }
 }
 
-bool ReadScene(const std::string& folder, std::vector<uint8_t>& scene) {
+bool ReadScene(const std::string& folder, std::vector<uint8_t>& scene, uint64_t* prv, uint64_t* cap) {
     std::error_code error;
     if (folder.empty() || !fs::is_directory(folder, error)) return false;
     for (const auto& entry : fs::directory_iterator(folder, error)) {
@@ -148,11 +151,64 @@ bool ReadScene(const std::string& folder, std::vector<uint8_t>& scene) {
             if (node) WriteScene(scene, field, node.text().get());
         }
         WriteField<int32_t>(scene.data(), SceneRecord::kValid, 1);
+        *prv = strtoull(root.child("commonInfo").child("prv_scenario_id").text().get(), nullptr, 16);
+        *cap = strtoull(root.child("commonInfo").child("cap_scenario_id").text().get(), nullptr, 16);
         return true;
     }
     return false;
 }
+// The block configuration list as the library reads it: which blocks are
+// swept, and the update flags their names and tuning texts give.
+ExpectedTuning ReadTuning(const std::string& configPath) {
+    ExpectedTuning tuning;
+    pugi::xml_document document;
+    if (configPath.empty() || !document.load_file(configPath.c_str())) return tuning;
+    const char* const flagNames[] = {"RGBGAIN", "AWB", "LSC", "CMC10_V1", "XTM"};
+    for (pugi::xml_node block : document.child("ispblocks").children("block")) {
+        tuning.listed = true;
+        const std::string name = block.child("name").text().get();
+        const std::string text = block.child("tuning").text().get();
+        const unsigned state = block.child("state").text().as_uint();
+        for (int flag = 0; flag < 5; ++flag) {
+            if (name.find(flagNames[flag]) != std::string::npos && text != "null") tuning.flags[flag] = 1;
+        }
+        if (text == "null" || state == 2 || state == 3) continue;
+        pugi::xml_document task;
+        task.load_file(text.c_str());
+        pugi::xml_node info = task.child("ParametersInfo");
+        SweptBlock swept;
+        swept.name = info.child("Block").text().get();
+        const std::string param = info.child("ParamPath").text().get();
+        swept.documentName = param.substr(param.find_last_of('/') == std::string::npos ? 0 : param.find_last_of('/') + 1);
+        swept.outputPath = info.child("OutputPath").text().get();
+        tuning.swept.push_back(swept);
+    }
+    std::stable_sort(tuning.swept.begin(), tuning.swept.end(),
+                     [](const SweptBlock& a, const SweptBlock& b) { return a.name < b.name; });
+    return tuning;
+}
 }  // namespace
+
+size_t ExpectedTuning::Combinations() const {
+    size_t count = swept.empty() ? 0 : 1;
+    for (const SweptBlock& block : swept) count *= block.alternatives.size();
+    return count;
+}
+
+void LoadSweeps(ExpectedTuning& tuning) {
+    for (SweptBlock& block : tuning.swept) {
+        block.files.clear();
+        block.alternatives.clear();
+        for (int k = 0;; ++k) {
+            const std::string path = block.outputPath + "Frame" + std::to_string(k) + "_" + block.documentName;
+            const zeb_platform::TuningDocument document = zeb_platform::ReadTuningDocument(path);
+            if (!document.ok) break;
+            block.binName = zeb_platform::TuningBinName(document.block, document.id);
+            block.files.push_back(path);
+            block.alternatives.push_back(document.values);
+        }
+    }
+}
 
 std::vector<uint8_t> ExpectedFrame::Dump(const std::string& name, size_t size) const {
     std::vector<uint8_t> data(size, 0);
@@ -183,6 +239,7 @@ Recording ReadRecording(const std::string& taskListPath) {
             recording.blocks.push_back({block.child("name").text().get(), block.child("state").text().as_uint()});
         }
     }
+    recording.tuning = ReadTuning(input.child("ispconfig").text().get());
     int64_t index = 0;
     for (pugi::xml_node list : input.children("TaskList")) {
         for (pugi::xml_node image : list.children("image")) {
@@ -198,7 +255,7 @@ Recording ReadRecording(const std::string& taskListPath) {
             }
             task.scene.assign(SceneRecord::kSize, 0);
             pugi::xml_node first = image.child("inputpath");
-            task.hasScene = ReadScene(first ? first.text().get() : "", task.scene);
+            task.hasScene = ReadScene(first ? first.text().get() : "", task.scene, &task.prvScenario, &task.capScenario);
             recording.tasks.push_back(std::move(task));
         }
     }

@@ -97,6 +97,26 @@ std::string WriteReport(const EmulatorOptions& options, const RunReport& report)
     nlohmann::json tasks = nlohmann::json::array();
     int preview = 0, capture = 0, matched = 0, completed = 0, substituted = 0, passed = 0, mismatched = 0;
     for (const TaskReport& task : report.tasks) {
+        nlohmann::json entries = nlohmann::json::array();
+        for (const TuningEntryReport& entry : task.tuning) {
+            nlohmann::json loaded = nlohmann::json::array();
+            for (const LoadedTuningFile& file : entry.loaded) {
+                loaded.push_back({{"path", file.path},
+                                  {"blockId", file.blockId},
+                                  {"bypass", file.bypass},
+                                  {"checksum", file.checksum},
+                                  {"values", file.values}});
+            }
+            entries.push_back({{"index", entry.index},
+                               {"outputFolder", entry.outputFolder},
+                               {"combination", entry.combination},
+                               {"combinationFiles", entry.combinationFiles},
+                               {"reloads", entry.reloads},
+                               {"triggerLoads", entry.triggerLoads},
+                               {"updateFlags", std::vector<int32_t>(entry.updateFlags, entry.updateFlags + 5)},
+                               {"loaded", loaded},
+                               {"rejected", entry.rejected}});
+        }
         tasks.push_back({{"frameId", task.id},
                          {"mode", task.mode},
                          {"expectedFrames", task.expectedFrames},
@@ -109,7 +129,9 @@ std::string WriteReport(const EmulatorOptions& options, const RunReport& report)
                          {"queriesChecked", task.queriesChecked},
                          {"errors", task.errors},
                          {"picture", task.picture},
-                         {"threeA", ThreeA(task.threeA)}});
+                         {"threeA", ThreeA(task.threeA)},
+                         {"expectedTuningEntries", task.expectedTuningEntries},
+                         {"tuning", entries}});
         preview += task.previewFrames;
         capture += task.captureFrames;
         matched += task.matchedFrames;
@@ -120,6 +142,10 @@ std::string WriteReport(const EmulatorOptions& options, const RunReport& report)
             mismatched += tally->mismatched;
         }
     }
+    nlohmann::json bypassFiles = nlohmann::json::array();
+    for (const BypassFile& file : report.bypass.files) {
+        bypassFiles.push_back({{"path", file.path}, {"before", file.before}, {"after", file.after}});
+    }
     nlohmann::json timeline = nlohmann::json::array();
     for (const TimelineEvent& event : report.timeline) {
         timeline.push_back({{"seconds", event.seconds}, {"property", event.property}, {"value", event.value}, {"frameId", event.task}});
@@ -129,6 +155,9 @@ std::string WriteReport(const EmulatorOptions& options, const RunReport& report)
                            {"timeScale", options.timeScale},
                            {"cameraId", options.cameraId},
                            {"tester", options.tester},
+                           {"tuningName", report.tuningName},
+                           {"sweptBlocks", report.sweptBlocks},
+                           {"expectedUpdateFlags", std::vector<int32_t>(report.expectedUpdateFlags, report.expectedUpdateFlags + 5)},
                            {"tasks", tasks},
                            {"timeline", timeline},
                            {"totals",
@@ -144,6 +173,12 @@ std::string WriteReport(const EmulatorOptions& options, const RunReport& report)
                            {"deleteSeconds", report.deleteSeconds},
                            {"fatal", report.fatal},
                            {"threeAErrors", report.threeAErrors},
+                           {"bypass",
+                            {{"called", report.bypass.called},
+                             {"error", report.bypass.error},
+                             {"updateFlags", std::vector<int32_t>(report.bypass.updateFlags, report.bypass.updateFlags + 5)},
+                             {"files", bypassFiles},
+                             {"reloads", report.bypass.reloads}}},
                            {"pictures", report.pictures}};
     if (options.ispTool) {
         const IspToolReport& isp = report.ispTool;

@@ -89,6 +89,7 @@ std::vector<TaskPlan> Plan(const std::string& scenario) {
                 {2, false, Kind::Chdr, 0, 0, zeb_recgen::LscFormat::Alsc3},
                 {1, false, Kind::Plain, 0, 0, zeb_recgen::LscFormat::None}};
     }
+    if (scenario == "tuning") return {{2, false, Kind::Plain}};
     if (scenario == "edge") {
         return {{2, false, Kind::Hdr}, {1, true, Kind::Plain}, {0, false, Kind::Plain}, {2, false, Kind::Plain}};
     }
@@ -106,7 +107,7 @@ std::vector<TaskPlan> Plan(const std::string& scenario) {
 }
 }  // namespace
 
-std::vector<std::string> ScenarioNames() { return {"preview", "capture", "edge", "sizes"}; }
+std::vector<std::string> ScenarioNames() { return {"preview", "capture", "edge", "sizes", "tuning"}; }
 
 bool WriteScenario(const std::string& deviceRoot, const std::string& scenario, int taskCount, std::string* error) {
     std::vector<TaskPlan> plan = Plan(scenario);
@@ -141,6 +142,7 @@ bool WriteScenario(const std::string& deviceRoot, const std::string& scenario, i
         task.height = plan[t].height;
         options.tasks.push_back(task);
     }
+    if (scenario == "tuning") options.tuning = zeb_recgen::SweepTuning("zebcam_tuning", fs::absolute(deviceRoot).string());
     const zeb_recgen::GeneratedRecording recording = zeb_recgen::GenerateRecording(options);
     if (!recording.ok && error) *error = recording.error;
     return recording.ok;

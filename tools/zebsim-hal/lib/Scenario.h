@@ -12,7 +12,8 @@ namespace zeb_hal {
 // lens shading result format once), "edge" (a task whose folder is missing
 // and a task without folders between two ordinary ones), "sizes" (a "Preview"
 // task list of five tasks whose frames are 64 x 8, 400 x 500, 4000 x 3000,
-// 400 x 500 and 64 x 8).
+// 400 x 500 and 64 x 8), "tuning" (one task and a sensor tuning whose sweeps
+// of two blocks give six combinations).
 std::vector<std::string> ScenarioNames();
 // `taskCount` > 0 plays the scenario's tasks in turn until there are that many.
 // False with `error` set for an unknown scenario or a file that cannot be written.

@@ -69,6 +69,38 @@ struct SceneValues {
 // the LSC 4 result only, None neither.
 enum class LscFormat { None, Alsc3, Alsc4 };
 
+// One block of the block configuration list, with its tuning XML document
+// <name>_<id>.xml: `<name block= id= bypass=><value>v0</value><table>v1 ...</table>`.
+struct TuningBlock {
+    std::string name;
+    uint64_t id = 0;  // hexadecimal in the configuration list, decimal in file names
+    uint32_t state = 1;
+    std::vector<float> values = {1.0f};  // the first is <value>, the others <table>
+    int32_t bypass = 0;                  // the document's bypass word
+    // A sweep of <value> (sync mode: |to - from| / step + 1 alternatives) in a
+    // tuning task file; without one, `tuning` is the configuration's text.
+    bool sweep = false;
+    float from = 0, to = 0, step = 0;
+    std::string tuning = "null";
+};
+
+// A sensor's firmware tuning folder <firmwareRoot>/<name>/: "cfg.xml" with a
+// preview and a capture scenario, a folder per scenario and "com" holding
+// every block's initial binary; the per-scenario bypass lists
+// <binRoot>/<name>/<alias>.xml; and the blocks in the configuration list.
+struct TuningOptions {
+    std::string name;  // empty: no tuning is written
+    std::string firmwareRoot;  // the device's /vendor/firmware
+    std::string binRoot;       // the device's /data/vendor/cameraserver/zeb/tuningbin
+    std::string previewAlias = "prv";
+    std::string captureAlias = "cap";
+    uint64_t previewScenario = 0x1a;  // as SceneValues has them
+    uint64_t captureScenario = 0x2b;
+    std::vector<TuningBlock> blocks;
+    // Scenario alias ("com" too) -> block name -> bypass status.
+    std::map<std::string, std::map<std::string, int>> bypassLists;
+};
+
 // One task described on its own.
 struct TaskOptions {
     int frames = 1;        // folders the task list names, 0 to 10
@@ -118,6 +150,7 @@ struct Options {
     // Last word on a dump's bytes (frame serial, data-file row, bytes).
     std::function<void(int, int, std::vector<uint8_t>&)> customizeDump;
     std::string taskListPath;  // default: <outputFolder>/RawListFile.xml
+    TuningOptions tuning;
 };
 
 struct FrameFiles {
@@ -144,6 +177,7 @@ struct GeneratedRecording {
     Options options;  // as used, defaults filled in
     std::string taskListPath;
     std::string ispConfigPath;
+    std::string tuningFolder;  // the firmware tuning folder, when written
     std::vector<TaskFiles> tasks;
     std::vector<FrameFiles> frames;
 };
@@ -157,6 +191,14 @@ GeneratedRecording GenerateRecording(const Options& options);
 // Both throw std::runtime_error when the file cannot be written.
 void WriteSceneInfoFile(const std::string& path, int width, int height, const SceneValues& scene, int64_t task);
 void WriteTaskListFile(const GeneratedRecording& recording);
+
+// A tuning for the sensor of a device root that sweeps two blocks: "AE_V5"
+// (id 16433, a 3A block, <value> 1 and 2) and "CMC10_V1" (id 16500, <value>
+// 10, 20 and 30); initial <value>s 0.5 and 5. Beside them blocks that give the
+// update flags awb, cmc and xtm (not rgbgain, lsc), one of each bypass state
+// (AWB_V2 and LSC_V1 start bypassed), a trigger block "TRG_AFL_V3" (16410,
+// bypassed), and bypass lists per scenario.
+TuningOptions SweepTuning(const std::string& name, const std::string& deviceRoot);
 
 // Expected contents, computed again from the options; a frame's sizes are
 // those of its task.

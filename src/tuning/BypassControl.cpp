@@ -1,0 +1,163 @@
+// Block bypass: the bypass word in the header of binary tuning files of the
+// firmware tuning folders, patched per block from the block list's states.
+#include <dirent.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <pugixml.hpp>
+
+#include "parameter/SceneInfo.h"
+#include "platform/Host.h"
+#include "platform/Log.h"
+#include "tuning/ParameterUpdate.h"
+#include "tuning/TuningPaths.h"
+
+namespace ZEB {
+namespace {
+
+// Block files: 40-byte header, bypass word at byte 12. Trigger files (names
+// with "TRG"): 48-byte header, bypass word at byte 8.
+constexpr size_t kBlockHeader = 40;
+constexpr size_t kBlockBypassAt = 12;
+constexpr size_t kTriggerHeader = 48;
+constexpr size_t kTriggerBypassAt = 8;
+
+enum BlockState : uint32_t { kDefault = 0, kRun = 1, kBypass = 2, kFix = 3 };
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+}  // namespace
+
+std::string ParameterUpdate::FirmwareFolder(const std::string& name, const std::string& alias) const {
+    return zeb_platform::DevicePath(kFirmwareRoot) + "/" + name + "/" + alias;
+}
+
+void ParameterUpdate::TuningBinBypassStatusXMLParser(const std::string& path) {
+    ZLOG(kTuningTag, 4, "%d, %s: LoadPath is %s", path.c_str());
+    pugi::xml_document document;
+    if (!document.load_file(path.c_str())) {
+        ZLOG(kTuningTag, 4, "%d, %s: Document not parsed successfully.file is empty!");
+        return;
+    }
+    pugi::xml_node blocks = document.child("BypassBlocks");
+    if (!blocks) {
+        ZLOG(kTuningTag, 4, "%d, %s: document of the wrong type, <BypassBlocks> node != BypassBlocks");
+        return;
+    }
+    for (pugi::xml_node block : blocks.children("Block")) {
+        mBypassStatus.emplace(block.child("Name").text().get(), atoi(block.child("BypassStatus").text().get()));
+    }
+}
+
+void ParameterUpdate::PatchBypassWord(const std::string& path, int32_t status, size_t headerSize, size_t offset) {
+    FILE* file = fopen(path.c_str(), "r+b");
+    if (!file) {
+        ZLOG(kTuningTag, 4, "%d, %s: Could not open bin");
+        return;
+    }
+    uint8_t header[kTriggerHeader] = {0};
+    fseek(file, 0, SEEK_SET);
+    const size_t read = fread(header, 1, headerSize, file);
+    if (read < headerSize) {
+        // A file shorter than its header is damaged: writing the header back
+        // would lengthen it with zeros.
+        ZPRINT(LOG_PRI_E, kTuningTag, "%d, %s: readBytes error!");
+        ZLOG(kTuningTag, 1, "%d, %s: %s holds %zu bytes, less than its %zu-byte header: left unchanged", path.c_str(),
+             read, headerSize);
+        fclose(file);
+        return;
+    }
+    for (int i = 0; i < 4; ++i) header[offset + i] = static_cast<uint8_t>(static_cast<uint32_t>(status) >> (8 * i));
+    fseek(file, 0, SEEK_SET);
+    if (fwrite(header, 1, headerSize, file) < headerSize) ZPRINT(LOG_PRI_E, kTuningTag, "%d, %s: wrBytes  error!");
+    ZLOG(kTuningTag, 4, "%d, %s: block %s bypass %d", path.c_str(), status);
+    fclose(file);
+}
+
+void ParameterUpdate::ChangeBypassStatusForBin(const std::string& path, int32_t status) {
+    PatchBypassWord(path, status, kBlockHeader, kBlockBypassAt);
+}
+
+void ParameterUpdate::ChangeTrgBypassStatusForBin(const std::string& path, int32_t status) {
+    PatchBypassWord(path, status, kTriggerHeader, kTriggerBypassAt);
+}
+
+int ParameterUpdate::ReadBinNames(const std::string& folder) {
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return 0;
+    while (const dirent* entry = readdir(dir)) mBinNames.emplace_back(entry->d_name);
+    return closedir(dir);
+}
+
+void ParameterUpdate::UpateBypassMode(int64_t, const iSceneInfo* scene, zeb_update_flag* flag) {
+    if (!mIspConfig || !mTaskMapper) return;
+    // The scenario table comes from the start-up thread.
+    if (!WaitStartup()) return;
+    int32_t awb = 0, lsc = 0, cmc = 0, xtm = 0;
+    for (const IspInfo& block : *mIspConfig) {
+        const std::string name = IspText(block.name);
+        awb |= Contains(name, "AWB");
+        lsc |= Contains(name, "LSC");
+        cmc |= Contains(name, "CMC10_V1");
+        xtm |= Contains(name, "XTM");
+    }
+    const std::string name = GetTuningName();
+    const std::string capture = FindScenarioAlia(scene, 1);
+    const std::string preview = FindScenarioAlia(scene, 0);
+    for (const std::string* part : {&name, &capture, &preview}) {
+        if (LeavesItsRoot(*part)) {
+            ZLOG(kTuningTag, 1, "%d, %s: \"%s\" refused: it would leave the firmware tuning folder", part->c_str());
+            return;
+        }
+    }
+    const std::string scenarios[3] = {capture, preview, "com"};
+    for (const std::string& alias : scenarios) ReadBinNames(FirmwareFolder(name, alias));
+
+    auto patch = [this, &name](const std::string& alias, const std::string& file, int32_t status) {
+        const std::string path = FirmwareFolder(name, alias) + "/" + file;
+        if (Contains(file, "TRG")) {
+            ChangeTrgBypassStatusForBin(path, status);
+        } else {
+            ChangeBypassStatusForBin(path, status);
+        }
+    };
+    for (const IspInfo& block : *mIspConfig) {
+        const std::string id = std::to_string(block.id);
+        const uint32_t state = block.state;
+        if (state != kDefault && state != kRun && state != kBypass && state != kFix) continue;
+        if (state == kBypass) {
+            ZLOG(kTuningTag, 5, "%d, %s: ZEB_STATUS_BYPASS");
+        } else if (state == kRun || state == kFix) {
+            ZLOG(kTuningTag, 5, "%d, %s: ZEB_STATUS 1:run 3:fix  current_status %d", static_cast<int>(state));
+        } else {
+            ZLOG(kTuningTag, 5, "%d, %s: ZEB_STATUS_DEFAULT");
+        }
+        for (const std::string& file : mBinNames) {
+            if (!Contains(file, id) || Contains(file, ".xml")) continue;
+            for (const std::string& alias : scenarios) {
+                if (state != kDefault) {
+                    patch(alias, file, state == kBypass ? 1 : 0);
+                    continue;
+                }
+                mBypassStatus.clear();
+                TuningBinBypassStatusXMLParser(zeb_platform::DevicePath(kBinRoot) + name + "/" + alias + ".xml");
+                for (const auto& entry : mBypassStatus) {
+                    if (Contains(file, entry.first)) patch(alias, file, entry.second);
+                }
+            }
+        }
+    }
+    UpdateTuningParameter();
+    if (!flag) {
+        ZLOG(kTuningTag, 1, "%d, %s: no update-flag record from the caller");
+        return;
+    }
+    flag->rgbgain_update = 0;
+    flag->awb_update = awb;
+    flag->lsc_update = lsc;
+    flag->cmc_update = cmc;
+    flag->xtm_update = xtm;
+}
+
+}  // namespace ZEB
