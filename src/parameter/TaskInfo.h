@@ -56,6 +56,29 @@ struct TaskInfo {
 // Task index (the "frame id" of the logs) to task, ascending.
 using TaskMap = std::map<int64_t, std::shared_ptr<TaskInfo>>;
 
+// A simulation instance's own view of the task list loaded once per process:
+// the same tasks (folders, output folder, mode, and whatever tuning they
+// already carry), each with a frame list, lock and flags of its own. Two
+// cameras replaying one task list then never append to, wait on or clear each
+// other's frames, and each fills its own tuning maps.
+inline TaskMap TaskListView(const TaskMap& loaded) {
+    TaskMap view;
+    for (const auto& entry : loaded) {
+        std::shared_ptr<TaskInfo> task;
+        if (entry.second) {
+            const TaskInfo& from = *entry.second;
+            task = std::make_shared<TaskInfo>();
+            for (int i = 0; i < kTaskInputPaths; ++i) task->TaskInputPath[i] = from.TaskInputPath[i];
+            task->TaskOutputPath = from.TaskOutputPath;
+            task->TaskMode = from.TaskMode;
+            task->TaskTuningMapper = from.TaskTuningMapper;
+            task->TaskTuning = from.TaskTuning;
+        }
+        view.emplace(entry.first, std::move(task));
+    }
+    return view;
+}
+
 constexpr size_t kIspTextSize = 256;
 
 // One block of the block configuration list. The schema reader writes the

@@ -1,5 +1,6 @@
 #include "parameter/TaskManager.h"
 
+#include <chrono>
 #include <cstring>
 
 #include "parameter/MutualParam.h"
@@ -12,6 +13,9 @@ namespace ZEB {
 namespace {
 
 const char* const kTag = "ZEBTask";
+
+// How long creating an instance waits for the sweeps still being written.
+constexpr std::chrono::seconds kSweepWait(5);
 
 // Block states that get no sweep.
 constexpr uint32_t kStateNoSweep = 2;
@@ -145,35 +149,46 @@ void TaskManager::SetFrameId(int64_t frameId) { mTaskFrameId.store(frameId); }
 
 void TaskManager::SetFrameStaticInfo(void*, int64_t) {}
 
-void TaskManager::ParseParameter(void*) {
-    if (mTaskMapper.empty()) {
+void TaskManager::ParseParameter(void* arg) {
+    // An instance passes its own view of the task list: the tasks loaded here
+    // are shared by every camera and never rewritten once loaded.
+    TaskMap& tasks = arg ? *static_cast<TaskMap*>(arg) : mTaskMapper;
+    if (tasks.empty()) {
         ZLOG(kTag, 4, "%d, %s: Could not get valid mTaskMapper");
         return;
     }
     if (mIspInfo.empty()) {
         ZLOG(kTag, 4, "%d, %s: Could not get valid IspConfig");
-        SimulationControlInterface::SetPropZEBCapNum(std::to_string(mTaskMapper.size()).c_str());
+        SimulationControlInterface::SetPropZEBCapNum(std::to_string(tasks.size()).c_str());
         return;
     }
     // Each block's sweep is fetched once, so every task gets the same blocks
     // even if a sweep becomes ready while the tasks are being filled.
     ParameterManager manager;
     std::vector<std::pair<std::string, const TuningSweepMap*>> sweeps;
+    // The instance is created as soon as the library is loaded, while sweeps
+    // may still be written: one that is done within the limit is waited for,
+    // not left out. The limit holds for all of them together (they are
+    // written side by side), and it keeps the HAL's call from hanging on a
+    // sweep that takes its time.
+    const auto deadline = std::chrono::steady_clock::now() + zeb_platform::Scaled(kSweepWait);
     for (const std::string& name : mMutualNames) {
-        // A sweep still being written would be left out of every task, and
-        // the instance is created as soon as the library is loaded: wait for
-        // the module's preparation, which always ends ready.
         ZebStatusTag* status = manager.GetStatus(nullptr, name.c_str());
+        bool ready = true;
         if (status) {
             std::unique_lock<std::mutex> lock(status->mMutex);
             if (!status->mReady) {
                 ZLOG(kTag, 4, "%d, %s: wait for the %s sweep", name.c_str());
-                status->mCond.wait(lock, [&] { return status->mReady; });
+                ready = status->mCond.wait_until(lock, deadline, [&] { return status->mReady; });
             }
+        }
+        if (!ready) {
+            ZLOG(kTag, 1, "%d, %s: the %s sweep is not ready, this instance plays without it", name.c_str());
+            continue;
         }
         sweeps.emplace_back(name, static_cast<const TuningSweepMap*>(manager.GetParameter(nullptr, name.c_str())));
     }
-    for (auto& entry : mTaskMapper) {
+    for (auto& entry : tasks) {
         TaskInfo& task = *entry.second;
         task.TaskTuningMapper.clear();
         for (const auto& sweep : sweeps) {
@@ -185,13 +200,12 @@ void TaskManager::ParseParameter(void*) {
         ZLOG(kTag, 4, "%d, %s: TaskTuningMapper size %d\n", static_cast<int>(task.TaskTuningMapper.size()));
     }
     int64_t captures = 1;
-    for (const auto& block : mTaskMapper.begin()->second->TaskTuningMapper) {
+    for (const auto& block : tasks.begin()->second->TaskTuningMapper) {
         if (!block.second.empty()) captures *= static_cast<int64_t>(block.second.size());
     }
-    ZLOG(kTag, 4, "%d, %s: mTaskMapper size %d cap_num %d\n", static_cast<int>(mTaskMapper.size()),
+    ZLOG(kTag, 4, "%d, %s: mTaskMapper size %d cap_num %d\n", static_cast<int>(tasks.size()),
          static_cast<int>(captures));
-    SimulationControlInterface::SetPropZEBCapNum(
-        std::to_string(static_cast<int64_t>(mTaskMapper.size()) * captures).c_str());
+    SimulationControlInterface::SetPropZEBCapNum(std::to_string(static_cast<int64_t>(tasks.size()) * captures).c_str());
 }
 
 }  // namespace ZEB

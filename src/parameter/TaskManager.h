@@ -3,7 +3,8 @@
 // reads the task list and the block configuration list, starts the scene
 // reader, creates one mutual module per swept block, and publishes
 // "server ready" once the device and the data are both ready. When an
-// instance is created it copies every block's sweep into every task.
+// instance is created it copies every block's sweep into every task of the
+// instance's own view of the task list.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -40,7 +41,10 @@ public:
     ZebStatusTag* GetStatus(void* arg) override;
     void SetFrameId(int64_t frameId) override;
     void SetFrameStaticInfo(void* record, int64_t frameId) override;
-    // Copies every block's sweep into every task and publishes the capture count.
+    // Copies every block's sweep into every task of `arg` (a TaskMap*: an
+    // instance's own view of the task list; null: the tasks loaded here) and
+    // publishes the capture count. A sweep still being written is waited for,
+    // within a limit; past it the tasks go without that sweep.
     void ParseParameter(void* arg) override;
 
     // The ready loop.

@@ -35,12 +35,17 @@ SimulationControl::SimulationControl(void* context, int cameraId)
     CreatePS();
     mVirtualSensor = std::make_shared<VirtualSensorControl>(context, cameraId);
     mParamManager = std::make_shared<ParameterManager>();
-    mTaskMap = static_cast<TaskMap*>(mParamManager->GetParameter(nullptr, "TaskManager"));
+    const auto* loaded = static_cast<const TaskMap*>(mParamManager->GetParameter(nullptr, "TaskManager"));
+    // Another camera may replay the same task list at the same time: this one
+    // reads, plays and recycles frames in a view of its own.
+    mTaskView = std::make_shared<TaskMap>(loaded ? TaskListView(*loaded) : TaskMap());
+    if (loaded) mTaskMap = mTaskView.get();
     mSceneModule = static_cast<std::map<int64_t, iSceneInfo>*>(mParamManager->GetParameter(nullptr, "SceneParameter"));
-    mParamManager->ParseParameter(nullptr, "TaskManager");
+    // The sweeps go into this instance's tasks.
+    mParamManager->ParseParameter(mTaskMap, "TaskManager");
     // The reader walks the task map on its own thread; without a task manager
-    // it gets an empty map of its own rather than a null one.
-    mReadControl = std::make_shared<ReadControl>(mTaskMap ? mTaskMap : &mEmptyTasks);
+    // it gets the empty view rather than a null map.
+    mReadControl = std::make_shared<ReadControl>(mTaskView.get());
     // Its start-up thread builds the tuning combinations into the tasks; the
     // driver waits for it before it reads them.
     mParamUpdate = std::make_shared<ParameterUpdate>(cameraId, mTaskMap);
@@ -111,6 +116,13 @@ void SimulationControl::WakeAll() {
             entry.second->TaskCond.notify_all();
         }
     }
+}
+
+std::shared_ptr<ParameterUpdate> SimulationControl::TuningUpdater() const {
+    if (!mParamUpdate) return nullptr;
+    auto both = std::make_shared<std::pair<std::shared_ptr<TaskMap>, std::shared_ptr<ParameterUpdate>>>(mTaskView,
+                                                                                                     mParamUpdate);
+    return std::shared_ptr<ParameterUpdate>(both, both->second.get());
 }
 
 bool SimulationControl::SleepUnlessExit(std::chrono::nanoseconds duration) {

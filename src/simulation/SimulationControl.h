@@ -104,8 +104,9 @@ public:
     // For the HAL's virtual-sensor installation (SetSensorIoctlOps, SetGrabOps).
     std::shared_ptr<VirtualSensorControl> VirtualSensor() const { return mVirtualSensor; }
     int CameraId() const { return mCameraId; }
-    // The camera's tuning updater, for callers of its bypass operations.
-    std::shared_ptr<ParameterUpdate> TuningUpdater() const { return mParamUpdate; }
+    // The camera's tuning updater, for callers of its bypass operations. It
+    // reads this instance's task list, which the returned owner keeps too.
+    std::shared_ptr<ParameterUpdate> TuningUpdater() const;
     bool Tester() const { return mTester; }
     bool Running() const { return mRunning.load(); }
     // True once the task driver has walked the whole task list.
@@ -159,8 +160,10 @@ private:
     std::atomic<int32_t> mEvIndex{0};
     std::atomic<int32_t> mCurCnt{0};
     std::atomic<const iSceneInfo*> mScene{nullptr};
-    TaskMap* mTaskMap = nullptr;  // null without a task manager
-    TaskMap mEmptyTasks;          // what the reader walks then
+    // This camera's own view of the process's task list (empty without a
+    // task manager): its frames, flags and tuning maps are the instance's.
+    std::shared_ptr<TaskMap> mTaskView;
+    TaskMap* mTaskMap = nullptr;  // mTaskView's map; null without a task manager
     std::map<int64_t, iSceneInfo>* mSceneModule = nullptr;
 
     std::mutex mAeOfflineLock;  // guards mAeOfflineInfo

@@ -218,8 +218,9 @@ void ParameterUpdate::ParserVec(std::vector<Combination>& combinations, std::map
 
 void ParameterUpdate::TuningVecParser() {
     if (!mTaskMapper || mTaskMapper->empty()) return;
-    // The task map is the task manager's, shared by the updaters of every
-    // camera: their start-up threads fill the same TaskTuning maps.
+    // Each instance hands its updater a task list of its own, but a caller
+    // may give several updaters one map: their start-up threads would then
+    // fill the same TaskTuning maps.
     static std::mutex sharedTasks;
     std::lock_guard<std::mutex> guard(sharedTasks);
     const auto& first = *mTaskMapper->begin();

@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <future>
 #include <memory>
 
 #include "ConfigFiles.h"
 #include "parameter/ParameterManager.h"
 #include "parameter/SceneParameter.h"
 #include "parameter/TaskManager.h"
+#include "platform/Host.h"
 #include "platform/Log.h"
 #include "platform/Property.h"
 #include "core/SimulationControlInterface.h"
@@ -129,16 +132,34 @@ TEST_F(TaskManagerLoad, CaptureCountIsTasksTimesTheProductOfSweepFrames) {
     EXPECT_EQ(Tasks().at(1)->TaskTuningMapper.size(), 3u);
 }
 
-// The instance is created right after the load, while sweeps may still be
-// written: none of them may be left out.
-TEST_F(TaskManagerLoad, ParsingRightAfterTheLoadWaitsForEverySweep) {
-    Prepare(1, {{"BNR", 0, SweptTask("BNR", 300)}, {"CNR", 0, SweptTask("CNR", 2)}});
+// An instance is created right after the load, while sweeps may still be
+// written, and parses into a task list of its own: a sweep done within the
+// limit is waited for, one that is not is left out with a level-1 line instead
+// of hanging the HAL's call, and the tasks as loaded, which other cameras
+// copy, are never rewritten.
+TEST_F(TaskManagerLoad, ParsingRightAfterTheLoadWaitsForTheSweepsWithinALimit) {
+    Prepare(1, {{"BNR", 0, SweptTask("BNR", 2)}, {"CNR", 0, SweptTask("CNR", 2)}});
+    // Each sweep stalls on opening its parameter file until released.
+    std::filesystem::remove(mRoot / "tune/BNR.xml");
+    std::filesystem::remove(mRoot / "tune/CNR.xml");
+    zeb_test::SlowFile bnr(mRoot / "tune/BNR.xml"), cnr(mRoot / "tune/CNR.xml");
+    zeb_platform::SetTimeScale(0.2);  // a one-second limit
     Load();
-    mManager->ParseParameter(nullptr);
-    const auto& tuning = Tasks().at(0)->TaskTuningMapper;
-    ASSERT_EQ(tuning.size(), 2u);
-    EXPECT_EQ(tuning.at({"BNR", ""}).size(), 300u);
-    EXPECT_EQ(tuning.at({"CNR", ""}).size(), 2u);
+    ZEB::TaskMap view = ZEB::TaskListView(Tasks());
+    LogCapture log;
+    auto parsed = std::async(std::launch::async, [&] { mManager->ParseParameter(&view); });
+    ASSERT_TRUE(zeb_test::WaitFor([&] { return log.Contains("wait for the BNR sweep"); }));
+    ASSERT_TRUE(cnr.Release());  // CNR is done while BNR's wait runs
+    const bool bounded = parsed.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    EXPECT_TRUE(bnr.Release());
+    parsed.get();
+    ASSERT_TRUE(bounded);
+    EXPECT_TRUE(log.Contains("the BNR sweep is not ready, this instance plays without it", "ZEBTask", 1));
+    EXPECT_FALSE(log.Contains("CNR sweep is not ready"));
+    const auto& tuning = view.at(0)->TaskTuningMapper;
+    EXPECT_EQ(tuning.count({"BNR", ""}), 0u);
+    EXPECT_EQ(tuning.count({"CNR", ""}), 1u);
+    EXPECT_TRUE(Tasks().at(0)->TaskTuningMapper.empty());
 }
 
 TEST_F(TaskManagerLoad, WithoutBlocksTheDataIsReadyAtOnceAndEachTaskIsOneCapture) {

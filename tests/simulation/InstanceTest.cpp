@@ -50,7 +50,7 @@ TEST_F(SimulationTest, DeletionWhileTheDriverWaitsForTheSnapshotEndsTheWait) {
     FakeSensor sensor;
     HalContext context(&sensor);
     auto instance = SensorInstance(context);
-    ASSERT_TRUE(WaitForFrames());
+    ASSERT_TRUE(WaitForFrames(*instance));
     instance->GenerateOneJob();
     ASSERT_TRUE(zeb_test::WaitFor([&] { return log.Contains("Wait Capture Start"); }));
     EXPECT_EQ(Property("persist.vendor.cam.zeb.capready"), "1");
@@ -60,6 +60,26 @@ TEST_F(SimulationTest, DeletionWhileTheDriverWaitsForTheSnapshotEndsTheWait) {
     EXPECT_FALSE(log.Contains("Start One Capture"));
 }
 
+// Two cameras replay one task list: each reads the tasks into frames of its
+// own, so one going away leaves the other's frames alone.
+TEST_F(SimulationTest, TwoCamerasReadTheTaskListIntoFramesOfTheirOwn) {
+    Load({TaskSpec(2), TaskSpec(2)});
+    property_set("persist.vendor.cam.zeb.tester", "1");
+    LogCapture log(4);
+    FakeSensor sensor;
+    HalContext context(&sensor);
+    auto first = SensorInstance(context);
+    auto second = std::make_unique<SimulationControl>(nullptr, 1);
+    // Both readers have read both tasks.
+    ASSERT_TRUE(zeb_test::WaitFor([&] { return log.Count("Checking TaskMapper with addr") == 4; }));
+    second.reset();
+    first->GenerateOneJob();
+    ASSERT_TRUE(zeb_test::WaitFor([&] { return first->Finished(); }, std::chrono::seconds(20)));
+    EXPECT_EQ(log.Count("Could not Run this task"), 0u);
+    EXPECT_EQ(log.Count("Capture has started with FrameSize 2"), 2u);
+    EXPECT_EQ(sensor.Frames(), 2 * (1 + 2)) << "per task its first frame as preview, both as capture";
+}
+
 TEST_F(SimulationTest, DeletionDuringTheEightSecondSettleDoesNotWaitItOut) {
     Load({TaskSpec(1), TaskSpec(1)});
     zeb_platform::SetTimeScale(1.0);  // the converge wait now lasts 8 s
@@ -67,7 +87,7 @@ TEST_F(SimulationTest, DeletionDuringTheEightSecondSettleDoesNotWaitItOut) {
     FakeSensor sensor;
     HalContext context(&sensor);
     auto instance = SensorInstance(context);
-    ASSERT_TRUE(WaitForFrames());
+    ASSERT_TRUE(WaitForFrames(*instance));
     instance->GenerateOneJob();
     ASSERT_TRUE(zeb_test::WaitFor([&] { return log.Contains("Set preview frame end"); }));
     EXPECT_EQ(sensor.Frames(), 1);
@@ -94,7 +114,7 @@ TEST_F(SimulationTest, ATaskWithoutFramesIsSkippedAndASlowReaderStillHasItsTaskP
     zeb_test::SlowFile slow(FramePath(1, 1) + "/IMG_x_CCM_INFO.bin");  // goes before the instance
     instance = SensorInstance(context);
     ASSERT_TRUE(instance->Tester());
-    ZEB::TaskInfo& task = *Tasks().at(1);
+    ZEB::TaskInfo& task = *Tasks(*instance).at(1);
     ASSERT_TRUE(zeb_test::WaitFor([&] {
         std::lock_guard<std::mutex> guard(task.TaskLock);
         return task.TaskFrame.size() == 1;
@@ -136,7 +156,7 @@ TEST_F(SimulationTest, EachTuningEntryGetsAFolderOfItsOwn) {
     FakeSensor sensor;
     HalContext context(&sensor);
     auto instance = SensorInstance(context);
-    ASSERT_TRUE(WaitForFrames());
+    ASSERT_TRUE(WaitForFrames(*instance));
     std::vector<std::string> roots;
     {
         FakeHal hal(*instance, [&](int) { roots.push_back(Property("persist.vendor.cam.icap.dump.root.path")); });

@@ -70,7 +70,7 @@ TEST_F(SimulationTest, EveryOfflineWrapperPassesThroughOnceItsInstanceIsDeleted)
     HalContext context(&sensor);
     void* handle = CreateSimulation(context.bytes, 0);
     ASSERT_NE(handle, nullptr);
-    ASSERT_TRUE(WaitForFrames());
+    ASSERT_TRUE(WaitForFrames(*static_cast<ZEB::SimulationControl*>(handle)));
     SetSensorIoctlOps(&FakeSensor::Ioctl, handle);
     HalAlgorithm aeHal(reinterpret_cast<void*>(&Init3), 256), awbHal(reinterpret_cast<void*>(&Init2), 376),
         alscHal(reinterpret_cast<void*>(&Init2), 256), xtmHal(reinterpret_cast<void*>(&Init3), 0);

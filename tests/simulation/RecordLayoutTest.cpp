@@ -21,16 +21,6 @@ using namespace zeb_sim_test;
 using ZEB::SimulationControl;
 using Bytes = std::vector<uint8_t>;
 
-namespace ZEB {
-// Lists the given frames under ids 0, 1, ... for the YUV list query.
-struct SimulationControlProbe {
-    static void ListFrames(SimulationControl& instance, const std::vector<std::shared_ptr<ZEBFrame>>& frames) {
-        instance.mYuvCount.store(static_cast<int32_t>(frames.size()));
-        for (size_t i = 0; i < frames.size(); ++i) instance.mReadControl->PushFrame(frames[i], static_cast<int64_t>(i));
-    }
-};
-}  // namespace ZEB
-
 namespace {
 
 template <class T>
@@ -84,8 +74,8 @@ struct CaptureSensor {
 
 class RecordLayout : public SimulationTest {
 protected:
-    std::vector<std::shared_ptr<ZEB::ZEBFrame>> Frames(int64_t task) {
-        auto& info = *Tasks().at(task);
+    std::vector<std::shared_ptr<ZEB::ZEBFrame>> Frames(SimulationControl& instance, int64_t task) {
+        auto& info = *Tasks(instance).at(task);
         std::lock_guard<std::mutex> guard(info.TaskLock);
         return info.TaskFrame;
     }
@@ -94,7 +84,7 @@ protected:
         HalContext context(&sensor);
         SimulationControl instance(context.bytes, 0);
         instance.VirtualSensor()->SetSensorOps(&CaptureSensor::Ioctl);
-        ASSERT_TRUE(WaitForFrames());
+        ASSERT_TRUE(WaitForFrames(instance));
         FakeHal hal(instance, [&](int n) { capture(instance, n); });
         instance.GenerateOneJob();
         ASSERT_TRUE(zeb_test::WaitFor([&] { return instance.Finished(); }, std::chrono::seconds(20)));
@@ -128,9 +118,9 @@ TEST_F(RecordLayout, QueriesAndHandOverFillTheDocumentedBytes) {
     const Bytes fdIsp = Dump(folder, "FD_ISP_INFO.bin", 4368, 5), xtm = Dump(folder, "XTM_RESULT_INFO.bin", 17436, 6);
     const Bytes detect = Dump(folder, "SCENE_DETECT_OUT.bin", 4904, 7);
     SimulationControl instance(nullptr, 3);
-    ASSERT_TRUE(WaitForFrames());
+    ASSERT_TRUE(WaitForFrames(instance));
     zeb_platform::ResetPsParams();
-    instance.SetInfo2Parameter(0, Tasks().at(0));
+    instance.SetInfo2Parameter(0, Tasks(instance).at(0));
 
     // The frame's own records, as recorded (65626, 65681) or with the
     // scene's EVs written into them (2061: slot i of 40 bytes from byte 40;
@@ -196,7 +186,7 @@ TEST_F(RecordLayout, QueriesAndHandOverFillTheDocumentedBytes) {
     EXPECT_EQ(zeb_platform::GetPsRecord(3, 2104).lastFrameId, 9);
 
     // The YUV list: 304-byte descriptors, each sending the scene-info record.
-    ZEB::SimulationControlProbe::ListFrames(instance, Frames(0));
+    ZEB::SimulationControlProbe::ListFrames(instance, Frames(instance, 0));
     void* list = nullptr;
     int count = 0;
     ASSERT_TRUE(instance.GetFrameYuv(&list, &count));
@@ -237,10 +227,10 @@ TEST_F(RecordLayout, RawMultiFrameRecordPointsAtTheFirstFramesLensShadingTables)
     const Bytes weights = Dump(FramePath(0, 0), "LSC_RESULT_WTABLE_INFO.bin", 40, 2);
     const Bytes offline = Dump(FramePath(0, 0), "OFFLINE_RESULT_INFO.bin", 1256, 3);
     SimulationControl instance(nullptr, 0);
-    ASSERT_TRUE(WaitForFrames());
+    ASSERT_TRUE(WaitForFrames(instance));
     zeb_platform::ResetPsParams();
     LogCapture log(1);
-    instance.SetInfo2Parameter(0, Tasks().at(0));
+    instance.SetInfo2Parameter(0, Tasks(instance).at(0));
     ASSERT_TRUE(zeb_test::WaitFor([] { return zeb_platform::GetPsRecord(0, 65671).setCount > 0; }));
     Bytes record = zeb_platform::GetPsRecord(0, 65578).data;
     ASSERT_EQ(record.size(), 208u);
@@ -255,7 +245,7 @@ TEST_F(RecordLayout, RawMultiFrameRecordPointsAtTheFirstFramesLensShadingTables)
 
     // An XDR scene whose first frame has no tables hands over nothing.
     zeb_platform::ResetPsParams();
-    instance.SetInfo2Parameter(1, Tasks().at(1));
+    instance.SetInfo2Parameter(1, Tasks(instance).at(1));
     ASSERT_TRUE(zeb_test::WaitFor([&] { return log.Contains("null ptr", "SimulationControl", 1); }));
     EXPECT_EQ(zeb_platform::GetPsRecord(0, 65578).setCount, 0u);
 }

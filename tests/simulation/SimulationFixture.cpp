@@ -3,8 +3,19 @@
 #include <filesystem>
 #include <sstream>
 
+#include "frame/ReadControl.h"
 #include "platform/Property.h"
 #include "simulation/SimulationControl.h"
+
+namespace ZEB {
+TaskMap& SimulationControlProbe::Tasks(SimulationControl& instance) { return *instance.mTaskMap; }
+
+void SimulationControlProbe::ListFrames(SimulationControl& instance,
+                                        const std::vector<std::shared_ptr<ZEBFrame>>& frames) {
+    instance.mYuvCount.store(static_cast<int32_t>(frames.size()));
+    for (size_t i = 0; i < frames.size(); ++i) instance.mReadControl->PushFrame(frames[i], static_cast<int64_t>(i));
+}
+}  // namespace ZEB
 
 namespace zeb_sim_test {
 
@@ -106,9 +117,9 @@ ZEB::TaskMap& SimulationTest::Tasks() {
 }  // namespace zeb_sim_test
 
 namespace zeb_sim_test {
-bool SimulationTest::WaitForFrames() {
-    return zeb_test::WaitFor([this] {
-        for (auto& entry : Tasks()) {
+bool SimulationTest::WaitForFrames(ZEB::SimulationControl& instance) {
+    return zeb_test::WaitFor([&instance] {
+        for (auto& entry : Tasks(instance)) {
             std::lock_guard<std::mutex> guard(entry.second->TaskLock);
             if (!entry.second->TaskFrameStatus) return false;
         }

@@ -23,7 +23,16 @@
 
 namespace ZEB {
 class SimulationControl;
-}
+class ZEBFrame;
+
+// What tests reach inside an instance that no entry point shows.
+struct SimulationControlProbe {
+    // The instance's own view of the task list, which holds its frames.
+    static TaskMap& Tasks(SimulationControl& instance);
+    // Lists the given frames under ids 0, 1, ... for the YUV list query.
+    static void ListFrames(SimulationControl& instance, const std::vector<std::shared_ptr<ZEBFrame>>& frames);
+};
+}  // namespace ZEB
 
 namespace zeb_sim_test {
 
@@ -109,10 +118,13 @@ protected:
     // the library does. `blocks` (name, state) makes a block configuration list.
     void Load(const std::vector<TaskSpec>& tasks, const std::string& mode = "Capture",
               const std::vector<std::pair<std::string, int>>& blocks = {});
+    // The tasks as loaded; an instance takes a view of them when it is created.
     ZEB::TaskMap& Tasks();
-    // Waits until the reader has attached every task's frames: the driver
-    // waits only one scaled second for them.
-    bool WaitForFrames();
+    // The instance's view, with the frames its reader attaches.
+    static ZEB::TaskMap& Tasks(ZEB::SimulationControl& instance) { return ZEB::SimulationControlProbe::Tasks(instance); }
+    // Waits until the instance's reader has attached every task's frames: the
+    // driver waits only one scaled second for them.
+    bool WaitForFrames(ZEB::SimulationControl& instance);
     // Waits until the scene reader has the first task's record (the instance
     // takes it at construction, waiting one scaled second at most).
     bool WaitForScene();

@@ -29,11 +29,15 @@ int main(int argc, char** argv) {
     app.add_option("--log-level", options.logLevel, "Highest library log level written (1 failures .. 5 detail)")->capture_default_str();
     app.add_option("--log-file", options.logFile, "File the library's log lines go to (default: standard error)");
     app.add_option("--camera-id", options.cameraId, "Camera id of the simulation")->capture_default_str();
+    auto* second = app.add_option("--second-camera", options.secondCameraId,
+                                  "Also open this camera id and play the same task list on it at the same time: two "
+                                  "instances in one process, each with its own sensor driver and pipeline thread, "
+                                  "every frame of each checked (not with a tuning sweep)");
     app.add_flag("--tester", options.tester, "Tester mode: the library's own tester thread sends the snapshot notifications");
-    app.add_option("--delete-during-task", options.deleteDuringTask,
-                   "Delete the instance as soon as the first frame of this task (frame id) arrives");
+    auto* deleteDuring = app.add_option("--delete-during-task", options.deleteDuringTask,
+                                        "Delete the instance as soon as the first frame of this task (frame id) arrives");
     app.add_option("--timeout", options.timeoutSeconds, "Seconds (real time) the whole run may take")->capture_default_str();
-    app.add_flag("--isp-tool", options.ispTool,
+    auto* ispTool = app.add_flag("--isp-tool", options.ispTool,
                  "ISP tool mode: while the task list plays, the HAL files a processed preview frame per preview "
                  "period through SettingSocketBuffer and a streaming client fetches the newest with "
                  "GettingLatestFrame as fast as it can, checking each is whole");
@@ -51,9 +55,10 @@ int main(int argc, char** argv) {
     app.add_option("--tuning-name", options.tuningName,
                    "The sensor's tuning name, handed to the sensor side (default: the one folder under "
                    "<device-root>/vendor/firmware that holds a cfg.xml)");
-    app.add_flag("--bypass-mode", options.bypassMode,
+    auto* bypass = app.add_flag("--bypass-mode", options.bypassMode,
                  "Once every task is done, call the library's ParameterUpdate::UpateBypassMode for the first task's "
                  "scene and report the bypass word of every binary tuning file before and after");
+    second->excludes(deleteDuring)->excludes(ispTool)->excludes(bypass);
     std::string scenario;
     app.add_option("--generate", scenario,
                    "First write a recording into the device root: \"preview\" (a Preview task list of two tasks), "
@@ -98,8 +103,23 @@ int main(int argc, char** argv) {
     }
     printf("zebsim-hal: %d of %zu task(s) completed, %d frame(s) received, %d matched the recording, %d error(s)%s\n",
            completed, report.tasks.size(), frames, matched, report.errors, report.timedOut ? ", timed out" : "");
-    printf("3A:       %d recorded result(s) reached the HAL's algorithms, %d did not match the recording\n", substituted,
-           mismatched);
+    if (report.secondCamera.cameraId >= 0) {
+        int secondCompleted = 0, secondFrames = 0, secondMatched = 0;
+        for (const auto& task : report.secondCamera.tasks) {
+            secondCompleted += task.completed ? 1 : 0;
+            secondFrames += task.previewFrames + task.captureFrames;
+            secondMatched += task.matchedFrames;
+            for (const auto& error : task.errors) {
+                fprintf(stderr, "zebsim-hal: camera %d task %ld: %s\n", report.secondCamera.cameraId,
+                        static_cast<long>(task.id), error.c_str());
+            }
+        }
+        printf("camera %d: %d of %zu task(s) completed, %d frame(s) received, %d matched the recording\n",
+               report.secondCamera.cameraId, secondCompleted, report.secondCamera.tasks.size(), secondFrames,
+               secondMatched);
+    }
+    printf("3A:       %d recorded result(s) reached the HAL's algorithms, %d did not match the recording%s\n",
+           substituted, mismatched, report.threeAChecked ? "" : " (both cameras; not checked)");
     if (!quiet) {
         for (const auto& task : report.tasks) printf("%s", zeb_hal::ThreeASummary(task).c_str());
     }

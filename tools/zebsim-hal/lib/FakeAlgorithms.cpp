@@ -390,6 +390,8 @@ void Fake3A::Loop(int algo) {
 
 void Fake3A::Cycle(size_t task, CyclePhase phase) {
     if (task >= mRecording.tasks.size() || mThreads.empty()) return;
+    // Two cameras' pipelines share the algorithms: one frame at a time.
+    std::lock_guard<std::mutex> serial(mCycleSerial);
     std::unique_lock<std::mutex> lock(mCycleLock);
     mCycleTask = task;
     mCyclePhase = phase;

@@ -71,7 +71,8 @@ public:
     // threads. Problems go to Errors().
     void Start(const GetOps& getOps);
     // One frame (or the preview resuming after a snapshot): every algorithm
-    // runs once on its own thread; returns when all four are done.
+    // runs once on its own thread; returns when all four are done. Callers
+    // (one pipeline per camera) take turns.
     void Cycle(size_t task, CyclePhase phase);
     // The HAL is about to take a multi-frame snapshot of `task` and has sent
     // NotifyMultiEV2ZEB (call it before the library gets it).
@@ -108,6 +109,7 @@ private:
     bool mLcgGain = false;
     std::vector<Algorithm*> mAlgos;
     std::vector<std::thread> mThreads;
+    std::mutex mCycleSerial;  // one Cycle at a time
     std::mutex mCycleLock;
     std::condition_variable mCycleCond;
     uint64_t mGeneration = 0;

@@ -44,6 +44,8 @@ const char* const kProcess = "persist.vendor.cam.zeb.process";
 const char* const kDumpRoot = "persist.vendor.cam.icap.dump.root.path";
 const char* const kSetDeviceReady = "_ZN3ZEB26SimulationControlInterface14SetDeviceReadyEb";
 constexpr uint32_t kSensorPattern = 0;  // RGGB
+// The library's settle after a snapshot, before its process signal.
+constexpr double kSettleSeconds = 8;
 
 // The library's entry points, resolved one by one.
 struct Api {
@@ -69,35 +71,82 @@ struct FrameEvent {
     bool resume = false;
 };
 
+class Emulator;
+
+// One open camera: its simulation instance, the fake sensor driver its
+// virtual sensor talks to (the context names this object as the sensor), the
+// HAL's pipeline thread that runs the 3A and the queries on each frame, and
+// where the test tool stands with it. Everything below `tasks` is guarded by
+// the emulator's lock.
+struct Camera {
+    Emulator* owner = nullptr;
+    int id = 0;
+    void* handle = nullptr;
+    alignas(8) uint8_t context[256] = {0};
+    uint8_t updateFlags[20] = {0};
+    std::vector<TaskReport>* tasks = nullptr;  // in the run report
+    double* deleteSeconds = nullptr;           // in the run report
+
+    size_t cursor = 0;  // first task not yet completed
+    size_t active = 0;  // task of the latest frame
+    std::vector<bool> stopSent;    // the last snapshot of the task has stopped
+    std::vector<size_t> stops;     // snapshot stops sent, per task
+    std::vector<size_t> processed;  // captures processed, per task
+    uint64_t reloads = 0;           // sensor reloads seen so far
+    size_t awaitingProcess = SIZE_MAX;  // task whose snapshot stopped, until its process signal
+    Clock::time_point captureEndedAt;   // when the preview last resumed after capture frames
+    int fps = 0;
+    bool captureEnded = false;  // the sensor resumed after capture frames
+    std::deque<FrameEvent> events;
+    bool pipelineBusy = false;
+    std::vector<int> capturesQueried;
+    std::vector<bool> firstFrameSeen;
+    std::vector<bool> previewQueried;
+    std::thread pipeline;
+
+    // The test tool's side, on its own thread only.
+    bool capturing = false;
+    size_t captureTask = SIZE_MAX;
+    size_t announced = SIZE_MAX;
+
+    TaskReport& Task(size_t task) { return (*tasks)[task]; }
+};
+
 class Emulator {
 public:
     Emulator(const EmulatorOptions& options, RunReport& report) : mOptions(options), mReport(report) {}
     int Run();
 
     static long SensorIoctl(void* sensor, unsigned int, unsigned long tag, unsigned long record) {
-        return static_cast<Emulator*>(sensor)->OnCommand(tag, record);
+        auto* camera = static_cast<Camera*>(sensor);
+        return camera->owner->OnCommand(*camera, tag, record);
     }
     static long Grab(void*, void*) { return 0; }
     static void ScenarioUpdate(void*) {}
 
 private:
     bool Load();
-    long OnCommand(unsigned long tag, unsigned long record);
-    void OnFrame(const isp_raw_proc_info& info);
-    void Pipeline();
-    void PreviewQueries(size_t task);
-    void CaptureQueries(size_t task, int captureIndex);
-    void CheckParamSet(size_t task);
+    bool Open(Camera& camera);
+    long OnCommand(Camera& camera, unsigned long tag, unsigned long record);
+    void OnFrame(Camera& camera, const isp_raw_proc_info& info);
+    void Pipeline(Camera& camera);
+    void PreviewQueries(Camera& camera, size_t task);
+    void CaptureQueries(Camera& camera, size_t task, int captureIndex);
+    void CheckParamSet(Camera& camera, size_t task);
     bool SetUpTuning();
-    void RecordTuningEntry(size_t task, const std::string& outputFolder);
+    void RecordTuningEntry(Camera& camera, size_t task, const std::string& outputFolder);
     void CallBypassMode();
     std::map<std::string, int32_t> BypassWords() const;
-    void Check(size_t task, const std::string& query, bool ok, const std::string& detail = "");
-    void Progress(const char* format, ...) __attribute__((format(printf, 2, 3)));
-    void Timeline(const char* property, const std::string& value);
+    void Check(Camera& camera, size_t task, const std::string& query, bool ok, const std::string& detail = "");
+    void Progress(const Camera& camera, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    void Timeline(const Camera& camera, const char* property, const std::string& value);
     double Elapsed() const { return std::chrono::duration<double>(Clock::now() - mStart).count(); }
-    TaskReport& TaskOf(size_t task) { return mReport.tasks[task]; }
     bool AllDone();
+    // The tool's answer to the capture-ready signal, for one camera.
+    void StartCapture(Camera& camera, size_t combinations);
+    // Whether the camera plays a task whose capture is still to come (the
+    // capture-ready signal it sends next is its own).
+    bool AwaitsCapture(const Camera& camera) const;
     // The next task after `task` that has frames (the library skips the others).
     size_t NextTask(size_t task) const {
         do {
@@ -112,56 +161,42 @@ private:
     Api mApi;
     void* mLibrary = nullptr;
     void* mPlugin = nullptr;  // libcorvale.so, loaded ahead of the library under the sanitizers
-    void* mHandle = nullptr;
-    std::unique_ptr<Fake3A> m3A;  // the HAL's 3A algorithms
-    alignas(8) uint8_t mContext[256] = {0};
-    uint8_t mUpdateFlags[20] = {0};
+    std::vector<std::unique_ptr<Camera>> mCameras;  // the first is the one of --camera-id
+    std::unique_ptr<Fake3A> m3A;  // the HAL's 3A algorithms: one set per process, whatever the cameras
     Clock::time_point mStart = Clock::now();
+    size_t mEntriesPerTask = 1;  // captures a task takes: one per tuning entry
+    std::vector<std::string> mTuningFolders;  // scenario folders of the firmware tuning folder
 
-    // State shared between the driver's thread (the ioctl), the pipeline
-    // thread and the tool loop.
+    // State shared between the drivers' threads (the ioctl), the pipeline
+    // threads and the tool loop, the cameras' included.
     std::mutex mLock;
     std::condition_variable mCond;
-    size_t mCursor = 0;  // first task not yet completed
-    size_t mActive = 0;  // task of the latest frame
-    std::vector<bool> mStopSent;  // the last snapshot of the task has stopped
-    size_t mEntriesPerTask = 1;    // captures a task takes: one per tuning entry
-    std::vector<size_t> mStops;      // snapshot stops sent, per task
-    std::vector<size_t> mProcessed;  // captures processed, per task
-    std::vector<std::string> mTuningFolders;  // scenario folders of the firmware tuning folder
-    uint64_t mReloads = 0;  // sensor reloads seen so far
-    size_t mAwaitingProcess = SIZE_MAX;  // task whose snapshot stopped, until its process signal
-    int mFps = 0;
-    bool mCaptureEnded = false;  // the sensor resumed after capture frames
-    std::deque<FrameEvent> mEvents;
-    bool mPipelineBusy = false;
     bool mStopPipeline = false;
-    std::vector<int> mCapturesQueried;
-    std::vector<bool> mFirstFrameSeen;
-    std::vector<bool> mPreviewQueried;
     std::atomic<bool> mDeleting{false};
     std::unique_ptr<IspToolSession> mIspTool;
 };
 
-void Emulator::Progress(const char* format, ...) {
+void Emulator::Progress(const Camera& camera, const char* format, ...) {
     if (!mOptions.progress) return;
     va_list args;
     va_start(args, format);
     printf("[%7.3fs] ", Elapsed());
+    if (mCameras.size() > 1) printf("camera %d: ", camera.id);
     vprintf(format, args);
     printf("\n");
     fflush(stdout);
     va_end(args);
 }
 
-void Emulator::Timeline(const char* property, const std::string& value) {
+void Emulator::Timeline(const Camera& c, const char* property, const std::string& value) {
     std::lock_guard<std::mutex> guard(mLock);
-    mReport.timeline.push_back({Elapsed(), property, value, mActive < mReport.tasks.size() ? mReport.tasks[mActive].id : -1});
+    mReport.timeline.push_back(
+        {Elapsed(), property, value, c.active < c.tasks->size() ? (*c.tasks)[c.active].id : -1, c.id});
 }
 
-void Emulator::Check(size_t task, const std::string& query, bool ok, const std::string& detail) {
+void Emulator::Check(Camera& c, size_t task, const std::string& query, bool ok, const std::string& detail) {
     std::lock_guard<std::mutex> guard(mLock);
-    TaskReport& report = TaskOf(task);
+    TaskReport& report = c.Task(task);
     if (ok) {
         report.queriesChecked.push_back(query);
     } else {
@@ -198,7 +233,7 @@ bool Emulator::Load() {
     return true;
 }
 
-long Emulator::OnCommand(unsigned long tag, unsigned long record) {
+long Emulator::OnCommand(Camera& c, unsigned long tag, unsigned long record) {
     if (tag != kVirtualSensorIoctlTag || !record) return -1;
     vsensor_cmd_t command;
     memcpy(&command, reinterpret_cast<const void*>(record), sizeof command);
@@ -208,17 +243,18 @@ long Emulator::OnCommand(unsigned long tag, unsigned long record) {
             if (param) static_cast<vsensor_binning_info_t*>(param)->factor = 1;
             return 0;
         case VSENSOR_CMD_SET_FRAME:
-            if (param) OnFrame(*static_cast<const isp_raw_proc_info*>(param));
+            if (param) OnFrame(c, *static_cast<const isp_raw_proc_info*>(param));
             return 0;
         case VSENSOR_CMD_PAUSE: {
             int32_t pause = 0;
             if (param) memcpy(&pause, param, sizeof pause);
             std::lock_guard<std::mutex> guard(mLock);
-            if (pause == 0 && mFps == 8) {
+            if (pause == 0 && c.fps == 8) {
                 // The preview resumes after the snapshot: the 3A run on it once
                 // more before the HAL reports the snapshot done.
-                mEvents.push_back({mActive, -1, false, true});
-                mCaptureEnded = true;
+                c.events.push_back({c.active, -1, false, true});
+                c.captureEnded = true;
+                c.captureEndedAt = Clock::now();
                 mCond.notify_all();
             }
             return 0;
@@ -227,13 +263,13 @@ long Emulator::OnCommand(unsigned long tag, unsigned long record) {
             int32_t fps = 0;
             if (param) memcpy(&fps, param, sizeof fps);
             std::lock_guard<std::mutex> guard(mLock);
-            mFps = fps;
+            c.fps = fps;
             return 0;
         }
         case VSENSOR_CMD_SET_OEM_CXT: {
             vsensor_oem_cxt_t cxt{};
             if (param) memcpy(&cxt, param, sizeof cxt);
-            if (cxt.oem_cxt != mContext) {
+            if (cxt.oem_cxt != c.context) {
                 std::lock_guard<std::mutex> guard(mLock);
                 mReport.errors++;
                 fprintf(stderr, "the OEM context handed to the driver is not the HAL's\n");
@@ -247,7 +283,7 @@ long Emulator::OnCommand(unsigned long tag, unsigned long record) {
 
 // Runs on the library's driver thread: the frame's buffer is read now, while
 // the library guarantees it.
-void Emulator::OnFrame(const isp_raw_proc_info& info) {
+void Emulator::OnFrame(Camera& c, const isp_raw_proc_info& info) {
     std::vector<uint8_t> packed;
     const int width = static_cast<int>(info.width), height = static_cast<int>(info.height);
     std::string problem;
@@ -270,7 +306,7 @@ void Emulator::OnFrame(const isp_raw_proc_info& info) {
         }
     }
     std::lock_guard<std::mutex> guard(mLock);
-    const bool capture = mFps == 8;
+    const bool capture = c.fps == 8;
     // The frame's task is the one whose recording holds its bytes; a frame
     // without an image (a missing folder) belongs to the task being played.
     size_t owner = SIZE_MAX;
@@ -286,22 +322,22 @@ void Emulator::OnFrame(const isp_raw_proc_info& info) {
         }
     }
     if (owner == SIZE_MAX) {
-        owner = mCursor;
+        owner = c.cursor;
         // Once a task's snapshot has stopped, its frames are done: the next one is playing.
-        if (owner < mStopSent.size() && mStopSent[owner]) owner = NextTask(owner);
+        if (owner < c.stopSent.size() && c.stopSent[owner]) owner = NextTask(owner);
     }
     if (owner >= mRecording.tasks.size()) return;
-    for (size_t t = mCursor; t < owner; ++t) {
+    for (size_t t = c.cursor; t < owner; ++t) {
         // Tasks passed over by the library never get frames.
-        if (!mRecording.tasks[t].frames.empty() && !mReport.tasks[t].completed && !mFirstFrameSeen[t]) {
-            mReport.tasks[t].errors.push_back("task was not played");
-            mReport.tasks[t].completed = true;
+        if (!mRecording.tasks[t].frames.empty() && !c.Task(t).completed && !c.firstFrameSeen[t]) {
+            c.Task(t).errors.push_back("task was not played");
+            c.Task(t).completed = true;
         }
     }
-    if (owner > mCursor) mCursor = owner;
-    mActive = owner;
+    if (owner > c.cursor) c.cursor = owner;
+    c.active = owner;
     const ExpectedTask& task = mRecording.tasks[owner];
-    TaskReport& report = mReport.tasks[owner];
+    TaskReport& report = c.Task(owner);
     (capture ? report.captureFrames : report.previewFrames)++;
     if (index >= 0) {
         report.matchedFrames++;
@@ -314,26 +350,28 @@ void Emulator::OnFrame(const isp_raw_proc_info& info) {
     }
     if (!problem.empty()) report.errors.push_back(problem);
     if (!packed.empty() && report.picture.empty()) {
-        std::string path = mOptions.outputDir + "/task" + std::to_string(task.id) + ".png";
+        // The second camera's pictures carry its id.
+        const std::string prefix = &c == mCameras.front().get() ? "" : "camera" + std::to_string(c.id) + "-";
+        std::string path = mOptions.outputDir + "/" + prefix + "task" + std::to_string(task.id) + ".png";
         if (zeb_recgen::WriteRawPreviewPng(path, packed.data(), width, height, static_cast<size_t>(line),
                                            static_cast<zeb_recgen::BayerPattern>(kSensorPattern))) {
             report.picture = path;
             mReport.pictures.push_back(path);
         }
     }
-    mFirstFrameSeen[owner] = true;
-    mEvents.push_back({owner, index, capture});
+    c.firstFrameSeen[owner] = true;
+    c.events.push_back({owner, index, capture});
     mCond.notify_all();
 }
 
-void Emulator::Pipeline() {
+void Emulator::Pipeline(Camera& c) {
     std::unique_lock<std::mutex> lock(mLock);
     for (;;) {
-        mCond.wait(lock, [this] { return mStopPipeline || !mEvents.empty(); });
-        if (mEvents.empty()) return;
-        FrameEvent event = mEvents.front();
-        mEvents.pop_front();
-        mPipelineBusy = true;
+        mCond.wait(lock, [this, &c] { return mStopPipeline || !c.events.empty(); });
+        if (c.events.empty()) return;
+        FrameEvent event = c.events.front();
+        c.events.pop_front();
+        c.pipelineBusy = true;
         lock.unlock();
         if (!mDeleting.load()) {
             m3A->Cycle(event.task, event.resume    ? CyclePhase::Resume
@@ -342,7 +380,7 @@ void Emulator::Pipeline() {
         }
         if (!mDeleting.load() && !event.resume) {
             if (event.capture) {
-                CaptureQueries(event.task, mCapturesQueried[event.task]++);
+                CaptureQueries(c, event.task, c.capturesQueried[event.task]++);
             } else {
                 // A preview frame takes the HAL tens of milliseconds on a device:
                 // long enough for the test tool to have consumed the last
@@ -351,21 +389,21 @@ void Emulator::Pipeline() {
                 while (GetProperty(kProcess) == "1" && Clock::now() < by) {
                     std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 }
-                mApi.GetPrevYuvFrame(mHandle);
-                // Only this thread touches mPreviewQueried.
-                if (!mPreviewQueried[event.task]) {
-                    mPreviewQueried[event.task] = true;
-                    PreviewQueries(event.task);
+                mApi.GetPrevYuvFrame(c.handle);
+                // Only this thread touches c.previewQueried.
+                if (!c.previewQueried[event.task]) {
+                    c.previewQueried[event.task] = true;
+                    PreviewQueries(c, event.task);
                 }
             }
         }
         lock.lock();
-        mPipelineBusy = false;
+        c.pipelineBusy = false;
         mCond.notify_all();
     }
 }
 
-void Emulator::PreviewQueries(size_t index) {
+void Emulator::PreviewQueries(Camera& c, size_t index) {
     const ExpectedTask& task = mRecording.tasks[index];
     if (task.frames.empty()) return;
     const ExpectedFrame& first = task.frames.front();
@@ -373,7 +411,7 @@ void Emulator::PreviewQueries(size_t index) {
     if (task.hasScene) {
         uint8_t info[SceneInfoOut::kSize];
         memset(info, 0xab, sizeof info);
-        mApi.GetFrameSceneInfo(mHandle, info);
+        mApi.GetFrameSceneInfo(c.handle, info);
         bool ok = ReadField<int32_t>(info, SceneInfoOut::kIsHdrScene) == SceneInt(scene, SceneRecord::kIsHdrScene) &&
                   ReadField<int32_t>(info, SceneInfoOut::kIsMfnrScene) == SceneInt(scene, SceneRecord::kIsMfnrScene) &&
                   ReadField<int32_t>(info, SceneInfoOut::kIsMfnrHdrScene) == SceneInt(scene, SceneRecord::kIsMfnrHdrScene) &&
@@ -386,32 +424,32 @@ void Emulator::PreviewQueries(size_t index) {
                   ReadField<int32_t>(info, SceneInfoOut::kTopAppId) == SceneInt(scene, SceneRecord::kTopAppId) &&
                   ReadField<int32_t>(info, SceneInfoOut::kZoltAppmodeId) == SceneInt(scene, SceneRecord::kZoltAppmodeId) &&
                   info[16] == 0xab;
-        Check(index, "GetFrameSceneInfo", ok);
+        Check(c, index, "GetFrameSceneInfo", ok);
 
         uint8_t smart[SmartInfoOut::kSize];
         memset(smart, 0xab, sizeof smart);
-        mApi.GetFrameSmartInfo(mHandle, smart);
+        mApi.GetFrameSmartInfo(c.handle, smart);
         ok = ReadField<int32_t>(smart, SmartInfoOut::kAppMode) == SceneInt(scene, SceneRecord::kAppMode) &&
              ReadField<int32_t>(smart, SmartInfoOut::kAblWeight) == SceneInt(scene, SceneRecord::kAblWeight) &&
              ReadField<int32_t>(smart, SmartInfoOut::kSensorGain) == SceneInt(scene, SceneRecord::kSensorGain) &&
              ReadField<int32_t>(smart, SmartInfoOut::kIspGain) == SceneInt(scene, SceneRecord::kIspGain) &&
              ReadField<int32_t>(smart, SmartInfoOut::kAwbCt) == SceneInt(scene, SceneRecord::kAwbCt) &&
              ReadField<int32_t>(smart, SmartInfoOut::kBv) == SceneInt(scene, SceneRecord::kBv) && smart[8] == 0xab;
-        Check(index, "GetFrameSmartInfo", ok);
+        Check(c, index, "GetFrameSmartInfo", ok);
 
         uint8_t android[AndroidInfoOut::kSize];
-        mApi.GetFrameAndroidInfo(mHandle, android);
+        mApi.GetFrameAndroidInfo(c.handle, android);
         ok = ReadField<int32_t>(android, AndroidInfoOut::kAeMode) == SceneInt(scene, SceneRecord::kAeMode) &&
              ReadField<int32_t>(android, AndroidInfoOut::kFlashMode) == SceneInt(scene, SceneRecord::kFlashMode) &&
              ReadField<int32_t>(android, AndroidInfoOut::kLcdFlashMode) == SceneInt(scene, SceneRecord::kLcdFlashMode);
-        Check(index, "GetFrameAndroidInfo", ok);
+        Check(c, index, "GetFrameAndroidInfo", ok);
     }
 
     const auto zolt = first.Dump("ZOLTDEF_INFO.bin", ZoltDef::kSize);
     const auto control = first.Dump("CONTROL_INFO.bin", ControlInfo::kSize);
     const auto aeResult = first.Dump("AE_RESULT_INFO.bin", AeResult::kSize);
     uint8_t manual[ManualInfoOut::kSize] = {0};
-    mApi.GetFrameManualInfo(mHandle, manual);
+    mApi.GetFrameManualInfo(c.handle, manual);
     bool ok = task.hasScene
                   ? manual[ManualInfoOut::kWbMode] == control[ControlInfo::kWbMode] &&
                         manual[ManualInfoOut::kSaturation] == zolt[ZoltDef::kSaturation] &&
@@ -424,7 +462,7 @@ void Emulator::PreviewQueries(size_t index) {
                         ReadField<int32_t>(manual, ManualInfoOut::kSensitivity) ==
                             ReadField<int32_t>(aeResult.data(), AeResult::kGain)
                   : true;
-    Check(index, "GetFrameManualInfo", ok);
+    Check(c, index, "GetFrameManualInfo", ok);
 
     // Public statistic types: 9 hist2, 10 gtm histogram, 1 AEM, 8 LSCM.
     const std::pair<int, const char*> statistics[] = {
@@ -433,17 +471,17 @@ void Emulator::PreviewQueries(size_t index) {
         if (!first.Has(statistic.second) || first.dumps.at(statistic.second).empty()) continue;
         const auto& expected = first.dumps.at(statistic.second);
         std::vector<uint8_t> out(expected.size(), 0xcd);
-        mApi.GetFrameStatisInfo(mHandle, statistic.first, reinterpret_cast<unsigned long>(out.data()),
+        mApi.GetFrameStatisInfo(c.handle, statistic.first, reinterpret_cast<unsigned long>(out.data()),
                                 static_cast<unsigned int>(out.size()));
-        Check(index, std::string("GetFrameStatisInfo ") + std::to_string(statistic.first), out == expected);
+        Check(c, index, std::string("GetFrameStatisInfo ") + std::to_string(statistic.first), out == expected);
     }
     {
         uint8_t out[64];
         memset(out, 0xcd, sizeof out);
-        mApi.GetFrameStatisInfo(mHandle, 2, reinterpret_cast<unsigned long>(out), sizeof out);
+        mApi.GetFrameStatisInfo(c.handle, 2, reinterpret_cast<unsigned long>(out), sizeof out);
         bool untouched = true;
         for (uint8_t byte : out) untouched &= byte == 0xcd;
-        Check(index, "GetFrameStatisInfo 2", untouched);
+        Check(c, index, "GetFrameStatisInfo 2", untouched);
     }
 
     // SetDataUpdateFunc reads frame mTaskSeq, 0 before any ZSL copy.
@@ -453,18 +491,18 @@ void Emulator::PreviewQueries(size_t index) {
                                                                       {8, {"BAYHIST_INFO.bin", 3144}}};
     for (const auto& update : updates) {
         std::vector<uint8_t> out(update.second.second, 0xcd);
-        mApi.SetDataUpdateFunc(mHandle, update.first, out.data());
-        Check(index, std::string("SetDataUpdateFunc ") + std::to_string(update.first),
+        mApi.SetDataUpdateFunc(c.handle, update.first, out.data());
+        Check(c, index, std::string("SetDataUpdateFunc ") + std::to_string(update.first),
               out == first.Dump(update.second.first, update.second.second));
     }
 
     void* list = nullptr;
     int count = -1;
-    bool listed = mApi.GetFrameYuv(mHandle, &list, &count);
-    Check(index, "GetFrameYuv", listed && list && count == 0);
+    bool listed = mApi.GetFrameYuv(c.handle, &list, &count);
+    Check(c, index, "GetFrameYuv", listed && list && count == 0);
 }
 
-void Emulator::CaptureQueries(size_t index, int captureIndex) {
+void Emulator::CaptureQueries(Camera& c, size_t index, int captureIndex) {
     const ExpectedTask& task = mRecording.tasks[index];
     if (task.frames.empty()) return;
     const std::vector<uint8_t>& scene = task.scene;
@@ -477,34 +515,34 @@ void Emulator::CaptureQueries(size_t index, int captureIndex) {
     const size_t yuvBytes = static_cast<size_t>(zsl.yuvWidth) * zsl.yuvHeight * 3 / 2;
     if (task.hasScene && frames > 1 && (hdr || mfnr) && yuvBytes > 0) {
         std::vector<uint8_t> out(yuvBytes, 0);
-        mApi.GetZSLYuvFrame(mHandle, out.data());
+        mApi.GetZSLYuvFrame(c.handle, out.data());
         std::vector<uint8_t> expected(yuvBytes, 0);
         memcpy(expected.data(), zsl.yuv.data(), std::min(yuvBytes, zsl.yuv.size()));
-        Check(index, "GetZSLYuvFrame", out == expected);
+        Check(c, index, "GetZSLYuvFrame", out == expected);
     }
     if (task.hasScene && (hdr || mfnrHdr) && captureIndex < SceneRecord::kEvCount) {
-        const float ev = mApi.GetFrameEvStatus(mHandle);
+        const float ev = mApi.GetFrameEvStatus(c.handle);
         const float expected = SceneFloat(scene, SceneRecord::kHdrEv + 4 * static_cast<size_t>(captureIndex));
-        Check(index, "GetFrameEvStatus", ev == expected, std::to_string(ev) + " for " + std::to_string(expected));
+        Check(c, index, "GetFrameEvStatus", ev == expected, std::to_string(ev) + " for " + std::to_string(expected));
     }
     // Capture k of every task gets frame k's record; the first once past the end.
     uint8_t offline[kOfflineAeSize];
     memset(offline, 0xcd, sizeof offline);
-    mApi.SetAeOfflineInfoFunc(mHandle, offline);
+    mApi.SetAeOfflineInfoFunc(c.handle, offline);
     const ExpectedFrame& owner = task.frames[static_cast<size_t>(captureIndex) < frames ? captureIndex : 0];
-    Check(index, "SetAeOfflineInfoFunc",
+    Check(c, index, "SetAeOfflineInfoFunc",
           memcmp(offline, owner.Dump("OFFLINE_AE_INFO.bin", kOfflineAeSize).data(), sizeof offline) == 0,
           "capture " + std::to_string(captureIndex));
 }
 
 // The records the hand-over gave the post-processing parameter set, rebuilt
 // from the recording's files and scene file.
-void Emulator::CheckParamSet(size_t index) {
+void Emulator::CheckParamSet(Camera& c, size_t index) {
     const ExpectedTask& task = mRecording.tasks[index];
     if (task.frames.empty() || !task.hasScene) return;
     const ExpectedFrame& first = task.frames.front();
     const std::vector<uint8_t>& scene = task.scene;
-    const int camera = mOptions.cameraId;
+    const int camera = c.id;
 
     std::vector<uint8_t> faces(FaceRecord::kSize, 0);
     const uint32_t count = std::min<uint32_t>(static_cast<uint32_t>(SceneInt(scene, SceneRecord::kFaceCount)),
@@ -520,10 +558,10 @@ void Emulator::CheckParamSet(size_t index) {
         }
     }
     zeb_platform::PsRecord record = zeb_platform::GetPsRecord(camera, PsId::kFacePrev);
-    Check(index, "parameter 2050", record.setCount > 0 && record.data == faces);
+    Check(c, index, "parameter 2050", record.setCount > 0 && record.data == faces);
 
     record = zeb_platform::GetPsRecord(camera, PsId::kFaceCap);
-    Check(index, "parameter 2104", record.setCount > 0 && record.data == first.Dump("FD_SNAPSHOT.bin", FaceRecord::kSize));
+    Check(c, index, "parameter 2104", record.setCount > 0 && record.data == first.Dump("FD_SNAPSHOT.bin", FaceRecord::kSize));
 
     const uint32_t postproc = static_cast<uint32_t>(SceneInt(scene, SceneRecord::kPostprocType));
     auto evOf = [&](int64_t i) {
@@ -533,7 +571,7 @@ void Emulator::CheckParamSet(size_t index) {
         std::vector<uint8_t> capAe = first.Dump("CAP_AE_PARAMS.bin", CapAeParams::kSize);
         for (int i = 0; i < SceneRecord::kEvCount; ++i) WriteField(capAe.data(), CapAeParams::Slot(i), evOf(i));
         record = zeb_platform::GetPsRecord(camera, PsId::kCapAeParams);
-        Check(index, "parameter 2061", record.setCount > 0 && record.data == capAe);
+        Check(c, index, "parameter 2061", record.setCount > 0 && record.data == capAe);
     }
 
     std::vector<uint8_t> sdOut = first.Dump("SCENE_DETECT_OUT.bin", SceneDetectOut::kSize);
@@ -554,7 +592,7 @@ void Emulator::CheckParamSet(size_t index) {
         for (size_t offset : SceneDetectOut::kMultiFrameFields) WriteField<int32_t>(sdOut.data(), offset, 0);
     }
     record = zeb_platform::GetPsRecord(camera, PsId::kSceneDetect);
-    Check(index, "parameter 2056", record.setCount > 0 && record.data == sdOut);
+    Check(c, index, "parameter 2056", record.setCount > 0 && record.data == sdOut);
 }
 
 // Names the sensor's tuning to the sensor side, before the library asks.
@@ -594,22 +632,22 @@ bool Emulator::SetUpTuning() {
 
 // Runs when the library announces a tuning entry's capture: by then it has
 // installed the entry's combination and the sensor side has reloaded it.
-void Emulator::RecordTuningEntry(size_t task, const std::string& outputFolder) {
+void Emulator::RecordTuningEntry(Camera& c, size_t task, const std::string& outputFolder) {
     const ExpectedTuning& tuning = mRecording.tuning;
     // The HAL captures once the sensor has applied its tuning.
-    if (!zeb_platform::WaitSensorIdle(mOptions.cameraId, std::chrono::seconds(10))) {
-        Check(task, "sensor reload", false, "still being applied after 10 s");
+    if (!zeb_platform::WaitSensorIdle(c.id, std::chrono::seconds(10))) {
+        Check(c, task, "sensor reload", false, "still being applied after 10 s");
     }
-    const zeb_platform::SensorTuningState state = zeb_platform::GetSensorTuningState(mOptions.cameraId);
+    const zeb_platform::SensorTuningState state = zeb_platform::GetSensorTuningState(c.id);
     TuningEntryReport entry;
     {
         std::lock_guard<std::mutex> guard(mLock);
-        entry.index = static_cast<int>(mReport.tasks[task].tuning.size());
+        entry.index = static_cast<int>(c.Task(task).tuning.size());
     }
     entry.outputFolder = outputFolder;
     entry.reloads = state.reloads;
     entry.triggerLoads = state.triggerLoads;
-    memcpy(entry.updateFlags, mUpdateFlags, sizeof entry.updateFlags);
+    memcpy(entry.updateFlags, c.updateFlags, sizeof entry.updateFlags);
     for (const auto& file : state.files) {
         entry.loaded.push_back({file.path, file.blockId, file.bypass, file.checksum, file.values});
     }
@@ -640,16 +678,16 @@ void Emulator::RecordTuningEntry(size_t task, const std::string& outputFolder) {
                              ", expected " + std::to_string(expected));
         }
     }
-    if (entry.reloads != mReloads + 1) {
+    if (entry.reloads != c.reloads + 1) {
         errors.push_back("tuning entry " + std::to_string(entry.index) + ": sensor reloads went from " +
-                         std::to_string(mReloads) + " to " + std::to_string(entry.reloads));
+                         std::to_string(c.reloads) + " to " + std::to_string(entry.reloads));
     }
-    mReloads = entry.reloads;
+    c.reloads = entry.reloads;
     if (memcmp(entry.updateFlags, tuning.flags, sizeof entry.updateFlags) != 0) {
         errors.push_back("tuning entry " + std::to_string(entry.index) + ": update flags differ from the block list's");
     }
     std::lock_guard<std::mutex> guard(mLock);
-    TaskReport& report = mReport.tasks[task];
+    TaskReport& report = c.Task(task);
     report.tuning.push_back(std::move(entry));
     report.errors.insert(report.errors.end(), errors.begin(), errors.end());
 }
@@ -720,14 +758,66 @@ void Emulator::CallBypassMode() {
         auto old = before.find(word.first);
         report.files.push_back({word.first, old == before.end() ? 0 : old->second, word.second});
     }
-    Progress("UpateBypassMode: flags %d %d %d %d %d, %zu file(s)", flags.rgbgain_update, flags.awb_update,
+    Progress(*mCameras.front(), "UpateBypassMode: flags %d %d %d %d %d, %zu file(s)", flags.rgbgain_update, flags.awb_update,
              flags.lsc_update, flags.cmc_update, flags.xtm_update, report.files.size());
 }
 
 bool Emulator::AllDone() {
-    for (const auto& task : mReport.tasks) {
-        if (!task.completed && task.expectedFrames > 0) return false;
+    for (const auto& camera : mCameras) {
+        for (const auto& task : *camera->tasks) {
+            if (!task.completed && task.expectedFrames > 0) return false;
+        }
     }
+    return true;
+}
+
+bool Emulator::AwaitsCapture(const Camera& c) const {
+    return !c.capturing && c.awaitingProcess == SIZE_MAX && c.active < c.tasks->size() && c.firstFrameSeen[c.active] &&
+           !(*c.tasks)[c.active].completed && c.stops[c.active] < mEntriesPerTask;
+}
+
+void Emulator::StartCapture(Camera& c, size_t combinations) {
+    size_t active;
+    {
+        std::lock_guard<std::mutex> guard(mLock);
+        active = c.active;
+    }
+    Timeline(c, kCapReady, "1");
+    c.captureTask = active;
+    const std::string dumpRoot = GetProperty(kDumpRoot);
+    {
+        std::lock_guard<std::mutex> guard(mLock);
+        c.Task(c.captureTask).outputFolder = dumpRoot;
+    }
+    if (combinations > 0) RecordTuningEntry(c, c.captureTask, dumpRoot);
+    CheckParamSet(c, c.captureTask);
+    Progress(c, "task %ld: capture ready, snapshot start", static_cast<long>(mRecording.tasks[active].id));
+    if (!mOptions.tester && mRecording.tasks[c.captureTask].hasScene) {
+        // A multi-frame snapshot: the EV bracket goes to AE and XTM once the
+        // pipeline has done with the preview.
+        {
+            std::unique_lock<std::mutex> lock(mLock);
+            mCond.wait(lock, [&c] { return c.events.empty() && !c.pipelineBusy; });
+        }
+        m3A->MultiEv(c.captureTask);
+        mApi.NotifyMultiEV2ZEB(c.id);
+    }
+    if (!mOptions.tester) mApi.NotifySnapshotStatus(c.handle, true);
+    c.capturing = true;
+}
+
+bool Emulator::Open(Camera& c) {
+    WriteField<void*>(c.context, kOemCxtSensorHandleOffset, &c);
+    WriteField<uint32_t>(c.context, kOemCxtSensorPatternOffset, kSensorPattern);
+    c.handle = mApi.CreateSimulation(c.context, c.id);
+    if (!c.handle || mApi.Getinstance(c.id) != c.handle) {
+        mReport.fatal = "CreateSimulation gave no instance for camera " + std::to_string(c.id);
+        return false;
+    }
+    mApi.SetSensorIoctlOps(&Emulator::SensorIoctl, c.handle);
+    mApi.SetGrabOps(&Emulator::Grab, c.handle);
+    mApi.SetScenerioUpdateFunc(&Emulator::ScenarioUpdate, c.handle);
+    mApi.GetIspUpFlag(c.handle, c.updateFlags);
     return true;
 }
 
@@ -748,23 +838,49 @@ int Emulator::Run() {
         mReport.fatal = mRecording.error;
         return 2;
     }
-    m3A = std::make_unique<Fake3A>(mRecording);
-    for (const auto& task : mRecording.tasks) {
-        TaskReport report;
-        report.id = task.id;
-        report.mode = task.mode;
-        report.expectedFrames = static_cast<int>(task.frames.size());
-        mReport.tasks.push_back(report);
+    const bool twoCameras = mOptions.secondCameraId >= 0;
+    if (twoCameras && mOptions.secondCameraId == mOptions.cameraId) {
+        mReport.fatal = "the second camera needs an id of its own";
+        return 2;
     }
-    mCapturesQueried.assign(mRecording.tasks.size(), 0);
-    mFirstFrameSeen.assign(mRecording.tasks.size(), false);
-    mPreviewQueried.assign(mRecording.tasks.size(), false);
-    mStopSent.assign(mRecording.tasks.size(), false);
-    mStops.assign(mRecording.tasks.size(), 0);
-    mProcessed.assign(mRecording.tasks.size(), 0);
+    if (twoCameras && !mRecording.tuning.swept.empty()) {
+        // Both cameras' tuning updaters would rewrite the same tuning folders.
+        mReport.fatal = "two cameras cannot play a task list with tuning sweeps";
+        return 2;
+    }
+    std::vector<std::pair<int, std::vector<TaskReport>*>> cameras = {{mOptions.cameraId, &mReport.tasks}};
+    if (twoCameras) {
+        mReport.secondCamera.cameraId = mOptions.secondCameraId;
+        cameras.push_back({mOptions.secondCameraId, &mReport.secondCamera.tasks});
+    }
+    for (const auto& entry : cameras) {
+        auto camera = std::make_unique<Camera>();
+        Camera& c = *camera;
+        c.owner = this;
+        c.id = entry.first;
+        c.tasks = entry.second;
+        c.deleteSeconds = c.tasks == &mReport.tasks ? &mReport.deleteSeconds : &mReport.secondCamera.deleteSeconds;
+        for (const auto& task : mRecording.tasks) {
+            TaskReport report;
+            report.id = task.id;
+            report.mode = task.mode;
+            report.expectedFrames = static_cast<int>(task.frames.size());
+            c.tasks->push_back(report);
+        }
+        const size_t count = mRecording.tasks.size();
+        c.capturesQueried.assign(count, 0);
+        c.firstFrameSeen.assign(count, false);
+        c.previewQueried.assign(count, false);
+        c.stopSent.assign(count, false);
+        c.stops.assign(count, 0);
+        c.processed.assign(count, 0);
+        // Tasks without frames are skipped by the library; the tool skips them too.
+        if (!mRecording.tasks.empty() && mRecording.tasks[0].frames.empty()) c.cursor = NextTask(0);
+        mCameras.push_back(std::move(camera));
+    }
+    Camera& first = *mCameras.front();
+    m3A = std::make_unique<Fake3A>(mRecording);
     if (!SetUpTuning()) return 2;
-    // Tasks without frames are skipped by the library; the tool skips them too.
-    if (!mRecording.tasks.empty() && mRecording.tasks[0].frames.empty()) mCursor = NextTask(0);
 
     // A fresh device: the test tool's switches, then the library.
     zeb_platform::ResetProperties();
@@ -777,20 +893,20 @@ int Emulator::Run() {
     }
     if (!Load()) return 2;
 
-    WriteField<void*>(mContext, kOemCxtSensorHandleOffset, this);
-    WriteField<uint32_t>(mContext, kOemCxtSensorPatternOffset, kSensorPattern);
-    mHandle = mApi.CreateSimulation(mContext, mOptions.cameraId);
-    if (!mHandle || mApi.Getinstance(mOptions.cameraId) != mHandle) {
-        mReport.fatal = "CreateSimulation gave no instance";
-        dlclose(mLibrary);
-        return 2;
+    // As the HAL opens its cameras: one after the other, from one thread.
+    for (const auto& camera : mCameras) {
+        if (!Open(*camera)) {
+            mApi.CheckSimulationDeinit();
+            dlclose(mLibrary);
+            return 2;
+        }
     }
-    mApi.SetSensorIoctlOps(&Emulator::SensorIoctl, mHandle);
-    mApi.SetGrabOps(&Emulator::Grab, mHandle);
-    mApi.SetScenerioUpdateFunc(&Emulator::ScenarioUpdate, mHandle);
-    mApi.GetIspUpFlag(mHandle, mUpdateFlags);
-    // The 3A algorithms' tables go to the library before the job starts.
-    m3A->Start([this](void* table, int kind) { mApi.GetIspAlgOps(mHandle, table, kind); });
+    // The 3A algorithms' tables go to the library before the job starts. The
+    // HAL has one table per algorithm per process: each camera's pipeline
+    // hands the same one over.
+    m3A->Start([this](void* table, int kind) {
+        for (const auto& camera : mCameras) mApi.GetIspAlgOps(camera->handle, table, kind);
+    });
     mApi.SetDeviceReady(true);
     if (mOptions.ispTool) {
         StreamingApi streaming;
@@ -819,124 +935,163 @@ int Emulator::Run() {
     for (const SweptBlock& block : mRecording.tuning.swept) mReport.sweptBlocks.push_back(block.name);
     memcpy(mReport.expectedUpdateFlags, mRecording.tuning.flags, sizeof mReport.expectedUpdateFlags);
     for (auto& task : mReport.tasks) task.expectedTuningEntries = static_cast<int>(combinations);
-    mReloads = zeb_platform::GetSensorTuningState(mOptions.cameraId).reloads;
-    std::thread pipeline(&Emulator::Pipeline, this);
+    first.reloads = zeb_platform::GetSensorTuningState(first.id).reloads;
+    for (const auto& camera : mCameras) camera->pipeline = std::thread(&Emulator::Pipeline, this, std::ref(*camera));
     mStart = Clock::now();
-    Progress("job started: %zu task(s), camera %d%s", mRecording.tasks.size(), mOptions.cameraId,
-             mOptions.tester ? ", tester mode" : "");
-    mApi.GenerateOneJob(mHandle);
+    for (const auto& camera : mCameras) {
+        Progress(*camera, "job started: %zu task(s), camera %d%s", mRecording.tasks.size(), camera->id,
+                 mOptions.tester ? ", tester mode" : "");
+        mApi.GenerateOneJob(camera->handle);
+    }
     if (mIspTool) {
         mIspTool->Start();
-        Progress("ISP tool mode: preview frames of %d x %d go to a streaming client", mOptions.previewWidth,
+        Progress(first, "ISP tool mode: preview frames of %d x %d go to a streaming client", mOptions.previewWidth,
                  mOptions.previewHeight);
     }
 
     // The test tool: watches the properties the library sets and answers
-    // with snapshot notifications, as the HAL would.
+    // with snapshot notifications, as the HAL would. The properties are
+    // process-wide: with two cameras a signal does not say whose it is, so
+    // the tool answers every camera it can be for (below).
     const auto deadline = mStart + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(mOptions.timeoutSeconds));
-    bool capturing = false;
-    size_t captureTask = SIZE_MAX;
-    size_t announced = SIZE_MAX;
-    for (;;) {
+    // No camera's settle after a snapshot ends before this much time past the
+    // preview resuming: a process signal earlier than that is not its own.
+    const auto settle = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(0.95 * mOptions.timeScale * kSettleSeconds));
+    bool pendingReady = false;  // a capture-ready signal no camera was ready for yet
+    bool stop = false;
+    while (!stop) {
         if (Clock::now() > deadline) {
             mReport.timedOut = true;
             break;
         }
-        size_t active;
-        bool captureEnded, firstFrame;
         {
             std::unique_lock<std::mutex> lock(mLock);
             if (AllDone()) break;
             mCond.wait_for(lock, std::chrono::milliseconds(2));
-            active = mActive;
-            captureEnded = mCaptureEnded;
-            firstFrame = active < mFirstFrameSeen.size() && mFirstFrameSeen[active];
         }
-        const long activeId = active < mRecording.tasks.size() ? static_cast<long>(mRecording.tasks[active].id) : -1;
-        if (firstFrame && announced != active) {
-            announced = active;
-            Progress("task %ld: preview (%zu frame(s), mode \"%s\")", activeId, mRecording.tasks[active].frames.size(),
-                     mRecording.tasks[active].mode.c_str());
-        }
-        if (mOptions.deleteDuringTask >= 0 && activeId == mOptions.deleteDuringTask && firstFrame) {
-            Progress("task %ld: deleting the instance in the middle of the task", activeId);
-            mDeleting.store(true);
-            {
-                // The pipeline finishes what it queries before the handle goes.
-                std::unique_lock<std::mutex> lock(mLock);
-                mEvents.clear();
-                mCond.wait(lock, [this] { return !mPipelineBusy; });
-            }
-            const auto begin = Clock::now();
-            mApi.DeleteSimulation(mOptions.cameraId);
-            mReport.deleteSeconds = std::chrono::duration<double>(Clock::now() - begin).count();
-            mReport.deleted = true;
-            mHandle = nullptr;
-            Progress("task %ld: instance deleted in %.3f s", activeId, mReport.deleteSeconds);
-            break;
-        }
-        if (GetProperty(kCapReady) == "1") {
-            property_set(kCapReady, "0");
-            Timeline(kCapReady, "1");
-            captureTask = active;
-            const std::string dumpRoot = GetProperty(kDumpRoot);
+        for (const auto& camera : mCameras) {
+            Camera& c = *camera;
+            size_t active;
+            bool captureEnded, firstFrame;
             {
                 std::lock_guard<std::mutex> guard(mLock);
-                mReport.tasks[captureTask].outputFolder = dumpRoot;
+                active = c.active;
+                captureEnded = c.captureEnded;
+                firstFrame = active < c.firstFrameSeen.size() && c.firstFrameSeen[active];
             }
-            if (combinations > 0) RecordTuningEntry(captureTask, dumpRoot);
-            CheckParamSet(captureTask);
-            Progress("task %ld: capture ready, snapshot start", activeId);
-            if (!mOptions.tester && mRecording.tasks[captureTask].hasScene) {
-                // A multi-frame snapshot: the EV bracket goes to AE and XTM
-                // once the pipeline has done with the preview.
+            const long activeId = active < mRecording.tasks.size() ? static_cast<long>(mRecording.tasks[active].id) : -1;
+            if (firstFrame && c.announced != active) {
+                c.announced = active;
+                Progress(c, "task %ld: preview (%zu frame(s), mode \"%s\")", activeId,
+                         mRecording.tasks[active].frames.size(), mRecording.tasks[active].mode.c_str());
+            }
+            if (mOptions.deleteDuringTask >= 0 && activeId == mOptions.deleteDuringTask && firstFrame) {
+                Progress(c, "task %ld: deleting the instance in the middle of the task", activeId);
+                mDeleting.store(true);
+                {
+                    // The pipeline finishes what it queries before the handle goes.
+                    std::unique_lock<std::mutex> lock(mLock);
+                    c.events.clear();
+                    mCond.wait(lock, [&c] { return !c.pipelineBusy; });
+                }
+                const auto begin = Clock::now();
+                mApi.DeleteSimulation(c.id);
+                *c.deleteSeconds = std::chrono::duration<double>(Clock::now() - begin).count();
+                mReport.deleted = true;
+                c.handle = nullptr;
+                Progress(c, "task %ld: instance deleted in %.3f s", activeId, *c.deleteSeconds);
+                stop = true;
+                break;
+            }
+            if (c.capturing && captureEnded) {
+                int captured;
                 {
                     std::unique_lock<std::mutex> lock(mLock);
-                    mCond.wait(lock, [this] { return mEvents.empty() && !mPipelineBusy; });
+                    mCond.wait(lock, [&c] { return c.events.empty() && !c.pipelineBusy; });
+                    c.captureEnded = false;
+                    captured = c.Task(c.captureTask).captureFrames;
+                    c.stopSent[c.captureTask] = ++c.stops[c.captureTask] >= mEntriesPerTask;
+                    c.awaitingProcess = c.captureTask;
                 }
-                m3A->MultiEv(captureTask);
-                mApi.NotifyMultiEV2ZEB(mOptions.cameraId);
+                Progress(c, "task %ld: %d capture frame(s), snapshot stop",
+                         static_cast<long>(mRecording.tasks[c.captureTask].id), captured);
+                if (!mOptions.tester) mApi.NotifySnapshotStatus(c.handle, false);
+                c.capturing = false;
             }
-            if (!mOptions.tester) mApi.NotifySnapshotStatus(mHandle, true);
-            capturing = true;
         }
-        if (capturing && captureEnded) {
-            int captured;
+        if (stop) break;
+        if (GetProperty(kCapReady) == "1") {
+            property_set(kCapReady, "0");
+            std::vector<Camera*> answered;
             {
-                std::unique_lock<std::mutex> lock(mLock);
-                mCond.wait(lock, [this] { return mEvents.empty() && !mPipelineBusy; });
-                mCaptureEnded = false;
-                captured = mReport.tasks[captureTask].captureFrames;
-                mStopSent[captureTask] = ++mStops[captureTask] >= mEntriesPerTask;
-                mAwaitingProcess = captureTask;
+                std::lock_guard<std::mutex> guard(mLock);
+                for (const auto& camera : mCameras) {
+                    // One camera: the signal is its own. Two: every camera
+                    // whose capture is still to come may have sent it; one
+                    // answered before it asks keeps the start pending.
+                    if (!twoCameras || AwaitsCapture(*camera)) answered.push_back(camera.get());
+                }
             }
-            Progress("task %ld: %d capture frame(s), snapshot stop", static_cast<long>(mRecording.tasks[captureTask].id),
-                     captured);
-            if (!mOptions.tester) mApi.NotifySnapshotStatus(mHandle, false);
-            capturing = false;
+            // Nobody was ready to have sent it: it goes to the first that is.
+            pendingReady = answered.empty();
+            for (Camera* c : answered) StartCapture(*c, combinations);
+        } else if (pendingReady) {
+            Camera* ready = nullptr;
+            {
+                std::lock_guard<std::mutex> guard(mLock);
+                for (const auto& camera : mCameras) {
+                    if (!ready && AwaitsCapture(*camera)) ready = camera.get();
+                }
+            }
+            if (ready) {
+                pendingReady = false;
+                StartCapture(*ready, combinations);
+            }
         }
         if (GetProperty(kProcess) == "1") {
             property_set(kProcess, "0");
-            Timeline(kProcess, "1");
-            std::unique_lock<std::mutex> lock(mLock);
-            if (mAwaitingProcess == SIZE_MAX) {
-                mReport.tasks[active].previewPassProcessed = true;
-                lock.unlock();
-                Progress("task %ld: preview pass processed", activeId);
-            } else if (++mProcessed[mAwaitingProcess] < mEntriesPerTask) {
-                const size_t done = mProcessed[mAwaitingProcess];
-                mAwaitingProcess = SIZE_MAX;
-                lock.unlock();
-                Progress("task %ld: tuning entry %zu of %zu done", activeId, done, mEntriesPerTask);
-            } else {
-                TaskReport& report = mReport.tasks[mAwaitingProcess];
-                report.completed = true;
-                if (mCursor <= mAwaitingProcess) mCursor = NextTask(mAwaitingProcess);
-                mAwaitingProcess = SIZE_MAX;
-                const TaskReport done = report;
-                lock.unlock();
-                Progress("task %ld: done, %d preview and %d capture frame(s), %d matched", static_cast<long>(done.id),
-                         done.previewFrames, done.captureFrames, done.matchedFrames);
+            const auto now = Clock::now();
+            std::vector<Camera*> settled, previewing;
+            {
+                std::lock_guard<std::mutex> guard(mLock);
+                for (const auto& camera : mCameras) {
+                    Camera& c = *camera;
+                    if (c.awaitingProcess == SIZE_MAX) {
+                        // Only a "Preview" task signals a pass of its frames.
+                        if (!twoCameras || (c.active < mRecording.tasks.size() &&
+                                            mRecording.tasks[c.active].mode == "Preview")) {
+                            previewing.push_back(&c);
+                        }
+                    } else if (!twoCameras || now - c.captureEndedAt >= settle) {
+                        settled.push_back(&c);
+                    }
+                }
+            }
+            // A camera's own signal after its capture, or else a preview pass.
+            for (Camera* c : settled.empty() ? previewing : settled) {
+                Timeline(*c, kProcess, "1");
+                std::unique_lock<std::mutex> lock(mLock);
+                const long activeId = c->active < mRecording.tasks.size() ? static_cast<long>(mRecording.tasks[c->active].id) : -1;
+                if (c->awaitingProcess == SIZE_MAX) {
+                    c->Task(c->active).previewPassProcessed = true;
+                    lock.unlock();
+                    Progress(*c, "task %ld: preview pass processed", activeId);
+                } else if (++c->processed[c->awaitingProcess] < mEntriesPerTask) {
+                    const size_t done = c->processed[c->awaitingProcess];
+                    c->awaitingProcess = SIZE_MAX;
+                    lock.unlock();
+                    Progress(*c, "task %ld: tuning entry %zu of %zu done", activeId, done, mEntriesPerTask);
+                } else {
+                    TaskReport& report = c->Task(c->awaitingProcess);
+                    report.completed = true;
+                    if (c->cursor <= c->awaitingProcess) c->cursor = NextTask(c->awaitingProcess);
+                    c->awaitingProcess = SIZE_MAX;
+                    const TaskReport done = report;
+                    lock.unlock();
+                    Progress(*c, "task %ld: done, %d preview and %d capture frame(s), %d matched",
+                             static_cast<long>(done.id), done.previewFrames, done.captureFrames, done.matchedFrames);
+                }
             }
         }
     }
@@ -953,9 +1108,9 @@ int Emulator::Run() {
         mStopPipeline = true;
     }
     mCond.notify_all();
-    pipeline.join();
+    for (const auto& camera : mCameras) camera->pipeline.join();
     m3A->Stop();
-    if (mOptions.bypassMode && mHandle && !mReport.timedOut) {
+    if (mOptions.bypassMode && first.handle && !mReport.timedOut) {
         if (mReport.tuningName.empty()) {
             mReport.bypass.error = "no sensor tuning in the device root";
         } else {
@@ -964,29 +1119,39 @@ int Emulator::Run() {
         if (!mReport.bypass.error.empty()) mReport.errors++;
     }
 
-    if (mHandle) {
+    for (const auto& camera : mCameras) {
+        if (!camera->handle) continue;
         const auto begin = Clock::now();
-        mApi.DeleteSimulation(mOptions.cameraId);
-        mReport.deleteSeconds = std::chrono::duration<double>(Clock::now() - begin).count();
+        mApi.DeleteSimulation(camera->id);
+        *camera->deleteSeconds = std::chrono::duration<double>(Clock::now() - begin).count();
     }
     mApi.CheckSimulationDeinit();
-    if (mApi.Getinstance(mOptions.cameraId) != nullptr) mReport.errors++;
+    for (const auto& camera : mCameras) {
+        if (mApi.Getinstance(camera->id) != nullptr) mReport.errors++;
+    }
     dlclose(mLibrary);
     if (mPlugin) dlclose(mPlugin);
 
     std::lock_guard<std::mutex> guard(mLock);
+    // With two cameras the offline 3A modules, one per kind per process, hold
+    // whichever camera handed its records over last: the HAL's algorithms may
+    // get the other camera's, so their results are reported, not checked.
+    mReport.threeAChecked = !twoCameras;
     const std::vector<ThreeAReport> threeA = m3A->Reports();
     for (size_t t = 0; t < threeA.size() && t < mReport.tasks.size(); ++t) {
         mReport.tasks[t].threeA = threeA[t];
+        if (twoCameras) continue;
         for (const std::string& error : threeA[t].errors) mReport.tasks[t].errors.push_back("3A: " + error);
     }
     mReport.threeAErrors = m3A->Errors();
     mReport.errors += static_cast<int>(mReport.threeAErrors.size());
-    for (auto& task : mReport.tasks) {
-        if (task.expectedFrames > 0 && !task.completed && !mReport.deleted) {
-            task.errors.push_back("task did not complete");
+    for (const auto& camera : mCameras) {
+        for (auto& task : *camera->tasks) {
+            if (task.expectedFrames > 0 && !task.completed && !mReport.deleted) {
+                task.errors.push_back("task did not complete");
+            }
+            mReport.errors += static_cast<int>(task.errors.size());
         }
-        mReport.errors += static_cast<int>(task.errors.size());
     }
     if (mReport.timedOut) mReport.errors++;
     return mReport.errors == 0 ? 0 : 1;

@@ -1,9 +1,9 @@
 #pragma once
 // A host stand-in for the camera HAL and the on-device test tool: loads the
-// real libzebsim.so with dlopen, drives one camera through the task list the
-// device root holds, answers the library's virtual-sensor commands with a fake
-// driver that checks every frame against the recording, queries the results
-// as a HAL would, and reports what it saw.
+// real libzebsim.so with dlopen, drives one camera (or two at once) through
+// the task list the device root holds, answers the library's virtual-sensor
+// commands with a fake driver that checks every frame against the recording,
+// queries the results as a HAL would, and reports what it saw.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -22,6 +22,9 @@ struct EmulatorOptions {
     int logLevel = 1;
     std::string logFile;
     int cameraId = 0;
+    // A second camera id playing the same task list at the same time (two
+    // instances, each with its own sensor driver and pipeline); -1: none.
+    int secondCameraId = -1;
     bool tester = false;          // the library's tester thread sends the snapshot notifications
     int deleteDuringTask = -1;    // delete the instance once this task's first frame arrived
     double timeoutSeconds = 120;  // real time for the whole run
@@ -83,6 +86,7 @@ struct TimelineEvent {
     std::string property;
     std::string value;
     int64_t task;
+    int camera;  // the camera the tool took the signal for
 };
 
 struct TaskReport {
@@ -103,8 +107,16 @@ struct TaskReport {
     std::vector<TuningEntryReport> tuning;
 };
 
-struct RunReport {
+// What the second camera got, when two play at once.
+struct CameraRun {
+    int cameraId = -1;
     std::vector<TaskReport> tasks;
+    double deleteSeconds = -1;
+};
+
+struct RunReport {
+    std::vector<TaskReport> tasks;  // the first camera's
+    CameraRun secondCamera;
     std::vector<TimelineEvent> timeline;
     int errors = 0;
     bool timedOut = false;
@@ -112,6 +124,10 @@ struct RunReport {
     double deleteSeconds = -1;   // time DeleteSimulation took
     std::string fatal;           // why the run could not start
     std::vector<std::string> threeAErrors;  // 3A set-up problems (operation tables, init)
+    // Whether the 3A results were checked against the recording: not with two
+    // cameras, whose records meet in the process-wide 3A modules. The tallies
+    // then count both cameras' results under the first camera's tasks.
+    bool threeAChecked = true;
     std::string reportPath;
     std::vector<std::string> pictures;
     IspToolReport ispTool;  // in ISP tool mode

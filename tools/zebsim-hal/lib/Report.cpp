@@ -93,10 +93,15 @@ std::string ThreeASummary(const TaskReport& task) {
     return text;
 }
 
-std::string WriteReport(const EmulatorOptions& options, const RunReport& report) {
-    nlohmann::json tasks = nlohmann::json::array();
+namespace {
+
+struct Totals {
     int preview = 0, capture = 0, matched = 0, completed = 0, substituted = 0, passed = 0, mismatched = 0;
-    for (const TaskReport& task : report.tasks) {
+};
+
+nlohmann::json Tasks(const std::vector<TaskReport>& reports, Totals& totals) {
+    nlohmann::json tasks = nlohmann::json::array();
+    for (const TaskReport& task : reports) {
         nlohmann::json entries = nlohmann::json::array();
         for (const TuningEntryReport& entry : task.tuning) {
             nlohmann::json loaded = nlohmann::json::array();
@@ -132,23 +137,35 @@ std::string WriteReport(const EmulatorOptions& options, const RunReport& report)
                          {"threeA", ThreeA(task.threeA)},
                          {"expectedTuningEntries", task.expectedTuningEntries},
                          {"tuning", entries}});
-        preview += task.previewFrames;
-        capture += task.captureFrames;
-        matched += task.matchedFrames;
-        completed += task.completed ? 1 : 0;
+        totals.preview += task.previewFrames;
+        totals.capture += task.captureFrames;
+        totals.matched += task.matchedFrames;
+        totals.completed += task.completed ? 1 : 0;
         for (const AlgoTally* tally : {&task.threeA.ae, &task.threeA.awb, &task.threeA.alsc, &task.threeA.xtm}) {
-            substituted += tally->substituted;
-            passed += tally->passedThrough;
-            mismatched += tally->mismatched;
+            totals.substituted += tally->substituted;
+            totals.passed += tally->passedThrough;
+            totals.mismatched += tally->mismatched;
         }
     }
+    return tasks;
+}
+
+}  // namespace
+
+std::string WriteReport(const EmulatorOptions& options, const RunReport& report) {
+    Totals totals;
+    const nlohmann::json tasks = Tasks(report.tasks, totals);
     nlohmann::json bypassFiles = nlohmann::json::array();
     for (const BypassFile& file : report.bypass.files) {
         bypassFiles.push_back({{"path", file.path}, {"before", file.before}, {"after", file.after}});
     }
     nlohmann::json timeline = nlohmann::json::array();
     for (const TimelineEvent& event : report.timeline) {
-        timeline.push_back({{"seconds", event.seconds}, {"property", event.property}, {"value", event.value}, {"frameId", event.task}});
+        timeline.push_back({{"seconds", event.seconds},
+                            {"property", event.property},
+                            {"value", event.value},
+                            {"frameId", event.task},
+                            {"cameraId", event.camera}});
     }
     nlohmann::json json = {{"library", options.library},
                            {"deviceRoot", options.deviceRoot},
@@ -162,12 +179,16 @@ std::string WriteReport(const EmulatorOptions& options, const RunReport& report)
                            {"timeline", timeline},
                            {"totals",
                             {{"tasks", report.tasks.size()},
-                             {"completedTasks", completed},
-                             {"previewFrames", preview},
-                             {"captureFrames", capture},
-                             {"matchedFrames", matched},
-                             {"threeA", {{"substituted", substituted}, {"passedThrough", passed}, {"mismatched", mismatched}}},
+                             {"completedTasks", totals.completed},
+                             {"previewFrames", totals.preview},
+                             {"captureFrames", totals.capture},
+                             {"matchedFrames", totals.matched},
+                             {"threeA",
+                              {{"substituted", totals.substituted},
+                               {"passedThrough", totals.passed},
+                               {"mismatched", totals.mismatched}}},
                              {"errors", report.errors}}},
+                           {"threeAChecked", report.threeAChecked},
                            {"timedOut", report.timedOut},
                            {"deletedMidTask", report.deleted},
                            {"deleteSeconds", report.deleteSeconds},
@@ -180,6 +201,19 @@ std::string WriteReport(const EmulatorOptions& options, const RunReport& report)
                              {"files", bypassFiles},
                              {"reloads", report.bypass.reloads}}},
                            {"pictures", report.pictures}};
+    if (report.secondCamera.cameraId >= 0) {
+        Totals second;
+        const nlohmann::json secondTasks = Tasks(report.secondCamera.tasks, second);
+        json["secondCamera"] = {{"cameraId", report.secondCamera.cameraId},
+                                {"tasks", secondTasks},
+                                {"deleteSeconds", report.secondCamera.deleteSeconds},
+                                {"totals",
+                                 {{"tasks", report.secondCamera.tasks.size()},
+                                  {"completedTasks", second.completed},
+                                  {"previewFrames", second.preview},
+                                  {"captureFrames", second.capture},
+                                  {"matchedFrames", second.matched}}}};
+    }
     if (options.ispTool) {
         const IspToolReport& isp = report.ispTool;
         json["ispTool"] = {{"previewWidth", isp.width},
