@@ -29,6 +29,11 @@ int main(int argc, char** argv) {
     app.add_option("--time-scale", options.timeScale, "Factor applied to the library's sleeps and waits")
         ->capture_default_str()
         ->check(CLI::PositiveNumber);
+    app.add_option("--moment-scale", options.momentScale,
+                   "Time scale from the start of a cycle's moment to the deletion, which must return within one "
+                   "scaled second (default 1, 4 under the sanitizers)")
+        ->capture_default_str()
+        ->check(CLI::PositiveNumber);
     app.add_option("--log-level", options.logLevel, "Highest library log level written")->capture_default_str();
     app.add_option("--log-file", options.logFile, "File the library's log lines go to (default: soak.log in the device root)");
     app.add_option("--camera-id", options.cameraId, "Camera id of the simulation")->capture_default_str();
@@ -36,8 +41,9 @@ int main(int argc, char** argv) {
     app.add_flag("--verbose,-v", verbose, "A line per cycle (failing cycles are always shown)");
     CLI11_PARSE(app, argc, argv);
 
-    printf("zebsim-soak: seed %llu, %d cycle(s) from cycle %d, time scale %g\n",
-           static_cast<unsigned long long>(options.seed), options.cycles, options.firstCycle, options.timeScale);
+    printf("zebsim-soak: seed %llu, %d cycle(s) from cycle %d, time scale %g, at the moments %g\n",
+           static_cast<unsigned long long>(options.seed), options.cycles, options.firstCycle, options.timeScale,
+           options.momentScale);
     fflush(stdout);
     zeb_soak::SoakReport report;
     const int result = zeb_soak::RunSoak(options, &report, [verbose](const zeb_soak::CycleResult& cycle) {

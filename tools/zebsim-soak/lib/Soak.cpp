@@ -48,9 +48,9 @@ const char* const kTuningName = "zebcam_tuning";  // the sensor tuning of the "s
 constexpr int kStreamWidth = 320, kStreamHeight = 240;
 constexpr size_t kScratchBytes = 64 * 1024;  // destination of every fixed-size query
 // How far into its moment, at most, a cycle deletes (real time): the first
-// half second of an 8 s settle; the snapshot wait and the streaming, which
-// have no end of their own; a tuning update at time scale 1 (the sensor's
-// reload and one 500 ms status poll).
+// half second of a settle of 8 scaled seconds; the snapshot wait and the
+// streaming, which have no end of their own. A tuning update takes the
+// sensor's reload and one 500 ms status poll, scaled (kUpdateWindow).
 constexpr std::chrono::milliseconds kSettleWindow(500);
 constexpr std::chrono::milliseconds kSnapshotWindow(250);
 constexpr std::chrono::milliseconds kStreamingWindow(250);
@@ -159,11 +159,11 @@ private:
     void CloseQueries();
     void Delete();
     void StopHalThreads();
-    static void RealTime();
-    // The next tuning update runs in real time, writing the HAL's flag record
+    void MomentTime() { zeb_platform::SetTimeScale(mProcess.options.momentScale); }
+    // The next tuning update runs at the moment's scale, writing the HAL's flag record
     // of its own: a record the update never reached keeps its fill.
     void WatchTuningUpdate() {
-        RealTime();
+        MomentTime();
         memset(mEntryFlags, kUntouched, sizeof mEntryFlags);
         mApi.GetIspUpFlag(mHandle, mEntryFlags);
     }
@@ -364,7 +364,7 @@ void CameraSession::CloseQueries() {
 }
 
 void CameraSession::Delete() {
-    RealTime();
+    MomentTime();
     const Moment moment = mResult.plan.moment;
     switch (moment) {
         case Moment::ThreeA:
@@ -430,14 +430,13 @@ void CameraSession::StopHalThreads() {
     }
 }
 
-// From the start of its moment to the deletion, a cycle runs in real time
-// (time scale 1), so that one scaled second is one second: a deletion that sat
-// out any of the library's waits (a settle of 8 s, a status poll of 500 ms of
-// a 6 s limit, a pause of one second) shows, while the work a deletion has to
-// do whatever the scale (joining threads, returning a hundred vendor buffers,
-// finishing a file step) is not mistaken for one. Until then the cycle plays
-// at the soak's time scale.
-void CameraSession::RealTime() { zeb_platform::SetTimeScale(1.0); }
+// From the start of its moment to the deletion, a cycle runs at the moment's
+// time scale (1, or 4 under the sanitizers), so that one scaled second is at
+// least one second: a deletion that sat out one of the library's waits of a
+// second or more (an 8 s settle, a 6 s status limit, a one-second pause)
+// shows, while the work a deletion does at any scale (joining threads,
+// returning some sixty vendor buffers, finishing a file step) is not mistaken
+// for one. Until then the cycle plays at the soak's time scale.
 
 CycleResult CameraSession::Run() {
     const SoakOptions& options = mProcess.options;
@@ -446,7 +445,7 @@ CycleResult CameraSession::Run() {
     const auto window = [&plan](std::chrono::nanoseconds span) {
         return std::chrono::duration_cast<Clock::duration>(span * plan.fraction);
     };
-    if (plan.moment == Moment::Read) RealTime();
+    if (plan.moment == Moment::Read) MomentTime();
     WriteField<void*>(mContext, kOemCxtSensorHandleOffset, this);
     // The reader's progress, as its log tells it: the HAL waits for the first
     // task; a read cycle learns whether the reading was over when it deleted.
@@ -546,7 +545,7 @@ CycleResult CameraSession::Run() {
             lastEvent = now;
             if (plan.moment == Moment::SnapshotWait && !plan.holdStop && capReadies == plan.occurrence &&
                 !mResult.reached) {
-                RealTime();
+                MomentTime();
                 mResult.reached = true;
                 deleteAt = now + window(kSnapshotWindow);
             } else {
@@ -570,13 +569,13 @@ CycleResult CameraSession::Run() {
             capturing = false;
             if (plan.moment == Moment::SnapshotWait && plan.holdStop && captureEnds - 1 == plan.occurrence &&
                 !mResult.reached) {
-                RealTime();
+                MomentTime();
                 mResult.reached = true;
                 deleteAt = now + window(kSnapshotWindow);
             } else {
-                // The settle after this stop is the moment: it runs in real time.
+                // The settle after this stop is the moment: it runs at the moment's scale.
                 const bool settle = plan.moment == Moment::Settle && stopsSent == plan.occurrence && !mResult.reached;
-                if (settle) RealTime();
+                if (settle) MomentTime();
                 mApi.NotifySnapshotStatus(mHandle, false);
                 if (settle) {
                     mResult.reached = true;
@@ -589,7 +588,7 @@ CycleResult CameraSession::Run() {
         if (GetProperty(kProcess) == "1") {
             property_set(kProcess, "0");
             lastEvent = now;
-            // The next entry's tuning update is the moment: it runs in real time.
+            // The next entry's tuning update is the moment: it runs at the moment's scale.
             if (++mEntriesDone == static_cast<size_t>(plan.occurrence) && plan.moment == Moment::TuningUpdate &&
                 !mResult.reached) {
                 WatchTuningUpdate();
@@ -602,19 +601,19 @@ CycleResult CameraSession::Run() {
                     mResult.reached = true;
                     // Cubed: a third of the deletions land in the file steps at its start.
                     deleteAt = now + window(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                               kUpdateWindow * (plan.fraction * plan.fraction)));
+                                               zeb_platform::Scaled(kUpdateWindow) * (plan.fraction * plan.fraction)));
                 }
                 break;
             case Moment::ThreeA:
                 if (frames > plan.occurrence) {
-                    RealTime();
+                    MomentTime();
                     mResult.reached = true;
                     runsAtReach = mRunsStarted.load();
                 }
                 break;
             case Moment::Streaming:
                 if (frames > plan.occurrence) {
-                    RealTime();
+                    MomentTime();
                     mResult.reached = true;
                     deleteAt = now + window(kStreamingWindow);
                 }
@@ -805,8 +804,8 @@ int RunSoak(const SoakOptions& options, SoakReport* report, const std::function<
     zeb_platform::SetDeviceRoot(root);
     zeb_platform::SetTimeScale(options.timeScale);
     zeb_platform::SetLogLevel(options.logLevel);
-    // Deletions run in real time: one scaled second is one second.
-    report->limitSeconds = 1.0;
+    // Deletions run at the moment's scale.
+    report->limitSeconds = options.momentScale;
 
     Process process(options);
     process.recording = zeb_hal::ReadRecording(zeb_platform::DevicePath("/data/vendor/cameraserver/zeb/config/RawListFile.xml"));
