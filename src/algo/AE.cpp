@@ -167,6 +167,19 @@ void AE::DropFrame(const FrameSpan& span) {
     }
 }
 
+void AE::CopyRecorded(const void* recorded, void* out) {
+    std::lock_guard<std::mutex> guard(mAeinfoMtx);
+    memcpy(out, recorded, kResultSize);
+}
+
+void ReadRecordedAeResult(const void* recorded, void* out) {
+    if (AE* ae = AeClassPtr.load()) {
+        ae->CopyRecorded(recorded, out);
+    } else {
+        memcpy(out, recorded, kResultSize);
+    }
+}
+
 int AE::AeInit(void* init, void* arg1, void* arg2) {
     ae_init_t hal = mHalInit.load();
     if (!hal || !Usable(init)) {

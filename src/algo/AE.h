@@ -48,6 +48,10 @@ public:
     // wrapper reads one any more.
     void DropFrame(const FrameSpan& span);
 
+    // A copy of a recorded AE result (1,248 bytes), taken under the lock
+    // under which the result callback writes the live bookkeeping into it.
+    void CopyRecorded(const void* recorded, void* out);
+
 private:
     void SetAeOps(void* table);
     // Steps of a substituted result; mAeinfoMtx is held.
@@ -81,5 +85,10 @@ const ZebAeInfo* GetCurAeInfo(const std::map<int64_t, std::vector<ZebAeInfo>>& m
                               int64_t position);
 
 extern std::atomic<AE*> AeClassPtr;
+
+// A frame's recorded AE result as a reader outside this module must take it:
+// while the frame's records are held, the HAL's callbacks write the live frame
+// ids and EV into it (through the module, when one exists).
+void ReadRecordedAeResult(const void* recorded, void* out);
 
 }  // namespace ZEB

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "algo/AE.h"
 #include "frame/ZEBFrame.h"
 #include "parameter/SceneParameter.h"
 #include "platform/Log.h"
@@ -226,7 +227,10 @@ void SimulationControl::WaitFrameInfoDone(int64_t frameId, std::shared_ptr<TaskI
         ZebAeOfflineInfo record;
         memcpy(&record, frame->mOfflineAeInfo, sizeof record);
         offline.push_back(record);
-        const uint8_t* result = reinterpret_cast<const uint8_t*>(frame->mAeResultInfo);
+        // The AE module holds the first frame's result since the hand-over
+        // began: its callbacks write the live frame ids into it meanwhile.
+        uint8_t result[sizeof frame->mAeResultInfo];
+        ReadRecordedAeResult(frame->mAeResultInfo, result);
         ZLOG(kTag, 4, "%d, %s: AE Parameter with ISO[%d], Gain[%d], bv[%d], lum[%u], EV [%f], with Id [%d]",
              ReadField<int32_t>(result, AeResult::kIso), ReadField<int32_t>(result, AeResult::kGain),
              ReadField<int32_t>(result, AeResult::kBv), ReadField<uint32_t>(result, AeResult::kLum),

@@ -5,14 +5,17 @@
 
 #include <atomic>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "algo/AE.h"
 #include "algo/ALSC.h"
 #include "algo/AWB.h"
 #include "algo/XTM.h"
+#include "frame/ZEBFrame.h"
 #include "platform/Log.h"
 #include "SimulationFixture.h"
+#include "simulation/SimulationControl.h"
 #include "simulation/SimulationWrapper.h"
 
 using zeb_platform::LogCapture;
@@ -127,6 +130,50 @@ TEST_F(SimulationTest, EveryOfflineWrapperPassesThroughOnceItsInstanceIsDeleted)
     EXPECT_TRUE(log.Contains("ZEB_AWB error, could get AWB info with frame id 0", "ZEB_AWB"));
     EXPECT_TRUE(log.Contains("ZEB_ALSC error, could get ALSC info with frame id 0", "ZEB_ALSC"));
     EXPECT_TRUE(log.Contains("ZEB_XTM error, could get XTM info with frame id 0", "ZEB_XTM", 1));
+}
+
+// The frame-information worker logs every frame's recorded AE result while
+// the HAL's AE callbacks write the live frame ids into the first frame's,
+// which the AE module holds: it reads through the module (ThreadSanitizer
+// reports the race otherwise).
+TEST_F(SimulationTest, TheFrameInformationWorkerReadsTheAeResultsTheCallbacksWrite) {
+    Load({TaskSpec(3)});
+    ZEB::AE ae;
+    ZEB::ParameterManager::CreateParameter("AE", &ae);
+    auto instance = std::make_unique<ZEB::SimulationControl>(nullptr, 0);
+    ASSERT_TRUE(WaitForFrames(*instance));
+    std::shared_ptr<ZEB::TaskInfo> task = Tasks(*instance).at(0);
+    std::vector<ZEB::ZebAeInfo> first{{task->TaskFrame[0]->mAemInfo, task->TaskFrame[0]->mAeResultInfo}};
+    ae.SetFrameStaticInfo(&first, 0);
+    HalAlgorithm aeHal(reinterpret_cast<void*>(&Init3), 256);
+    instance->GetOps(aeHal.table, 0);
+    int arg = 0;
+    reinterpret_cast<Init3Fn>(aeHal.table[0])(aeHal.init.data(), &arg, &arg);
+    // Counted without ordering the threads, so nothing but the module's lock
+    // orders a callback's write before the worker's read.
+    std::atomic<uint64_t> calls{0};
+    std::atomic<bool> stop{false};
+    std::vector<uint8_t> live(1248, 0);
+    std::thread callbacks([&] {
+        const int64_t zero = 0;
+        int handleValue = 0;
+        while (!stop.load(std::memory_order_relaxed)) {
+            aeHal.Installed()(&handleValue, 6, const_cast<int64_t*>(&zero), live.data());
+            calls.fetch_add(1, std::memory_order_relaxed);
+        }
+    });
+    for (int i = 0; i < 5; ++i) {
+        // A write of a callback that began after the worker's last read.
+        const uint64_t seen = calls.load(std::memory_order_relaxed);
+        while (calls.load(std::memory_order_relaxed) < seen + 2) std::this_thread::yield();
+        instance->WaitFrameInfoDone(0, task);
+    }
+    stop = true;
+    callbacks.join();
+    // The callbacks did write into the first frame's result: the HAL got it.
+    std::vector<uint8_t> recorded(1248);
+    ZEB::ReadRecordedAeResult(task->TaskFrame[0]->mAeResultInfo, recorded.data());
+    EXPECT_EQ(live, recorded);
 }
 
 }  // namespace

@@ -64,8 +64,8 @@ int main(int argc, char** argv) {
                    "First write a recording into the device root: \"preview\" (a Preview task list of two tasks), "
                    "\"capture\" (HDR, CHDR and single-frame captures with faces; AWB, ALSC and XTM fixed), \"edge\" "
                    "(a missing folder and a task without folders), \"sizes\" (five Preview tasks of 64x8, 400x500, "
-                   "4000x3000, 400x500 and 64x8 frames) or \"tuning\" (a task played under each of six swept tuning "
-                   "combinations)")
+                   "4000x3000, 400x500 and 64x8 frames), \"tuning\" (a task played under each of six swept tuning "
+                   "combinations) or \"soak\" (the capture tasks under the six combinations)")
         ->check(CLI::IsMember(zeb_hal::ScenarioNames()));
     int taskCount = 0;
     app.add_option("--tasks", taskCount, "With --generate: this many tasks, the scenario's own repeated in turn")

@@ -132,7 +132,6 @@ struct IspToolSession::State {
 // second, scaled), each filed as soon as it is made.
 void IspToolSession::State::Push() {
     std::vector<uint8_t> frame(Nv21Bytes(width, height));
-    const auto period = zeb_platform::Scaled(std::chrono::nanoseconds(1000000000 / 15));
     auto next = Clock::now();
     for (uint32_t number = 0;; ++number) {
         RenderProcessedFrame(number, width, height, frame.data());
@@ -141,7 +140,8 @@ void IspToolSession::State::Push() {
         std::unique_lock<std::mutex> guard(lock);
         pushed = number + 1;
         cond.notify_all();
-        next += period;
+        // Taken per frame: the time scale may change while the preview runs.
+        next += zeb_platform::Scaled(std::chrono::nanoseconds(1000000000 / 15));
         if (cond.wait_until(guard, next, [this] { return stop; })) return;
     }
 }
@@ -261,7 +261,7 @@ IspToolReport IspToolSession::Stop(const std::string& picturePath) {
     }
     if (report.torn > 0) report.errors.push_back(std::to_string(report.torn) + " torn frame(s)");
     std::string error;
-    if (state.haveLatest) {
+    if (state.haveLatest && !picturePath.empty()) {
         if (WriteNv21Png(picturePath, state.latest.data(), state.width, state.height, &error)) {
             report.picture = picturePath;
         } else {

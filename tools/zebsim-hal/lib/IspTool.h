@@ -65,7 +65,7 @@ public:
     // Preview runs: sets the preview size, starts the frame pusher and the client.
     void Start();
     // Stops both threads, deletes the streaming handlers and writes the
-    // client's last frame as `picturePath`.
+    // client's last frame as `picturePath` (no picture when it is empty).
     IspToolReport Stop(const std::string& picturePath);
 
 private:

@@ -90,6 +90,9 @@ std::vector<TaskPlan> Plan(const std::string& scenario) {
                 {1, false, Kind::Plain, 0, 0, zeb_recgen::LscFormat::None}};
     }
     if (scenario == "tuning") return {{2, false, Kind::Plain}};
+    // Everything a camera close can interrupt: captures with the 3A results
+    // fixed, each task played under every swept tuning combination.
+    if (scenario == "soak") return Plan("capture");
     if (scenario == "edge") {
         return {{2, false, Kind::Hdr}, {1, true, Kind::Plain}, {0, false, Kind::Plain}, {2, false, Kind::Plain}};
     }
@@ -107,7 +110,7 @@ std::vector<TaskPlan> Plan(const std::string& scenario) {
 }
 }  // namespace
 
-std::vector<std::string> ScenarioNames() { return {"preview", "capture", "edge", "sizes", "tuning"}; }
+std::vector<std::string> ScenarioNames() { return {"preview", "capture", "edge", "sizes", "tuning", "soak"}; }
 
 bool WriteScenario(const std::string& deviceRoot, const std::string& scenario, int taskCount, std::string* error) {
     std::vector<TaskPlan> plan = Plan(scenario);
@@ -130,7 +133,7 @@ bool WriteScenario(const std::string& deviceRoot, const std::string& scenario, i
     options.mode = scenario == "preview" || scenario == "sizes" ? "Preview" : "Capture";
     // The capture recording has the HAL's AWB, ALSC and XTM results replaced
     // by the recorded ones; the others let the HAL's own results through.
-    if (scenario == "capture") options.blocks = zeb_recgen::Fixed3ABlocks();
+    if (scenario == "capture" || scenario == "soak") options.blocks = zeb_recgen::Fixed3ABlocks();
     for (size_t t = 0; t < plan.size(); ++t) {
         zeb_recgen::TaskOptions task;
         task.frames = plan[t].frames;
@@ -142,7 +145,9 @@ bool WriteScenario(const std::string& deviceRoot, const std::string& scenario, i
         task.height = plan[t].height;
         options.tasks.push_back(task);
     }
-    if (scenario == "tuning") options.tuning = zeb_recgen::SweepTuning("zebcam_tuning", fs::absolute(deviceRoot).string());
+    if (scenario == "tuning" || scenario == "soak") {
+        options.tuning = zeb_recgen::SweepTuning("zebcam_tuning", fs::absolute(deviceRoot).string());
+    }
     const zeb_recgen::GeneratedRecording recording = zeb_recgen::GenerateRecording(options);
     if (!recording.ok && error) *error = recording.error;
     return recording.ok;

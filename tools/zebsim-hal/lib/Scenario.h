@@ -13,7 +13,8 @@ namespace zeb_hal {
 // and a task without folders between two ordinary ones), "sizes" (a "Preview"
 // task list of five tasks whose frames are 64 x 8, 400 x 500, 4000 x 3000,
 // 400 x 500 and 64 x 8), "tuning" (one task and a sensor tuning whose sweeps
-// of two blocks give six combinations).
+// of two blocks give six combinations), "soak" (the capture tasks, each played
+// under the six combinations of the tuning one).
 std::vector<std::string> ScenarioNames();
 // `taskCount` > 0 plays the scenario's tasks in turn until there are that many.
 // False with `error` set for an unknown scenario or a file that cannot be written.
