@@ -1,7 +1,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <limits>
 
 #include "parameter/ParameterManagerBase.h"
 #include "parameter/TuningTask.h"
@@ -90,9 +89,9 @@ bool CountFrames(ParamConfigInfoTag* param) {
         int32_t frames = 1;
         if (param->Step[i] != 0.0f) {
             const float count = std::fabs(param->To[i] - param->From[i]) / param->Step[i] + 1.0f;
-            if (!(count < static_cast<float>(std::numeric_limits<int32_t>::max()))) {
-                ZLOG(kTag, 1, "%d, %s: parameter[%d] from %f to %f by %f gives too many frames: refused", param->Index,
-                     param->From[i], param->To[i], param->Step[i]);
+            if (!(count < static_cast<float>(kMaxSweepFrames) + 1.0f)) {
+                ZLOG(kTag, 1, "%d, %s: parameter[%d] from %f to %f by %f gives more than %d sweep frames: refused",
+                     param->Index, param->From[i], param->To[i], param->Step[i], kMaxSweepFrames);
                 return false;
             }
             frames = static_cast<int32_t>(count);
@@ -302,8 +301,9 @@ void ParameterManagerBase::TraverseParam(ParamTaskInfoTag* task, std::map<int32_
         ZLOG(kTag, 4, "%d, %s: frame info: Sync %d, frame num %d", group.first, group.second.FrameNum);
         counts.push_back({group.second.FrameNum, group.first});
         combinations *= group.second.FrameNum;
-        if (combinations > std::numeric_limits<int32_t>::max()) {
-            ZLOG(kTag, 1, "%d, %s: more sweep frames than can be numbered, nothing written");
+        if (combinations > kMaxSweepFrames) {
+            ZLOG(kTag, 1, "%d, %s: the sync groups combine into more than %d sweep frames, nothing written",
+                 kMaxSweepFrames);
             return;
         }
     }
