@@ -203,6 +203,30 @@ TEST_F(Sweep, NoSweepWritesMoreThanTheFrameLimit) {
     EXPECT_TRUE(std::filesystem::is_empty(mRoot / "out"));
 }
 
+TEST_F(Sweep, PathsAreElementNamesWithAnIndexFromOneOrRefused) {
+    const char* const refused[] = {
+        "Block/Table[-2147483648]/offset", "Block/Table[0]/offset", "Block/Table[2147483648]/offset",
+        "Block/Table[+1]/offset", "Block/Table[]/offset", "Block/Table[1][1]/offset", "Block//offset",
+        "Block/Table/", "", " Block/Table", "Block/*/offset", "Block/descendant::*[descendant::*]/offset",
+        "Block/Table[last()]/offset", "Block/count(Table)", "1Block/Table",
+    };
+    std::string config;
+    for (const char* path : refused) config += Parameter(path, "0", "1", "1");
+    config += Parameter("Block/Table[2147483647]/offset", "0", "1", "1") + Parameter("Block/Tab_le-2.x", "0", "1", "1");
+    LogCapture log(1);
+    ParamTaskInfoTag task;
+    Run({config}, &task);
+    EXPECT_EQ(log.Count("(n from 1): refused", "ZEBParameter", 1), std::size(refused));
+    EXPECT_TRUE(log.Contains((mRoot / "task.xml") + ": Parameter[11] path \"Block/descendant::*[descendant::*]/offset\""));
+    ASSERT_EQ(task.SyncParamMap.size(), 1u);
+    const auto& params = task.SyncParamMap.at(0).Params;
+    ASSERT_EQ(params.size(), 2u);
+    EXPECT_EQ(params[0].Paths[1].Path, "Table");
+    EXPECT_EQ(params[0].Paths[1].Position, 2147483646);
+    EXPECT_EQ(params[1].Paths[1].Path, "Tab_le-2.x");
+    EXPECT_EQ(params[1].Paths[1].Position, 0);
+}
+
 TEST_F(Sweep, NothingToSweepWritesNothing) {
     EXPECT_TRUE(Run({}).empty());
     LoopMode();
@@ -230,7 +254,6 @@ TEST_F(Sweep, PathsThatSelectNothingStillWriteTheRestOfTheFile) {
     LogCapture log;
     SweepFileMap files = Run({Parameter("Block/Nothing/offset", "0", "1", "1") +
                               Parameter("Block/Table[3]/offset", "0", "1", "1") +
-                              Parameter("Block/Table[0]/offset", "0", "1", "1") +
                               Parameter("Block/Table[1]/gain", "5", "6", "1")});
     ASSERT_EQ(files.size(), 2u);
     EXPECT_EQ(Values(files, "/Block/Table[1]/gain"), (std::vector<std::string>{"5.000000", "6.000000"}));
