@@ -54,6 +54,14 @@ constexpr int kDataFormatCount = DF_MAX;  // 33 rows
 constexpr int kBufferRecords = 33;
 constexpr int kFramePathMax = 256;
 
+// The largest image a frame folder's file names may describe; a folder whose
+// raw or YUV name asks for more is refused whole. The largest phone sensors
+// give 200 MP (16320 x 12240); a side of at most 16384 and at most 16384 x
+// 12288 pixels take them in either orientation. At the limit a frame's images
+// take about 1 GB of vendor buffers, and the reader keeps ten frames.
+constexpr int32_t kMaxImageSide = 16384;
+constexpr int64_t kMaxImagePixels = int64_t{16384} * 12288;
+
 // How a row of the data-file table is sized.
 enum class RowKind { Image, FixedArea, FileSized };
 
@@ -110,6 +118,8 @@ public:
 
     // Packed line length and its 16-byte aligned stride for a raw width.
     static int PackedLineBytes(int width);
+    // Whether a size taken from a file name lies within the limits above.
+    static bool ImageSizeAllowed(int32_t width, int32_t height);
     static int AlignedStride(int width);
 
     // Members are read directly by the sensor path, the task driver and the
@@ -165,7 +175,9 @@ private:
     class Listing;
     void MatchFile(const Listing& listing, const char* pattern, char* outPath) const;
     void ParseImageSize(const char* path, int32_t* width, int32_t* height);
-    void GetImageSize(const Listing& listing);
+    // False (logged, sizes 0) when a name asks for more than the limits: the
+    // folder is then read as if it held no file.
+    bool GetImageSize(const Listing& listing);
     uint32_t MeasureFile(const Listing& listing, DataFormat format);
     void ReadRow(const Listing& listing, DataFileEntry& row);
     void RowCapacities(const Listing& listing, uint32_t* capacity);

@@ -97,7 +97,8 @@ public:
     // Tuning task and sweep (TuningSweep.cpp). TraverseParam ends early, after
     // the file it is writing, once `stop` is set.
     void ParseTuningTaskXML(ParamTaskInfoTag* task, const char* path);
-    void FullfillParamConfig(pugi::xml_node config, ParamTaskInfoTag* task);
+    // `file` names the tuning task file in the log lines of what is refused.
+    void FullfillParamConfig(pugi::xml_node config, ParamTaskInfoTag* task, const char* file = "");
     void TraverseParam(ParamTaskInfoTag* task, std::map<int32_t, std::string>* files, const std::string& suffix,
                        const std::atomic<bool>* stop = nullptr);
     void ModifyNode(const char* paramFile, FrameNumInfoTag* frame, ParamTaskInfoTag* task,

@@ -18,31 +18,58 @@ const char* const kTag = "ZEBParameter";
 // Two values count as the same (or as zero) within this distance.
 constexpr float kSameValue = 0.000001f;
 
-// "Block/Table[2]/gain" -> (Block, 0), (Table, 1), (gain, 0). Every "/" ends a
-// segment, so "a//b" has an empty one in the middle.
-std::vector<PathInfoTag> SplitElementPath(const std::string& text) {
-    std::vector<PathInfoTag> segments;
+bool NameStart(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c >= 0x80; }
+bool NameChar(unsigned char c) { return NameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.'; }
+
+// One segment as the readers need it: an element name, optionally followed by
+// a 1-based index in brackets ("Table", "Table[2]"). The name is looked up as
+// an XPath, so anything more than a name (axes, predicates, functions) could
+// take time without bound over a deep parameter file: false for all else.
+bool ParseSegment(const std::string& segment, PathInfoTag* info) {
+    size_t end = segment.size();
+    int64_t index = 1;
+    if (!segment.empty() && segment.back() == ']') {
+        const size_t bracket = segment.rfind('[');
+        if (bracket == std::string::npos || bracket + 2 > end - 1) return false;
+        index = 0;
+        for (size_t i = bracket + 1; i + 1 < end; ++i) {
+            const char c = segment[i];
+            if (c < '0' || c > '9') return false;
+            index = index * 10 + (c - '0');
+            if (index > std::numeric_limits<int>::max()) return false;
+        }
+        if (index < 1) return false;
+        end = bracket;
+    }
+    if (end == 0 || !NameStart(static_cast<unsigned char>(segment[0]))) return false;
+    for (size_t i = 1; i < end; ++i) {
+        if (!NameChar(static_cast<unsigned char>(segment[i]))) return false;
+    }
+    info->Path = segment.substr(0, end);
+    info->Position = static_cast<int>(index - 1);
+    return true;
+}
+
+// "Block/Table[2]/gain" -> (Block, 0), (Table, 1), (gain, 0); false when a
+// segment is not a name with an optional index ("a//b" has an empty one).
+bool SplitElementPath(const std::string& text, std::vector<PathInfoTag>* segments) {
     size_t start = 0;
     while (true) {
         const size_t slash = text.find('/', start);
-        const std::string segment = text.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
         PathInfoTag info;
-        const size_t bracket = segment.rfind('[');
-        if (!segment.empty() && segment.back() == ']' && bracket != std::string::npos) {
-            info.Path = segment.substr(0, bracket);
-            info.Position = atoi(segment.substr(bracket + 1, segment.size() - bracket - 2).c_str()) - 1;
-        } else {
-            info.Path = segment;
+        if (!ParseSegment(text.substr(start, slash == std::string::npos ? std::string::npos : slash - start), &info)) {
+            return false;
         }
-        segments.push_back(info);
-        if (slash == std::string::npos) break;
+        segments->push_back(std::move(info));
+        if (slash == std::string::npos) return true;
         start = slash + 1;
     }
-    return segments;
 }
 
-// Reads one Parameter; false (logged) for what the sweep cannot hold.
-bool ReadParameter(ParameterManagerBase* self, pugi::xml_node element, int32_t index, ParamConfigInfoTag* param) {
+// Reads one Parameter of the tuning task file `file`; false (logged) for
+// what the sweep cannot hold.
+bool ReadParameter(ParameterManagerBase* self, pugi::xml_node element, int32_t index, const char* file,
+                   ParamConfigInfoTag* param) {
     param->Index = index;
     float* const targets[] = {param->From, param->To, param->Step};
     const char* const names[] = {"from", "to", "step"};
@@ -76,9 +103,15 @@ bool ReadParameter(ParameterManagerBase* self, pugi::xml_node element, int32_t i
              static_cast<int>(path.size()), static_cast<int>(kMaxParamPathLength));
         return false;
     }
-    for (PathInfoTag& segment : SplitElementPath(path)) {
+    if (!SplitElementPath(path, &param->Paths)) {
+        ZLOG(kTag, 1,
+             "%d, %s: %s: Parameter[%d] path \"%s\" is not element names each with an optional [n] (n from 1): "
+             "refused",
+             file, index, path.c_str());
+        return false;
+    }
+    for (const PathInfoTag& segment : param->Paths) {
         ZLOG(kTag, 4, "%d, %s: the node from tuning xml name %s, position %d", segment.Path.c_str(), segment.Position);
-        param->Paths.push_back(std::move(segment));
     }
     return true;
 }
@@ -90,9 +123,9 @@ bool CountFrames(ParamConfigInfoTag* param) {
         int32_t frames = 1;
         if (param->Step[i] != 0.0f) {
             const float count = std::fabs(param->To[i] - param->From[i]) / param->Step[i] + 1.0f;
-            if (!(count < static_cast<float>(std::numeric_limits<int32_t>::max()))) {
-                ZLOG(kTag, 1, "%d, %s: parameter[%d] from %f to %f by %f gives too many frames: refused", param->Index,
-                     param->From[i], param->To[i], param->Step[i]);
+            if (!(count < static_cast<float>(kMaxSweepFrames) + 1.0f)) {
+                ZLOG(kTag, 1, "%d, %s: parameter[%d] from %f to %f by %f gives more than %d sweep frames: refused",
+                     param->Index, param->From[i], param->To[i], param->Step[i], kMaxSweepFrames);
                 return false;
             }
             frames = static_cast<int32_t>(count);
@@ -141,7 +174,7 @@ void ParameterManagerBase::ParseTuningTaskXML(ParamTaskInfoTag* task, const char
         ZLOG(kTag, 4, "%d, %s: Could not find ParametersConfig, return");
         return;
     }
-    for (const pugi::xpath_node& config : configs) FullfillParamConfig(config.node(), task);
+    for (const pugi::xpath_node& config : configs) FullfillParamConfig(config.node(), task, path);
 
     task->MaxFrameNum = 0;
     for (const auto& group : task->SyncParamMap) {
@@ -152,7 +185,7 @@ void ParameterManagerBase::ParseTuningTaskXML(ParamTaskInfoTag* task, const char
          task->Block.c_str(), task->ParamPath.c_str(), task->OutputPath.c_str(), task->MaxFrameNum);
 }
 
-void ParameterManagerBase::FullfillParamConfig(pugi::xml_node config, ParamTaskInfoTag* task) {
+void ParameterManagerBase::FullfillParamConfig(pugi::xml_node config, ParamTaskInfoTag* task, const char* file) {
     if (!config || !task) return;
     pugi::xpath_node_set elements = SelectNodes(config, "Parameter");
     ZLOG(kTag, 4, "%d, %s: Parsing param config size is %d", static_cast<int>(elements.size()));
@@ -162,7 +195,7 @@ void ParameterManagerBase::FullfillParamConfig(pugi::xml_node config, ParamTaskI
     int32_t index = 0;
     for (const pugi::xpath_node& element : elements) {
         params.emplace_back();
-        if (!ReadParameter(this, element.node(), index++, &params.back())) params.pop_back();
+        if (!ReadParameter(this, element.node(), index++, file ? file : "", &params.back())) params.pop_back();
     }
     std::vector<ParamConfigInfoTag> counted;
     counted.reserve(params.size());
@@ -302,8 +335,9 @@ void ParameterManagerBase::TraverseParam(ParamTaskInfoTag* task, std::map<int32_
         ZLOG(kTag, 4, "%d, %s: frame info: Sync %d, frame num %d", group.first, group.second.FrameNum);
         counts.push_back({group.second.FrameNum, group.first});
         combinations *= group.second.FrameNum;
-        if (combinations > std::numeric_limits<int32_t>::max()) {
-            ZLOG(kTag, 1, "%d, %s: more sweep frames than can be numbered, nothing written");
+        if (combinations > kMaxSweepFrames) {
+            ZLOG(kTag, 1, "%d, %s: the sync groups combine into more than %d sweep frames, nothing written",
+                 kMaxSweepFrames);
             return;
         }
     }
