@@ -74,16 +74,16 @@ std::string UnreadableValue(const NodeEntry& entry, const char* given) {
             if (space == std::string::npos) break;
             start = space + 1;
         }
-        if (pieces.size() > static_cast<size_t>(entry.Count)) {
-            return "holds " + std::to_string(pieces.size()) + " values, the field takes " +
-                   std::to_string(entry.Count) + ": the rest are not read";
-        }
-        for (size_t i = 0; i < pieces.size(); ++i) {
+        for (size_t i = 0; i < pieces.size() && i < static_cast<size_t>(entry.Count); ++i) {
             if (Trimmed(pieces[i]).empty()) {
                 return "value " + std::to_string(i + 1) +
                        " is empty (values are parted by single spaces): it reads as 0 and moves the rest";
             }
             if (!WholeOf(type, pieces[i])) return "value " + std::to_string(i + 1) + " \"" + pieces[i] + "\" is not " + kind;
+        }
+        if (pieces.size() > static_cast<size_t>(entry.Count)) {
+            return "holds " + std::to_string(pieces.size()) + " values, the field takes " +
+                   std::to_string(entry.Count) + ": the rest are not read";
         }
         return std::string();
     }

@@ -283,10 +283,12 @@ private:
                                               expected));
         } else if (found.length < found.expected) {
             task.problems.push_back(Error("too-short", file,
-                                          bytes + ", the library reads " + expected + ": the rest is zeros"));
+                                          "too short: " + bytes + ", the library reads " + expected +
+                                              " (the rest stays zero)"));
         } else {
             task.problems.push_back(Error("too-long", file,
-                                          bytes + ", the library reads " + expected + ": the rest is cut off"));
+                                          "too long: " + bytes + ", the library reads " + expected +
+                                              " (the rest is cut off)"));
         }
     }
 
