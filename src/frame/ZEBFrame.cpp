@@ -128,7 +128,7 @@ ZEBFrame::ZEBFrame(const std::string& path)
     ZLOG(kTag, 4, "%d, %s: FilePath %s", mFilePath);
     // One scan of the folder serves sizing, allocation and reading.
     Listing listing(mFilePath);
-    GetImageSize(listing);
+    if (!GetImageSize(listing)) listing.mNames.clear();
     AllocateMemory(listing);
     ReadAllFile(listing);
 }
@@ -246,6 +246,8 @@ FolderSurvey ZEBFrame::SurveyFolder(const std::string& path) {
     matched[0] = '\0';
     MatchFile(listing, kDataFiles[DF_YUV_NV21].subFix, matched);
     ParseImageSize(matched, &survey.yuvWidth, &survey.yuvHeight);
+    survey.sizeRefused = !ImageSizeAllowed(survey.rawWidth, survey.rawHeight) ||
+                         !ImageSizeAllowed(survey.yuvWidth, survey.yuvHeight);
     // The packed raw holds its lines back to back, realigned once read; the
     // 16-bit raw and the YUV image are read as their sizes give them.
     const int64_t rawPixels = int64_t{std::max(survey.rawWidth, 0)} * std::max(survey.rawHeight, 0);
@@ -285,7 +287,13 @@ void ZEBFrame::ParseImageSize(const char* path, int32_t* width, int32_t* height)
 
 void ZEBFrame::GetImageSize() { GetImageSize(Listing(mFilePath)); }
 
-void ZEBFrame::GetImageSize(const Listing& listing) {
+bool ZEBFrame::ImageSizeAllowed(int32_t width, int32_t height) {
+    // Sizes of 0 or less describe no image.
+    if (width <= 0 || height <= 0) return true;
+    return width <= kMaxImageSide && height <= kMaxImageSide && int64_t{width} * height <= kMaxImagePixels;
+}
+
+bool ZEBFrame::GetImageSize(const Listing& listing) {
     char path[kFramePathMax] = "";
     MatchFile(listing, kDataFiles[DF_MIPI_RAW].subFix, path);
     ParseImageSize(path, &mRawWidth, &mRawHeight);
@@ -294,6 +302,15 @@ void ZEBFrame::GetImageSize(const Listing& listing) {
     ParseImageSize(path, &mYuvWidth, &mYuvHeight);
     ZLOG(kTag, 4, "%d, %s: Raw Image Size is [%d, %d], YUV ImageSize is [%d, %d]", mRawWidth, mRawHeight,
          mYuvWidth, mYuvHeight);
+    if (ImageSizeAllowed(mRawWidth, mRawHeight) && ImageSizeAllowed(mYuvWidth, mYuvHeight)) return true;
+    // Buffers are obtained at the sizes the names give: a name alone must not
+    // claim gigabytes of shared memory per frame.
+    ZLOG(kTag, 1,
+         "%d, %s: %s names a raw of [%d, %d] and a YUV of [%d, %d], beyond %d per side or %lld pixels: folder not read",
+         listing.mFolder.c_str(), mRawWidth, mRawHeight, mYuvWidth, mYuvHeight, kMaxImageSide,
+         static_cast<long long>(kMaxImagePixels));
+    mRawWidth = mRawHeight = mYuvWidth = mYuvHeight = 0;
+    return false;
 }
 
 int ZEBFrame::PackedLineBytes(int width) { return width > 0 ? static_cast<int>(int64_t{width} * 10 / 8) : 0; }
@@ -484,7 +501,7 @@ void ZEBFrame::RecycleOneFrame(const std::string& path) {
     AnnounceFrameRelease(*this);
     SetFolder(path);
     Listing listing(mFilePath);
-    GetImageSize(listing);
+    if (!GetImageSize(listing)) listing.mNames.clear();
     GrowMemory(listing);
     ReadAllFile(listing);
     mRawAligned = false;

@@ -55,6 +55,14 @@ constexpr int kDataFormatCount = DF_MAX;  // 33 rows
 constexpr int kBufferRecords = 33;
 constexpr int kFramePathMax = 256;
 
+// The largest image a frame folder's file names may describe; a folder whose
+// raw or YUV name asks for more is refused whole. The largest phone sensors
+// give 200 MP (16320 x 12240); a side of at most 16384 and at most 16384 x
+// 12288 pixels take them in either orientation. At the limit a frame's images
+// take about 1 GB of vendor buffers, and the reader keeps ten frames.
+constexpr int32_t kMaxImageSide = 16384;
+constexpr int64_t kMaxImagePixels = int64_t{16384} * 12288;
+
 // How a row of the data-file table is sized.
 enum class RowKind { Image, FixedArea, FileSized };
 
@@ -78,6 +86,7 @@ struct FolderSurvey {
     bool pathTooLong = false;  // a frame refuses a folder path this long and reads nothing
     int32_t rawWidth = 0, rawHeight = 0;  // parsed from the names as the frame parses them
     int32_t yuvWidth = 0, yuvHeight = 0;
+    bool sizeRefused = false;  // a size passes the limits below: the frame reads nothing of the folder
     struct Row {
         // Every file of the folder the row's pattern matches, in listing
         // order: the frame reads the first.
@@ -135,6 +144,8 @@ public:
 
     // Packed line length and its 16-byte aligned stride for a raw width.
     static int PackedLineBytes(int width);
+    // Whether a size taken from a file name lies within the limits above.
+    static bool ImageSizeAllowed(int32_t width, int32_t height);
     static int AlignedStride(int width);
 
     // Members are read directly by the sensor path, the task driver and the
@@ -191,7 +202,9 @@ private:
     static bool PathMatches(const std::string& full, const char* pattern);
     static void MatchFile(const Listing& listing, const char* pattern, char* outPath);
     static void ParseImageSize(const char* path, int32_t* width, int32_t* height);
-    void GetImageSize(const Listing& listing);
+    // False (logged, sizes 0) when a name asks for more than the limits: the
+    // folder is then read as if it held no file.
+    bool GetImageSize(const Listing& listing);
     uint32_t MeasureFile(const Listing& listing, DataFormat format);
     void ReadRow(const Listing& listing, DataFileEntry& row);
     void RowCapacities(const Listing& listing, uint32_t* capacity);

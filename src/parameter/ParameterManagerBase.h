@@ -130,10 +130,11 @@ public:
     // Tuning task and sweep (TuningSweep.cpp). TraverseParam ends early, after
     // the file it is writing, once `stop` is set. With a report, the readers
     // also note the parameters they refuse and what they cannot read, at their
-    // lines of `path` (`file` for FullfillParamConfig).
+    // lines of `path` (of `file` for FullfillParamConfig, which also names it
+    // in the log lines of what is refused).
     void ParseTuningTaskXML(ParamTaskInfoTag* task, const char* path, ReadReport* report = nullptr);
-    void FullfillParamConfig(pugi::xml_node config, ParamTaskInfoTag* task, ReadReport* report = nullptr,
-                             const char* file = nullptr);
+    void FullfillParamConfig(pugi::xml_node config, ParamTaskInfoTag* task, const char* file = "",
+                             ReadReport* report = nullptr);
     // Loads the task's tuning parameter file and notes in `report` each
     // parameter whose element the sweep would not find (nothing is written for
     // it), as `taskFile`'s; a file that does not load is noted as such.

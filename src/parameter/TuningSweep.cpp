@@ -21,27 +21,52 @@ const char* const kTag = "ZEBParameter";
 // Two values count as the same (or as zero) within this distance.
 constexpr float kSameValue = 0.000001f;
 
-// "Block/Table[2]/gain" -> (Block, 0), (Table, 1), (gain, 0). Every "/" ends a
-// segment, so "a//b" has an empty one in the middle.
-std::vector<PathInfoTag> SplitElementPath(const std::string& text) {
-    std::vector<PathInfoTag> segments;
+bool NameStart(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c >= 0x80; }
+bool NameChar(unsigned char c) { return NameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.'; }
+
+// One segment as the readers need it: an element name, optionally followed by
+// a 1-based index in brackets ("Table", "Table[2]"). The name is looked up as
+// an XPath, so anything more than a name (axes, predicates, functions) could
+// take time without bound over a deep parameter file: false for all else.
+bool ParseSegment(const std::string& segment, PathInfoTag* info) {
+    size_t end = segment.size();
+    int64_t index = 1;
+    if (!segment.empty() && segment.back() == ']') {
+        const size_t bracket = segment.rfind('[');
+        if (bracket == std::string::npos || bracket + 2 > end - 1) return false;
+        index = 0;
+        for (size_t i = bracket + 1; i + 1 < end; ++i) {
+            const char c = segment[i];
+            if (c < '0' || c > '9') return false;
+            index = index * 10 + (c - '0');
+            if (index > std::numeric_limits<int>::max()) return false;
+        }
+        if (index < 1) return false;
+        end = bracket;
+    }
+    if (end == 0 || !NameStart(static_cast<unsigned char>(segment[0]))) return false;
+    for (size_t i = 1; i < end; ++i) {
+        if (!NameChar(static_cast<unsigned char>(segment[i]))) return false;
+    }
+    info->Path = segment.substr(0, end);
+    info->Position = static_cast<int>(index - 1);
+    return true;
+}
+
+// "Block/Table[2]/gain" -> (Block, 0), (Table, 1), (gain, 0); false when a
+// segment is not a name with an optional index ("a//b" has an empty one).
+bool SplitElementPath(const std::string& text, std::vector<PathInfoTag>* segments) {
     size_t start = 0;
     while (true) {
         const size_t slash = text.find('/', start);
-        const std::string segment = text.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
         PathInfoTag info;
-        const size_t bracket = segment.rfind('[');
-        if (!segment.empty() && segment.back() == ']' && bracket != std::string::npos) {
-            info.Path = segment.substr(0, bracket);
-            info.Position = atoi(segment.substr(bracket + 1, segment.size() - bracket - 2).c_str()) - 1;
-        } else {
-            info.Path = segment;
+        if (!ParseSegment(text.substr(start, slash == std::string::npos ? std::string::npos : slash - start), &info)) {
+            return false;
         }
-        segments.push_back(info);
-        if (slash == std::string::npos) break;
+        segments->push_back(std::move(info));
+        if (slash == std::string::npos) return true;
         start = slash + 1;
     }
-    return segments;
 }
 
 // Where a reader's report goes: the report and the file it reads.
@@ -98,7 +123,8 @@ void ReportParameter(const Reporting& to, pugi::xml_node element, int32_t index)
     }
 }
 
-// Reads one Parameter; false (logged) for what the sweep cannot hold.
+// Reads one Parameter of the tuning task file `to.file`; false (logged) for
+// what the sweep cannot hold.
 bool ReadParameter(ParameterManagerBase* self, pugi::xml_node element, int32_t index, ParamConfigInfoTag* param,
                    const Reporting& to) {
     param->Index = index;
@@ -145,9 +171,18 @@ bool ReadParameter(ParameterManagerBase* self, pugi::xml_node element, int32_t i
         return false;
     }
     if (to.report) ReportParameter(to, element, index);
-    for (PathInfoTag& segment : SplitElementPath(path)) {
+    if (!SplitElementPath(path, &param->Paths)) {
+        ZLOG(kTag, 1,
+             "%d, %s: %s: Parameter[%d] path \"%s\" is not element names each with an optional [n] (n from 1): "
+             "refused",
+             to.file.c_str(), index, path.c_str());
+        to.Error("parameter-refused", element,
+                 name + " path \"" + path + "\" is not element names each with an optional [n] (n from 1): the "
+                 "sweep leaves it out");
+        return false;
+    }
+    for (const PathInfoTag& segment : param->Paths) {
         ZLOG(kTag, 4, "%d, %s: the node from tuning xml name %s, position %d", segment.Path.c_str(), segment.Position);
-        param->Paths.push_back(std::move(segment));
     }
     return true;
 }
@@ -159,13 +194,14 @@ bool CountFrames(ParamConfigInfoTag* param, pugi::xml_node element, const Report
         int32_t frames = 1;
         if (param->Step[i] != 0.0f) {
             const float count = std::fabs(param->To[i] - param->From[i]) / param->Step[i] + 1.0f;
-            if (!(count < static_cast<float>(std::numeric_limits<int32_t>::max()))) {
-                ZLOG(kTag, 1, "%d, %s: parameter[%d] from %f to %f by %f gives too many frames: refused", param->Index,
-                     param->From[i], param->To[i], param->Step[i]);
+            if (!(count < static_cast<float>(kMaxSweepFrames) + 1.0f)) {
+                ZLOG(kTag, 1, "%d, %s: parameter[%d] from %f to %f by %f gives more than %d sweep frames: refused",
+                     param->Index, param->From[i], param->To[i], param->Step[i], kMaxSweepFrames);
                 to.Error("parameter-refused", element,
                          "Parameter[" + std::to_string(param->Index) + "] from " + std::to_string(param->From[i]) +
                              " to " + std::to_string(param->To[i]) + " by " + std::to_string(param->Step[i]) +
-                             " gives too many frames to count: the sweep leaves it out");
+                             " gives more than " + std::to_string(kMaxSweepFrames) +
+                             " sweep frames: the sweep leaves it out");
                 return false;
             }
             frames = static_cast<int32_t>(count);
@@ -233,7 +269,7 @@ void ParameterManagerBase::ParseTuningTaskXML(ParamTaskInfoTag* task, const char
         to.Error("missing-element", root, "<ParametersInfo> has no <ParametersConfig>: nothing is swept");
         return;
     }
-    for (const pugi::xpath_node& config : configs) FullfillParamConfig(config.node(), task, report, path);
+    for (const pugi::xpath_node& config : configs) FullfillParamConfig(config.node(), task, path, report);
 
     task->MaxFrameNum = 0;
     for (const auto& group : task->SyncParamMap) {
@@ -244,8 +280,8 @@ void ParameterManagerBase::ParseTuningTaskXML(ParamTaskInfoTag* task, const char
          task->Block.c_str(), task->ParamPath.c_str(), task->OutputPath.c_str(), task->MaxFrameNum);
 }
 
-void ParameterManagerBase::FullfillParamConfig(pugi::xml_node config, ParamTaskInfoTag* task, ReadReport* report,
-                                               const char* file) {
+void ParameterManagerBase::FullfillParamConfig(pugi::xml_node config, ParamTaskInfoTag* task, const char* file,
+                                               ReadReport* report) {
     if (!config || !task) return;
     const Reporting to{report, file ? file : ""};
     pugi::xpath_node_set elements = SelectNodes(config, "Parameter");
@@ -458,8 +494,9 @@ void ParameterManagerBase::TraverseParam(ParamTaskInfoTag* task, std::map<int32_
         ZLOG(kTag, 4, "%d, %s: frame info: Sync %d, frame num %d", group.first, group.second.FrameNum);
         counts.push_back({group.second.FrameNum, group.first});
         combinations *= group.second.FrameNum;
-        if (combinations > std::numeric_limits<int32_t>::max()) {
-            ZLOG(kTag, 1, "%d, %s: more sweep frames than can be numbered, nothing written");
+        if (combinations > kMaxSweepFrames) {
+            ZLOG(kTag, 1, "%d, %s: the sync groups combine into more than %d sweep frames, nothing written",
+                 kMaxSweepFrames);
             return;
         }
     }

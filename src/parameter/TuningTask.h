@@ -14,6 +14,12 @@ namespace ZEB {
 constexpr int kMaxParamValues = 256;
 // Longest element path text of a Parameter.
 constexpr size_t kMaxParamPathLength = 255;
+// The most sweep frames one tuning task may write, in sync and in loop mode.
+// Each is a full copy of the block's parameter file, and each is played as a
+// tuning entry of every task, with two settles of 8 s at least: 1,024 frames
+// already keep one task busy for hours. A parameter or a loop sweep asking
+// for more is refused.
+constexpr int32_t kMaxSweepFrames = 1024;
 
 // One Parameter: the element it addresses, and per value position where the
 // value starts, ends and how far it moves each sweep frame.

@@ -97,6 +97,46 @@ TEST(ZEBFrameTest, SizesAndTheRawCapacityComeFromTheFileName) {
     }
 }
 
+TEST(ZEBFrameTest, NamesAskingForTooLargeAnImageRefuseTheFolder) {
+    zeb_test::TempDir dir;
+    const struct {
+        const char* raw;
+        const char* yuv;
+        bool read;
+    } cases[] = {
+        {"IMG_32000x32000_0.mipi_raw", "IMG_64x8_0.cap.yuv_nv21", false},
+        {"IMG_16385x1_0.mipi_raw", "IMG_64x8_0.cap.yuv_nv21", false},
+        {"IMG_16384x12289_0.mipi_raw", "IMG_64x8_0.cap.yuv_nv21", false},  // 16384 x 12288 pixels at most
+        {"IMG_64x8_0.mipi_raw", "IMG_12289x16384_0.cap.yuv_nv21", false},
+        {"IMG_16384x1_0.mipi_raw", "IMG_1x16384_0.cap.yuv_nv21", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.raw + std::string(" ") + c.yuv);
+        const std::string folder = dir / (std::string(c.raw) + c.yuv);
+        zeb_test::WriteFile(folder + "/" + c.raw, "");
+        zeb_test::WriteFile(folder + "/" + c.yuv, "");
+        zeb_test::WriteFile(folder + "/IMG_0_AE_RESULT_INFO.bin", "x");
+        zeb_platform::LogCapture capture(1);
+        ZEBFrame frame(folder);
+        EXPECT_EQ(frame.mDataFiles[DF_AE_RESULT_INFO].valid, c.read);
+        EXPECT_EQ(BufferBytes(frame.mMipiRawBuf) > 0, c.read);
+        EXPECT_EQ(BufferBytes(frame.mYuvBuf) > 0, c.read);
+        EXPECT_EQ(capture.Contains(folder + " names a raw of", "ZEBFrame", 1), !c.read);
+        if (c.read) continue;
+        EXPECT_EQ(frame.mRawWidth | frame.mRawHeight | frame.mYuvWidth | frame.mYuvHeight, 0);
+
+        // A frame rebound to such a folder keeps its buffers and reads nothing.
+        FolderSpec small;
+        frame_test::WriteFolder(dir / "small", small);
+        ZEBFrame recycled(dir / "small");
+        const size_t bytes = BufferBytes(recycled.mMipiRawBuf);
+        recycled.RecycleOneFrame(folder);
+        EXPECT_EQ(recycled.mRawWidth, 0);
+        EXPECT_EQ(BufferBytes(recycled.mMipiRawBuf), bytes);
+        EXPECT_FALSE(recycled.mDataFiles[DF_AE_RESULT_INFO].valid);
+    }
+}
+
 TEST(ZEBFrameTest, FiveCharacterRuleKeepsThePatternsApart) {
     zeb_test::TempDir dir;
     const std::string folder = dir / "m";

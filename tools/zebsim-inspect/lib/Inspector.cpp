@@ -1,6 +1,7 @@
 #include "zebsim-inspect/lib/Inspector.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -176,12 +177,23 @@ private:
         int64_t frames = block.loop && !task.SyncParamMap.empty() ? 1 : 0;
         for (const auto& group : task.SyncParamMap) {
             const int64_t count = group.second.FrameNum;
-            frames = block.loop ? std::min<int64_t>(frames * count, INT64_MAX / 2) : std::max(frames, count);
+            if (!block.loop) {
+                frames = std::max(frames, count);
+            } else if (count > 0 && frames > INT32_MAX / count) {
+                frames = int64_t{INT32_MAX};  // far past the limit already
+            } else {
+                frames *= count;
+            }
         }
         block.sweepFrames = frames;
         if (frames == 0) {
             block.problems.push_back(
                 Error("no-sweep-frames", file, "its sweep gives no frame: no task plays a tuning entry"));
+        } else if (frames > ZEB::kMaxSweepFrames) {
+            block.problems.push_back(Error("too-many-sweep-frames", file,
+                                           "its groups combine into " + std::to_string(frames) +
+                                               " sweep frames (loop mode), more than " +
+                                               std::to_string(ZEB::kMaxSweepFrames) + ": the library writes none"));
         }
         const std::string name = task.ParamPath.substr(task.ParamPath.rfind('/') + 1);
         const fs::path first = fs::path(task.OutputPath + "Frame0_" + name);
@@ -200,6 +212,11 @@ private:
         task.outputPath = image.outputPath;
         Append(task.problems, image.problems);
         for (size_t i = 0; i < image.inputs.size(); ++i) CheckFrame(task, Resolve(image.inputs[i]), i == 0);
+        // The scene reader looks into the first folder whatever its frame holds.
+        std::error_code code;
+        if (!image.inputs.empty() && fs::is_directory(Resolve(image.inputs[0]), code)) {
+            CheckScene(task, Resolve(image.inputs[0]));
+        }
         mResult.tasks.push_back(std::move(task));
     }
 
@@ -225,13 +242,21 @@ private:
             task.yuvWidth = survey.yuvWidth;
             task.yuvHeight = survey.yuvHeight;
         }
+        if (survey.sizeRefused) {
+            task.problems.push_back(Error("image-too-large", folder,
+                                          "names a raw of " + Size(survey.rawWidth, survey.rawHeight) +
+                                              " and a YUV of " + Size(survey.yuvWidth, survey.yuvHeight) +
+                                              ", beyond " + std::to_string(ZEB::kMaxImageSide) + " a side or " +
+                                              std::to_string(ZEB::kMaxImagePixels) +
+                                              " pixels: the library reads nothing of this folder"));
+            return;
+        }
         for (const std::string& name : survey.unreachable) {
             task.problems.push_back(Warning("path-too-long", folder + "/" + name,
                                             "folder and name pass " + std::to_string(ZEB::kFramePathMax - 1) +
                                                 " characters: the frame never reads this file"));
         }
         for (int row = 0; row < ZEB::kDataFormatCount; ++row) CheckRow(task, folder, survey, row);
-        if (first) CheckScene(task, folder);
     }
 
     void CheckRow(TaskResult& task, const std::string& folder, const ZEB::FolderSurvey& survey, int row) {
