@@ -2,7 +2,7 @@
 # Installs the Debian packages the build needs, when any is missing.
 set -euo pipefail
 packages=(cmake ninja-build g++ clang libpugixml-dev googletest libgtest-dev libbenchmark-dev
-          libcli11-dev nlohmann-json3-dev libpng-dev)
+          libcli11-dev nlohmann-json3-dev libpng-dev libraw-dev libtiff-dev pkg-config)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

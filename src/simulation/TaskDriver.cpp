@@ -15,6 +15,7 @@
 #include "core/RecordOffsets.h"
 #include "simulation/SimulationControl.h"
 #include "tuning/ParameterUpdate.h"
+#include "tuning/TuningPaths.h"
 
 namespace ZEB {
 namespace {
@@ -58,13 +59,6 @@ std::string EntryFolder(const std::string& outputPath) {
         if (!std::filesystem::is_directory(folder, error) || std::filesystem::is_empty(folder, error)) return folder;
         folder = stamped + "_" + std::to_string(suffix);
     }
-}
-
-// The name a tuning file gets in the output folder: what follows its first
-// underscore, or the whole path when it has none.
-std::string TuningTargetName(const std::string& source) {
-    size_t underscore = source.find('_');
-    return underscore == std::string::npos ? source : source.substr(underscore + 1);
 }
 }  // namespace
 
@@ -168,7 +162,7 @@ void SimulationControl::PlayTuningEntry(int64_t frameId, const RunningTask& run,
     ZLOG(kTag, 4, "%d, %s: fold_name %s", folder.c_str());
     if (MakeDirectory(outputPath) && MakeDirectory(folder)) {
         for (const std::string& source : files) {
-            std::string target = (folder + "/" + TuningTargetName(source)).substr(0, 255);
+            std::string target = (folder + "/" + TranslatedName(source)).substr(0, 255);
             ZLOG(kTag, 4, "%d, %s: temp_foldname %s", target.c_str());
             // A file copy, not a shell command: the paths come from
             // configuration files and are never interpreted.

@@ -121,11 +121,12 @@ TEST_F(SimulationTest, EachTuningEntryGetsAFolderOfItsOwn) {
     // every sweep file lands under the same name.
     auto& entries = Tasks().at(0)->TaskTuning;
     for (int i = 0; i < 3; ++i) {
-        const std::string file = mRoot / ("tuning/Frame" + std::to_string(i) + "_bnr.xml");
+        // An underscore in a folder of the path must not decide the copy's name.
+        const std::string file = mRoot / ("tuning_files/Frame" + std::to_string(i) + "_bnr.xml");
         zeb_test::WriteFile(file, std::to_string(i));
         entries[i] = {file};
     }
-    const std::string hostile = mRoot / "tuning/pre_quote'$(touch pwned)'.xml";
+    const std::string hostile = mRoot / "tuning_files/pre_quote'$(touch pwned)'.xml";
     zeb_test::WriteFile(hostile, "<tuning/>");
     entries[0].push_back(hostile);
     // A stamped folder under this path is longer than the dump root property holds.

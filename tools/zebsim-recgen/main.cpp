@@ -1,11 +1,13 @@
 // Writes a recording: frame folders, scene files and a task list.
 //   zebsim-recgen --output DIR [--size 4000x3000] [--frames N] [--tasks N] [--tuning NAME --device-root DIR] ...
+//   zebsim-recgen --output DIR --from-dng FILE... [--frames N] [--pedestal N]
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
 #include <map>
 #include <string>
 
+#include "zebsim-recgen/lib/DngImport.h"
 #include "zebsim-recgen/lib/RecordingGenerator.h"
 
 int main(int argc, char** argv) {
@@ -42,6 +44,19 @@ int main(int argc, char** argv) {
                    "also write a sensor tuning of this name that sweeps two blocks (2 x 3 combinations): the firmware "
                    "tuning folder, its bypass lists, the configuration list and the tuning tasks");
     app.add_option("--device-root", deviceRoot, "device root the firmware tuning folder goes into (with --tuning)");
+    zeb_recgen::DngImportOptions dng;
+    auto* fromDng = app.add_option("--from-dng", dng.files,
+                                   "DNG files to turn into the recording, one frame each in the order given "
+                                   "(--frames per task)")
+                        ->check(CLI::ExistingFile);
+    app.add_option("--pedestal", dng.pedestal, "With --from-dng: the 10-bit level the files' black level maps to")
+        ->check(CLI::Range(0, 1022))
+        ->capture_default_str()
+        ->needs(fromDng);
+    for (const char* synthetic :
+         {"--size", "--yuv-size", "--tasks", "--pattern", "--unpacked-raw", "--fixed-3a", "--lsc", "--tuning"}) {
+        fromDng->excludes(app.get_option(synthetic));
+    }
     CLI11_PARSE(app, argc, argv);
     if (!tuningName.empty()) {
         if (deviceRoot.empty()) {
@@ -49,6 +64,25 @@ int main(int argc, char** argv) {
             return 2;
         }
         options.tuning = zeb_recgen::SweepTuning(tuningName, deviceRoot);
+    }
+
+    if (!dng.files.empty()) {
+        dng.outputFolder = options.outputFolder;
+        dng.taskListPath = options.taskListPath;
+        dng.framesPerTask = options.framesPerTask;
+        dng.mode = options.mode;
+        dng.preview = preview;
+        const zeb_recgen::GeneratedRecording imported = zeb_recgen::ImportDng(dng);
+        if (!imported.ok) {
+            fprintf(stderr, "zebsim-recgen: %s\n", imported.error.c_str());
+            return 1;
+        }
+        for (const auto& frame : imported.frames) {
+            printf("%s -> %s\n", dng.files[static_cast<size_t>(frame.serial)].c_str(), frame.rawPath.c_str());
+        }
+        printf("%zu tasks, %zu frames, Bayer pattern %s; task list %s\n", imported.tasks.size(), imported.frames.size(),
+               zeb_recgen::BayerPatternName(imported.options.pattern), imported.taskListPath.c_str());
+        return 0;
     }
 
     auto parseSize = [](const std::string& text, int* width, int* height) {
@@ -59,10 +93,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "sizes are written WIDTHxHEIGHT, for instance 4000x3000\n");
         return 2;
     }
-    const std::map<std::string, zeb_recgen::BayerPattern> patterns = {
-        {"RGGB", zeb_recgen::BayerPattern::RGGB}, {"GRBG", zeb_recgen::BayerPattern::GRBG},
-        {"GBRG", zeb_recgen::BayerPattern::GBRG}, {"BGGR", zeb_recgen::BayerPattern::BGGR}};
-    options.pattern = patterns.at(pattern);
+    zeb_recgen::ParseBayerPattern(pattern, &options.pattern);
     if (fixed3a) options.blocks = zeb_recgen::Fixed3ABlocks();
     const std::map<std::string, zeb_recgen::LscFormat> formats = {
         {"alsc3", zeb_recgen::LscFormat::Alsc3}, {"alsc4", zeb_recgen::LscFormat::Alsc4}, {"none", zeb_recgen::LscFormat::None}};

@@ -43,7 +43,6 @@ const char* const kCapReady = "persist.vendor.cam.zeb.capready";
 const char* const kProcess = "persist.vendor.cam.zeb.process";
 const char* const kDumpRoot = "persist.vendor.cam.icap.dump.root.path";
 const char* const kSetDeviceReady = "_ZN3ZEB26SimulationControlInterface14SetDeviceReadyEb";
-constexpr uint32_t kSensorPattern = 0;  // RGGB
 
 // The library's entry points, resolved one by one.
 struct Api {
@@ -251,7 +250,7 @@ void Emulator::OnFrame(const isp_raw_proc_info& info) {
     std::vector<uint8_t> packed;
     const int width = static_cast<int>(info.width), height = static_cast<int>(info.height);
     std::string problem;
-    if (info.type != 3 || memcmp(info.format, "GREY", 4) != 0 || info.pattern != kSensorPattern || info.offset != 0) {
+    if (info.type != 3 || memcmp(info.format, "GREY", 4) != 0 || info.pattern != mRecording.pattern || info.offset != 0) {
         problem = "frame record fields";
     }
     const int line = width * 5 / 4, stride = AlignedStride(width);
@@ -316,7 +315,7 @@ void Emulator::OnFrame(const isp_raw_proc_info& info) {
     if (!packed.empty() && report.picture.empty()) {
         std::string path = mOptions.outputDir + "/task" + std::to_string(task.id) + ".png";
         if (zeb_recgen::WriteRawPreviewPng(path, packed.data(), width, height, static_cast<size_t>(line),
-                                           static_cast<zeb_recgen::BayerPattern>(kSensorPattern))) {
+                                           static_cast<zeb_recgen::BayerPattern>(mRecording.pattern))) {
             report.picture = path;
             mReport.pictures.push_back(path);
         }
@@ -778,7 +777,7 @@ int Emulator::Run() {
     if (!Load()) return 2;
 
     WriteField<void*>(mContext, kOemCxtSensorHandleOffset, this);
-    WriteField<uint32_t>(mContext, kOemCxtSensorPatternOffset, kSensorPattern);
+    WriteField<uint32_t>(mContext, kOemCxtSensorPatternOffset, mRecording.pattern);
     mHandle = mApi.CreateSimulation(mContext, mOptions.cameraId);
     if (!mHandle || mApi.Getinstance(mOptions.cameraId) != mHandle) {
         mReport.fatal = "CreateSimulation gave no instance";

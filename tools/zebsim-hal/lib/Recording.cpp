@@ -12,6 +12,7 @@
 
 #include "core/RecordOffsets.h"
 #include "platform/TuningBin.h"
+#include "zebsim-recgen/lib/RecordingGenerator.h"
 
 namespace zeb_hal {
 namespace {
@@ -228,6 +229,10 @@ Recording ReadRecording(const std::string& taskListPath) {
     }
     pugi::xml_node input = document.child("input");
     const std::string mode = input.child("mode").text().get();
+    zeb_recgen::BayerPattern pattern = zeb_recgen::BayerPattern::RGGB;
+    if (zeb_recgen::ParseBayerPattern(input.child("pattern").text().get(), &pattern)) {
+        recording.pattern = static_cast<uint32_t>(pattern);
+    }
     pugi::xml_document blocks;
     if (blocks.load_file(input.child("ispconfig").text().get())) {
         for (pugi::xml_node block : blocks.child("ispblocks").children("block")) {

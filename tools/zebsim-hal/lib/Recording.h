@@ -69,6 +69,9 @@ void LoadSweeps(ExpectedTuning& tuning);
 
 struct Recording {
     std::vector<ExpectedTask> tasks;
+    // The sensor's Bayer pattern as the HAL context carries it (0 RGGB, 1 GRBG,
+    // 2 GBRG, 3 BGGR), from the task list's "pattern" element; RGGB without one.
+    uint32_t pattern = 0;
     std::vector<ExpectedBlock> blocks;
     ExpectedTuning tuning;
     std::string error;  // set when the task list cannot be read

@@ -239,6 +239,7 @@ void WriteTaskList(const GeneratedRecording& recording) {
     Add(input, "num", static_cast<int>(recording.tasks.size()));
     AddText(input, "ispconfig", recording.ispConfigPath);
     AddText(input, "mode", recording.options.mode);
+    AddText(input, "pattern", BayerPatternName(recording.options.pattern));
     pugi::xml_node list = input.append_child("TaskList");
     for (const TaskFiles& task : recording.tasks) {
         pugi::xml_node image = list.append_child("image");
@@ -530,7 +531,30 @@ FrameFiles WriteFrame(const Options& filled, const std::string& folder, int seri
     return files;
 }
 
+const char* const kPatternNames[4] = {"RGGB", "GRBG", "GBRG", "BGGR"};
+
 }  // namespace
+
+const char* BayerPatternName(BayerPattern pattern) { return kPatternNames[static_cast<uint32_t>(pattern) & 3]; }
+
+bool ParseBayerPattern(const std::string& name, BayerPattern* pattern) {
+    for (uint32_t i = 0; i < 4; ++i) {
+        if (name == kPatternNames[i]) {
+            *pattern = static_cast<BayerPattern>(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+void WriteSceneInfoFile(const std::string& path, int width, int height, const SceneValues& scene, int64_t task) {
+    Options sized;
+    sized.width = width;
+    sized.height = height;
+    WriteSceneFile(path, sized, scene, task);
+}
+
+void WriteTaskListFile(const GeneratedRecording& recording) { WriteTaskList(recording); }
 
 std::vector<uint16_t> RenderBayer(const Options& given, int serial) {
     const Options options = SizedFor(Filled(given), serial);

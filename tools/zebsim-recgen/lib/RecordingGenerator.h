@@ -17,6 +17,10 @@ namespace zeb_recgen {
 // pattern number as the HAL context carries it.
 enum class BayerPattern : uint32_t { RGGB = 0, GRBG = 1, GBRG = 2, BGGR = 3 };
 
+// "RGGB", "GRBG", "GBRG", "BGGR": the names the task list carries.
+const char* BayerPatternName(BayerPattern pattern);
+bool ParseBayerPattern(const std::string& name, BayerPattern* pattern);
+
 // Values written into a task's iscene_Info.xml (the rest are zero).
 struct SceneValues {
     uint32_t camId = 0;
@@ -179,6 +183,14 @@ struct GeneratedRecording {
 };
 
 GeneratedRecording GenerateRecording(const Options& options);
+
+// The scene file and the task list as GenerateRecording writes them, for
+// recordings put together elsewhere (DNG import). The task list also names
+// the sensor's Bayer pattern (element "pattern" of "input", which the library
+// does not read) so that a HAL emulator can give its context the same one.
+// Both throw std::runtime_error when the file cannot be written.
+void WriteSceneInfoFile(const std::string& path, int width, int height, const SceneValues& scene, int64_t task);
+void WriteTaskListFile(const GeneratedRecording& recording);
 
 // A tuning for the sensor of a device root that sweeps two blocks: "AE_V5"
 // (id 16433, a 3A block, <value> 1 and 2) and "CMC10_V1" (id 16500, <value>

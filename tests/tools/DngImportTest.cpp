@@ -1,0 +1,337 @@
+// DNG import: DNG files written here with libtiff (directory first, data after,
+// as Android writes them) become recordings whose RAW10 holds the files' CFA
+// data scaled to 10 bits, whose AE and AWB dumps carry the files' ISO, exposure
+// and white balance, and which zebsim-hal plays with every frame matched.
+// Files the import cannot take are refused with a reason and a non-zero exit.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <pugixml.hpp>
+#include <string>
+#include <vector>
+
+#include "support/TestSupport.h"
+
+extern char** environ;
+
+namespace {
+namespace fs = std::filesystem;
+
+struct DngSpec {
+    const char* name;
+    int width, height;  // of the stored image
+    int bits;
+    const char* cfa;           // from the active area's top-left corner (margins are even)
+    std::vector<float> black;  // one level, or four repeating from the active area's corner; none: no tag
+    uint32_t white;            // 0: no tag
+    uint32_t active[4];        // top, left, bottom, right; all 0: no tag
+    int pedestal;              // -1: the tool's default, 64
+    uint16_t iso;              // 0: no tag
+    double exposure, fNumber;  // 0: no tag
+    float neutral[3];          // 0: no tag
+    uint16_t compression;
+    bool demosaiced;  // LinearRaw, three samples a pixel
+    int cutBytes;     // bytes cut off the end of the file; negative: only that many kept
+};
+
+uint32_t WhiteOf(const DngSpec& s) { return s.white ? s.white : (1u << s.bits) - 1; }
+
+// Samples run through black, the range and past the white level.
+uint16_t Stored(const DngSpec& s, int seed, int x, int y) {
+    const uint32_t top = std::min<uint32_t>(WhiteOf(s) + WhiteOf(s) / 16 + 1, 1u << s.bits);
+    return static_cast<uint16_t>(
+        (static_cast<uint32_t>(x) * 37 + static_cast<uint32_t>(y) * 101 + static_cast<uint32_t>(seed) * 997) % top);
+}
+
+// The TIFF/EP tags Android writes into IFD 0 and libtiff knows only in EXIF.
+const TIFFFieldInfo kIfd0Exif[] = {
+    {33434, 1, 1, TIFF_RATIONAL, FIELD_CUSTOM, 1, 0, const_cast<char*>("ExposureTime")},
+    {33437, 1, 1, TIFF_RATIONAL, FIELD_CUSTOM, 1, 0, const_cast<char*>("FNumber")},
+    {34855, -1, -1, TIFF_SHORT, FIELD_CUSTOM, 1, 1, const_cast<char*>("ISOSpeedRatings")},
+};
+
+void PrintTo(const DngSpec& s, std::ostream* out) { *out << s.name; }
+
+void WriteDng(const std::string& path, const DngSpec& s, int seed) {
+    // Reading the directory back warns of the IFD 0 tags; the warnings are noise.
+    TIFFSetWarningHandler(nullptr);
+    TIFF* tif = TIFFOpen(path.c_str(), "w");
+    ASSERT_NE(tif, nullptr);
+    TIFFMergeFieldInfo(tif, kIfd0Exif, 3);
+    const int samples = s.demosaiced ? 3 : 1;
+    const uint8_t version[4] = {1, 4, 0, 0};
+    TIFFSetField(tif, TIFFTAG_SUBFILETYPE, 0);
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, s.width);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, s.height);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, s.bits);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, s.compression);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, s.demosaiced ? 34892 : PHOTOMETRIC_CFA);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, s.height);
+    TIFFSetField(tif, TIFFTAG_MAKE, "Zeb");
+    TIFFSetField(tif, TIFFTAG_MODEL, "Test");
+    TIFFSetField(tif, TIFFTAG_UNIQUECAMERAMODEL, "Zeb Test");
+    TIFFSetField(tif, TIFFTAG_DNGVERSION, version);
+    TIFFSetField(tif, TIFFTAG_DNGBACKWARDVERSION, version);
+    if (!s.demosaiced) {
+        const uint16_t dim[2] = {2, 2};
+        uint8_t cfa[4];
+        for (int i = 0; i < 4; ++i) cfa[i] = s.cfa[i] == 'R' ? 0 : s.cfa[i] == 'G' ? 1 : 2;
+        TIFFSetField(tif, TIFFTAG_CFAREPEATPATTERNDIM, dim);
+        TIFFSetField(tif, TIFFTAG_CFAPATTERN, 4, cfa);
+    }
+    if (s.black.size() == 4) {
+        const uint16_t dim[2] = {2, 2};
+        TIFFSetField(tif, TIFFTAG_BLACKLEVELREPEATDIM, dim);
+    }
+    if (!s.black.empty()) TIFFSetField(tif, TIFFTAG_BLACKLEVEL, static_cast<uint16_t>(s.black.size()), s.black.data());
+    if (s.white) TIFFSetField(tif, TIFFTAG_WHITELEVEL, 1, &s.white);
+    if (s.active[2]) TIFFSetField(tif, TIFFTAG_ACTIVEAREA, s.active);
+    const float identity[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    TIFFSetField(tif, TIFFTAG_COLORMATRIX1, 9, identity);
+    TIFFSetField(tif, TIFFTAG_CALIBRATIONILLUMINANT1, 21);
+    if (s.neutral[0] > 0) TIFFSetField(tif, TIFFTAG_ASSHOTNEUTRAL, 3, s.neutral);
+    if (s.exposure > 0) TIFFSetField(tif, 33434, s.exposure);
+    if (s.fNumber > 0) TIFFSetField(tif, 33437, s.fNumber);
+    if (s.iso) TIFFSetField(tif, 34855, 1, &s.iso);
+    // Directory first, data after it, so a cut file keeps its header.
+    TIFFDeferStrileArrayWriting(tif);
+    TIFFWriteCheck(tif, 0, "dng");
+    TIFFWriteDirectory(tif);
+    TIFFSetDirectory(tif, 0);
+    std::vector<uint8_t> data;
+    for (int y = 0; y < s.height; ++y) {
+        // 16-bit samples in the host's (the file's) byte order; other depths
+        // bit-packed, most significant bit first, each row from a byte boundary.
+        uint64_t bits = 0;
+        int pending = 0;
+        for (int x = 0; x < s.width * samples; ++x) {
+            if (s.bits == 16) {
+                const uint16_t sample = Stored(s, seed, x, y);
+                data.insert(data.end(), reinterpret_cast<const uint8_t*>(&sample),
+                            reinterpret_cast<const uint8_t*>(&sample) + 2);
+                continue;
+            }
+            bits = bits << s.bits | Stored(s, seed, x, y);
+            for (pending += s.bits; pending >= 8; pending -= 8)
+                data.push_back(static_cast<uint8_t>(bits >> (pending - 8)));
+        }
+        if (pending) data.push_back(static_cast<uint8_t>(bits << (8 - pending)));
+    }
+    ASSERT_GE(TIFFWriteEncodedStrip(tif, 0, data.data(), static_cast<tmsize_t>(data.size())), 0);
+    TIFFForceStrileArrayWriting(tif);
+    TIFFClose(tif);
+    if (s.cutBytes > 0) fs::resize_file(path, fs::file_size(path) - static_cast<uintmax_t>(s.cutBytes));
+    if (s.cutBytes < 0) fs::resize_file(path, static_cast<uintmax_t>(-s.cutBytes));
+}
+
+// The 10-bit image the sensor driver must receive, computed from the DNG's
+// own numbers: active area cut to whole groups of four by whole cells, black
+// level to the pedestal, white level to 1023, rounded half up.
+std::vector<uint16_t> Expected(const DngSpec& s, int seed, int* width, int* height) {
+    const int top = static_cast<int>(s.active[0]), left = static_cast<int>(s.active[1]);
+    const int activeW = s.active[2] ? static_cast<int>(s.active[3]) - left : s.width;
+    const int activeH = s.active[2] ? static_cast<int>(s.active[2]) - top : s.height;
+    *width = activeW / 4 * 4;
+    *height = activeH / 2 * 2;
+    const double pedestal = s.pedestal < 0 ? 64 : s.pedestal;
+    std::vector<uint16_t> out;
+    for (int y = 0; y < *height; ++y) {
+        for (int x = 0; x < *width; ++x) {
+            const double black = s.black.empty() ? 0 : s.black.size() == 4 ? s.black[(y % 2) * 2 + x % 2] : s.black[0];
+            const double value = Stored(s, seed, x + left, y + top);
+            const double scaled =
+                std::floor(pedestal + (value - black) * (1023 - pedestal) / (WhiteOf(s) - black) + 0.5);
+            out.push_back(static_cast<uint16_t>(std::min(std::max(scaled, 0.0), 1023.0)));
+        }
+    }
+    return out;
+}
+
+std::vector<uint16_t> UnpackRaw10(const std::string& bytes) {
+    std::vector<uint16_t> pixels;
+    for (size_t g = 0; g + 5 <= bytes.size(); g += 5) {
+        const auto* b = reinterpret_cast<const uint8_t*>(bytes.data() + g);
+        for (int k = 0; k < 4; ++k) pixels.push_back(static_cast<uint16_t>(b[k] << 2 | ((b[4] >> (2 * k)) & 3)));
+    }
+    return pixels;
+}
+
+template <typename T>
+T At(const std::string& bytes, size_t offset) {
+    T value{};
+    if (offset + sizeof value <= bytes.size()) memcpy(&value, bytes.data() + offset, sizeof value);
+    return value;
+}
+
+// Runs a tool with its output in `log`; its exit status.
+int RunTool(std::vector<std::string> arguments, const std::string& log) {
+    std::vector<char*> argv;
+    for (auto& argument : arguments) argv.push_back(&argument[0]);
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    if (spawned != 0 || waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+const std::string kRecgen = std::string(ZEB_BINARY_DIR) + "/tools/zebsim-recgen/zebsim-recgen";
+const std::string kHal = std::string(ZEB_BINARY_DIR) + "/tools/zebsim-hal/zebsim-hal";
+const char* const kTaskList = "data/vendor/cameraserver/zeb/config/RawListFile.xml";
+
+int Import(const zeb_test::TempDir& root, const std::vector<std::string>& files, int pedestal, const std::string& log) {
+    std::vector<std::string> arguments = {kRecgen, "-o", root / "rec", "--frames", "2"};
+    arguments.insert(arguments.end(), {"--task-list", root / kTaskList});
+    if (pedestal >= 0) arguments.insert(arguments.end(), {"--pedestal", std::to_string(pedestal)});
+    arguments.push_back("--from-dng");
+    arguments.insert(arguments.end(), files.begin(), files.end());
+    return RunTool(arguments, log);
+}
+
+// clang-format off
+const DngSpec kPlayable[] = {
+    // name, size, bits, pattern, black, white, active area, pedestal, ISO, exposure, f-number, neutral
+    {"Bits12RggbInAnActiveArea", 78, 35, 12, "RGGB", {240, 250, 256, 266}, 4000, {2, 4, 33, 74}, -1, 400, 0.01, 2.0,
+     {0.5f, 1.0f, 0.625f}, 1, false, 0},
+    {"Bits14GbrgWithoutLevelsOrIso", 72, 30, 14, "GBRG", {}, 0, {}, 0, 0, 0.25, 0, {}, 1, false, 0},
+    {"Bits16GrbgTenBitValues", 64, 24, 16, "GRBG", {64}, 1023, {}, 64, 50, 0.0005, 1.8, {0.4f, 1.0f, 0.8f}, 1, false, 0},
+};
+// clang-format on
+
+class DngImport : public ::testing::TestWithParam<DngSpec> {};
+
+TEST_P(DngImport, TheDriverGetsTheCfaDataScaledToTenBitsAndTheDumpsCarryTheFilesExposure) {
+    const DngSpec& s = GetParam();
+    zeb_test::TempDir root;
+    const std::vector<std::string> files = {root / "a.dng", root / "b.dng"};
+    for (int seed = 0; seed < 2; ++seed) ASSERT_NO_FATAL_FAILURE(WriteDng(files[seed], s, seed));
+    ASSERT_EQ(Import(root, files, s.pedestal, root / "import.log"), 0) << zeb_test::ReadFile(root / "import.log");
+
+    pugi::xml_document list;
+    ASSERT_TRUE(list.load_file((root / kTaskList).c_str()));
+    EXPECT_EQ(std::string(list.child("input").child_value("pattern")), s.cfa);
+    std::vector<std::string> folders;
+    for (pugi::xml_node path : list.child("input").child("TaskList").child("image").children("inputpath")) {
+        folders.push_back(path.text().get());
+    }
+    ASSERT_EQ(folders.size(), 2u) << "both files in one task";
+
+    const double iso = s.iso ? s.iso : 100;
+    for (int seed = 0; seed < 2; ++seed) {
+        SCOPED_TRACE(folders[seed]);
+        int width = 0, height = 0;
+        const std::vector<uint16_t> expected = Expected(s, seed, &width, &height);
+        const std::string size = std::to_string(width) + "x" + std::to_string(height);
+        const std::string folder = folders[seed] + "/IMG_";
+        const std::string raw = zeb_test::ReadFile(folder + size + "_" + std::to_string(seed) + ".mipi_raw");
+        ASSERT_EQ(raw.size(), static_cast<size_t>(width) * 5 / 4 * height);
+        const std::vector<uint16_t> got = UnpackRaw10(raw);
+        const auto differ = std::mismatch(got.begin(), got.end(), expected.begin(), expected.end());
+        EXPECT_TRUE(differ.first == got.end()) << "pixel " << (differ.first - got.begin()) << " is " << *differ.first
+                                               << ", the file's value scaled is " << *differ.second;
+        EXPECT_EQ(fs::file_size(folder + size + "_" + std::to_string(seed) + ".cap.yuv_nv21"),
+                  static_cast<uintmax_t>(width) * height * 3 / 2);
+
+        const std::string ae = zeb_test::ReadFile(folder + std::to_string(seed) + "_AE_RESULT_INFO.bin");
+        ASSERT_EQ(ae.size(), 1248u);
+        EXPECT_EQ(At<int32_t>(ae, 96), std::lround(iso)) << "ISO";
+        EXPECT_EQ(At<int32_t>(ae, 84), std::lround(iso * 128 / 100)) << "gain, ISO 100 = 128";
+        const double bv = 2 * std::log2(s.fNumber ? s.fNumber : 2.0) - std::log2(s.exposure) - std::log2(iso / 3.125);
+        EXPECT_EQ(At<int32_t>(ae, 0), std::lround(100 * bv)) << "bv";
+        EXPECT_EQ(At<float>(ae, 12), 0.0f) << "EV";
+        const std::string awb = zeb_test::ReadFile(folder + std::to_string(seed) + "_AWB_CALC_INFO.bin");
+        ASSERT_EQ(awb.size(), 120u);
+        for (int c = 0; c < 3; ++c) {
+            const double gain = s.neutral[0] > 0 ? 1024.0 * s.neutral[1] / s.neutral[c] : 1024;
+            EXPECT_EQ(At<uint32_t>(awb, 4 * static_cast<size_t>(c)), std::lround(gain)) << "gain of channel " << c;
+        }
+    }
+
+    // The raw that reaches the fake driver is matched byte for byte against
+    // the files just checked, with the pattern of the task list in the context.
+    ASSERT_EQ(RunTool({kHal, "--device-root", root.path(), "--library", ZEB_LIBRARY_PATH, "--quiet", "--timeout", "60",
+                       "--log-file", root / "library.log"},
+                      root / "hal.log"),
+              0)
+        << zeb_test::ReadFile(root / "hal.log");
+    std::ifstream in(root / "hal-out/report.json");
+    const nlohmann::json report = nlohmann::json::parse(in, nullptr, false);
+    ASSERT_EQ(report["tasks"].size(), 1u);
+    const auto& task = report["tasks"][0];
+    EXPECT_TRUE(task["completed"].get<bool>());
+    EXPECT_TRUE(task["errors"].empty()) << task["errors"].dump();
+    EXPECT_GE(task["previewFrames"].get<int>(), 2);
+    EXPECT_EQ(task["matchedFrames"].get<int>(), task["previewFrames"].get<int>() + task["captureFrames"].get<int>());
+}
+
+INSTANTIATE_TEST_SUITE_P(Variants, DngImport, ::testing::ValuesIn(kPlayable),
+                         [](const ::testing::TestParamInfo<DngSpec>& info) { return std::string(info.param.name); });
+
+struct Refusal {
+    const char* name;
+    DngSpec first;
+    const char* second;  // pattern of a second, otherwise valid file; null: one file
+    const char* reason;
+};
+
+// clang-format off
+const DngSpec kGood = {"", 64, 24, 12, "RGGB", {256}, 4095, {}, -1, 100, 0.01, 2.0, {}, 1, false, 0};
+
+DngSpec With(DngSpec s, uint16_t compression, bool demosaiced, int cutBytes) {
+    s.compression = compression;
+    s.demosaiced = demosaiced;
+    s.cutBytes = cutBytes;
+    return s;
+}
+
+const Refusal kRefusals[] = {
+    {"Deflate", With(kGood, COMPRESSION_ADOBE_DEFLATE, false, 0), nullptr, "compression 8 (Deflate) is not supported"},
+    {"Demosaiced", With(kGood, 1, true, 0), nullptr, "not a 2 x 2 Bayer CFA image"},
+    {"Truncated", With(kGood, 1, false, 100), nullptr, "truncated"},
+    {"HeaderCut", With(kGood, 1, false, -120), nullptr, "LibRaw cannot read it"},
+    {"TwoSensors", kGood, "GRBG", "a recording plays one sensor"},
+};
+// clang-format on
+
+void PrintTo(const Refusal& r, std::ostream* out) { *out << r.name; }
+
+class DngRefusal : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(DngRefusal, IsNamedWithItsReasonAndLeavesNoTaskList) {
+    const Refusal& r = GetParam();
+    zeb_test::TempDir root;
+    std::vector<std::string> files = {root / "a.dng"};
+    ASSERT_NO_FATAL_FAILURE(WriteDng(files[0], r.first, 0));
+    if (r.second) {
+        DngSpec other = kGood;
+        other.cfa = r.second;
+        files.push_back(root / "b.dng");
+        ASSERT_NO_FATAL_FAILURE(WriteDng(files[1], other, 1));
+    }
+    EXPECT_EQ(Import(root, files, -1, root / "import.log"), 1);
+    const std::string log = zeb_test::ReadFile(root / "import.log");
+    EXPECT_NE(log.find(files.back() + ": "), std::string::npos) << log;
+    EXPECT_NE(log.find(r.reason), std::string::npos) << log;
+    EXPECT_FALSE(fs::exists(root / kTaskList));
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, DngRefusal, ::testing::ValuesIn(kRefusals),
+                         [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
+
+}  // namespace
