@@ -89,16 +89,16 @@ int main(int argc, char** argv) {
     zeb_inspect::InspectOptions check;
     check.path = options.deviceRoot;
     const zeb_inspect::Inspection inspection = zeb_inspect::Inspect(check);
-    if (!inspection.Plays() || inspection.Count(false) != 0) {
+    if (!inspection.Plays() || inspection.Warnings() != 0) {
         fprintf(stderr, "%s", zeb_inspect::FormatTable(inspection).c_str());
     }
     if (!inspection.Plays()) {
         if (!playAnyway) {
             fprintf(stderr, "zebsim-hal: the recording has %d error(s) (above), not played; --play-anyway plays it\n",
-                    inspection.Count(true));
+                    inspection.Errors());
             return 2;
         }
-        fprintf(stderr, "zebsim-hal: playing a recording with %d error(s) (above)\n", inspection.Count(true));
+        fprintf(stderr, "zebsim-hal: playing a recording with %d error(s) (above)\n", inspection.Errors());
     }
     zeb_hal::RunReport report;
     const int result = zeb_hal::RunEmulator(options, &report);

@@ -46,9 +46,13 @@ struct Inspection {
     std::vector<TaskResult> tasks;
     std::vector<BlockResult> blocks;
 
-    int Count(bool errors) const;
+    int Errors() const { return Count(true); }
+    int Warnings() const { return Count(false); }
     // The library would play the recording as recorded.
-    bool Plays() const { return Count(true) == 0; }
+    bool Plays() const { return Errors() == 0; }
+
+private:
+    int Count(bool errors) const;
 };
 
 struct InspectOptions {
