@@ -23,39 +23,39 @@ const char* const kTag = "ZEBFrame";
 std::atomic<FrameReleaseHook> gReleaseHook{nullptr};
 
 const DataFileSpec kDataFiles[kDataFormatCount] = {
-    {".mipi_raw", RowKind::Image, 0},
-    {".raw", RowKind::Image, 0},
-    {"cap.yuv_nv21", RowKind::Image, 0},
-    {"afm.bin", RowKind::FileSized, 0},
-    {"AEM_INFO.bin", RowKind::FixedArea, 196620},
-    {"AEM_FOR_AWB.bin", RowKind::FixedArea, 196620},
-    {"AE_RESULT_INFO.bin", RowKind::FixedArea, 1248},
-    {"CAP_AE_PARAMS.bin", RowKind::FixedArea, 644},
-    {"AWB_CALC_INFO.bin", RowKind::FixedArea, 120},
-    {"pdaf.bin", RowKind::FileSized, 0},
-    {"LSCM_INFO.bin", RowKind::FixedArea, 196620},
-    {"CCM_INFO.bin", RowKind::FixedArea, 18},
-    {"ISCENE_INFO.bin", RowKind::FixedArea, 8512},
-    {"LSC_RESULT_INFO.bin", RowKind::FixedArea, 32},
-    {"LSC4_RESULT_INFO.bin", RowKind::FixedArea, 208},
-    {"LSC_RESULT_TABLE_INFO.bin", RowKind::FileSized, 0},
-    {"HIST2_DATA_INFO.bin", RowKind::FileSized, 0},
-    {"GTMHIST_DATA_INFO.bin", RowKind::FileSized, 0},
-    {"AEM_DATA_INFO.bin", RowKind::FileSized, 0},
-    {"LSCM_DATA_INFO.bin", RowKind::FileSized, 0},
-    {"SCENE_DETECT_OUT.bin", RowKind::FixedArea, 4904},
-    {"XTMHIST_INFO.bin", RowKind::FixedArea, 560},
-    {"LTMHIST_INFO.bin", RowKind::FixedArea, 16396},
-    {"LSC_RESULT_WTABLE_INFO.bin", RowKind::FileSized, 0},
-    {"BAYHIST_INFO.bin", RowKind::FixedArea, 3144},
-    {"HIST2_INFO.bin", RowKind::FixedArea, 1048},
-    {"ZOLTDEF_INFO.bin", RowKind::FixedArea, 1392},
-    {"CONTROL_INFO.bin", RowKind::FixedArea, 324},
-    {"FD_ISP_INFO.bin", RowKind::FixedArea, 4368},
-    {"FD_SNAPSHOT.bin", RowKind::FixedArea, 13864},
-    {"XTM_RESULT_INFO.bin", RowKind::FixedArea, 17436},
-    {"OFFLINE_AE_INFO.bin", RowKind::FixedArea, 128},
-    {"OFFLINE_RESULT_INFO.bin", RowKind::FixedArea, 1256},
+    {".mipi_raw", RowKind::Image, 0, false},
+    {".raw", RowKind::Image, 0, true},
+    {"cap.yuv_nv21", RowKind::Image, 0, false},
+    {"afm.bin", RowKind::FileSized, 0, false},
+    {"AEM_INFO.bin", RowKind::FixedArea, 196620, false},
+    {"AEM_FOR_AWB.bin", RowKind::FixedArea, 196620, true},
+    {"AE_RESULT_INFO.bin", RowKind::FixedArea, 1248, false},
+    {"CAP_AE_PARAMS.bin", RowKind::FixedArea, 644, false},
+    {"AWB_CALC_INFO.bin", RowKind::FixedArea, 120, false},
+    {"pdaf.bin", RowKind::FileSized, 0, false},
+    {"LSCM_INFO.bin", RowKind::FixedArea, 196620, false},
+    {"CCM_INFO.bin", RowKind::FixedArea, 18, false},
+    {"ISCENE_INFO.bin", RowKind::FixedArea, 8512, false},
+    {"LSC_RESULT_INFO.bin", RowKind::FixedArea, 32, false},
+    {"LSC4_RESULT_INFO.bin", RowKind::FixedArea, 208, false},
+    {"LSC_RESULT_TABLE_INFO.bin", RowKind::FileSized, 0, false},
+    {"HIST2_DATA_INFO.bin", RowKind::FileSized, 0, false},
+    {"GTMHIST_DATA_INFO.bin", RowKind::FileSized, 0, false},
+    {"AEM_DATA_INFO.bin", RowKind::FileSized, 0, false},
+    {"LSCM_DATA_INFO.bin", RowKind::FileSized, 0, false},
+    {"SCENE_DETECT_OUT.bin", RowKind::FixedArea, 4904, false},
+    {"XTMHIST_INFO.bin", RowKind::FixedArea, 560, false},
+    {"LTMHIST_INFO.bin", RowKind::FixedArea, 16396, false},
+    {"LSC_RESULT_WTABLE_INFO.bin", RowKind::FileSized, 0, false},
+    {"BAYHIST_INFO.bin", RowKind::FixedArea, 3144, false},
+    {"HIST2_INFO.bin", RowKind::FixedArea, 1048, false},
+    {"ZOLTDEF_INFO.bin", RowKind::FixedArea, 1392, false},
+    {"CONTROL_INFO.bin", RowKind::FixedArea, 324, false},
+    {"FD_ISP_INFO.bin", RowKind::FixedArea, 4368, false},
+    {"FD_SNAPSHOT.bin", RowKind::FixedArea, 13864, false},
+    {"XTM_RESULT_INFO.bin", RowKind::FixedArea, 17436, false},
+    {"OFFLINE_AE_INFO.bin", RowKind::FixedArea, 128, false},
+    {"OFFLINE_RESULT_INFO.bin", RowKind::FixedArea, 1256, false},
 };
 
 // The rows whose capacity is the size of the first folder's file, in the order
@@ -81,7 +81,7 @@ bool ReadFully(int fd, uint8_t* to, size_t bytes) {
 }  // namespace
 
 const DataFileSpec& DataFileSpecOf(int row) {
-    static const DataFileSpec kNone{"", RowKind::FixedArea, 0};
+    static const DataFileSpec kNone{"", RowKind::FixedArea, 0, true};
     return row >= 0 && row < kDataFormatCount ? kDataFiles[row] : kNone;
 }
 
@@ -198,21 +198,63 @@ void ZEBFrame::MatchFile(const char* pattern, char* outPath) { MatchFile(Listing
 // pattern over at most five characters. Stored recordings rely on this rule:
 // a pattern shorter than five must end the name exactly (the NUL takes part),
 // a longer one is told apart by its first five characters alone.
-void ZEBFrame::MatchFile(const Listing& listing, const char* pattern, char* outPath) const {
+void ZEBFrame::MatchFile(const Listing& listing, const char* pattern, char* outPath) {
     if (!listing.mOpened) {
         ZLOG(kTag, 1, "%d, %s: Could not OpenDIR with Path %s", listing.mFolder.c_str());
         return;
     }
     if (!pattern || !outPath) return;
-    const size_t n = strlen(pattern);
     for (const std::string& name : listing.mNames) {
         const std::string full = listing.mFolder + "/" + name;
-        if (full.size() >= kFramePathMax || full.size() < n) continue;
-        if (strncmp(full.c_str() + full.size() - n, pattern, 5) == 0) {
+        if (PathMatches(full, pattern)) {
             memcpy(outPath, full.c_str(), full.size() + 1);
             return;
         }
     }
+}
+
+bool ZEBFrame::PathMatches(const std::string& full, const char* pattern) {
+    const size_t n = strlen(pattern);
+    return full.size() < kFramePathMax && full.size() >= n && strncmp(full.c_str() + full.size() - n, pattern, 5) == 0;
+}
+
+FolderSurvey ZEBFrame::SurveyFolder(const std::string& path) {
+    FolderSurvey survey;
+    if (path.size() >= kFramePathMax) {
+        survey.pathTooLong = true;
+        return survey;
+    }
+    const Listing listing(path.c_str());
+    survey.opened = listing.mOpened;
+    if (!listing.mOpened) return survey;
+    for (const std::string& name : listing.mNames) {
+        if (listing.mFolder.size() + 1 + name.size() >= kFramePathMax) survey.unreachable.push_back(name);
+    }
+    for (int row = 0; row < kDataFormatCount; ++row) {
+        FolderSurvey::Row& found = survey.rows[row];
+        for (const std::string& name : listing.mNames) {
+            const std::string full = listing.mFolder + "/" + name;
+            if (PathMatches(full, kDataFiles[row].subFix)) found.matches.push_back(full);
+        }
+        struct stat info;
+        if (!found.matches.empty() && stat(found.matches.front().c_str(), &info) == 0) found.length = info.st_size;
+        if (kDataFiles[row].kind == RowKind::FixedArea) found.expected = kDataFiles[row].fixedSize;
+    }
+    char matched[kFramePathMax] = "";
+    MatchFile(listing, kDataFiles[DF_MIPI_RAW].subFix, matched);
+    ParseImageSize(matched, &survey.rawWidth, &survey.rawHeight);
+    matched[0] = '\0';
+    MatchFile(listing, kDataFiles[DF_YUV_NV21].subFix, matched);
+    ParseImageSize(matched, &survey.yuvWidth, &survey.yuvHeight);
+    survey.sizeRefused = !ImageSizeAllowed(survey.rawWidth, survey.rawHeight) ||
+                         !ImageSizeAllowed(survey.yuvWidth, survey.yuvHeight);
+    // The packed raw holds its lines back to back, realigned once read; the
+    // 16-bit raw and the YUV image are read as their sizes give them.
+    const int64_t rawPixels = int64_t{std::max(survey.rawWidth, 0)} * std::max(survey.rawHeight, 0);
+    survey.rows[DF_MIPI_RAW].expected = int64_t{PackedLineBytes(survey.rawWidth)} * std::max(survey.rawHeight, 0);
+    survey.rows[DF_RAW].expected = rawPixels * 2;
+    survey.rows[DF_YUV_NV21].expected = int64_t{std::max(survey.yuvWidth, 0)} * std::max(survey.yuvHeight, 0) * 3 / 2;
+    return survey;
 }
 
 // Names look like prefix_WIDTHxHEIGHT_rest; fields are at most 8 characters.

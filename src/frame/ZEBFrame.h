@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "frame/BufferInfo.h"
 #include "frame/HalRecords.h"
@@ -71,8 +72,32 @@ struct DataFileSpec {
     const char* subFix;
     RowKind kind;
     uint32_t fixedSize;  // FixedArea rows only
+    // A frame without the file plays as recorded all the same: the 16-bit raw
+    // is unpacked from the packed one, AWB takes AEM_INFO for AEM_FOR_AWB.
+    bool optional;
 };
 const DataFileSpec& DataFileSpecOf(int row);
+
+// What a frame built on a folder would read there, found the way the frame
+// finds it but reading nothing: for tools that check a recording before a
+// device plays it.
+struct FolderSurvey {
+    bool opened = false;       // the folder could be listed
+    bool pathTooLong = false;  // a frame refuses a folder path this long and reads nothing
+    int32_t rawWidth = 0, rawHeight = 0;  // parsed from the names as the frame parses them
+    int32_t yuvWidth = 0, yuvHeight = 0;
+    bool sizeRefused = false;  // a size passes the limits below: the frame reads nothing of the folder
+    struct Row {
+        // Every file of the folder the row's pattern matches, in listing
+        // order: the frame reads the first.
+        std::vector<std::string> matches;
+        int64_t length = -1;    // of the first match; -1 when there is none
+        int64_t expected = -1;  // the bytes the frame reads of it; -1: as many as the file has
+    };
+    Row rows[kDataFormatCount];
+    // Names the frame never matches: folder and name together are too long.
+    std::vector<std::string> unreachable;
+};
 
 struct DataFileEntry {
     uint32_t size;       // capacity of the destination; 0: not read
@@ -98,6 +123,7 @@ public:
     void MatchFile(const char* pattern, char* outPath);
     void GetImageSize();
     void ReadAllFile();
+    static FolderSurvey SurveyFolder(const std::string& path);
     // Rebinds the frame to another folder; buffers too small for it are
     // obtained again at the size it needs.
     void RecycleOneFrame(const std::string& path);
@@ -173,8 +199,9 @@ public:
 
 private:
     class Listing;
-    void MatchFile(const Listing& listing, const char* pattern, char* outPath) const;
-    void ParseImageSize(const char* path, int32_t* width, int32_t* height);
+    static bool PathMatches(const std::string& full, const char* pattern);
+    static void MatchFile(const Listing& listing, const char* pattern, char* outPath);
+    static void ParseImageSize(const char* path, int32_t* width, int32_t* height);
     // False (logged, sizes 0) when a name asks for more than the limits: the
     // folder is then read as if it held no file.
     bool GetImageSize(const Listing& listing);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "parameter/ReadReport.h"
 #include "parameter/TaskInfo.h"
 
 namespace ZEB {
@@ -40,6 +41,27 @@ struct ZebStatusTag {
         std::lock_guard<std::mutex> guard(mMutex);
         return mReady;
     }
+};
+
+// What the task list reader found, for tools that check a task list without
+// loading it into a task map: each `image` as the task it would become.
+struct TaskListImage {
+    int64_t index = 0;  // the task index
+    int line = 0;
+    std::vector<std::string> inputs;  // the input folders the task gets: at most kTaskInputPaths
+    std::string outputText;           // `outputpath` as written
+    std::string outputPath;           // as the task would get it now: stamped unless it holds "ZEB_"
+    bool refused = false;             // the output path is too long: no task is made of it
+    std::vector<ReadProblem> problems;  // what the reader cannot take of this image
+};
+
+struct TaskListReading {
+    std::string path;
+    bool read = false;  // the file loaded and has its document element
+    std::string ispconfig;
+    std::string mode;
+    std::vector<TaskListImage> images;
+    ReadReport report;  // about the file and the elements outside the images
 };
 
 // An XPath and an index into the node set it selects.
@@ -84,21 +106,39 @@ public:
     // Task list (TaskList.cpp). ParseTaskList reads the fixed task list file
     // into `tasks` and returns the block configuration list's path (empty on
     // failure); FullfillImageInfo adds the task of one `image` element.
+    // ReadTaskList reads the file at `path` the same way; with `reading` it
+    // also notes what it found and what it could not read, and with `tasks`
+    // null it makes neither tasks nor output folders.
+    static const char* const kTaskListPath;
     std::string ParseTaskList(TaskMap* tasks);
+    std::string ReadTaskList(const std::string& path, TaskMap* tasks, TaskListReading* reading);
     void FullfillImageInfo(pugi::xml_node image, TaskMap* tasks, int64_t index);
-    void ParseIspConfigList(const char* path, std::vector<IspInfo>* blocks, const XmlStructure* table);
+    // With a report, also notes the file's faults at their lines.
+    void ParseIspConfigList(const char* path, std::vector<IspInfo>* blocks, const XmlStructure* table,
+                            ReadReport* report = nullptr);
 
     // Schema reader (XmlSchema.cpp): fills `destination` from the file with the
     // table. The destination must be at least as large as the table's layout
-    // and is never cleared: absent values keep what it held.
-    void ParseXML(const char* path, void* destination, const XmlStructure* table);
-    void FullfillLayerInfo(void* destination, pugi::xml_node element, const NodeStruct* node);
+    // and is never cleared: absent values keep what it held. With a report,
+    // also notes what it cannot read (children it does not know, values that
+    // do not read whole, a node path matched more than once) at their lines
+    // of `path` (`file` for FullfillLayerInfo).
+    void ParseXML(const char* path, void* destination, const XmlStructure* table, ReadReport* report = nullptr);
+    void FullfillLayerInfo(void* destination, pugi::xml_node element, const NodeStruct* node,
+                           ReadReport* report = nullptr, const char* file = nullptr);
 
     // Tuning task and sweep (TuningSweep.cpp). TraverseParam ends early, after
-    // the file it is writing, once `stop` is set.
-    void ParseTuningTaskXML(ParamTaskInfoTag* task, const char* path);
-    // `file` names the tuning task file in the log lines of what is refused.
-    void FullfillParamConfig(pugi::xml_node config, ParamTaskInfoTag* task, const char* file = "");
+    // the file it is writing, once `stop` is set. With a report, the readers
+    // also note the parameters they refuse and what they cannot read, at their
+    // lines of `path` (of `file` for FullfillParamConfig, which also names it
+    // in the log lines of what is refused).
+    void ParseTuningTaskXML(ParamTaskInfoTag* task, const char* path, ReadReport* report = nullptr);
+    void FullfillParamConfig(pugi::xml_node config, ParamTaskInfoTag* task, const char* file = "",
+                             ReadReport* report = nullptr);
+    // Loads the task's tuning parameter file and notes in `report` each
+    // parameter whose element the sweep would not find (nothing is written for
+    // it), as `taskFile`'s; a file that does not load is noted as such.
+    void CheckSweepTargets(ParamTaskInfoTag* task, ReadReport* report, const std::string& taskFile);
     void TraverseParam(ParamTaskInfoTag* task, std::map<int32_t, std::string>* files, const std::string& suffix,
                        const std::atomic<bool>* stop = nullptr);
     void ModifyNode(const char* paramFile, FrameNumInfoTag* frame, ParamTaskInfoTag* task,

@@ -14,14 +14,28 @@ namespace ZEB {
 namespace {
 
 const char* const kTag = "ZEB_SCENE";
-const char* const kSceneFile = "iscene_Info.xml";
 // Characters of a directory entry's tail that must agree with the pattern.
 constexpr size_t kMatchLength = 5;
 
 // How long a caller waits for the reader to reach its task.
 constexpr std::chrono::seconds kRecordWait(1);
 
+// The groups of the scene record and the tables that fill them, in the order
+// they are read.
+struct SceneGroup {
+    size_t offset;
+    const XmlStructure* table;
+};
+const SceneGroup kSceneGroups[] = {
+    {offsetof(iSceneInfo, commonInfo), &CommonStructure},  {offsetof(iSceneInfo, switchInfo), &SwitchStructure},
+    {offsetof(iSceneInfo, ThreeAInfo), &ThreeAStructure},  {offsetof(iSceneInfo, postprocInfo), &PostProcStructure},
+    {offsetof(iSceneInfo, capInfo), &CapStructure},        {offsetof(iSceneInfo, FDInfo), &FaceStructure},
+    {offsetof(iSceneInfo, hdrDetectOut), &HDRStructure},   {offsetof(iSceneInfo, androidTag), &TagStructure},
+};
+
 }  // namespace
+
+const char* const SceneParameter::kSceneFile = "iscene_Info.xml";
 
 SceneParameter::SceneParameter() { mStatus.SetReady(); }
 
@@ -122,17 +136,44 @@ bool SceneParameter::MatchFile(const char* pattern, std::string& folder) {
         ZLOG(kTag, 1, "%d, %s: Could not OpenDIR with Path %s", folder.c_str());
         return false;
     }
-    const size_t length = strlen(pattern);
     for (auto end = std::filesystem::directory_iterator(); entries != end; entries.increment(code)) {
         if (code) break;
         const std::string path = folder + "/" + entries->path().filename().string();
         ZLOG(kTag, 4, "%d, %s: MatchFile with temp is %s", path.c_str());
-        if (path.size() >= length && strncmp(path.c_str() + path.size() - length, pattern, kMatchLength) == 0) {
+        if (PathMatches(path, pattern)) {
             folder = path;
             return true;
         }
     }
     return false;
+}
+
+bool SceneParameter::PathMatches(const std::string& path, const char* pattern) {
+    if (!pattern) return false;
+    const size_t length = strlen(pattern);
+    return path.size() >= length && strncmp(path.c_str() + path.size() - length, pattern, kMatchLength) == 0;
+}
+
+void SceneParameter::ReadSceneFile(const std::string& file, iSceneInfo* scene, ReadReport* report) {
+    char* base = reinterpret_cast<char*>(scene);
+    for (const SceneGroup& group : kSceneGroups) ParseXML(file.c_str(), base + group.offset, group.table, report);
+    // Marked valid even when the file could not be read: the task has a
+    // scene file, and its record is all zeros.
+    scene->Valid = 1;
+    if (!report) return;
+    pugi::xml_document doc;
+    if (!doc.load_file(file.c_str())) return;  // noted by ParseXML
+    for (pugi::xml_node child = doc.child("root").first_child(); child; child = child.next_sibling()) {
+        if (child.type() != pugi::node_element) continue;
+        bool visited = false;
+        for (const SceneGroup& group : kSceneGroups) {
+            for (int32_t n = 0; n < group.table->NodeNum; ++n) visited |= strcmp(group.table->Nodes[n].NodePath, child.name()) == 0;
+        }
+        if (!visited) {
+            report->Add(ReadSeverity::Error, "unknown-element", file, child,
+                        "<" + std::string(child.name()) + "> in <root> is not read: no such group");
+        }
+    }
 }
 
 void SceneParameter::ParserThread() {
@@ -147,18 +188,7 @@ void SceneParameter::ParserThread() {
         if (!MatchFile(kSceneFile, file)) continue;
         iSceneInfo scene;
         memset(&scene, 0, sizeof(scene));
-        char* base = reinterpret_cast<char*>(&scene);
-        ParseXML(file.c_str(), base + offsetof(iSceneInfo, commonInfo), &CommonStructure);
-        ParseXML(file.c_str(), base + offsetof(iSceneInfo, switchInfo), &SwitchStructure);
-        ParseXML(file.c_str(), base + offsetof(iSceneInfo, ThreeAInfo), &ThreeAStructure);
-        ParseXML(file.c_str(), base + offsetof(iSceneInfo, postprocInfo), &PostProcStructure);
-        ParseXML(file.c_str(), base + offsetof(iSceneInfo, capInfo), &CapStructure);
-        ParseXML(file.c_str(), base + offsetof(iSceneInfo, FDInfo), &FaceStructure);
-        ParseXML(file.c_str(), base + offsetof(iSceneInfo, hdrDetectOut), &HDRStructure);
-        ParseXML(file.c_str(), base + offsetof(iSceneInfo, androidTag), &TagStructure);
-        // Marked valid even when the file could not be read: the task has a
-        // scene file, and its record is all zeros.
-        scene.Valid = 1;
+        ReadSceneFile(file, &scene);
 
         const ScenePostProcInfo& post = scene.postprocInfo;
         const SceneHdrDetectOut& hdr = scene.hdrDetectOut;

@@ -40,7 +40,16 @@ public:
     // The first entry of `folder` whose path ends in a text beginning like
     // `pattern` (its first five characters); the path replaces `folder`.
     bool MatchFile(const char* pattern, std::string& folder);
+    // Whether `path` (folder, "/", name) is one MatchFile takes for `pattern`.
+    static bool PathMatches(const std::string& path, const char* pattern);
     void ParserThread();
+
+    // The name of a task's scene file, found in its first input folder.
+    static const char* const kSceneFile;
+    // Reads one scene file into a zeroed record as the reader does (the
+    // record is then marked valid); with a report, also notes what it cannot
+    // read, elements of the document it does not visit included.
+    void ReadSceneFile(const std::string& file, iSceneInfo* scene, ReadReport* report = nullptr);
 
     // Ends the reader after the task it is reading and joins it.
     void Stop();

@@ -1,8 +1,11 @@
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <initializer_list>
+#include <set>
 #include <system_error>
 
 #include "parameter/ParameterManagerBase.h"
@@ -16,7 +19,6 @@ namespace ZEB {
 namespace {
 
 const char* const kTag = "ZEBParameter";
-const char* const kTaskListPath = "/data/vendor/cameraserver/zeb/config/RawListFile.xml";
 
 // Local time as 14 digits; empty when the local time cannot be had.
 std::string TimeStamp() {
@@ -27,6 +29,76 @@ std::string TimeStamp() {
     snprintf(stamp, sizeof(stamp), "%04d%02d%02d%02d%02d%02d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
              local.tm_hour, local.tm_min, local.tm_sec);
     return stamp;
+}
+
+// A folder named "ZEB_..." is the tester's own and is reused as it is; any
+// other gets the time of this run so that runs never mix.
+std::string TaskOutputPathOf(const std::string& text) {
+    return text.find("ZEB_") != std::string::npos ? text : text + TimeStamp();
+}
+
+// The dump root property refuses a longer value, and the HAL would then write
+// the task's output into the previous task's folder.
+bool OutputPathFits(const std::string& path) { return path.size() <= SimulationControlInterface::kTaskOutputPathMax; }
+
+// Notes the element children of `element` that the reader does not read, and
+// second copies of those of which it reads the first only.
+void ReportChildren(ReadReport& report, const std::string& file, pugi::xml_node element,
+                    std::initializer_list<const char*> known, std::initializer_list<const char*> firstOnly) {
+    std::set<std::string> seen;
+    for (pugi::xml_node child = element.first_child(); child; child = child.next_sibling()) {
+        if (child.type() != pugi::node_element) continue;
+        const std::string name = child.name();
+        const auto is = [&name](const char* other) { return name == other; };
+        if (std::none_of(known.begin(), known.end(), is)) {
+            report.Add(ReadSeverity::Error, "unknown-element", file, child,
+                       "<" + name + "> in <" + element.name() + "> is not read: no such element");
+        } else if (std::any_of(firstOnly.begin(), firstOnly.end(), is) && !seen.insert(name).second) {
+            report.Add(ReadSeverity::Warning, "repeated-element", file, child,
+                       "<" + name + "> appears more than once in <" + element.name() + ">: only the first counts");
+        }
+    }
+}
+
+// One `image` as the task it becomes, with what the reader cannot take of it.
+TaskListImage ReadImage(pugi::xml_node image, int64_t index, const std::string& file, ReadReport& report) {
+    TaskListImage seen;
+    seen.index = index;
+    seen.line = report.LineOf(file, image.offset_debug());
+    ReportChildren(report, file, image, {"inputpath", "outputpath"}, {"outputpath"});
+    pugi::xpath_node_set inputs = SelectNodes(image, "inputpath");
+    for (size_t k = 0; k < inputs.size(); ++k) {
+        if (k == static_cast<size_t>(kTaskInputPaths)) {
+            report.Add(ReadSeverity::Error, "too-many-inputs", file, inputs[k].node(),
+                       "task " + std::to_string(index) + " names " + std::to_string(inputs.size()) +
+                           " input folders: only the first " + std::to_string(kTaskInputPaths) + " are played");
+            break;
+        }
+        seen.inputs.push_back(inputs[k].node().text().get());
+    }
+    if (inputs.empty()) {
+        report.Add(ReadSeverity::Warning, "no-input", file, image,
+                   "task " + std::to_string(index) + " has no <inputpath>: it has no frame to play");
+    }
+    pugi::xml_node output = image.child("outputpath");
+    seen.outputText = output.text().get();
+    seen.outputPath = TaskOutputPathOf(seen.outputText);
+    if (!output) {
+        report.Add(ReadSeverity::Warning, "no-output-path", file, image,
+                   "task " + std::to_string(index) +
+                       " has no <outputpath>: its output folder is the time stamp, in the current folder");
+    }
+    if (!OutputPathFits(seen.outputPath)) {
+        seen.refused = true;
+        const bool stamped = seen.outputPath != seen.outputText;
+        report.Add(ReadSeverity::Error, "output-path-too-long", file, output ? output : image,
+                   "output path of task " + std::to_string(index) + " has " +
+                       std::to_string(seen.outputPath.size()) + " characters" +
+                       (stamped ? " with the run's 14-digit stamp (its name holds no ZEB_)" : "") +
+                       ", at most " + std::to_string(SimulationControlInterface::kTaskOutputPathMax) +
+                       " fit the dump root property: the library refuses the task");
+    }
+    return seen;
 }
 
 void MakeOutputFolder(const std::string& path) {
@@ -45,29 +117,57 @@ void MakeOutputFolder(const std::string& path) {
 
 }  // namespace
 
+const char* const ParameterManagerBase::kTaskListPath = "/data/vendor/cameraserver/zeb/config/RawListFile.xml";
+
 std::string ParameterManagerBase::ParseTaskList(TaskMap* tasks) {
-    const std::string path = zeb_platform::DevicePath(kTaskListPath);
+    return ReadTaskList(zeb_platform::DevicePath(kTaskListPath), tasks, nullptr);
+}
+
+std::string ParameterManagerBase::ReadTaskList(const std::string& path, TaskMap* tasks, TaskListReading* reading) {
     pugi::xml_document doc;
     pugi::xml_parse_result loaded = doc.load_file(path.c_str());
     pugi::xml_node input = doc.child("input");
     ZLOG(kTag, 4, "%d, %s: Prepare to Parse TaskInfo");
+    if (reading) reading->path = path;
     if (!loaded) {
         ZLOG(kTag, 4, "%d, %s: Document not parsed successfully! with file path %s", path.c_str());
+        if (reading) reading->report.AddLoadFailure(path, loaded);
         return std::string();
     }
     if (!input) {
         ZLOG(kTag, 4, "%d, %s: Could not find rootnode");
+        if (reading) {
+            reading->report.Add(ReadSeverity::Error, "no-root", path, 0,
+                                "has no document element <input>: no task is read");
+        }
         return std::string();
     }
     ZLOG(kTag, 4, "%d, %s: Getting Task number %d", atoi(input.child("num").text().get()));
     const std::string ispconfig = input.child("ispconfig").text().get();
-    if (!tasks) return ispconfig;
+    if (reading) {
+        reading->read = true;
+        reading->ispconfig = ispconfig;
+        reading->mode = input.child("mode").text().get();
+        ReportChildren(reading->report, path, input, {"num", "ispconfig", "mode", "TaskList"},
+                       {"num", "ispconfig", "mode"});
+    }
+    if (!tasks && !reading) return ispconfig;
 
     int64_t index = 0;
     for (const pugi::xpath_node& list : SelectNodes(input, "TaskList")) {
+        if (reading) ReportChildren(reading->report, path, list.node(), {"image"}, {});
         for (const pugi::xpath_node& image : SelectNodes(list.node(), "image")) {
-            FullfillImageInfo(image.node(), tasks, index++);
+            if (reading) {
+                const size_t before = reading->report.Problems().size();
+                reading->images.push_back(ReadImage(image.node(), index, path, reading->report));
+                reading->images.back().problems = reading->report.TakeAfter(before);
+            }
+            if (tasks) FullfillImageInfo(image.node(), tasks, index);
+            ++index;
         }
+    }
+    if (reading && index == 0) {
+        reading->report.Add(ReadSeverity::Error, "no-task", path, input, "names no <TaskList>/<image>: nothing plays");
     }
     return ispconfig;
 }
@@ -94,13 +194,9 @@ void ParameterManagerBase::FullfillImageInfo(pugi::xml_node image, TaskMap* task
     ZLOG(kTag, 4, "%d, %s: Frame id is %s",
          (underscore == std::string::npos ? first : first.substr(underscore + 1)).c_str());
 
-    // A folder named "ZEB_..." is the tester's own and is reused as it is;
-    // any other gets the time of this run so that runs never mix.
-    const std::string outputPath = output.find("ZEB_") != std::string::npos ? output : output + TimeStamp();
-    // The dump root property refuses a longer value, and the HAL would then
-    // write this task's output into the previous task's folder.
-    const size_t limit = SimulationControlInterface::kTaskOutputPathMax;
-    if (outputPath.size() > limit) {
+    const std::string outputPath = TaskOutputPathOf(output);
+    if (!OutputPathFits(outputPath)) {
+        const size_t limit = SimulationControlInterface::kTaskOutputPathMax;
         ZLOG(kTag, 1,
              "%d, %s: Output path %s has %d characters, it may have at most %d (with the stamp of the run when its "
              "name holds no ZEB_); task %ld refused",
@@ -117,17 +213,22 @@ void ParameterManagerBase::FullfillImageInfo(pugi::xml_node image, TaskMap* task
 }
 
 void ParameterManagerBase::ParseIspConfigList(const char* path, std::vector<IspInfo>* blocks,
-                                              const XmlStructure* table) {
+                                              const XmlStructure* table, ReadReport* report) {
     pugi::xml_document doc;
     pugi::xml_parse_result loaded = (path && *path) ? doc.load_file(path) : pugi::xml_parse_result();
     pugi::xml_node root = doc.child("ispblocks");
+    const std::string file = path ? path : "";
     ZLOG(kTag, 4, "%d, %s: Prepare to Parse IspConfigInfo");
     if (!loaded) {
-        ZLOG(kTag, 4, "%d, %s: Document not parsed successfully! with file path %s", path ? path : "");
+        ZLOG(kTag, 4, "%d, %s: Document not parsed successfully! with file path %s", file.c_str());
+        if (report) report->AddLoadFailure(file, loaded);
         return;
     }
     if (!root) {
         ZLOG(kTag, 4, "%d, %s: Could not find rootnode");
+        if (report) {
+            report->Add(ReadSeverity::Error, "no-root", file, 0, "has no document element <ispblocks>: no block is read");
+        }
         return;
     }
     if (!blocks || !table || table->NodeNum < 1) return;
@@ -136,10 +237,11 @@ void ParameterManagerBase::ParseIspConfigList(const char* path, std::vector<IspI
         ZLOG(kTag, 1, "%d, %s: table %s does not fit a block record", node.NodePath);
         return;
     }
+    if (report) ReportChildren(*report, file, root, {node.NodePath}, {});
     for (const pugi::xpath_node& block : SelectNodes(root, node.NodePath)) {
         IspInfo info;
         memset(&info, 0, sizeof(info));
-        FullfillLayerInfo(&info, block.node(), &node);
+        FullfillLayerInfo(&info, block.node(), &node, report, file.c_str());
         blocks->push_back(info);
     }
 }

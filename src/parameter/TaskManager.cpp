@@ -67,15 +67,23 @@ void TaskManager::LoadConfiguration() {
     mWatchStarted = true;
 }
 
+TaskManager::BlockSweep TaskManager::SweepOf(const IspInfo& block) {
+    if (IspText(block.tuning) == "null" || block.state == kStateNoSweep || block.state == kStateFixed) {
+        return BlockSweep::None;
+    }
+    // A name another module holds, or will hold, must not be read as a sweep.
+    return OfflineAlgoName(IspText(block.name)) ? BlockSweep::NameTaken : BlockSweep::Swept;
+}
+
 void TaskManager::CreateMutualModules() {
     std::lock_guard<std::mutex> guard(mStatus.mMutex);
     auto manager = std::make_shared<ParameterManager>();
     for (const IspInfo& block : mIspInfo) {
         const std::string name = IspText(block.name);
         const std::string tuning = IspText(block.tuning);
-        if (tuning != "null" && block.state != kStateNoSweep && block.state != kStateFixed) {
-            // A name another module holds, or will hold, must not be read as a sweep.
-            const bool taken = OfflineAlgoName(name);
+        const BlockSweep sweep = SweepOf(block);
+        if (sweep != BlockSweep::None) {
+            const bool taken = sweep == BlockSweep::NameTaken;
             const intptr_t created = taken ? 0 : CreateParameter(manager, name.c_str(), tuning.c_str());
             if (!taken &&
                 ParameterManager::GetInstance(name.c_str()) == reinterpret_cast<ParameterManagerBase*>(created)) {

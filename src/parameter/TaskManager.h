@@ -55,6 +55,12 @@ public:
 
     const std::vector<std::string>& MutualNames() const { return mMutualNames; }
 
+    // What the load makes of a block of the configuration list: no sweep (its
+    // tuning is "null", or its state 2 or 3), a sweep, or none because its
+    // name belongs to a module registered after the task manager.
+    enum class BlockSweep { None, Swept, NameTaken };
+    static BlockSweep SweepOf(const IspInfo& block);
+
     // Ends the ready loop, the status watch it started and the sweep
     // preparations, and joins them.
     void Stop();

@@ -1,3 +1,5 @@
+#include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -5,6 +7,7 @@
 
 #include "parameter/ParameterManagerBase.h"
 #include "parameter/TuningTask.h"
+#include "parameter/XmlSchema.h"
 #include "parameter/XmlSelect.h"
 #include "platform/Log.h"
 #include "platform/Property.h"
@@ -66,11 +69,66 @@ bool SplitElementPath(const std::string& text, std::vector<PathInfoTag>* segment
     }
 }
 
-// Reads one Parameter of the tuning task file `file`; false (logged) for
+// Where a reader's report goes: the report and the file it reads.
+struct Reporting {
+    ReadReport* report;
+    std::string file;
+
+    void Error(const char* code, pugi::xml_node at, const std::string& what) const {
+        if (report) report->Add(ReadSeverity::Error, code, file, at, what);
+    }
+};
+
+// Whether an integer attribute reads whole the way pugixml's as_int reads it:
+// decimal, or hexadecimal after "0x".
+bool WholeAttributeInteger(const char* text) {
+    std::string value = text;
+    while (!value.empty() && isspace(static_cast<unsigned char>(value.back()))) value.pop_back();
+    size_t first = 0;
+    while (first < value.size() && isspace(static_cast<unsigned char>(value[first]))) ++first;
+    value = value.substr(first);
+    if (value.empty()) return true;
+    const size_t digits = value[0] == '-' || value[0] == '+' ? 1 : 0;
+    const bool hex = value.compare(digits, 2, "0x") == 0 || value.compare(digits, 2, "0X") == 0;
+    char* end = nullptr;
+    errno = 0;
+    const long long number = strtoll(value.c_str(), &end, hex ? 16 : 10);
+    return end == value.c_str() + value.size() && errno == 0 && number >= std::numeric_limits<int32_t>::min() &&
+           number <= std::numeric_limits<int32_t>::max();
+}
+
+// What of a Parameter element the reader does not read, or does not read whole.
+void ReportParameter(const Reporting& to, pugi::xml_node element, int32_t index) {
+    const std::string name = "Parameter[" + std::to_string(index) + "]";
+    for (pugi::xml_attribute attribute : element.attributes()) {
+        const std::string key = attribute.name();
+        if (key == "from" || key == "to" || key == "step") {
+            const NodeEntry values{attribute.name(), "float", 4 * kMaxParamValues, kMaxParamValues};
+            const std::string why = UnreadableValue(values, attribute.value());
+            if (!why.empty()) {
+                to.Error("unreadable-value", element,
+                         name + " " + key + "=\"" + attribute.value() + "\" " + why);
+            }
+        } else if (key == "array" || key == "sync") {
+            if (!WholeAttributeInteger(attribute.value())) {
+                to.Error("unreadable-value", element,
+                         name + " " + key + "=\"" + attribute.value() + "\" is not a whole number");
+            }
+        } else {
+            to.Error("unknown-attribute", element, name + " attribute " + key + " is not read: no such attribute");
+        }
+    }
+    if (!element.attribute("step")) {
+        to.Error("missing-attribute", element, name + " has no step: it holds its from value in every sweep frame");
+    }
+}
+
+// Reads one Parameter of the tuning task file `to.file`; false (logged) for
 // what the sweep cannot hold.
-bool ReadParameter(ParameterManagerBase* self, pugi::xml_node element, int32_t index, const char* file,
-                   ParamConfigInfoTag* param) {
+bool ReadParameter(ParameterManagerBase* self, pugi::xml_node element, int32_t index, ParamConfigInfoTag* param,
+                   const Reporting& to) {
     param->Index = index;
+    const std::string name = "Parameter[" + std::to_string(index) + "]";
     float* const targets[] = {param->From, param->To, param->Step};
     const char* const names[] = {"from", "to", "step"};
     for (int k = 0; k < 3; ++k) {
@@ -78,6 +136,9 @@ bool ReadParameter(ParameterManagerBase* self, pugi::xml_node element, int32_t i
         if (pieces.size() > static_cast<size_t>(kMaxParamValues)) {
             ZLOG(kTag, 1, "%d, %s: Parameter[%d] has %d %s values, more than %d: refused", index,
                  static_cast<int>(pieces.size()), names[k], kMaxParamValues);
+            to.Error("parameter-refused", element,
+                     name + " has " + std::to_string(pieces.size()) + " " + names[k] + " values, more than " +
+                         std::to_string(kMaxParamValues) + ": the sweep leaves it out");
             return false;
         }
         for (size_t i = 0; i < pieces.size(); ++i) targets[k][i] = static_cast<float>(atof(pieces[i].c_str()));
@@ -92,6 +153,9 @@ bool ReadParameter(ParameterManagerBase* self, pugi::xml_node element, int32_t i
     if (param->Array < 0 || param->Array > kMaxParamValues) {
         ZLOG(kTag, 1, "%d, %s: Parameter[%d] array %d is outside 1 to %d: refused", index, param->Array,
              kMaxParamValues);
+        to.Error("parameter-refused", element,
+                 name + " array " + std::to_string(param->Array) + " is outside 1 to " +
+                     std::to_string(kMaxParamValues) + ": the sweep leaves it out");
         return false;
     }
     param->Sync = element.attribute("sync").as_int();
@@ -101,13 +165,20 @@ bool ReadParameter(ParameterManagerBase* self, pugi::xml_node element, int32_t i
     if (path.size() > kMaxParamPathLength) {
         ZLOG(kTag, 1, "%d, %s: Parameter[%d] path of %d characters is longer than %d: refused", index,
              static_cast<int>(path.size()), static_cast<int>(kMaxParamPathLength));
+        to.Error("parameter-refused", element,
+                 name + " path has " + std::to_string(path.size()) + " characters, more than " +
+                     std::to_string(kMaxParamPathLength) + ": the sweep leaves it out");
         return false;
     }
+    if (to.report) ReportParameter(to, element, index);
     if (!SplitElementPath(path, &param->Paths)) {
         ZLOG(kTag, 1,
              "%d, %s: %s: Parameter[%d] path \"%s\" is not element names each with an optional [n] (n from 1): "
              "refused",
-             file, index, path.c_str());
+             to.file.c_str(), index, path.c_str());
+        to.Error("parameter-refused", element,
+                 name + " path \"" + path + "\" is not element names each with an optional [n] (n from 1): the "
+                 "sweep leaves it out");
         return false;
     }
     for (const PathInfoTag& segment : param->Paths) {
@@ -117,7 +188,7 @@ bool ReadParameter(ParameterManagerBase* self, pugi::xml_node element, int32_t i
 }
 
 // Sweep frames the parameter needs; false (logged) when the count does not fit.
-bool CountFrames(ParamConfigInfoTag* param) {
+bool CountFrames(ParamConfigInfoTag* param, pugi::xml_node element, const Reporting& to) {
     int32_t most = 0;
     for (int32_t i = 0; i < param->Array; ++i) {
         int32_t frames = 1;
@@ -126,6 +197,11 @@ bool CountFrames(ParamConfigInfoTag* param) {
             if (!(count < static_cast<float>(kMaxSweepFrames) + 1.0f)) {
                 ZLOG(kTag, 1, "%d, %s: parameter[%d] from %f to %f by %f gives more than %d sweep frames: refused",
                      param->Index, param->From[i], param->To[i], param->Step[i], kMaxSweepFrames);
+                to.Error("parameter-refused", element,
+                         "Parameter[" + std::to_string(param->Index) + "] from " + std::to_string(param->From[i]) +
+                             " to " + std::to_string(param->To[i]) + " by " + std::to_string(param->Step[i]) +
+                             " gives more than " + std::to_string(kMaxSweepFrames) +
+                             " sweep frames: the sweep leaves it out");
                 return false;
             }
             frames = static_cast<int32_t>(count);
@@ -147,34 +223,53 @@ bool NearZero(float value) { return std::fabs(value) <= kSameValue; }
 
 }  // namespace
 
-void ParameterManagerBase::ParseTuningTaskXML(ParamTaskInfoTag* task, const char* path) {
+void ParameterManagerBase::ParseTuningTaskXML(ParamTaskInfoTag* task, const char* path, ReadReport* report) {
     if (!task || !path) {
         ZLOG(kTag, 4, "%d, %s: Could not get enought input, with %d, %d", task == nullptr ? 1 : 0,
              path == nullptr ? 1 : 0);
         return;
     }
+    const Reporting to{report, path};
     pugi::xml_document doc;
     pugi::xml_parse_result loaded = *path ? doc.load_file(path) : pugi::xml_parse_result();
     pugi::xml_node root = doc.child("ParametersInfo");
     ZLOG(kTag, 4, "%d, %s: Prepare to Parse TaskInfo XML");
     if (!loaded) {
         ZLOG(kTag, 1, "%d, %s: Document not parsed successfully! with file path %s", path);
+        if (report) report->AddLoadFailure(path, loaded);
         return;
     }
     if (!root) {
         ZLOG(kTag, 1, "%d, %s: Could not find rootnode");
+        to.Error("no-root", pugi::xml_node(), "has no document element <ParametersInfo>: nothing is swept");
         return;
     }
     task->Block = root.child("Block").text().get();
     task->ParamPath = root.child("ParamPath").text().get();
     task->OutputPath = root.child("OutputPath").text().get();
+    if (report) {
+        for (pugi::xml_node child = root.first_child(); child; child = child.next_sibling()) {
+            const std::string name = child.name();
+            if (child.type() == pugi::node_element && name != "Block" && name != "ParamPath" &&
+                name != "OutputPath" && name != "ParametersConfig") {
+                to.Error("unknown-element", child, "<" + name + "> in <ParametersInfo> is not read: no such element");
+            }
+        }
+        for (const char* needed : {"ParamPath", "OutputPath"}) {
+            if (!root.child(needed)) {
+                to.Error("missing-element", root,
+                         std::string("<ParametersInfo> has no <") + needed + ">: no sweep file can be written");
+            }
+        }
+    }
 
     pugi::xpath_node_set configs = SelectNodes(root, "ParametersConfig");
     if (configs.empty()) {
         ZLOG(kTag, 4, "%d, %s: Could not find ParametersConfig, return");
+        to.Error("missing-element", root, "<ParametersInfo> has no <ParametersConfig>: nothing is swept");
         return;
     }
-    for (const pugi::xpath_node& config : configs) FullfillParamConfig(config.node(), task, path);
+    for (const pugi::xpath_node& config : configs) FullfillParamConfig(config.node(), task, path, report);
 
     task->MaxFrameNum = 0;
     for (const auto& group : task->SyncParamMap) {
@@ -185,24 +280,45 @@ void ParameterManagerBase::ParseTuningTaskXML(ParamTaskInfoTag* task, const char
          task->Block.c_str(), task->ParamPath.c_str(), task->OutputPath.c_str(), task->MaxFrameNum);
 }
 
-void ParameterManagerBase::FullfillParamConfig(pugi::xml_node config, ParamTaskInfoTag* task, const char* file) {
+void ParameterManagerBase::FullfillParamConfig(pugi::xml_node config, ParamTaskInfoTag* task, const char* file,
+                                               ReadReport* report) {
     if (!config || !task) return;
+    const Reporting to{report, file ? file : ""};
     pugi::xpath_node_set elements = SelectNodes(config, "Parameter");
     ZLOG(kTag, 4, "%d, %s: Parsing param config size is %d", static_cast<int>(elements.size()));
+    if (report) {
+        for (pugi::xml_node child = config.first_child(); child; child = child.next_sibling()) {
+            if (child.type() == pugi::node_element && std::string(child.name()) != "Parameter") {
+                to.Error("unknown-element", child,
+                         "<" + std::string(child.name()) + "> in <ParametersConfig> is not read: no such element");
+            }
+        }
+    }
 
     std::vector<ParamConfigInfoTag> params;
     params.reserve(elements.size());
     int32_t index = 0;
     for (const pugi::xpath_node& element : elements) {
         params.emplace_back();
-        if (!ReadParameter(this, element.node(), index++, file ? file : "", &params.back())) params.pop_back();
+        if (!ReadParameter(this, element.node(), index++, &params.back(), to)) params.pop_back();
     }
     std::vector<ParamConfigInfoTag> counted;
     counted.reserve(params.size());
     for (ParamConfigInfoTag& param : params) {
-        if (CountFrames(&param)) counted.push_back(std::move(param));
+        if (CountFrames(&param, elements[static_cast<size_t>(param.Index)].node(), to)) {
+            counted.push_back(std::move(param));
+        }
     }
 
+    if (report) {
+        for (const ParamConfigInfoTag& param : counted) {
+            if (task->SyncParamMap.count(param.Sync)) {
+                to.Error("parameter-dropped", elements[static_cast<size_t>(param.Index)].node(),
+                         "Parameter[" + std::to_string(param.Index) + "] is not swept: an earlier <ParametersConfig> "
+                         "holds its sync group " + std::to_string(param.Sync));
+            }
+        }
+    }
     // Each parameter names its group; a group is built once per naming but
     // only its first building is kept.
     for (const ParamConfigInfoTag& keyed : counted) {
@@ -244,16 +360,32 @@ void ParameterManagerBase::ModifyValue(ParamConfigInfoTag& param, int frame, std
 
 namespace {
 
+// The document element every parameter's path is taken below: the first
+// segment of the first parameter of the first group.
+std::string SweepRootName(const ParamTaskInfoTag& task) {
+    if (task.SyncParamMap.empty()) return std::string();
+    const SyncParamInfoTag& first = task.SyncParamMap.begin()->second;
+    return !first.Params.empty() && !first.Params[0].Paths.empty() ? first.Params[0].Paths[0].Path : std::string();
+}
+
+// The element a parameter addresses: its path's further segments below the
+// root; null where the path leads nowhere.
+pugi::xml_node ParamElement(ParameterManagerBase* self, pugi::xml_node root, ParamConfigInfoTag& param) {
+    pugi::xml_node node = root;
+    for (size_t k = 1; k < param.Paths.size() && node; ++k) node = self->SearchNode(param.Paths[k], node);
+    return node;
+}
+
 // Writes the group's values for sweep frame `frame` into the document.
 void ApplyGroup(ParameterManagerBase* self, pugi::xml_document& doc, const std::string& rootName,
                 SyncParamInfoTag& group, int frame) {
     for (ParamConfigInfoTag& param : group.Params) {
-        pugi::xml_node node = doc.child(rootName.c_str());
-        if (!node) {
+        pugi::xml_node root = doc.child(rootName.c_str());
+        if (!root) {
             ZLOG(kTag, 1, "%d, %s: Could not find rootnode");
             return;
         }
-        for (size_t k = 1; k < param.Paths.size() && node; ++k) node = self->SearchNode(param.Paths[k], node);
+        pugi::xml_node node = ParamElement(self, root, param);
         std::string current = node.text().get();
         if (!current.empty() && current[0] == ' ') {
             current.erase(0, 1);
@@ -286,11 +418,7 @@ void ParameterManagerBase::ModifyNode(const char* paramFile, FrameNumInfoTag* fr
         ZLOG(kTag, 1, "%d, %s: Document not load successfully! with file path %s", paramFile ? paramFile : "");
         return;
     }
-    std::string rootName;
-    if (!task->SyncParamMap.empty()) {
-        const SyncParamInfoTag& first = task->SyncParamMap.begin()->second;
-        if (!first.Params.empty() && !first.Params[0].Paths.empty()) rootName = first.Params[0].Paths[0].Path;
-    }
+    const std::string rootName = SweepRootName(*task);
     if (!frame->Loop) {
         for (auto& group : task->SyncParamMap) ApplyGroup(this, doc, rootName, group.second, frame->FrameId);
     } else {
@@ -309,6 +437,37 @@ void ParameterManagerBase::ModifyNode(const char* paramFile, FrameNumInfoTag* fr
         ZLOG(kTag, 1, "%d, %s: could not write %s", output.c_str());
     }
     files->emplace(frame->FrameId, output);
+}
+
+void ParameterManagerBase::CheckSweepTargets(ParamTaskInfoTag* task, ReadReport* report, const std::string& taskFile) {
+    if (!task || !report) return;
+    pugi::xml_document doc;
+    const pugi::xml_parse_result loaded = task->ParamPath.empty() ? pugi::xml_parse_result()
+                                                                  : doc.load_file(task->ParamPath.c_str());
+    if (!loaded) {
+        if (!task->ParamPath.empty()) report->AddLoadFailure(task->ParamPath, loaded);
+        return;
+    }
+    const std::string rootName = SweepRootName(*task);
+    pugi::xml_node root = doc.child(rootName.c_str());
+    if (!root) {
+        report->Add(ReadSeverity::Error, "no-root", task->ParamPath, 0,
+                    "has no document element <" + rootName + ">, where the parameters' paths start: nothing is swept");
+        return;
+    }
+    for (auto& group : task->SyncParamMap) {
+        for (ParamConfigInfoTag& param : group.second.Params) {
+            if (ParamElement(this, root, param)) continue;
+            std::string path;
+            for (const PathInfoTag& segment : param.Paths) {
+                path += (path.empty() ? "" : "/") + segment.Path +
+                        (segment.Position ? "[" + std::to_string(segment.Position + 1) + "]" : "");
+            }
+            report->Add(ReadSeverity::Error, "no-target", taskFile, 0,
+                        "Parameter[" + std::to_string(param.Index) + "] " + path + " selects nothing in " +
+                            task->ParamPath + ": the sweep writes nothing for it");
+        }
+    }
 }
 
 void ParameterManagerBase::TraverseParam(ParamTaskInfoTag* task, std::map<int32_t, std::string>* files,

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <string>
 
 #include "parameter/SceneInfo.h"
 #include "parameter/TaskInfo.h"
@@ -171,6 +172,12 @@ inline constexpr NodeStruct kIspConfigNodes[] = {ZEB_SCHEMA_NODE("block", kIspCo
 #undef ZEB_SCHEMA_NODE
 
 }  // namespace schema
+
+// Why `text` does not read whole as `entry`'s value the way the reader
+// converts it (something after the number, an empty value between two spaces,
+// more values than the field holds, a text longer than the field); empty when
+// it does. An empty text reads as zero.
+std::string UnreadableValue(const NodeEntry& entry, const char* text);
 
 // Scene file groups, relative to the document element "root".
 inline constexpr XmlStructure CommonStructure{1, schema::kCommonNodes};

@@ -1,7 +1,8 @@
 // DNG import: DNG files written here with libtiff (directory first, data after,
 // as Android writes them) become recordings whose RAW10 holds the files' CFA
 // data scaled to 10 bits, whose AE and AWB dumps carry the files' ISO, exposure
-// and white balance, and which zebsim-hal plays with every frame matched.
+// and white balance, which zebsim-inspect passes without a word and zebsim-hal
+// plays with every frame matched.
 // Files the import cannot take are refused with a reason and a non-zero exit.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -193,6 +194,7 @@ int RunTool(std::vector<std::string> arguments, const std::string& log) {
 
 const std::string kRecgen = std::string(ZEB_BINARY_DIR) + "/tools/zebsim-recgen/zebsim-recgen";
 const std::string kHal = std::string(ZEB_BINARY_DIR) + "/tools/zebsim-hal/zebsim-hal";
+const std::string kInspect = std::string(ZEB_BINARY_DIR) + "/tools/zebsim-inspect/zebsim-inspect";
 const char* const kTaskList = "data/vendor/cameraserver/zeb/config/RawListFile.xml";
 
 int Import(const zeb_test::TempDir& root, const std::vector<std::string>& files, int pedestal, const std::string& log) {
@@ -262,6 +264,11 @@ TEST_P(DngImport, TheDriverGetsTheCfaDataScaledToTenBitsAndTheDumpsCarryTheFiles
             EXPECT_EQ(At<uint32_t>(awb, 4 * static_cast<size_t>(c)), std::lround(gain)) << "gain of channel " << c;
         }
     }
+
+    // The inspector finds nothing to say of an import.
+    ASSERT_EQ(RunTool({kInspect, root.path()}, root / "inspect.log"), 0) << zeb_test::ReadFile(root / "inspect.log");
+    EXPECT_NE(zeb_test::ReadFile(root / "inspect.log").find("\n0 error(s), 0 warning(s)"), std::string::npos)
+        << zeb_test::ReadFile(root / "inspect.log");
 
     // The raw that reaches the fake driver is matched byte for byte against
     // the files just checked, with the pattern of the task list in the context.

@@ -6,6 +6,7 @@
 
 #include "zebsim-hal/lib/HalEmulator.h"
 #include "zebsim-hal/lib/Scenario.h"
+#include "zebsim-inspect/lib/Inspector.h"
 
 int main(int argc, char** argv) {
     zeb_hal::EmulatorOptions options;
@@ -72,6 +73,9 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(1, 1000));
     bool quiet = false;
     app.add_flag("--quiet", quiet, "No progress lines");
+    bool playAnyway = false;
+    app.add_flag("--play-anyway", playAnyway,
+                 "Play the recording even when zebsim-inspect's checks, which run first, find errors in it");
     CLI11_PARSE(app, argc, argv);
     options.progress = !quiet;
     if (!previewSize.empty()) sscanf(previewSize.c_str(), "%dx%d", &options.previewWidth, &options.previewHeight);
@@ -85,6 +89,21 @@ int main(int argc, char** argv) {
             fprintf(stderr, "zebsim-hal: %s\n", error.c_str());
             return 2;
         }
+    }
+    // What a device would trip over is named before anything is played.
+    zeb_inspect::InspectOptions check;
+    check.path = options.deviceRoot;
+    const zeb_inspect::Inspection inspection = zeb_inspect::Inspect(check);
+    if (!inspection.Plays() || inspection.Warnings() != 0) {
+        fprintf(stderr, "%s", zeb_inspect::FormatTable(inspection).c_str());
+    }
+    if (!inspection.Plays()) {
+        if (!playAnyway) {
+            fprintf(stderr, "zebsim-hal: the recording has %d error(s) (above), not played; --play-anyway plays it\n",
+                    inspection.Errors());
+            return 2;
+        }
+        fprintf(stderr, "zebsim-hal: playing a recording with %d error(s) (above)\n", inspection.Errors());
     }
     zeb_hal::RunReport report;
     const int result = zeb_hal::RunEmulator(options, &report);

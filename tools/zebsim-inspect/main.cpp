@@ -1,0 +1,29 @@
+// zebsim-inspect: checks a recording before a device plays it. See --help.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+
+#include "zebsim-inspect/lib/Inspector.h"
+
+int main(int argc, char** argv) {
+    CLI::App app{
+        "Checks a recording the way libzebsim.so reads it, without a HAL: the task list and block configuration\n"
+        "list, every input folder's raw, YUV and dump files against the frame's data-file table, the scene files\n"
+        "with the scene schema, the tuning tasks' sweeps and the output paths. Prints one line per task and\n"
+        "block with its problems under it; exits 0 when the library would play the recording as recorded,\n"
+        "1 when it would not."};
+    zeb_inspect::InspectOptions options;
+    bool json = false;
+    app.add_option("PATH", options.path,
+                   "A device root (holding data/vendor/cameraserver/zeb/config/RawListFile.xml), a recording "
+                   "folder (holding RawListFile.xml) or a task list file")
+        ->required();
+    app.add_flag("--json", json, "Print the findings as JSON instead of a table");
+    app.add_flag("--device-paths", options.devicePaths,
+                 "The recording's absolute paths are the device's (/data/vendor/...): look them up below PATH");
+    CLI11_PARSE(app, argc, argv);
+    const zeb_inspect::Inspection inspection = zeb_inspect::Inspect(options);
+    const std::string text = json ? zeb_inspect::FormatJson(inspection) : zeb_inspect::FormatTable(inspection);
+    fwrite(text.data(), 1, text.size(), stdout);
+    return inspection.Plays() ? 0 : 1;
+}
