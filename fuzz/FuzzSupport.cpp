@@ -1,5 +1,6 @@
 #include "FuzzSupport.h"
 
+#include <dlfcn.h>
 #include <errno.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -94,5 +95,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // device, and dropped.
     setenv("ZEB_LOG_FILE", "/dev/null", 0);
     if (!getenv("ZEB_LOG_LEVEL")) zeb_platform::SetLogLevel(5);
+    // A tuning updater opens the converter plugin and closes it when it goes.
+    // libFuzzer keeps the coverage counters of every instrumented module it
+    // saw and clears them before each run: a plugin unmapped by its last
+    // dlclose would take its counters with it and crash the fuzzer itself
+    // (not the code under test) on the next input. Held open here, it stays.
+    dlopen("libcorvale.so", RTLD_NOW | RTLD_NODELETE);
     return 0;
 }
