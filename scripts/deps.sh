@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, when any is missing.
+#   scripts/deps.sh [--list]   (--list: print the packages, install nothing)
 set -euo pipefail
 packages=(cmake ninja-build g++ clang libpugixml-dev googletest libgtest-dev libbenchmark-dev
           libcli11-dev nlohmann-json3-dev libpng-dev)
+if [ "${1:-}" = "--list" ]; then
+  printf '%s\n' "${packages[@]}"
+  exit 0
+fi
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
