@@ -109,6 +109,19 @@ void UnpackLines(const uint8_t* src, int width, int height, size_t stride, uint1
     }
 }
 
+// One output line from its two source lines: returns the columns done.
+using BinLineFn = int (*)(const uint16_t* top, const uint16_t* bottom, uint16_t* out, int outW);
+
+void BinByTwo(const uint16_t* src, int width, int height, uint16_t* dst, BinLineFn vector) {
+    const int outW = width / 2, outH = height / 2;
+    int done = 0;
+    for (int oy = 0; oy < outH; ++oy) {
+        const uint16_t* top = src + static_cast<size_t>(SiteFirst(oy, 2)) * width;
+        done = vector(top, top + 2 * static_cast<size_t>(width), dst + static_cast<size_t>(oy) * outW, outW);
+    }
+    if (done < outW) BinGeneric(src, width, height, 2, dst, done);
+}
+
 #ifdef ZEB_RAW_X86
 
 // Eight pixels from ten bytes: each 16-bit lane gets its pixel's high byte in
@@ -215,19 +228,6 @@ __attribute__((target("ssse3"))) inline __m128i BinEight(const uint16_t* top, co
     return _mm_srli_epi16(_mm_add_epi16(even, odd), 2);
 }
 
-// One output line from its two source lines: returns the columns done.
-using BinLineFn = int (*)(const uint16_t* top, const uint16_t* bottom, uint16_t* out, int outW);
-
-void BinByTwo(const uint16_t* src, int width, int height, uint16_t* dst, BinLineFn vector) {
-    const int outW = width / 2, outH = height / 2;
-    int done = 0;
-    for (int oy = 0; oy < outH; ++oy) {
-        const uint16_t* top = src + static_cast<size_t>(SiteFirst(oy, 2)) * width;
-        done = vector(top, top + 2 * static_cast<size_t>(width), dst + static_cast<size_t>(oy) * outW, outW);
-    }
-    if (done < outW) BinGeneric(src, width, height, 2, dst, done);
-}
-
 __attribute__((target("ssse3"))) int BinLineSsse3(const uint16_t* top, const uint16_t* bottom, uint16_t* out,
                                                    int outW) {
     int ox = 0;
@@ -277,8 +277,9 @@ void BinAvx2(const uint16_t* src, int width, int height, int factor, uint16_t* d
 
 #ifdef ZEB_RAW_NEON
 
+// Eight pixels from ten bytes: a table lookup gathers each pixel's high byte
+// and its group's low-bits byte, a shift per lane brings its two low bits down.
 size_t UnpackLineNeon(const uint8_t* line, size_t groupBytes, uint16_t* out) {
-    // Two 5-byte groups per table lookup: high bytes, then each pixel's low-bits byte.
     const uint8x16_t highIndex = {0, 1, 2, 3, 5, 6, 7, 8, 255, 255, 255, 255, 255, 255, 255, 255};
     const uint8x16_t lowIndex = {4, 4, 4, 4, 9, 9, 9, 9, 255, 255, 255, 255, 255, 255, 255, 255};
     const int16x8_t shifts = {0, -2, -4, -6, 0, -2, -4, -6};
@@ -297,6 +298,62 @@ void UnpackNeon(const uint8_t* src, int width, int height, size_t stride, uint16
     UnpackLines(src, width, height, stride, dst, UnpackLineNeon);
 }
 
+// Eight groups (32 samples) to forty bytes. The de-interleaving load gives the
+// first, second, third and fourth sample of each group in a vector of its own;
+// a three-table lookup lays the high bytes and the low-bits bytes out in group
+// order. Everything is loaded before the stores, so the loop may run in place.
+void PackNeon(const uint16_t* src, int width, int height, size_t stride, uint8_t* dst) {
+    // Output byte k: group k / 5, place k % 5; high bytes of place p sit at
+    // table bytes 8p..8p+7, the low-bits bytes at 32..39.
+    const uint8x16_t order0 = {0, 8, 16, 24, 32, 1, 9, 17, 25, 33, 2, 10, 18, 26, 34, 3};
+    const uint8x16_t order1 = {11, 19, 27, 35, 4, 12, 20, 28, 36, 5, 13, 21, 29, 37, 6, 14};
+    const uint8x8_t order2 = {22, 30, 38, 7, 15, 23, 31, 39};
+    const uint16x8_t three = vdupq_n_u16(3);
+    for (int y = 0; y < height; ++y) {
+        const uint16_t* in = src + static_cast<size_t>(width) * y;
+        uint8_t* out = dst + stride * y;
+        int x = 0;
+        for (; x + 32 <= width; x += 32) {
+            const uint16x8x4_t p = vld4q_u16(in + x);
+            const uint16x8_t low01 = vorrq_u16(vandq_u16(p.val[0], three), vshlq_n_u16(vandq_u16(p.val[1], three), 2));
+            const uint16x8_t low23 = vorrq_u16(vshlq_n_u16(vandq_u16(p.val[2], three), 4),
+                                               vshlq_n_u16(vandq_u16(p.val[3], three), 6));
+            const uint16x8_t low = vorrq_u16(low01, low23);
+            uint8x16x3_t table;
+            table.val[0] = vcombine_u8(vshrn_n_u16(p.val[0], 2), vshrn_n_u16(p.val[1], 2));
+            table.val[1] = vcombine_u8(vshrn_n_u16(p.val[2], 2), vshrn_n_u16(p.val[3], 2));
+            table.val[2] = vcombine_u8(vmovn_u16(low), vdup_n_u8(0));
+            uint8_t* group = out + x / 4 * 5;
+            vst1q_u8(group, vqtbl3q_u8(table, order0));
+            vst1q_u8(group + 16, vqtbl3q_u8(table, order1));
+            vst1_u8(group + 32, vget_low_u8(vqtbl3q_u8(table, vcombine_u8(order2, vdup_n_u8(255)))));
+        }
+        for (; x + 4 <= width; x += 4) PackGroup(in + x, out + x / 4 * 5);
+    }
+}
+
+// Eight output samples of one line from sixteen samples of each of its two
+// source lines: pairs of 32-bit lanes hold the two samples of each site, and
+// unzipping the even and odd lanes lines them up.
+int BinLineNeon(const uint16_t* top, const uint16_t* bottom, uint16_t* out, int outW) {
+    int ox = 0;
+    for (; ox + 8 <= outW; ox += 8) {
+        const uint16_t* t = top + 2 * ox;
+        const uint16_t* b = bottom + 2 * ox;
+        const uint32x4_t first = vreinterpretq_u32_u16(vaddq_u16(vld1q_u16(t), vld1q_u16(b)));
+        const uint32x4_t second = vreinterpretq_u32_u16(vaddq_u16(vld1q_u16(t + 8), vld1q_u16(b + 8)));
+        const uint16x8_t sum = vaddq_u16(vreinterpretq_u16_u32(vuzp1q_u32(first, second)),
+                                         vreinterpretq_u16_u32(vuzp2q_u32(first, second)));
+        vst1q_u16(out + ox, vshrq_n_u16(sum, 2));
+    }
+    return ox;
+}
+
+void BinNeon(const uint16_t* src, int width, int height, int factor, uint16_t* dst) {
+    if (factor != 2) return BinScalar(src, width, height, factor, dst);
+    BinByTwo(src, width, height, dst, BinLineNeon);
+}
+
 #endif  // ZEB_RAW_NEON
 
 struct Kernels {
@@ -312,7 +369,7 @@ const Kernels kSsse3{KernelPath::Ssse3, UnpackSsse3, PackSsse3, BinSsse3};
 const Kernels kAvx2{KernelPath::Avx2, UnpackAvx2, PackAvx2, BinAvx2};
 #endif
 #ifdef ZEB_RAW_NEON
-const Kernels kNeon{KernelPath::Neon, UnpackNeon, PackScalar, BinScalar};
+const Kernels kNeon{KernelPath::Neon, UnpackNeon, PackNeon, BinNeon};
 #endif
 
 const Kernels* KernelsFor(KernelPath path) {

@@ -4,9 +4,11 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <iomanip>
 #include <limits>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <vector>
 
 #include "TriggerFixtures.h"
@@ -147,6 +149,73 @@ TEST(Interpolate2Tree, EveryValueFollowsTheFormulaBitForBit) {
                 }
             }
         }
+    }
+}
+
+// Bit patterns computed on x86-64: the device (arm64, whose compilers fuse a
+// multiply and an add unless told not to, and whose vector unit is another)
+// must give the same, through the vector lanes and one value at a time.
+TEST(Interpolate2Tree, GivesTheBitsComputedOnX86OnEveryProcessor) {
+    const std::vector<float> lowFloats{0.1f,   -3.7f, 1e-3f, 123.456f, 0.3f,  -1e6f,      2.5f,  1.1f,
+                                       1e20f, -0.0f, 3.14159f, 0.2f,   65535, -7.25f, 1.0f / 3, 9.99f};
+    const std::vector<float> highFloats{1.37f,  12.9f, 7.77f,    -0.001f, 0.7f,  1e6f,   2.5000002f, 1.2f,
+                                        -1e20f, 5.3f,  2.71828f, 0.9f,    0.5f,  -7.125f, 2.0f / 3,  1e-7f};
+    const std::vector<int32_t> lowInts{-50, 0, 7, -8388607, 100, INT32_MIN, 16777217, 1};
+    const std::vector<int32_t> highInts{50, 1000, -3, 8388607, 105, INT32_MAX, -16777217, 2};
+    struct Row {
+        float lowEnd, highStart, x;
+        uint32_t floats[16];
+        int32_t ints[8];
+    };
+    const Row rows[] = {
+        {0, 3, 1.3f,
+         {0x3f267c3f, 0x405f92c5, 0x40578635, 0x428bea7b, 0x3ef258bf, 0xc8023554, 0x40200000, 0x3f9258bf,
+          0x5f390988, 0x4012fc96, 0x403d526d, 0x3f00da74, 0x471110b8, 0xc0e64444, 0x3ef49f4a, 0x40b526ea},
+         {-7, 432, 3, -1118482, 101, -286331136, 2236962, 1}},
+        {10, 13, 11.7f,
+         {0x3f51d5ab, 0x40b69d02, 0x408ce8ec, 0x4255fcfa, 0x3f06d3a0, 0x48023550, 0x40200001, 0x3f940da8,
+          0xdf390978, 0x4040369c, 0x4039b5b1, 0x3f18bf25, 0x46dddd92, 0xc0e5bbbc, 0x3f05b05b, 0x408a872c},
+         {6, 566, 1, 1118479, 101, 286330880, -2236960, 1}},
+        {-5, 2.5f, -1.1f,
+         {0x3f42a993, 0x409dd2f2, 0x40814ee3, 0x426d0890, 0x3f020c4a, 0x471c4000, 0x40200001, 0x3f9374bd,
+          0xde5e0b60, 0x4030624f, 0x403af959, 0x3f10624e, 0x46f5c21e, 0xc0e5eb85, 0x3f01b4e8, 0x40997246},
+         {4, 553, 3, 958695, 100, 245426944, -1917396, 1}},
+        {0, 10, 3.4f,
+         {0x3f08240c, 0x3ff8d502, 0x40291e10, 0x42a2f614, 0x3edf3b65, 0xc89c4000, 0x40200000, 0x3f9126ea,
+          0x5fde0b6c, 0x3fe6a7f1, 0x403fd9bd, 0x3ee0418a, 0x4728f545, 0xc0e6a3d7, 0x3ee4b17f, 0x40d2fd22},
+         {-16, 340, 3, -2684355, 100, -687194752, 5368709, 1}},
+        {100, 1e4f, 4321.5f,
+         {0x3f243c5c, 0x405838ef, 0x4054157c, 0x428d9fd8, 0x3ef0edfb, 0xc80fb8ec, 0x40200000, 0x3f924213,
+          0x5f4c3de8, 0x4010a3c2, 0x403d826a, 0x3eff3a12, 0x4712d62a, 0xc0e64b5a, 0x3ef370fd, 0x40b75d2a},
+         {-50, 0, 7, -1237386, 100, -316049152, 2470552, 1}},
+    };
+    auto singles = [](const std::vector<int32_t>& ints, const std::vector<float>& floats) {
+        std::vector<paramInfo> params;
+        for (int32_t value : ints) params.push_back(Ints("i", {value}));
+        for (float value : floats) params.push_back(Floats("f", {value}));
+        return params;
+    };
+    for (const Row& row : rows) {
+        Pair whole(row.lowEnd, {Ints("i", lowInts), Floats("f", lowFloats)}, row.highStart,
+                   {Ints("i", highInts), Floats("f", highFloats)});
+        Pair apart(row.lowEnd, singles(lowInts, lowFloats), row.highStart, singles(highInts, highFloats));
+        const auto a = whole.At(row.x);
+        const auto b = apart.At(row.x);
+        std::ostringstream got;
+        bool same = true;
+        for (size_t i = 0; i < 8; ++i) {
+            got << a[0].intData[i] << ", ";
+            same = same && a[0].intData[i] == row.ints[i] && b[i].intData[0] == row.ints[i];
+        }
+        got << "\n";
+        for (size_t i = 0; i < 16; ++i) {
+            uint32_t vector = 0, single = 0;
+            memcpy(&vector, &a[1].floatData[i], 4);
+            memcpy(&single, &b[8 + i].floatData[0], 4);
+            got << "0x" << std::hex << std::setw(8) << std::setfill('0') << vector << std::dec << ", ";
+            same = same && vector == row.floats[i] && single == row.floats[i];
+        }
+        EXPECT_TRUE(same) << "from " << row.lowEnd << " to " << row.highStart << " at " << row.x << ":\n" << got.str();
     }
 }
 
