@@ -269,15 +269,15 @@ private:
     }
 
     void CheckRow(TaskResult& task, const std::string& folder, const ZEB::FolderSurvey& survey, int row) {
-        const ZEB::DataFileSpec& spec = ZEB::DataFileSpecOf(row);
+        const ZEB::DataFileSpec& layout = ZEB::DataFileSpecOf(row);
         const ZEB::FolderSurvey::Row& found = survey.rows[row];
-        const std::string pattern = spec.subFix;
+        const std::string pattern = layout.subFix;
         if (found.matches.empty()) {
             const std::string what =
                 row == ZEB::DF_MIPI_RAW ? "no packed raw image (IMG_<W>x<H>_<n>.mipi_raw): the frame has nothing to play"
                 : row == ZEB::DF_YUV_NV21 ? "no reference YUV image (IMG_<W>x<H>_<n>.cap.yuv_nv21)"
                                           : "no " + pattern + " dump: the library hands zeros in its place";
-            if (spec.optional) return;
+            if (layout.optional) return;
             task.problems.push_back(Error("missing-file", folder + "/*" + pattern, what));
             return;
         }
@@ -292,7 +292,7 @@ private:
                                               names + "): the frame reads whichever the folder lists first, here " +
                                               fs::path(file).filename().string()));
         }
-        const bool image = spec.kind == ZEB::RowKind::Image;
+        const bool image = layout.kind == ZEB::RowKind::Image;
         const int width = row == ZEB::DF_YUV_NV21 ? survey.yuvWidth : survey.rawWidth;
         const int height = row == ZEB::DF_YUV_NV21 ? survey.yuvHeight : survey.rawHeight;
         if (image && (width <= 0 || height <= 0)) {
@@ -301,7 +301,7 @@ private:
                                               "): sizes are read from names like IMG_4000x3000_1" + pattern));
             return;
         }
-        if (found.length == 0 && !image && spec.kind == ZEB::RowKind::FileSized) {
+        if (found.length == 0 && !image && layout.kind == ZEB::RowKind::FileSized) {
             task.problems.push_back(Error("too-short", file, "is empty: the library reads nothing of it"));
             return;
         }
