@@ -20,6 +20,9 @@ endif()
 if(CMAKE_CXX_COMPILER MATCHES "aarch64-linux-gnu-[^/]*$")
   # Debian's multiarch directories: find_package looks in lib/aarch64-linux-gnu.
   set(CMAKE_LIBRARY_ARCHITECTURE aarch64-linux-gnu)
+  # pkg-config would otherwise hand out the host's .pc files, whose libraries
+  # the cross linker cannot take.
+  set(ENV{PKG_CONFIG_LIBDIR} "/usr/lib/aarch64-linux-gnu/pkgconfig:/usr/share/pkgconfig")
 endif()
 
 # Programs run on the build machine; libraries, headers and packages come from
