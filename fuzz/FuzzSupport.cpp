@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -68,13 +69,14 @@ std::pair<std::string, std::string> SplitAtNul(const uint8_t* data, size_t size)
 
 // Parsers make the folders their input names (a task's output folder): only
 // inside the scratch folder, whatever the input says. Defined here, this
-// mkdir takes the place of the C library's for the whole process.
+// mkdir takes the place of the C library's for the whole process (through
+// mkdirat: arm64 has no mkdir system call).
 extern "C" int mkdir(const char* path, mode_t mode) {
     if (!zeb_fuzz::InsideScratch(path)) {
         errno = EACCES;
         return -1;
     }
-    return static_cast<int>(syscall(SYS_mkdir, path, mode));
+    return static_cast<int>(syscall(SYS_mkdirat, AT_FDCWD, path, mode));
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
