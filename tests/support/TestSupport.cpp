@@ -57,19 +57,22 @@ SlowFile::SlowFile(const std::string& path) : mPath(path) {
 bool SlowFile::Release(std::chrono::milliseconds timeout) {
     if (mReleased) return true;
     mReleased = true;
-    // A writer opening without waiting succeeds only once a reader waits in open().
+    // A writer opening without waiting succeeds only once a reader waits in
+    // open(). The writer stays open until an ordinary empty file has taken the
+    // path: the reader's first read blocks until then, so a second open of the
+    // path (a reader that opens a file twice) finds the file, not the pipe
+    // with no writer left.
+    int writer = -1;
     const bool met = WaitFor(
-        [this] {
-            const int fd = open(mPath.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-            if (fd < 0) return false;
-            close(fd);
-            return true;
+        [this, &writer] {
+            writer = open(mPath.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            return writer >= 0;
         },
         timeout);
-    // Whoever opens the path later finds an ordinary empty file.
     const std::string plain = mPath + ".plain";
     WriteFile(plain, "");
     std::filesystem::rename(plain, mPath);
+    if (writer >= 0) close(writer);
     return met;
 }
 
