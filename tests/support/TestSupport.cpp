@@ -1,7 +1,9 @@
 #include "TestSupport.h"
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -13,6 +15,8 @@
 
 #include "platform/Host.h"
 #include "platform/Property.h"
+
+extern char** environ;
 
 namespace zeb_test {
 
@@ -85,6 +89,46 @@ std::string ReadFile(const std::string& path) {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+std::string Property(const std::string& key) {
+    char value[PROPERTY_VALUE_MAX] = {0};
+    property_get(key.c_str(), value, "");
+    return value;
+}
+
+ProgramRun RunProgram(std::vector<std::string> argv, const std::vector<std::string>& env) {
+    std::vector<std::string> settings;
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string text = *entry;
+        const std::string name = text.substr(0, text.find('=') + 1);
+        bool replaced = false;
+        for (const std::string& setting : env) replaced = replaced || setting.rfind(name, 0) == 0;
+        if (!replaced) settings.push_back(text);
+    }
+    settings.insert(settings.end(), env.begin(), env.end());
+    auto pointers = [](std::vector<std::string>& words) {
+        std::vector<char*> list;
+        for (std::string& word : words) list.push_back(&word[0]);
+        list.push_back(nullptr);
+        return list;
+    };
+    std::vector<char*> args = pointers(argv), envp = pointers(settings);
+    TempDir dir;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, (dir / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, (dir / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ProgramRun run;
+    pid_t pid = 0;
+    int status = 0;
+    if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data()) == 0 && waitpid(pid, &status, 0) == pid) {
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : (WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    run.out = ReadFile(dir / "out");
+    run.err = ReadFile(dir / "err");
+    return run;
 }
 
 }  // namespace zeb_test
