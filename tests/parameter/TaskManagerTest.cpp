@@ -22,15 +22,11 @@ using zeb_platform::LogCapture;
 using ZEB::ParameterManager;
 using ZEB::SimulationControlInterface;
 
+using zeb_test::Property;
+
 namespace {
 
 const char* const kTaskListPath = "/data/vendor/cameraserver/zeb/config/RawListFile.xml";
-
-std::string Property(const char* key) {
-    char value[PROPERTY_VALUE_MAX] = {0};
-    property_get(key, value, "");
-    return value;
-}
 
 // The parameter side of the load, on a device root of the test's own.
 class TaskManagerLoad : public ::testing::Test {
