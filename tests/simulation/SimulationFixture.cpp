@@ -23,11 +23,7 @@ FakeHal::FakeHal(ZEB::SimulationControl& instance, std::function<void(int)> capt
     : mInstance(instance), mCapture(std::move(capture)) {
     mThread = std::thread([this] {
         const char* const capReady = "persist.vendor.cam.zeb.capready";
-        auto ready = [capReady] {
-            char value[PROPERTY_VALUE_MAX] = {0};
-            property_get(capReady, value, "");
-            return value[0] == '1';
-        };
+        auto ready = [capReady] { return zeb_test::Property(capReady) == "1"; };
         for (int capture = 0; !mStop.load();) {
             if (!zeb_test::WaitFor(ready, std::chrono::milliseconds(20))) continue;
             property_set(capReady, "0");
@@ -114,9 +110,7 @@ ZEB::TaskMap& SimulationTest::Tasks() {
     return *static_cast<ZEB::TaskMap*>(mTaskManager->GetParameter(nullptr));
 }
 
-}  // namespace zeb_sim_test
 
-namespace zeb_sim_test {
 bool SimulationTest::WaitForFrames(ZEB::SimulationControl& instance) {
     return zeb_test::WaitFor([&instance] {
         for (auto& entry : Tasks(instance)) {
@@ -126,9 +120,7 @@ bool SimulationTest::WaitForFrames(ZEB::SimulationControl& instance) {
         return true;
     });
 }
-}  // namespace zeb_sim_test
 
-namespace zeb_sim_test {
 bool SimulationTest::WaitForScene() {
     int64_t first = Tasks().begin()->first;
     return zeb_test::WaitFor([&] { return mScene->GetParameter(&first) != nullptr; });
