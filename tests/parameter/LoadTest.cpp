@@ -16,7 +16,6 @@
 
 using zeb_config::Block;
 using zeb_config::Image;
-using zeb_config::Parameter;
 
 using zeb_test::Property;
 
@@ -83,14 +82,7 @@ zeb_test::ProgramRun RunChild(const std::string& root, const std::string& out, i
 TEST(LibraryLoad, ReadsTheConfigurationRegistersModulesAndPublishesReadiness) {
     zeb_test::DeviceRoot root;
     auto swept = [&](const std::string& block, int frames) {
-        const std::string param = root / ("vendor/tune/" + block + ".xml");
-        zeb_config::Write(param, zeb_config::TuningParamXml());
-        std::filesystem::create_directories(root / ("sweep/" + block));
-        const std::string task = root / ("vendor/tune/" + block + "_task.xml");
-        zeb_config::Write(task, zeb_config::TuningTaskXml(block, param, root / ("sweep/" + block + "/"),
-                                                          {Parameter("Block/Table[2]/offset", "1",
-                                                                     std::to_string(frames), "1")}));
-        return task;
+        return zeb_config::SweptTask(root.path(), block, frames);
     };
     std::vector<Image> images;
     for (int i = 0; i < 2; ++i) {
