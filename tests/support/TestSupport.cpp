@@ -62,18 +62,19 @@ bool SlowFile::Release(std::chrono::milliseconds timeout) {
     if (mReleased) return true;
     mReleased = true;
     // A writer opening without waiting succeeds only once a reader waits in open().
+    int writer = -1;
     const bool met = WaitFor(
-        [this] {
-            const int fd = open(mPath.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-            if (fd < 0) return false;
-            close(fd);
-            return true;
-        },
-        timeout);
-    // Whoever opens the path later finds an ordinary empty file.
+        [this, &writer] { return (writer = open(mPath.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) >= 0; }, timeout);
+    // No reader yet: one that comes before the path is replaced is let through all the same.
+    if (writer < 0) writer = open(mPath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    // Whoever opens the path later finds an ordinary empty file. The reader
+    // reads its pipe empty only once the writer closes, after the file is in
+    // place: a reader opening the path again at once would otherwise meet the
+    // pipe with nobody left to open its other end, and wait for ever.
     const std::string plain = mPath + ".plain";
     WriteFile(plain, "");
     std::filesystem::rename(plain, mPath);
+    if (writer >= 0) close(writer);
     return met;
 }
 
