@@ -25,6 +25,8 @@
 
 using zeb_platform::LogCapture;
 using Bytes = std::vector<uint8_t>;
+using zeb_test::At;
+using zeb_test::Put;
 
 namespace {
 
@@ -33,16 +35,6 @@ Bytes Pattern(size_t size, uint8_t seed) {
     Bytes bytes(size);
     for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 7 + i / 251);
     return bytes;
-}
-template <class T>
-T At(const void* base, size_t offset) {
-    T value;
-    memcpy(&value, static_cast<const uint8_t*>(base) + offset, sizeof value);
-    return value;
-}
-template <class T>
-void Put(void* base, size_t offset, T value) {
-    memcpy(static_cast<uint8_t*>(base) + offset, &value, sizeof value);
 }
 void Copy(Bytes& to, size_t at, const Bytes& from, size_t offset, size_t size) {
     memcpy(to.data() + at, from.data() + offset, size);

@@ -80,8 +80,7 @@ TEST(Interface, PropertiesWithTheirDefaults) {
                    {I::SetPropZEBProcess, "persist.vendor.cam.zeb.process", "1"}};
     for (const auto& setter : setters) {
         setter.set();
-        property_get(setter.key, value, "");
-        EXPECT_STREQ(value, setter.value) << setter.key;
+        EXPECT_EQ(zeb_test::Property(setter.key), setter.value) << setter.key;
     }
     int (*getters[])(char*) = {I::GetPropXmlDebug, I::GetPropZEBLoopParam, I::GetPropZEBTester, I::GetPropXTMHist,
                                I::GetPropLTMHist,  I::GetPropBayerHist,    I::GetPropHist2,     I::GetPropPostProc,
@@ -96,8 +95,7 @@ TEST(Interface, PropertiesWithTheirDefaults) {
     EXPECT_EQ(I::SetPropZEBOutPath("/data/out/run1"), 0);
     const std::string tooLong = "/data/" + std::string(86, 'x');
     EXPECT_EQ(I::SetPropZEBOutPath(tooLong.c_str()), -1);
-    property_get("persist.vendor.cam.icap.dump.root.path", value, "");
-    EXPECT_STREQ(value, "/data/out/run1");
+    EXPECT_EQ(zeb_test::Property("persist.vendor.cam.icap.dump.root.path"), "/data/out/run1");
     EXPECT_TRUE(log.Contains("Could not set the dump root to " + tooLong, "SimulationControl", 1));
 }
 

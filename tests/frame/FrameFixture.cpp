@@ -1,8 +1,8 @@
 #include "FrameFixture.h"
 
 #include <filesystem>
-#include <fstream>
-#include <stdexcept>
+
+#include "support/TestSupport.h"
 
 namespace frame_test {
 
@@ -100,9 +100,7 @@ void WriteFolder(const std::string& folder, const FolderSpec& layout) {
             name = "IMG_" + std::to_string(layout.yuvWidth) + "x" + std::to_string(layout.yuvHeight) + "_" + tag +
                    ".cap.yuv_nv21";
         }
-        std::ofstream out(folder + "/" + name, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(content.data()), static_cast<std::streamsize>(content.size()));
-        if (!out) throw std::runtime_error("cannot write " + folder + "/" + name);
+        zeb_test::WriteFile(folder + "/" + name, std::string(content.begin(), content.end()));
     }
 }
 

@@ -84,6 +84,17 @@ inline std::string TuningParamXml(const std::string& root = "Block") {
            root + ">\n";
 }
 
+// A tuning task for `block` over a parameter file of its own in `root`/tune,
+// sweeping one value through `frames` steps into `root`/sweep/`block`/; its path.
+inline std::string SweptTask(const std::string& root, const std::string& block, int frames) {
+    const std::string param = root + "/tune/" + block + ".xml", task = root + "/tune/" + block + "_task.xml";
+    Write(param, TuningParamXml());
+    std::filesystem::create_directories(root + "/sweep/" + block);
+    Write(task, TuningTaskXml(block, param, root + "/sweep/" + block + "/",
+                              {Parameter("Block/Table/offset", "1", std::to_string(frames), "1")}));
+    return task;
+}
+
 inline std::string SceneXml(int width, int height, int hdr, float capEv) {
     return "<?xml version=\"1.0\"?>\n<root>\n <commonInfo>\n  <width>" + std::to_string(width) +
            "</width>\n  <height>" + std::to_string(height) +

@@ -3,8 +3,6 @@
 // loads the library over a prepared device root and writes what it observed.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -16,23 +14,16 @@
 #include "platform/Property.h"
 #include "support/TestSupport.h"
 
-extern char** environ;
-
 using zeb_config::Block;
 using zeb_config::Image;
-using zeb_config::Parameter;
+
+using zeb_test::Property;
 
 namespace {
 
 const char* const kChildOut = "ZEB_LOAD_TEST_OUT";
 const char* const kChildScenes = "ZEB_LOAD_TEST_SCENES";  // scene files the child waits to see read
 const char* const kTaskListPath = "/data/vendor/cameraserver/zeb/config/RawListFile.xml";
-
-std::string Property(const char* key) {
-    char value[PROPERTY_VALUE_MAX] = {0};
-    property_get(key, value, "");
-    return value;
-}
 
 // The child: runs only when the parent names a report file.
 TEST(LibraryLoadChild, ReportsWhatTheLoadProduced) {
@@ -81,42 +72,17 @@ std::map<std::string, std::string> ReadReport(const std::string& path) {
     return report;
 }
 
-// Runs the child case over `root`; its exit status.
-int RunChild(const std::string& root, const std::string& out, int scenes) {
-    std::vector<std::string> env;
-    for (char** entry = environ; *entry; ++entry) {
-        const std::string text = *entry;
-        if (text.rfind("ZEB_DEVICE_ROOT=", 0) != 0 && text.rfind(std::string(kChildOut) + "=", 0) != 0 &&
-            text.rfind(std::string(kChildScenes) + "=", 0) != 0) {
-            env.push_back(text);
-        }
-    }
-    env.push_back("ZEB_DEVICE_ROOT=" + root);
-    env.push_back(std::string(kChildOut) + "=" + out);
-    env.push_back(std::string(kChildScenes) + "=" + std::to_string(scenes));
-    std::vector<char*> envp;
-    for (std::string& entry : env) envp.push_back(&entry[0]);
-    envp.push_back(nullptr);
-    std::string self = "/proc/self/exe", filter = "--gtest_filter=LibraryLoadChild.*";
-    char* argv[] = {&self[0], &filter[0], nullptr};
-    pid_t child = 0;
-    if (posix_spawn(&child, self.c_str(), nullptr, nullptr, argv, envp.data()) != 0) return -1;
-    int status = 0;
-    if (waitpid(child, &status, 0) != child) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+// Runs the child case over `root`.
+zeb_test::ProgramRun RunChild(const std::string& root, const std::string& out, int scenes) {
+    return zeb_test::RunProgram({"/proc/self/exe", "--gtest_filter=LibraryLoadChild.*"},
+                                {"ZEB_DEVICE_ROOT=" + root, std::string(kChildOut) + "=" + out,
+                                 std::string(kChildScenes) + "=" + std::to_string(scenes)});
 }
 
 TEST(LibraryLoad, ReadsTheConfigurationRegistersModulesAndPublishesReadiness) {
     zeb_test::DeviceRoot root;
     auto swept = [&](const std::string& block, int frames) {
-        const std::string param = root / ("vendor/tune/" + block + ".xml");
-        zeb_config::Write(param, zeb_config::TuningParamXml());
-        std::filesystem::create_directories(root / ("sweep/" + block));
-        const std::string task = root / ("vendor/tune/" + block + "_task.xml");
-        zeb_config::Write(task, zeb_config::TuningTaskXml(block, param, root / ("sweep/" + block + "/"),
-                                                          {Parameter("Block/Table[2]/offset", "1",
-                                                                     std::to_string(frames), "1")}));
-        return task;
+        return zeb_config::SweptTask(root.path(), block, frames);
     };
     std::vector<Image> images;
     for (int i = 0; i < 2; ++i) {
@@ -132,7 +98,8 @@ TEST(LibraryLoad, ReadsTheConfigurationRegistersModulesAndPublishesReadiness) {
     ASSERT_EQ(property_set("persist.vendor.cam.zeb.xtmresult", "5"), 0);
 
     const std::string out = root / "report.txt";
-    ASSERT_EQ(RunChild(root.path(), out, 2), 0);
+    const auto child = RunChild(root.path(), out, 2);
+    ASSERT_EQ(child.status, 0) << child.out;
     auto report = ReadReport(out);
     ASSERT_EQ(report["done"], "1");
 
@@ -156,7 +123,8 @@ TEST(LibraryLoad, ReadsTheConfigurationRegistersModulesAndPublishesReadiness) {
 TEST(LibraryLoad, SurvivesADeviceWithoutConfiguration) {
     zeb_test::DeviceRoot root;
     const std::string out = root / "report.txt";
-    ASSERT_EQ(RunChild(root.path(), out, 0), 0);
+    const auto child = RunChild(root.path(), out, 0);
+    ASSERT_EQ(child.status, 0) << child.out;
     auto report = ReadReport(out);
     ASSERT_EQ(report["done"], "1");
     EXPECT_EQ(report["registered"], "AE,ALSC,AWB,SceneParameter,TaskManager,XTM");

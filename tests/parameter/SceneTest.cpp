@@ -18,11 +18,7 @@ using ZEB::iSceneInfo;
 namespace {
 
 template <class T>
-T At(const iSceneInfo& scene, size_t offset) {
-    T value;
-    memcpy(&value, reinterpret_cast<const char*>(&scene) + offset, sizeof(T));
-    return value;
-}
+T At(const iSceneInfo& scene, size_t offset) { return zeb_test::At<T>(&scene, offset); }
 
 class SceneFile : public ::testing::Test {
 protected:

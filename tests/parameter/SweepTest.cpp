@@ -50,6 +50,10 @@ protected:
         for (const auto& file : files) values.push_back(ValueIn(file.second, path));
         return values;
     }
+    void ClearOutput() {
+        std::filesystem::remove_all(mRoot / "out");
+        std::filesystem::create_directories(mRoot / "out");
+    }
     void LoopMode() { ASSERT_EQ(property_set("persist.vendor.cam.loop.parse", "1"), 0); }
 
     zeb_test::DeviceRoot mRoot;
@@ -89,8 +93,7 @@ TEST_F(Sweep, FromToStepGiveTheFramesAndValues) {
          {"0.000000", "0.100000", "0.200000", "0.300000", "0.400000", "0.500000", "0.600000", "0.700000"}},
     };
     for (const Case& c : cases) {
-        std::filesystem::remove_all(mRoot / "out");
-        std::filesystem::create_directories(mRoot / "out");
+        ClearOutput();
         ParamTaskInfoTag task;
         SweepFileMap files = Run({Parameter("Block/Table/offset", c.from, c.to, c.step)}, &task);
         SCOPED_TRACE(std::string(c.from) + " " + c.to + " " + c.step);
@@ -113,8 +116,7 @@ TEST_F(Sweep, ArraysTakeTheLongestPositionAndKeepTheFilesValuesWhereNothingMoves
                                         " 4.000000 5.000000 3.000000 "}));
     EXPECT_EQ(ValueIn(files.at(0), "/Block/Table[1]/gain"), "1 2 3");
 
-    std::filesystem::remove_all(mRoot / "out");
-    std::filesystem::create_directories(mRoot / "out");
+    ClearOutput();
     ParamTaskInfoTag task;
     files = Run({Parameter("Block/Table[1]/gain", "1 1 1", "1 3 2", "0 1 1", "array=\"0x3\" sync=\"0x2\"")}, &task);
     ASSERT_EQ(task.SyncParamMap.count(2), 1u);
@@ -136,8 +138,7 @@ TEST_F(Sweep, SyncGroupsMoveTogetherOrInEveryCombination) {
          {"10.000000", "10.000000", "20.000000", "20.000000", "30.000000", "30.000000"}},
     };
     for (const auto& c : cases) {
-        std::filesystem::remove_all(mRoot / "out");
-        std::filesystem::create_directories(mRoot / "out");
+        ClearOutput();
         ASSERT_EQ(property_set("persist.vendor.cam.loop.parse", c.loop ? "1" : "0"), 0);
         ParamTaskInfoTag task;
         SweepFileMap files = Run({Parameter("Block/Table[1]/offset", "0", "1", "1", "sync=\"1\"") +
@@ -227,27 +228,25 @@ TEST_F(Sweep, PathsAreElementNamesWithAnIndexFromOneOrRefused) {
     EXPECT_EQ(params[1].Paths[1].Position, 0);
 }
 
-TEST_F(Sweep, NothingToSweepWritesNothing) {
+TEST_F(Sweep, NothingToSweepOrBadTaskFilesGiveNoGroupsAndWriteNothing) {
     EXPECT_TRUE(Run({}).empty());
     LoopMode();
     ParamTaskInfoTag task;
     EXPECT_TRUE(Run({""}, &task).empty());
     EXPECT_TRUE(task.SyncParamMap.empty());
     EXPECT_TRUE(std::filesystem::is_empty(mRoot / "out"));
-}
 
-TEST_F(Sweep, BadTaskFilesGiveNoGroups) {
-    ParamTaskInfoTag task;
+    ParamTaskInfoTag bad;
     LogCapture log;
-    mReader.ParseTuningTaskXML(&task, nullptr);
+    mReader.ParseTuningTaskXML(&bad, nullptr);
     mReader.ParseTuningTaskXML(nullptr, "x");
-    mReader.ParseTuningTaskXML(&task, (mRoot / "absent.xml").c_str());
+    mReader.ParseTuningTaskXML(&bad, (mRoot / "absent.xml").c_str());
     zeb_config::Write(mRoot / "other.xml", "<Parameters><Block>B</Block></Parameters>");
-    mReader.ParseTuningTaskXML(&task, (mRoot / "other.xml").c_str());
+    mReader.ParseTuningTaskXML(&bad, (mRoot / "other.xml").c_str());
     EXPECT_EQ(log.Count("Could not get enought input"), 2u);
     EXPECT_TRUE(log.Contains("Could not find rootnode", "ZEBParameter", 1));
-    EXPECT_TRUE(task.SyncParamMap.empty());
-    EXPECT_EQ(task.MaxFrameNum, 0);
+    EXPECT_TRUE(bad.SyncParamMap.empty());
+    EXPECT_EQ(bad.MaxFrameNum, 0);
 }
 
 TEST_F(Sweep, PathsThatSelectNothingStillWriteTheRestOfTheFile) {

@@ -17,20 +17,15 @@
 
 using zeb_config::Block;
 using zeb_config::Image;
-using zeb_config::Parameter;
 using zeb_platform::LogCapture;
 using ZEB::ParameterManager;
 using ZEB::SimulationControlInterface;
 
+using zeb_test::Property;
+
 namespace {
 
 const char* const kTaskListPath = "/data/vendor/cameraserver/zeb/config/RawListFile.xml";
-
-std::string Property(const char* key) {
-    char value[PROPERTY_VALUE_MAX] = {0};
-    property_get(key, value, "");
-    return value;
-}
 
 // The parameter side of the load, on a device root of the test's own.
 class TaskManagerLoad : public ::testing::Test {
@@ -59,16 +54,8 @@ protected:
         zeb_config::Write(mRoot.Device(kTaskListPath), zeb_config::TaskListXml({images}, mRoot / "blocks.xml"));
         zeb_config::Write(mRoot / "blocks.xml", zeb_config::BlockListXml(blocks));
     }
-    // A tuning task over its own parameter file with `frames` sweep frames.
     std::string SweptTask(const std::string& block, int frames) {
-        const std::string param = mRoot / ("tune/" + block + ".xml");
-        zeb_config::Write(param, zeb_config::TuningParamXml());
-        const std::string task = mRoot / ("tune/" + block + "_task.xml");
-        zeb_config::Write(task, zeb_config::TuningTaskXml(block, param, mRoot / ("sweep/" + block + "/"),
-                                                          {Parameter("Block/Table/offset", "1",
-                                                                     std::to_string(frames), "1")}));
-        std::filesystem::create_directories(mRoot / ("sweep/" + block));
-        return task;
+        return zeb_config::SweptTask(mRoot.path(), block, frames);
     }
     void Load() { mManager = std::make_unique<ZEB::TaskManager>(); }
     bool DataReady() {

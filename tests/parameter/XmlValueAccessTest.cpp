@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "parameter/ParameterManagerBase.h"
+#include "ParameterReader.h"
 #include "platform/Log.h"
 #include "support/TestSupport.h"
 
@@ -10,16 +10,7 @@ using zeb_platform::LogCapture;
 
 namespace {
 
-// The value access is non-virtual; any module gives it.
-class Reader : public ZEB::ParameterManagerBase {
-public:
-    void* GetParameter(void*) override { return nullptr; }
-    int GetOpsParam(void*) override { return 0; }
-    ZEB::ZebStatusTag* GetStatus(void*) override { return nullptr; }
-    void SetFrameId(int64_t) override {}
-    void SetFrameStaticInfo(void*, int64_t) override {}
-    void ParseParameter(void*) override {}
-};
+using zeb_config::Reader;
 
 pugi::xml_node Load(pugi::xml_document& doc, const char* xml) {
     EXPECT_TRUE(doc.load_string(xml));

@@ -26,17 +26,8 @@ std::vector<uint8_t> Bytes(const std::string& path) {
     return std::vector<uint8_t>(text.begin(), text.end());
 }
 
-int32_t Int32At(const std::vector<uint8_t>& bytes, size_t at) {
-    int32_t value;
-    memcpy(&value, &bytes.at(at + 3) - 3, 4);
-    return value;
-}
-
-float FloatAt(const std::vector<uint8_t>& bytes, size_t at) {
-    float value;
-    memcpy(&value, &bytes.at(at + 3) - 3, 4);
-    return value;
-}
+int32_t Int32At(const std::vector<uint8_t>& bytes, size_t at) { return zeb_test::At<int32_t>(bytes, at); }
+float FloatAt(const std::vector<uint8_t>& bytes, size_t at) { return zeb_test::At<float>(bytes, at); }
 
 // A tuning XML folder as the tuning updater leaves it: scenario folders with
 // a block, a 3A block and a trigger block, and documents that do not convert.

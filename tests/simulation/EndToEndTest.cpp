@@ -1,8 +1,6 @@
 // The whole library from dlopen to teardown: zebsim-hal plays generated
 // recordings through the real libzebsim.so, and its report says what arrived.
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -14,8 +12,6 @@
 #include <vector>
 
 #include "support/TestSupport.h"
-
-extern char** environ;
 
 namespace {
 
@@ -31,15 +27,8 @@ HalRun RunHal(const zeb_test::TempDir& root, std::vector<std::string> arguments,
     const std::string tool = std::string(ZEB_BINARY_DIR) + "/tools/zebsim-hal/zebsim-hal";
     arguments.insert(arguments.begin(), {tool, "--device-root", root.path(), "--library", library,
                                          "--quiet", "--timeout", "60", "--log-file", root / "library.log"});
-    std::vector<char*> argv;
-    for (auto& argument : arguments) argv.push_back(&argument[0]);
-    argv.push_back(nullptr);
     HalRun run;
-    pid_t pid = 0;
-    if (posix_spawn(&pid, tool.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return run;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.status = zeb_test::RunProgram(arguments).status;
     std::ifstream in(root / "hal-out/report.json");
     if (in) run.report = nlohmann::json::parse(in, nullptr, false);
     return run;
@@ -54,6 +43,17 @@ bool Has(const std::vector<std::string>& list, const std::string& item) {
 }
 
 std::vector<std::string> Strings(const nlohmann::json& list) { return list.get<std::vector<std::string>>(); }
+
+// Every frame of the task reached the driver and matched its recording; a
+// capture task previews only its first frame.
+void ExpectPlayed(const nlohmann::json& task, bool preview) {
+    const int frames = task["expectedFrames"];
+    EXPECT_EQ(task["previewFrames"], preview ? frames : 1) << "task " << task["frameId"];
+    EXPECT_EQ(task["captureFrames"], frames) << "task " << task["frameId"];
+    EXPECT_EQ(task["matchedFrames"], (preview ? frames : 1) + frames) << "task " << task["frameId"];
+    EXPECT_TRUE(task["completed"].get<bool>());
+    EXPECT_TRUE(task["errors"].empty()) << task["errors"];
+}
 
 // Every result the HAL's 3A algorithms got was either their own or the recorded one, as the mode calls for.
 void ExpectNoMismatch(const nlohmann::json& task) {
@@ -70,14 +70,9 @@ TEST(EndToEnd, PreviewTaskListPlaysEveryFrameAsPreviewAndSignalsAFullPass) {
     const auto& tasks = run.report["tasks"];
     ASSERT_EQ(tasks.size(), 2u);
     for (const auto& task : tasks) {
-        const int frames = task["expectedFrames"];
-        EXPECT_EQ(task["previewFrames"], frames);
-        EXPECT_EQ(task["captureFrames"], frames);
-        EXPECT_EQ(task["matchedFrames"], 2 * frames);
+        ExpectPlayed(task, true);
         EXPECT_TRUE(task["previewPassProcessed"].get<bool>()) << "process property after the GetPrevYuvFrame pass";
-        EXPECT_TRUE(task["completed"].get<bool>());
-        EXPECT_TRUE(task["errors"].empty());
-        EXPECT_FALSE(task["picture"].get<std::string>().empty());
+        EXPECT_EQ(zeb_test::ReadFile(task["picture"].get<std::string>()).substr(0, 4), "\x89PNG") << "the raw preview picture";
     }
     // Nothing fixed: AWB gets the recorded statistics only, ALSC and XTM run
     // on their own; AE results are always the recorded ones.
@@ -111,10 +106,7 @@ TEST(EndToEnd, CaptureTaskListHandsOverHdrAndFaceRecords) {
     const auto& tasks = run.report["tasks"];
     ASSERT_EQ(tasks.size(), 3u);
     for (const auto& task : tasks) {
-        const int frames = task["expectedFrames"];
-        EXPECT_EQ(task["previewFrames"], 1) << "a capture task previews its first frame";
-        EXPECT_EQ(task["captureFrames"], frames);
-        EXPECT_EQ(task["matchedFrames"], frames + 1);
+        ExpectPlayed(task, false);
         const auto checked = Checked(task);
         for (const char* query : {"parameter 2050", "parameter 2056", "parameter 2104", "GetFrameSceneInfo",
                                   "GetFrameSmartInfo", "GetFrameManualInfo", "GetFrameAndroidInfo",
@@ -191,12 +183,7 @@ TEST(EndToEnd, TwoCamerasPlayOneTaskListSideBySide) {
     for (const auto* tasks : {&run.report["tasks"], &run.report["secondCamera"]["tasks"]}) {
         ASSERT_EQ(tasks->size(), 3u);
         for (const auto& task : *tasks) {
-            const int frames = task["expectedFrames"];
-            EXPECT_EQ(task["previewFrames"], 1);
-            EXPECT_EQ(task["captureFrames"], frames);
-            EXPECT_EQ(task["matchedFrames"], frames + 1);
-            EXPECT_TRUE(task["completed"].get<bool>());
-            EXPECT_TRUE(task["errors"].empty()) << task["errors"];
+            ExpectPlayed(task, false);
             const auto checked = Checked(task);
             for (const char* query : {"parameter 2056", "GetFrameManualInfo", "GetFrameStatisInfo 9",
                                       "SetDataUpdateFunc 6", "SetAeOfflineInfoFunc"}) {
@@ -216,10 +203,7 @@ TEST(EndToEnd, FramesOfEverySizePlayThroughSlotsBuiltForOtherSizes) {
     ASSERT_EQ(run.status, 0) << zeb_test::ReadFile(root / "hal-out/report.json");
     const auto& tasks = run.report["tasks"];
     ASSERT_EQ(tasks.size(), 5u);
-    for (const auto& task : tasks) {
-        EXPECT_EQ(task["matchedFrames"], 2 * task["expectedFrames"].get<int>()) << "task " << task["frameId"];
-        EXPECT_TRUE(task["errors"].empty()) << task["errors"];
-    }
+    for (const auto& task : tasks) ExpectPlayed(task, true);
 }
 
 TEST(EndToEnd, MissingFolderAndTaskWithoutFoldersDoNotStopTheRun) {

@@ -20,13 +20,9 @@ using zeb_platform::LogCapture;
 using namespace zeb_sim_test;
 using ZEB::SimulationControl;
 
-namespace {
+using zeb_test::Property;
 
-std::string Property(const char* key) {
-    char value[PROPERTY_VALUE_MAX] = {0};
-    property_get(key, value, "");
-    return value;
-}
+namespace {
 
 // An instance whose virtual sensor reaches `context`'s fake sensor.
 std::unique_ptr<SimulationControl> SensorInstance(HalContext& context) {
@@ -202,9 +198,7 @@ TEST_F(SimulationTest, FaceCountBeyondTheRecordIsCut) {
     zeb_platform::ResetPsParams();
     instance.SetFdInfo(0, 0);
     // 57 faces of 196 bytes fit the 13,864-byte record from byte 2824.
-    uint64_t count = 0;
-    memcpy(&count, zeb_platform::GetPsRecord(0, 2050).data.data() + 16, sizeof count);
-    EXPECT_EQ(count, 57u);
+    EXPECT_EQ(zeb_test::At<uint64_t>(zeb_platform::GetPsRecord(0, 2050).data, 16), 57u);
     EXPECT_TRUE(log.Contains("faces recorded"));
 }
 

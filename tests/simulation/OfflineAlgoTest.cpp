@@ -52,11 +52,7 @@ struct HalAlgorithm {
         CallbackFn callback = &Callback;
         if (slot) memcpy(init.data() + slot, &callback, sizeof callback);
     }
-    CallbackFn Installed() const {
-        CallbackFn callback;
-        memcpy(&callback, init.data() + slot, sizeof callback);
-        return callback;
-    }
+    CallbackFn Installed() const { return zeb_test::At<CallbackFn>(init.data(), slot); }
 };
 
 TEST_F(SimulationTest, EveryOfflineWrapperPassesThroughOnceItsInstanceIsDeleted) {
@@ -102,9 +98,8 @@ TEST_F(SimulationTest, EveryOfflineWrapperPassesThroughOnceItsInstanceIsDeleted)
     const int64_t zero = 0;
     void* live[2] = {nullptr, out.data()};
     void* target[2] = {nullptr, out.data()};
-    uint8_t* buffers[2] = {toneMap.data(), gamma.data()};
-    memcpy(result.data() + 48, &buffers[0], 8);
-    memcpy(result.data() + 576, &buffers[1], 8);
+    zeb_test::Put(result, 48, toneMap.data());
+    zeb_test::Put(result, 576, gamma.data());
     const std::vector<uint8_t> untouched = result;
 
     reinterpret_cast<Init3Fn>(aeHal.table[0])(aeHal.init.data(), &arg, &arg);

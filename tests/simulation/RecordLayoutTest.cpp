@@ -20,19 +20,11 @@ using zeb_platform::LogCapture;
 using namespace zeb_sim_test;
 using ZEB::SimulationControl;
 using Bytes = std::vector<uint8_t>;
+using zeb_test::At;
+using zeb_test::Put;
 
 namespace {
 
-template <class T>
-T At(const void* base, size_t offset) {
-    T value;
-    memcpy(&value, static_cast<const uint8_t*>(base) + offset, sizeof value);
-    return value;
-}
-template <class T>
-void Put(Bytes& bytes, size_t offset, T value) {
-    memcpy(bytes.data() + offset, &value, sizeof value);
-}
 // Bytes that differ from their neighbours and from zero.
 Bytes Pattern(size_t size, int seed) {
     Bytes bytes(size);

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "frame/ReadControl.h"
+#include "parameter/ConfigFiles.h"
 #include "platform/Property.h"
 #include "simulation/SimulationControl.h"
 
@@ -23,11 +24,7 @@ FakeHal::FakeHal(ZEB::SimulationControl& instance, std::function<void(int)> capt
     : mInstance(instance), mCapture(std::move(capture)) {
     mThread = std::thread([this] {
         const char* const capReady = "persist.vendor.cam.zeb.capready";
-        auto ready = [capReady] {
-            char value[PROPERTY_VALUE_MAX] = {0};
-            property_get(capReady, value, "");
-            return value[0] == '1';
-        };
+        auto ready = [capReady] { return zeb_test::Property(capReady) == "1"; };
         for (int capture = 0; !mStop.load();) {
             if (!zeb_test::WaitFor(ready, std::chrono::milliseconds(20))) continue;
             property_set(capReady, "0");
@@ -64,21 +61,12 @@ std::string SimulationTest::FramePath(size_t task, int frame) const {
 
 void SimulationTest::Load(const std::vector<TaskSpec>& tasks, const std::string& mode,
                           const std::vector<std::pair<std::string, int>>& blocks) {
-    std::ostringstream list;
-    list << "<input><num>" << tasks.size() << "</num><mode>" << mode << "</mode>";
-    if (!blocks.empty()) {
-        std::ostringstream xml;
-        xml << "<ispblocks>";
-        for (const auto& block : blocks) {
-            xml << "<block><name>" << block.first << "</name><id>1</id><state>" << block.second
-                << "</state><dump>off</dump><tuning>null</tuning></block>";
-        }
-        zeb_test::WriteFile(mRoot / "blocks.xml", xml.str() + "</ispblocks>");
-        list << "<ispconfig>" << mRoot / "blocks.xml" << "</ispconfig>";
-    }
-    list << "<TaskList>";
+    std::vector<zeb_config::Block> list;
+    for (const auto& block : blocks) list.push_back({block.first, block.second});
+    if (!blocks.empty()) zeb_config::Write(mRoot / "blocks.xml", zeb_config::BlockListXml(list));
+    std::vector<zeb_config::Image> images;
     for (size_t t = 0; t < tasks.size(); ++t) {
-        list << "<image>";
+        images.push_back({{}, mRoot / ("out/ZEB_task" + std::to_string(t))});
         for (int f = 0; f < tasks[t].frames; ++f) {
             const std::string folder = FramePath(t, f);
             zeb_test::WriteFile(folder + "/IMG_8x4_raw.mipi_raw", RawOf(f));
@@ -96,12 +84,11 @@ void SimulationTest::Load(const std::vector<TaskSpec>& tasks, const std::string&
                 zeb_test::WriteFile(folder + "/iscene_Info.xml",
                                     "<root>" + (scene.xml.empty() ? xml.str() : scene.xml) + "</root>");
             }
-            list << "<inputpath>" << folder << "</inputpath>";
+            images.back().inputs.push_back(folder);
         }
-        list << "<outputpath>" << mRoot / ("out/ZEB_task" + std::to_string(t)) << "</outputpath></image>";
     }
-    list << "</TaskList></input>";
-    zeb_test::WriteFile(mRoot.Device("/data/vendor/cameraserver/zeb/config/RawListFile.xml"), list.str());
+    zeb_test::WriteFile(mRoot.Device("/data/vendor/cameraserver/zeb/config/RawListFile.xml"),
+                        zeb_config::TaskListXml({images}, blocks.empty() ? "" : mRoot / "blocks.xml", mode));
     std::filesystem::create_directories(mRoot / "out");
 
     mScene = std::make_unique<ZEB::SceneParameter>();
@@ -114,9 +101,7 @@ ZEB::TaskMap& SimulationTest::Tasks() {
     return *static_cast<ZEB::TaskMap*>(mTaskManager->GetParameter(nullptr));
 }
 
-}  // namespace zeb_sim_test
 
-namespace zeb_sim_test {
 bool SimulationTest::WaitForFrames(ZEB::SimulationControl& instance) {
     return zeb_test::WaitFor([&instance] {
         for (auto& entry : Tasks(instance)) {
@@ -126,9 +111,7 @@ bool SimulationTest::WaitForFrames(ZEB::SimulationControl& instance) {
         return true;
     });
 }
-}  // namespace zeb_sim_test
 
-namespace zeb_sim_test {
 bool SimulationTest::WaitForScene() {
     int64_t first = Tasks().begin()->first;
     return zeb_test::WaitFor([&] { return mScene->GetParameter(&first) != nullptr; });

@@ -48,18 +48,12 @@ struct FakeSensor {
         auto* sensor = static_cast<FakeSensor*>(handle);
         ZEB::vsensor_cmd_t command;
         memcpy(&command, reinterpret_cast<const void*>(record), sizeof command);
-        int32_t value = 0;
+        const void* param = reinterpret_cast<const void*>(command.param);
         std::lock_guard<std::mutex> guard(sensor->lock);
         switch (command.cmd) {
             case ZEB::VSENSOR_CMD_SET_FRAME: sensor->frames++; break;
-            case ZEB::VSENSOR_CMD_SET_FPS:
-                memcpy(&value, reinterpret_cast<const void*>(command.param), sizeof value);
-                sensor->fps = value;
-                break;
-            case ZEB::VSENSOR_CMD_PAUSE:
-                memcpy(&value, reinterpret_cast<const void*>(command.param), sizeof value);
-                sensor->pauses.push_back(value);
-                break;
+            case ZEB::VSENSOR_CMD_SET_FPS: sensor->fps = zeb_test::At<int32_t>(param, 0); break;
+            case ZEB::VSENSOR_CMD_PAUSE: sensor->pauses.push_back(zeb_test::At<int32_t>(param, 0)); break;
             default: break;
         }
         sensor->changed.notify_all();

@@ -1,7 +1,9 @@
 #include "TestSupport.h"
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -13,6 +15,8 @@
 
 #include "platform/Host.h"
 #include "platform/Property.h"
+
+extern char** environ;
 
 namespace zeb_test {
 
@@ -57,18 +61,16 @@ SlowFile::SlowFile(const std::string& path) : mPath(path) {
 bool SlowFile::Release(std::chrono::milliseconds timeout) {
     if (mReleased) return true;
     mReleased = true;
-    // A writer opening without waiting succeeds only once a reader waits in
-    // open(). The writer stays open until an ordinary empty file has taken the
-    // path: the reader's first read blocks until then, so a second open of the
-    // path (a reader that opens a file twice) finds the file, not the pipe
-    // with no writer left.
+    // A writer opening without waiting succeeds only once a reader waits in open().
     int writer = -1;
     const bool met = WaitFor(
-        [this, &writer] {
-            writer = open(mPath.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-            return writer >= 0;
-        },
-        timeout);
+        [this, &writer] { return (writer = open(mPath.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) >= 0; }, timeout);
+    // No reader yet: one that comes before the path is replaced is let through all the same.
+    if (writer < 0) writer = open(mPath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    // Whoever opens the path later finds an ordinary empty file. The reader
+    // reads its pipe empty only once the writer closes, after the file is in
+    // place: a reader opening the path again at once would otherwise meet the
+    // pipe with nobody left to open its other end, and wait for ever.
     const std::string plain = mPath + ".plain";
     WriteFile(plain, "");
     std::filesystem::rename(plain, mPath);
@@ -88,6 +90,46 @@ std::string ReadFile(const std::string& path) {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+std::string Property(const std::string& key) {
+    char value[PROPERTY_VALUE_MAX] = {0};
+    property_get(key.c_str(), value, "");
+    return value;
+}
+
+ProgramRun RunProgram(std::vector<std::string> argv, const std::vector<std::string>& env) {
+    std::vector<std::string> settings;
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string text = *entry;
+        const std::string name = text.substr(0, text.find('=') + 1);
+        bool replaced = false;
+        for (const std::string& setting : env) replaced = replaced || setting.rfind(name, 0) == 0;
+        if (!replaced) settings.push_back(text);
+    }
+    settings.insert(settings.end(), env.begin(), env.end());
+    auto pointers = [](std::vector<std::string>& words) {
+        std::vector<char*> list;
+        for (std::string& word : words) list.push_back(&word[0]);
+        list.push_back(nullptr);
+        return list;
+    };
+    std::vector<char*> args = pointers(argv), envp = pointers(settings);
+    TempDir dir;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, (dir / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, (dir / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ProgramRun run;
+    pid_t pid = 0;
+    int status = 0;
+    if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data()) == 0 && waitpid(pid, &status, 0) == pid) {
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : (WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    run.out = ReadFile(dir / "out");
+    run.err = ReadFile(dir / "err");
+    return run;
 }
 
 }  // namespace zeb_test

@@ -2,8 +2,12 @@
 // Fixtures shared by the tests: a scratch folder that stands for the device
 // root, and waiting for an event instead of sleeping.
 #include <chrono>
+#include <cstdint>
+#include <cstring>
 #include <functional>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace zeb_test {
 
@@ -56,5 +60,39 @@ private:
 
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
+// A property's value, empty when unset.
+std::string Property(const std::string& key);
+
+// A value of a record at its byte offset, whatever the alignment; the vector
+// forms refuse to read or write past the end.
+template <class T>
+T At(const void* base, size_t offset) {
+    T value;
+    memcpy(&value, static_cast<const uint8_t*>(base) + offset, sizeof value);
+    return value;
+}
+template <class T, class Byte>
+T At(const std::vector<Byte>& bytes, size_t offset) {
+    if (offset + sizeof(T) > bytes.size()) throw std::out_of_range("read past the record");
+    return At<T>(bytes.data(), offset);
+}
+template <class T>
+void Put(void* base, size_t offset, T value) {
+    memcpy(static_cast<uint8_t*>(base) + offset, &value, sizeof value);
+}
+template <class T, class Byte>
+void Put(std::vector<Byte>& bytes, size_t offset, T value) {
+    if (offset + sizeof(T) > bytes.size()) throw std::out_of_range("write past the record");
+    Put(static_cast<void*>(bytes.data()), offset, value);
+}
+
+// A program run to its end in a process of its own.
+struct ProgramRun {
+    int status = -1;  // exit status, 128 + the signal when killed, -1 when it did not start
+    std::string out, err;
+};
+// Runs argv[0] (a path) with the test's environment, `env` entries
+// ("NAME=value") put over it.
+ProgramRun RunProgram(std::vector<std::string> argv, const std::vector<std::string>& env = {});
 
 }  // namespace zeb_test

@@ -4,10 +4,7 @@
 // and white balance, which zebsim-inspect passes without a word and zebsim-hal
 // plays with every frame matched.
 // Files the import cannot take are refused with a reason and a non-zero exit.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <tiffio.h>
 
 #include <algorithm>
@@ -22,10 +19,9 @@
 
 #include "support/TestSupport.h"
 
-extern char** environ;
-
 namespace {
 namespace fs = std::filesystem;
+using zeb_test::At;
 
 struct DngSpec {
     const char* name;
@@ -168,42 +164,18 @@ std::vector<uint16_t> UnpackRaw10(const std::string& bytes) {
     return pixels;
 }
 
-template <typename T>
-T At(const std::string& bytes, size_t offset) {
-    T value{};
-    if (offset + sizeof value <= bytes.size()) memcpy(&value, bytes.data() + offset, sizeof value);
-    return value;
-}
-
-// Runs a tool with its output in `log`; its exit status.
-int RunTool(std::vector<std::string> arguments, const std::string& log) {
-    std::vector<char*> argv;
-    for (auto& argument : arguments) argv.push_back(&argument[0]);
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    if (spawned != 0 || waitpid(pid, &status, 0) != pid) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 const std::string kRecgen = std::string(ZEB_BINARY_DIR) + "/tools/zebsim-recgen/zebsim-recgen";
 const std::string kHal = std::string(ZEB_BINARY_DIR) + "/tools/zebsim-hal/zebsim-hal";
 const std::string kInspect = std::string(ZEB_BINARY_DIR) + "/tools/zebsim-inspect/zebsim-inspect";
 const char* const kTaskList = "data/vendor/cameraserver/zeb/config/RawListFile.xml";
 
-int Import(const zeb_test::TempDir& root, const std::vector<std::string>& files, int pedestal, const std::string& log) {
+zeb_test::ProgramRun Import(const zeb_test::TempDir& root, const std::vector<std::string>& files, int pedestal) {
     std::vector<std::string> arguments = {kRecgen, "-o", root / "rec", "--frames", "2"};
     arguments.insert(arguments.end(), {"--task-list", root / kTaskList});
     if (pedestal >= 0) arguments.insert(arguments.end(), {"--pedestal", std::to_string(pedestal)});
     arguments.push_back("--from-dng");
     arguments.insert(arguments.end(), files.begin(), files.end());
-    return RunTool(arguments, log);
+    return zeb_test::RunProgram(arguments);
 }
 
 // clang-format off
@@ -223,7 +195,8 @@ TEST_P(DngImport, TheDriverGetsTheCfaDataScaledToTenBitsAndTheDumpsCarryTheFiles
     zeb_test::TempDir root;
     const std::vector<std::string> files = {root / "a.dng", root / "b.dng"};
     for (int seed = 0; seed < 2; ++seed) ASSERT_NO_FATAL_FAILURE(WriteDng(files[seed], s, seed));
-    ASSERT_EQ(Import(root, files, s.pedestal, root / "import.log"), 0) << zeb_test::ReadFile(root / "import.log");
+    const auto import = Import(root, files, s.pedestal);
+    ASSERT_EQ(import.status, 0) << import.out << import.err;
 
     pugi::xml_document list;
     ASSERT_TRUE(list.load_file((root / kTaskList).c_str()));
@@ -252,31 +225,29 @@ TEST_P(DngImport, TheDriverGetsTheCfaDataScaledToTenBitsAndTheDumpsCarryTheFiles
 
         const std::string ae = zeb_test::ReadFile(folder + std::to_string(seed) + "_AE_RESULT_INFO.bin");
         ASSERT_EQ(ae.size(), 1248u);
-        EXPECT_EQ(At<int32_t>(ae, 96), std::lround(iso)) << "ISO";
-        EXPECT_EQ(At<int32_t>(ae, 84), std::lround(iso * 128 / 100)) << "gain, ISO 100 = 128";
+        EXPECT_EQ(At<int32_t>(ae.data(), 96), std::lround(iso)) << "ISO";
+        EXPECT_EQ(At<int32_t>(ae.data(), 84), std::lround(iso * 128 / 100)) << "gain, ISO 100 = 128";
         const double bv = 2 * std::log2(s.fNumber ? s.fNumber : 2.0) - std::log2(s.exposure) - std::log2(iso / 3.125);
-        EXPECT_EQ(At<int32_t>(ae, 0), std::lround(100 * bv)) << "bv";
-        EXPECT_EQ(At<float>(ae, 12), 0.0f) << "EV";
+        EXPECT_EQ(At<int32_t>(ae.data(), 0), std::lround(100 * bv)) << "bv";
+        EXPECT_EQ(At<float>(ae.data(), 12), 0.0f) << "EV";
         const std::string awb = zeb_test::ReadFile(folder + std::to_string(seed) + "_AWB_CALC_INFO.bin");
         ASSERT_EQ(awb.size(), 120u);
         for (int c = 0; c < 3; ++c) {
             const double gain = s.neutral[0] > 0 ? 1024.0 * s.neutral[1] / s.neutral[c] : 1024;
-            EXPECT_EQ(At<uint32_t>(awb, 4 * static_cast<size_t>(c)), std::lround(gain)) << "gain of channel " << c;
+            EXPECT_EQ(At<uint32_t>(awb.data(), 4 * static_cast<size_t>(c)), std::lround(gain)) << "gain of channel " << c;
         }
     }
 
     // The inspector finds nothing to say of an import.
-    ASSERT_EQ(RunTool({kInspect, root.path()}, root / "inspect.log"), 0) << zeb_test::ReadFile(root / "inspect.log");
-    EXPECT_NE(zeb_test::ReadFile(root / "inspect.log").find("\n0 error(s), 0 warning(s)"), std::string::npos)
-        << zeb_test::ReadFile(root / "inspect.log");
+    const auto inspect = zeb_test::RunProgram({kInspect, root.path()});
+    ASSERT_EQ(inspect.status, 0) << inspect.out << inspect.err;
+    EXPECT_NE(inspect.out.find("\n0 error(s), 0 warning(s)"), std::string::npos) << inspect.out;
 
     // The raw that reaches the fake driver is matched byte for byte against
     // the files just checked, with the pattern of the task list in the context.
-    ASSERT_EQ(RunTool({kHal, "--device-root", root.path(), "--library", ZEB_LIBRARY_PATH, "--quiet", "--timeout", "60",
-                       "--log-file", root / "library.log"},
-                      root / "hal.log"),
-              0)
-        << zeb_test::ReadFile(root / "hal.log");
+    const auto hal = zeb_test::RunProgram({kHal, "--device-root", root.path(), "--library", ZEB_LIBRARY_PATH, "--quiet",
+                                           "--timeout", "60", "--log-file", root / "library.log"});
+    ASSERT_EQ(hal.status, 0) << hal.out << hal.err;
     std::ifstream in(root / "hal-out/report.json");
     const nlohmann::json report = nlohmann::json::parse(in, nullptr, false);
     ASSERT_EQ(report["tasks"].size(), 1u);
@@ -331,8 +302,9 @@ TEST_P(DngRefusal, IsNamedWithItsReasonAndLeavesNoTaskList) {
         files.push_back(root / "b.dng");
         ASSERT_NO_FATAL_FAILURE(WriteDng(files[1], other, 1));
     }
-    EXPECT_EQ(Import(root, files, -1, root / "import.log"), 1);
-    const std::string log = zeb_test::ReadFile(root / "import.log");
+    const auto import = Import(root, files, -1);
+    EXPECT_EQ(import.status, 1);
+    const std::string log = import.out + import.err;
     EXPECT_NE(log.find(files.back() + ": "), std::string::npos) << log;
     EXPECT_NE(log.find(r.reason), std::string::npos) << log;
     EXPECT_FALSE(fs::exists(root / kTaskList));

@@ -1,9 +1,6 @@
 // The recording inspector: a generator recording broken one way names exactly
 // that fault, where it is; the generator's own recordings pass without a word.
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <filesystem>
 #include <fstream>
@@ -16,8 +13,6 @@
 #include "zebsim-hal/lib/Scenario.h"
 #include "zebsim-inspect/lib/Inspector.h"
 #include "zebsim-recgen/lib/RecordingGenerator.h"
-
-extern char** environ;
 
 namespace {
 
@@ -158,31 +153,9 @@ TEST(Inspector, NamesEachFaultOfABrokenRecordingAndNothingElse) {
     }
 }
 
-struct ToolRun {
-    int status = -1;
-    std::string out;
-};
-
-ToolRun RunInspect(const zeb_test::TempDir& dir, std::vector<std::string> arguments) {
-    const std::string tool = std::string(ZEB_BINARY_DIR) + "/tools/zebsim-inspect/zebsim-inspect";
-    arguments.insert(arguments.begin(), tool);
-    std::vector<char*> argv;
-    for (auto& argument : arguments) argv.push_back(&argument[0]);
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    const std::string out = dir / "inspect.out";
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ToolRun run;
-    pid_t pid = 0;
-    if (posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    run.out = zeb_test::ReadFile(out);
-    return run;
+zeb_test::ProgramRun RunInspect(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), std::string(ZEB_BINARY_DIR) + "/tools/zebsim-inspect/zebsim-inspect");
+    return zeb_test::RunProgram(arguments);
 }
 
 TEST(Inspector, PassesTheGeneratorsRecordingsWithoutAWord) {
@@ -209,12 +182,12 @@ TEST(Inspector, PassesTheGeneratorsRecordingsWithoutAWord) {
         EXPECT_EQ(problems[1].second.code, "no-input");
         EXPECT_FALSE(problems[1].second.error);
         // The tool: a table a person reads, JSON for scripts, exit 1.
-        const ToolRun table = RunInspect(root, {root.path()});
+        const auto table = RunInspect({root.path()});
         EXPECT_EQ(table.status, 1);
         EXPECT_NE(table.out.find("   1       1  0x0         0x0         "), std::string::npos) << table.out;
         EXPECT_NE(table.out.find("      error    task1/frame0: input folder does not exist\n"), std::string::npos)
             << table.out;
-        const ToolRun json = RunInspect(root, {"--json", root.path()});
+        const auto json = RunInspect({"--json", root.path()});
         EXPECT_EQ(json.status, 1);
         const nlohmann::json parsed = nlohmann::json::parse(json.out, nullptr, false);
         ASSERT_FALSE(parsed.is_discarded()) << json.out;
@@ -238,7 +211,7 @@ TEST(Inspector, PassesTheGeneratorsRecordingsWithoutAWord) {
     options.tuning = zeb_recgen::SweepTuning("zebcam_tuning", dir.path());
     const zeb_recgen::GeneratedRecording recording = zeb_recgen::GenerateRecording(options);
     ASSERT_TRUE(recording.ok) << recording.error;
-    const ToolRun run = RunInspect(dir, {dir / "rec"});
+    const auto run = RunInspect({dir / "rec"});
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_NE(run.out.find("\n0 error(s), 0 warning(s): the library plays this recording as recorded\n"),
               std::string::npos)

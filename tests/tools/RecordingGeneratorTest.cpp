@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <pugixml.hpp>
 
-#include "frame/ReadControl.h"
 #include "frame/ZEBFrame.h"
 #include "support/TestSupport.h"
 #include "zebsim-recgen/lib/RecordingGenerator.h"
@@ -184,34 +183,6 @@ TEST(RecordingGenerator, AFrameReadFromAGeneratedFolderHoldsItsOwnBytesInEveryRo
     }
 }
 
-TEST(RecordingGenerator, TheReaderAttachesEachTaskItsOwnFrames) {
-    zeb_test::TempDir dir;
-    const GeneratedRecording recording = GenerateRecording(Small(dir, 6, 3));
-    ASSERT_TRUE(recording.ok) << recording.error;
-    ZEB::TaskMap tasks;
-    for (const TaskFiles& files : recording.tasks) {
-        auto task = std::make_shared<ZEB::TaskInfo>();
-        for (size_t i = 0; i < files.frames.size(); ++i) task->TaskInputPath[i] = recording.frames[files.frames[i]].folder;
-        tasks.emplace(files.index, task);
-    }
-    ZEB::ReadControl reader(&tasks);
-    for (const TaskFiles& files : recording.tasks) {
-        ZEB::TaskInfo& task = *tasks.at(files.index);
-        std::vector<ZEB::ZEBFramePtr> frames;
-        {
-            std::unique_lock<std::mutex> lock(task.TaskLock);
-            ASSERT_TRUE(task.TaskCond.wait_for(lock, std::chrono::seconds(10), [&] { return task.TaskReadDone; }));
-            frames = task.TaskFrame;
-        }
-        ASSERT_EQ(frames.size(), files.frames.size());
-        for (size_t i = 0; i < frames.size(); ++i) {
-            EXPECT_EQ(DecodeDumpTag(frames[i]->mAemInfo, sizeof frames[i]->mAemInfo).serial, files.frames[i]);
-            EXPECT_EQ(DecodeRawTag(ZEB::BufferAddress(frames[i]->mMipiRawBuf)), files.frames[i]);
-        }
-        reader.RecycleFrame(files.index);
-    }
-}
-
 TEST(RecordingGenerator, TheMosaicFollowsThePatternAndTheSceneMoves) {
     zeb_test::TempDir dir;
     Options options = Small(dir, 1, 1);
@@ -322,17 +293,6 @@ TEST(RecordingGenerator, ThreeAResultsReadLikeADevicesAndTheBlockListCanFixThem)
     EXPECT_EQ(names[0], "AWB");
     EXPECT_EQ(names[1], "ALSC");
     EXPECT_NE(names[2].find("XTM"), std::string::npos);
-}
-
-TEST(RecordingGenerator, APreviewPictureIsWritten) {
-    zeb_test::TempDir dir;
-    Options options = Small(dir, 1, 1);
-    const auto packed = RenderPackedRaw(options, 0);
-    std::string error;
-    ASSERT_TRUE(WriteRawPreviewPng(dir / "p.png", packed.data(), 64, 12, 80, options.pattern, &error)) << error;
-    const auto png = FileBytes(dir / "p.png");
-    ASSERT_GT(png.size(), 8u);
-    EXPECT_EQ(memcmp(png.data(), "\x89PNG", 4), 0);
 }
 
 }  // namespace

@@ -37,6 +37,14 @@ struct Pair {
     std::unique_ptr<TriggerAndDataManager> manager;
 };
 
+// One parameter per value: the values go one by one instead of through the vector code.
+std::vector<paramInfo> Singles(const std::vector<int32_t>& ints, const std::vector<float>& floats) {
+    std::vector<paramInfo> params;
+    for (int32_t value : ints) params.push_back(Ints("i", {value}));
+    for (float value : floats) params.push_back(Floats("f", {value}));
+    return params;
+}
+
 }  // namespace
 
 TEST(Interpolate2Tree, FollowsTheLineThroughTheGapFloatsExactlyIntsByTruncatedSlope) {
@@ -123,18 +131,12 @@ TEST(Interpolate2Tree, EveryValueFollowsTheFormulaBitForBit) {
         lowFloats.push_back(anyFloat(random));
         highFloats.push_back(kind == 1 ? lowFloats.back() : (kind == 3 ? kInf : anyFloat(random)));
     }
-    auto singles = [](const std::vector<int32_t>& ints, const std::vector<float>& floats) {
-        std::vector<paramInfo> params;
-        for (int32_t value : ints) params.push_back(Ints("i", {value}));
-        for (float value : floats) params.push_back(Floats("f", {value}));
-        return params;
-    };
     const size_t n = lowInts.size();
     for (const auto& [lowEnd, highStart] : {std::pair<float, float>{0, 3}, {0, 10}, {10, 13}, {0, 3e7f}, {-5, 2.5f}}) {
         // Long parameters go through the vector code, single values one by one.
         Pair whole(lowEnd, {Ints("i", lowInts), Floats("f", lowFloats)}, highStart,
                    {Ints("i", highInts), Floats("f", highFloats)});
-        Pair apart(lowEnd, singles(lowInts, lowFloats), highStart, singles(highInts, highFloats));
+        Pair apart(lowEnd, Singles(lowInts, lowFloats), highStart, Singles(highInts, highFloats));
         for (float x : {lowEnd + 1.3f, lowEnd + 3.4f, highStart - 0.25f, 1e9f, -1e9f, kInf, -kInf, std::nanf("")}) {
             const auto a = whole.At(x);
             const auto b = apart.At(x);
@@ -189,16 +191,10 @@ TEST(Interpolate2Tree, GivesTheBitsComputedOnX86OnEveryProcessor) {
           0x5f4c3de8, 0x4010a3c2, 0x403d826a, 0x3eff3a12, 0x4712d62a, 0xc0e64b5a, 0x3ef370fd, 0x40b75d2a},
          {-50, 0, 7, -1237386, 100, -316049152, 2470552, 1}},
     };
-    auto singles = [](const std::vector<int32_t>& ints, const std::vector<float>& floats) {
-        std::vector<paramInfo> params;
-        for (int32_t value : ints) params.push_back(Ints("i", {value}));
-        for (float value : floats) params.push_back(Floats("f", {value}));
-        return params;
-    };
     for (const Row& row : rows) {
         Pair whole(row.lowEnd, {Ints("i", lowInts), Floats("f", lowFloats)}, row.highStart,
                    {Ints("i", highInts), Floats("f", highFloats)});
-        Pair apart(row.lowEnd, singles(lowInts, lowFloats), row.highStart, singles(highInts, highFloats));
+        Pair apart(row.lowEnd, Singles(lowInts, lowFloats), row.highStart, Singles(highInts, highFloats));
         const auto a = whole.At(row.x);
         const auto b = apart.At(row.x);
         std::ostringstream got;
@@ -209,9 +205,8 @@ TEST(Interpolate2Tree, GivesTheBitsComputedOnX86OnEveryProcessor) {
         }
         got << "\n";
         for (size_t i = 0; i < 16; ++i) {
-            uint32_t vector = 0, single = 0;
-            memcpy(&vector, &a[1].floatData[i], 4);
-            memcpy(&single, &b[8 + i].floatData[0], 4);
+            const auto vector = zeb_test::At<uint32_t>(&a[1].floatData[i], 0);
+            const auto single = zeb_test::At<uint32_t>(&b[8 + i].floatData[0], 0);
             got << "0x" << std::hex << std::setw(8) << std::setfill('0') << vector << std::dec << ", ";
             same = same && vector == row.floats[i] && single == row.floats[i];
         }
@@ -257,9 +252,7 @@ TEST(TriggerQuery, RegionsOfDifferentSizeNeverWritePastTheLine) {
     EXPECT_EQ(direct, (std::vector<uint32_t>{7, 8, 9, 0xdeadbeefu}));
     unsigned char bytes[16] = {};
     manager.FormBufferLine({Ints("x", {7, 8, 9})}, bytes + 1);  // unaligned
-    int32_t second;
-    memcpy(&second, bytes + 5, sizeof second);
-    EXPECT_EQ(second, 8);
+    EXPECT_EQ(zeb_test::At<int32_t>(bytes, 5), 8);
 }
 
 TEST(TriggerQuery, SteppedQueryEqualsTheOneCall) {

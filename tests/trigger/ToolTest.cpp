@@ -2,61 +2,23 @@
 // ZEB_LOG_LEVEL=1, so the engine's failure lines would show if they leaked.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "TriggerFixtures.h"
 
-extern char** environ;
-
 namespace {
 
-struct ToolRun {
-    int status = -1;
-    std::string out, err;
+struct ToolRun : zeb_test::ProgramRun {
     bool Says(const std::string& text) const { return out.find(text) != std::string::npos; }
     bool Complains(const std::string& text) const { return err.find(text) != std::string::npos; }
 };
 
-std::vector<char*> Pointers(std::vector<std::string>& words) {
-    std::vector<char*> pointers;
-    for (std::string& word : words) pointers.push_back(&word[0]);
-    pointers.push_back(nullptr);
-    return pointers;
-}
-
 ToolRun RunTool(std::vector<std::string> words, const std::string& deviceRoot = "") {
-    const std::string tool = std::string(ZEB_BINARY_DIR) + "/tools/zebsim-trigger/zebsim-trigger";
-    zeb_test::TempDir dir;
-    words.insert(words.begin(), tool);
-    std::vector<std::string> settings;
-    for (char** entry = environ; *entry; ++entry) settings.push_back(*entry);
-    if (!deviceRoot.empty()) settings.push_back("ZEB_DEVICE_ROOT=" + deviceRoot);
-    std::vector<char*> argv = Pointers(words);
-    std::vector<char*> envp = Pointers(settings);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, (dir / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, (dir / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t child = -1;
-    ToolRun run;
-    const int spawned = posix_spawn(&child, tool.c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-        ADD_FAILURE() << "cannot start " << tool << ": " << spawned;
-        return run;
-    }
-    int status = 0;
-    if (waitpid(child, &status, 0) == child && WIFEXITED(status)) run.status = WEXITSTATUS(status);
-    run.out = zeb_test::ReadFile(dir / "out");
-    run.err = zeb_test::ReadFile(dir / "err");
-    return run;
+    words.insert(words.begin(), std::string(ZEB_BINARY_DIR) + "/tools/zebsim-trigger/zebsim-trigger");
+    std::vector<std::string> env;
+    if (!deviceRoot.empty()) env.push_back("ZEB_DEVICE_ROOT=" + deviceRoot);
+    return {zeb_test::RunProgram(words, env)};
 }
 
 const std::string kSample = trigger_test::SampleFile();

@@ -44,9 +44,8 @@ ZEB::iSceneInfo Scene(uint64_t preview, uint64_t capture) {
 
 // The five int32 flags as the HAL reads them: at bytes 0, 4, 8, 12, 16.
 std::vector<int32_t> Flags(const ZEB::zeb_update_flag& record) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(&record);
     std::vector<int32_t> flags(5);
-    for (size_t i = 0; i < 5; ++i) memcpy(&flags[i], bytes + 4 * i, 4);
+    for (size_t i = 0; i < 5; ++i) flags[i] = zeb_test::At<int32_t>(&record, 4 * i);
     return flags;
 }
 
