@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "parameter/ParameterManagerBase.h"
+#include "parameter/ConfigReader.h"
 
 namespace zeb_fuzz {
 
@@ -26,20 +26,5 @@ inline std::string Write(const std::string& relative, const std::string& text) {
 // parser reads two things (a file and the values it is queried with, two
 // files) take the second after a NUL.
 std::pair<std::string, std::string> SplitAtNul(const uint8_t* data, size_t size);
-
-// The configuration readers are shared operations of every module; a module
-// with nothing of its own runs them.
-class Reader : public ZEB::ParameterManagerBase {
-public:
-    void* GetParameter(void*) override { return nullptr; }
-    int GetOpsParam(void*) override { return 0; }
-    ZEB::ZebStatusTag* GetStatus(void*) override { return &mStatus; }
-    void SetFrameId(int64_t) override {}
-    void SetFrameStaticInfo(void*, int64_t) override {}
-    void ParseParameter(void*) override {}
-
-private:
-    ZEB::ZebStatusTag mStatus;
-};
 
 }  // namespace zeb_fuzz

@@ -7,7 +7,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string path = zeb_fuzz::Write("ispconfig.xml", data, size);
-    zeb_fuzz::Reader reader;
+    ZEB::ConfigReader reader;
     std::vector<ZEB::IspInfo> blocks;
     reader.ParseIspConfigList(path.c_str(), &blocks, &ZEB::IspConfiginfo);
     // What the task manager makes of each block: its names as texts.

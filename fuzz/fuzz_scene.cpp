@@ -9,7 +9,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string path = zeb_fuzz::Write("iscene_Info.xml", data, size);
-    zeb_fuzz::Reader reader;
+    ZEB::ConfigReader reader;
     ZEB::iSceneInfo scene;
     memset(&scene, 0, sizeof scene);
     char* base = reinterpret_cast<char*>(&scene);

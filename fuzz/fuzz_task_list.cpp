@@ -5,7 +5,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     zeb_fuzz::Write("data/vendor/cameraserver/zeb/config/RawListFile.xml", data, size);
-    zeb_fuzz::Reader reader;
+    ZEB::ConfigReader reader;
     ZEB::TaskMap tasks;
     reader.ParseTaskList(&tasks);
     // The output folders it made (inside the scratch folder only) go again,

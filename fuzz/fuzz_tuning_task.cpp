@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto [taskFile, parameterFile] = zeb_fuzz::SplitAtNul(data, size);
     const std::string taskPath = zeb_fuzz::Write("tuning/task.xml", taskFile);
     const std::string paramPath = zeb_fuzz::Write("tuning/param.xml", parameterFile.empty() ? kParameterFile : parameterFile);
-    zeb_fuzz::Reader reader;
+    ZEB::ConfigReader reader;
     ZEB::ParamTaskInfoTag task;
     reader.ParseTuningTaskXML(&task, taskPath.c_str());
     if (task.SyncParamMap.empty()) return 0;

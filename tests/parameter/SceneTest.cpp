@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "ConfigFiles.h"
-#include "ParameterReader.h"
+#include "parameter/ConfigReader.h"
 #include "parameter/SceneParameter.h"
 #include "parameter/XmlSchema.h"
 #include "platform/Host.h"
@@ -31,7 +31,7 @@ protected:
     }
 
     zeb_test::TempDir mDir;
-    zeb_config::Reader mReader;
+    ZEB::ConfigReader mReader;
 };
 
 TEST_F(SceneFile, CommonInfoFieldsLandAtTheirOffsets) {

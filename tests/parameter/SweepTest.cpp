@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "ConfigFiles.h"
-#include "ParameterReader.h"
+#include "parameter/ConfigReader.h"
 #include "parameter/MutualParam.h"
 #include "parameter/TuningTask.h"
 #include "platform/Log.h"
@@ -57,7 +57,7 @@ protected:
     void LoopMode() { ASSERT_EQ(property_set("persist.vendor.cam.loop.parse", "1"), 0); }
 
     zeb_test::DeviceRoot mRoot;
-    zeb_config::Reader mReader;
+    ZEB::ConfigReader mReader;
 };
 
 TEST_F(Sweep, ValueTextsNeverPassTheEndValue) {

@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "ConfigFiles.h"
-#include "ParameterReader.h"
+#include "parameter/ConfigReader.h"
 #include "parameter/TaskInfo.h"
 #include "parameter/XmlSchema.h"
 #include "platform/Log.h"
@@ -38,7 +38,7 @@ protected:
     std::string Out(const std::string& name) const { return mRoot / ("out/" + name); }
 
     zeb_test::DeviceRoot mRoot;
-    zeb_config::Reader mReader;
+    ZEB::ConfigReader mReader;
     ZEB::TaskMap mTasks;
 };
 
@@ -171,7 +171,7 @@ protected:
     }
 
     zeb_test::TempDir mDir;
-    zeb_config::Reader mReader;
+    ZEB::ConfigReader mReader;
 };
 
 TEST_F(BlockList, FillsEveryFieldAndCutsOverlongTexts) {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "ParameterReader.h"
+#include "parameter/ConfigReader.h"
 #include "platform/Log.h"
 #include "support/TestSupport.h"
 
@@ -10,7 +10,7 @@ using zeb_platform::LogCapture;
 
 namespace {
 
-using zeb_config::Reader;
+using Reader = ZEB::ConfigReader;
 
 pugi::xml_node Load(pugi::xml_document& doc, const char* xml) {
     EXPECT_TRUE(doc.load_string(xml));

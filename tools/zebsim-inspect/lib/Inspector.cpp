@@ -15,7 +15,7 @@
 
 #include "core/SimulationControlInterface.h"
 #include "frame/ZEBFrame.h"
-#include "parameter/ParameterManagerBase.h"
+#include "parameter/ConfigReader.h"
 #include "parameter/SceneInfo.h"
 #include "parameter/SceneParameter.h"
 #include "parameter/TaskManager.h"
@@ -29,21 +29,6 @@ namespace zeb_inspect {
 namespace {
 
 namespace fs = std::filesystem;
-
-// The configuration readers are members of every parameter module; this one
-// has nothing else.
-class Reader : public ZEB::ParameterManagerBase {
-public:
-    void* GetParameter(void*) override { return nullptr; }
-    int GetOpsParam(void*) override { return 0; }
-    ZEB::ZebStatusTag* GetStatus(void*) override { return &mStatus; }
-    void SetFrameId(int64_t) override {}
-    void SetFrameStaticInfo(void*, int64_t) override {}
-    void ParseParameter(void*) override {}
-
-private:
-    ZEB::ZebStatusTag mStatus;
-};
 
 // The library's log lines say what the checks say; they stay off while the
 // checks run, and the process's settings come back afterwards.
@@ -356,7 +341,7 @@ private:
 
     InspectOptions mOptions;
     Inspection mResult;
-    Reader mReader;
+    ZEB::ConfigReader mReader;
 };
 
 // The last two parts of a path: enough to tell a frame's file from another's.
