@@ -14,8 +14,10 @@
 #include "tuning/ParameterUpdate.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    // One updater serves every input: patching keeps no state.
-    static auto* const update = new ZEB::ParameterUpdate(0, nullptr);
+    // One updater serves every input: patching keeps no state. It is
+    // destroyed at exit, which joins its start-up thread.
+    static ZEB::ParameterUpdate updater(0, nullptr);
+    ZEB::ParameterUpdate* const update = &updater;
     const auto [name, contents] = zeb_fuzz::SplitAtNul(data, size);
     const std::vector<uint8_t> bytes(contents.begin(), contents.end());
     const zeb_platform::TuningBin before = zeb_platform::DecodeTuningBin(name, bytes);
