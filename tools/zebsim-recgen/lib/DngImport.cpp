@@ -129,12 +129,6 @@ bool LevelsUsable(LibRaw& raw, BlackLevels* black, const std::string& path, std:
     return true;
 }
 
-void WriteBytes(const std::string& path, const void* data, size_t size) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
-    if (!out) throw std::runtime_error("cannot write " + path);
-}
-
 // The 1/2.2 curve, 257 points from 0 to 1023: the tone curve the reference
 // image is rendered with, recorded as the XTM result's gamma.
 uint16_t GammaPoint(size_t i) {
@@ -212,15 +206,9 @@ SceneValues SceneOf(const DngFrame& first) {
 FrameFiles WriteFrame(const DngFrame& frame, const std::string& folder, int serial, int task, int index,
                       const DngImportOptions& options) {
     const int pedestal = options.pedestal;
-    FrameFiles files;
-    files.serial = serial;
-    files.task = task;
-    files.index = index;
-    files.folder = folder;
-    fs::create_directories(folder);
+    FrameFiles files = NewFrameFiles(folder, serial, task, index);
     const std::string id = std::to_string(serial);
-    const std::string size = std::to_string(frame.width) + "x" + std::to_string(frame.height);
-    files.rawPath = folder + "/IMG_" + size + "_" + id + ".mipi_raw";
+    files.rawPath = ImagePath(folder, frame.width, frame.height, serial, ".mipi_raw");
     const size_t line = static_cast<size_t>(ZEB::ZEBFrame::PackedLineBytes(frame.width));
     std::vector<uint8_t> packed(line * static_cast<size_t>(frame.height));
     ZEB::raw::PackRaw10(frame.samples.data(), frame.width, frame.height, line, packed.data());
@@ -231,7 +219,7 @@ FrameFiles WriteFrame(const DngFrame& frame, const std::string& folder, int seri
         throw std::runtime_error(folder + "/preview.png: " + error);
     }
 
-    files.yuvPath = folder + "/IMG_" + size + "_" + id + ".cap.yuv_nv21";
+    files.yuvPath = ImagePath(folder, frame.width, frame.height, serial, ".cap.yuv_nv21");
     const std::vector<uint8_t> nv21 = DemosaicNv21(frame, pedestal);
     WriteBytes(files.yuvPath, nv21.data(), nv21.size());
     const size_t lumaBytes = static_cast<size_t>(frame.width) * static_cast<size_t>(frame.height);

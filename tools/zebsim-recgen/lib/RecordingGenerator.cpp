@@ -125,12 +125,6 @@ Options SizedFor(const Options& filled, int serial) {
     return sized;
 }
 
-void WriteBytes(const std::string& path, const void* data, size_t size) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
-    if (!out) throw std::runtime_error("cannot write " + path);
-}
-
 void Put32(uint8_t* to, uint32_t value) {
     for (int i = 0; i < 4; ++i) to[i] = static_cast<uint8_t>(value >> (8 * i));
 }
@@ -500,25 +494,18 @@ void WriteBlockList(const std::string& path, const std::vector<IspBlock>& list) 
 
 FrameFiles WriteFrame(const Options& filled, const std::string& folder, int serial, int task, int index) {
     const Options options = SizedFor(filled, serial);
-    FrameFiles files;
-    files.serial = serial;
-    files.task = task;
-    files.index = index;
-    files.folder = folder;
-    fs::create_directories(folder);
+    FrameFiles files = NewFrameFiles(folder, serial, task, index);
     const std::string id = std::to_string(serial);
-    const std::string rawSize = std::to_string(options.width) + "x" + std::to_string(options.height);
-    files.rawPath = folder + "/IMG_" + rawSize + "_" + id + ".mipi_raw";
+    files.rawPath = ImagePath(folder, options.width, options.height, serial, ".mipi_raw");
     // Rendered once: the packed image and the optional 16-bit copy share it.
     const auto samples = RenderBayer(options, serial);
     const auto packed = PackedLines(samples, options.width, options.height);
     WriteBytes(files.rawPath, packed.data(), packed.size());
-    files.yuvPath = folder + "/IMG_" + std::to_string(options.yuvWidth) + "x" + std::to_string(options.yuvHeight) +
-                    "_" + id + ".cap.yuv_nv21";
+    files.yuvPath = ImagePath(folder, options.yuvWidth, options.yuvHeight, serial, ".cap.yuv_nv21");
     const auto nv21 = RenderNv21(options, serial);
     WriteBytes(files.yuvPath, nv21.data(), nv21.size());
     if (options.writeUnpackedRaw) {
-        const std::string path = folder + "/IMG_" + rawSize + "_" + id + ".raw";
+        const std::string path = ImagePath(folder, options.width, options.height, serial, ".raw");
         WriteBytes(path, samples.data(), samples.size() * 2);
         files.dumpPaths[ZEB::DF_RAW] = path;
     }
@@ -534,6 +521,27 @@ FrameFiles WriteFrame(const Options& filled, const std::string& folder, int seri
 const char* const kPatternNames[4] = {"RGGB", "GRBG", "GBRG", "BGGR"};
 
 }  // namespace
+
+void WriteBytes(const std::string& path, const void* data, size_t size) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+FrameFiles NewFrameFiles(const std::string& folder, int serial, int task, int index) {
+    FrameFiles files;
+    files.serial = serial;
+    files.task = task;
+    files.index = index;
+    files.folder = folder;
+    fs::create_directories(folder);
+    return files;
+}
+
+std::string ImagePath(const std::string& folder, int width, int height, int serial, const char* suffix) {
+    return folder + "/IMG_" + std::to_string(width) + "x" + std::to_string(height) + "_" + std::to_string(serial) +
+           suffix;
+}
 
 const char* BayerPatternName(BayerPattern pattern) { return kPatternNames[static_cast<uint32_t>(pattern) & 3]; }
 

@@ -164,6 +164,13 @@ struct FrameFiles {
     std::map<int, std::string> dumpPaths;  // by data-file row
 };
 
+// A frame's record with its folder made; its files are named by the callers.
+FrameFiles NewFrameFiles(const std::string& folder, int serial, int task, int index);
+// "<folder>/IMG_<W>x<H>_<serial><suffix>": the size the reader takes from the name.
+std::string ImagePath(const std::string& folder, int width, int height, int serial, const char* suffix);
+// Writes the bytes whole or throws.
+void WriteBytes(const std::string& path, const void* data, size_t size);
+
 struct TaskFiles {
     int64_t index = 0;
     std::vector<int> frames;  // serials
