@@ -34,7 +34,15 @@ std::atomic<double>& ScaleSetting() {
     return scale;
 }
 
+std::atomic<OpenHook> gOpenHook{nullptr};
+
 }  // namespace
+
+void SetOpenHook(OpenHook hook) { gOpenHook.store(hook); }
+
+void BeforeOpen(const char* path) {
+    if (OpenHook hook = gOpenHook.load()) hook(path);
+}
 
 std::string DeviceRoot() {
     Settings& settings = TheSettings();

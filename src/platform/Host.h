@@ -31,4 +31,11 @@ void SleepScaled(std::chrono::nanoseconds duration);
 // when it cannot.
 bool MakeDirs(const std::string& path, std::string* error = nullptr);
 
+// Called with every path the library is about to open for reading, before it
+// looks at it. Tests hold a reader there to stand for a slow medium; nothing
+// is called when no hook is set.
+using OpenHook = void (*)(const char* path);
+void SetOpenHook(OpenHook hook);
+void BeforeOpen(const char* path);
+
 }  // namespace zeb_platform

@@ -6,7 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <cstdlib>
+#include <map>
+#include <mutex>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -56,6 +59,68 @@ SlowFile::SlowFile(const std::string& path) : mPath(path) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     std::filesystem::remove(path);
     if (mkfifo(path.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed for " + path);
+}
+
+namespace {
+
+// The files held at the moment, by path; the hook is installed while any is.
+struct Holds {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::map<std::string, std::pair<bool, bool>> held;  // path -> (holding, reached)
+};
+
+Holds& TheHolds() {
+    static Holds* holds = new Holds;
+    return *holds;
+}
+
+void HoldAtOpen(const char* path) {
+    Holds& holds = TheHolds();
+    std::unique_lock<std::mutex> guard(holds.lock);
+    auto found = holds.held.find(path);
+    if (found == holds.held.end() || !found->second.first) return;
+    found->second.second = true;
+    holds.changed.notify_all();
+    // Bounded all the same: a test that forgets to release fails on its own
+    // checks instead of hanging the run.
+    holds.changed.wait_for(guard, std::chrono::seconds(60), [&holds, key = std::string(path)] {
+        auto entry = holds.held.find(key);
+        return entry == holds.held.end() || !entry->second.first;
+    });
+}
+
+}  // namespace
+
+HeldFile::HeldFile(const std::string& path) : mPath(path) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::filesystem::remove(path);
+    WriteFile(path, "");
+    Holds& holds = TheHolds();
+    std::lock_guard<std::mutex> guard(holds.lock);
+    holds.held[mPath] = {true, false};
+    zeb_platform::SetOpenHook(&HoldAtOpen);
+}
+
+bool HeldFile::Reached(std::chrono::milliseconds timeout) {
+    Holds& holds = TheHolds();
+    std::unique_lock<std::mutex> guard(holds.lock);
+    return holds.changed.wait_for(guard, timeout, [this, &holds] {
+        auto entry = holds.held.find(mPath);
+        return entry != holds.held.end() && entry->second.second;
+    });
+}
+
+bool HeldFile::Release(std::chrono::milliseconds timeout) {
+    if (mReleased) return true;
+    mReleased = true;
+    const bool reached = Reached(timeout);
+    Holds& holds = TheHolds();
+    std::lock_guard<std::mutex> guard(holds.lock);
+    holds.held.erase(mPath);
+    if (holds.held.empty()) zeb_platform::SetOpenHook(nullptr);
+    holds.changed.notify_all();
+    return reached;
 }
 
 bool SlowFile::Release(std::chrono::milliseconds timeout) {

@@ -58,6 +58,26 @@ private:
     bool mReleased = false;
 };
 
+// A file whose reader is held: an ordinary empty file at `path`, and the
+// library's opening of it waits in the platform's open hook until Release()
+// lets it through. Destroy it before the reader is joined.
+class HeldFile {
+public:
+    explicit HeldFile(const std::string& path);
+    ~HeldFile() { Release(std::chrono::milliseconds(0)); }
+    HeldFile(const HeldFile&) = delete;
+    HeldFile& operator=(const HeldFile&) = delete;
+    // True once a reader waits at the file, within `timeout`.
+    bool Reached(std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+    // Lets the reader through (and any later one); false when none came
+    // within `timeout`.
+    bool Release(std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+
+private:
+    std::string mPath;
+    bool mReleased = false;
+};
+
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
 // A property's value, empty when unset.

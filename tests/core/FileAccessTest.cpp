@@ -1,0 +1,197 @@
+#include "core/FileAccess.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <future>
+
+#include "support/TestSupport.h"
+
+namespace fs = std::filesystem;
+using namespace ZEB::files;
+
+namespace {
+
+// What a person may leave at a name the library reads.
+struct Planted {
+    const char* what;
+    std::function<void(const zeb_test::TempDir&, const std::string& at)> plant;
+    const char* reason;
+};
+
+std::vector<Planted> Hostile() {
+    return {
+        {"link to a file outside",
+         [](const zeb_test::TempDir& dir, const std::string& at) { fs::create_symlink(dir / "outside/secret", at); },
+         "a link"},
+        {"link to a folder",
+         [](const zeb_test::TempDir& dir, const std::string& at) { fs::create_symlink(dir / "outside", at); },
+         "a link"},
+        {"named pipe", [](const zeb_test::TempDir&, const std::string& at) { ASSERT_EQ(mkfifo(at.c_str(), 0600), 0); },
+         "a named pipe"},
+        {"link to a device", [](const zeb_test::TempDir&, const std::string& at) { fs::create_symlink("/dev/zero", at); },
+         "a link"},
+        {"folder", [](const zeb_test::TempDir&, const std::string& at) { fs::create_directory(at); }, "a folder"},
+        {"sparse file past the cap",
+         [](const zeb_test::TempDir&, const std::string& at) {
+             zeb_test::WriteFile(at, "");
+             fs::resize_file(at, (1ull << 20) + 1);
+         },
+         "larger than its cap of 1048576 bytes"},
+        {"nothing", [](const zeb_test::TempDir&, const std::string&) {}, "missing"},
+    };
+}
+
+}  // namespace
+
+TEST(FileAccess, ReadingRefusesWhatIsNotAPlainFileWithinItsCap) {
+    for (const Planted& planted : Hostile()) {
+        SCOPED_TRACE(planted.what);
+        zeb_test::TempDir dir;
+        fs::create_directory(dir / "outside");
+        zeb_test::WriteFile(dir / "outside/secret", "secret");
+        const std::string at = dir / "dump.bin";
+        planted.plant(dir, at);
+        // A pipe with no writer must not hold the reader: bound the call.
+        auto opened = std::async(std::launch::async, [&at] {
+            std::string why, bytes;
+            const bool read = ReadAll(at, 1u << 20, &bytes, &why);
+            return std::make_tuple(read, bytes, why);
+        });
+        ASSERT_EQ(opened.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+        const auto [read, bytes, why] = opened.get();
+        EXPECT_FALSE(read);
+        EXPECT_EQ(bytes, "");
+        EXPECT_EQ(why, planted.reason);
+    }
+}
+
+TEST(FileAccess, AFileThatShrinksWhileReadIsAShortRead) {
+    zeb_test::TempDir dir;
+    const std::string at = dir / "big.bin";
+    zeb_test::WriteFile(at, std::string(3 * kReadChunk, 'x'));
+    std::string bytes, why;
+    bool cut = false;
+    // The stop question comes between chunks: the file is cut there.
+    const bool read = ReadAll(at, 1ull << 30, &bytes, &why, [&] {
+        if (!cut) fs::resize_file(at, kReadChunk / 2);
+        cut = true;
+        return false;
+    });
+    EXPECT_FALSE(read);
+    EXPECT_EQ(bytes.size(), kReadChunk / 2);
+    EXPECT_EQ(why, "shorter than its size of " + std::to_string(3 * kReadChunk) + " bytes");
+}
+
+TEST(FileAccess, AStopEndsAReadBetweenChunks) {
+    zeb_test::TempDir dir;
+    zeb_test::WriteFile(dir / "big.bin", std::string(3 * kReadChunk, 'x'));
+    InputFile file = InputFile::Open(dir / "big.bin", 1ull << 30);
+    ASSERT_TRUE(file.IsOpen());
+    std::string to(file.Size(), '\0');
+    int asked = 0;
+    EXPECT_EQ(file.Read(&to[0], file.Size(), [&] { return ++asked > 1; }), kReadChunk);
+}
+
+TEST(FileAccess, WritingReplacesWhatStandsAtTheNameAndNeverWritesThroughIt) {
+    zeb_test::TempDir dir;
+    fs::create_directory(dir / "outside");
+    zeb_test::WriteFile(dir / "outside/secret", "secret");
+    fs::create_directory(dir / "out");
+    fs::create_symlink(dir / "outside/secret", dir / "out/Frame1_AE.xml");
+    std::string why;
+    ASSERT_TRUE(WriteFileReplacing(dir / "out/Frame1_AE.xml", std::string("new"), &why)) << why;
+    EXPECT_EQ(zeb_test::ReadFile(dir / "outside/secret"), "secret");
+    EXPECT_FALSE(fs::is_symlink(dir / "out/Frame1_AE.xml"));
+    EXPECT_EQ(zeb_test::ReadFile(dir / "out/Frame1_AE.xml"), "new");
+
+    fs::create_directory(dir / "out/Frame2_AE.xml");
+    EXPECT_FALSE(WriteFileReplacing(dir / "out/Frame2_AE.xml", std::string("new"), &why));
+    EXPECT_EQ(why, "a folder");
+    // Nothing is left behind by the failed write.
+    size_t entries = 0;
+    for (auto& entry : fs::directory_iterator(dir / "out")) entries += entry.path().filename().string()[0] == '.';
+    EXPECT_EQ(entries, 0u);
+
+    // A copy reads no link and writes through none.
+    fs::create_symlink(dir / "outside/secret", dir / "out/linked.bin");
+    EXPECT_FALSE(CopyFile(dir / "out/linked.bin", dir / "out/copy.bin", 1024, &why));
+    EXPECT_EQ(why, "source a link");
+    EXPECT_FALSE(fs::exists(dir / "out/copy.bin"));
+}
+
+TEST(FileAccess, FoldersAreMadeLevelByLevelAndNeverThroughALink) {
+    struct Case {
+        const char* relative;
+        bool made;
+        const char* why;
+    };
+    const Case cases[] = {
+        {"a/b/c", true, ""},
+        {"linked/inside", false, "a link"},
+        {"file/inside", false, "a file"},
+        {"a/../../escape", false, "the name \"..\" cannot be a folder"},
+        {"a/./b", false, "the name \".\" cannot be a folder"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.relative);
+        zeb_test::TempDir dir;
+        fs::create_directory(dir / "root");
+        fs::create_directory(dir / "outside");
+        fs::create_directory_symlink(dir / "outside", dir / "root/linked");
+        zeb_test::WriteFile(dir / "root/file", "");
+        std::string why;
+        EXPECT_EQ(MakeDirsBelow(dir / "root", c.relative, &why), c.made);
+        EXPECT_EQ(why, c.why);
+        EXPECT_TRUE(fs::is_empty(dir / "outside"));
+        EXPECT_FALSE(fs::exists(dir / "escape"));
+    }
+}
+
+TEST(FileAccess, XmlIsTakenOnlyWithinItsDepth) {
+    zeb_test::TempDir dir;
+    const auto nested = [](int depth) {
+        std::string xml;
+        for (int i = 0; i < depth; ++i) xml += "<a>";
+        for (int i = 0; i < depth; ++i) xml += "</a>";
+        return xml;
+    };
+    pugi::xml_document doc;
+    std::string why;
+    zeb_test::WriteFile(dir / "ok.xml", "<?xml version=\"1.0\"?><!-- c --><r>" + nested(63) + "</r>");
+    EXPECT_TRUE(LoadXml(doc, dir / "ok.xml", &why)) << why;
+    EXPECT_EQ(XmlDepth(doc), 64);
+    zeb_test::WriteFile(dir / "deep.xml", "<r>" + nested(64) + "</r>");
+    EXPECT_FALSE(LoadXml(doc, dir / "deep.xml", &why));
+    EXPECT_EQ(why, "nested deeper than 64 levels");
+    EXPECT_TRUE(doc.first_child().empty());
+    // Far deeper than any stack would take in recursion.
+    EXPECT_FALSE(ParseXml(doc, nested(200000), &why));
+    EXPECT_EQ(why, "nested deeper than 64 levels");
+    EXPECT_FALSE(ParseXml(doc, "<a><b></a>", &why));
+}
+
+TEST(FileAccess, NamesAndLogText) {
+    for (const char* bad : {"", ".", "..", "a/b", "a\nb/c"}) EXPECT_FALSE(IsPlainName(bad)) << bad;
+    EXPECT_FALSE(IsPlainName(std::string(256, 'n')));
+    EXPECT_FALSE(IsPlainName(std::string("a\0b", 3)));
+    EXPECT_TRUE(IsPlainName(std::string(255, 'n')));
+    EXPECT_TRUE(IsPlainName("..a"));
+    EXPECT_EQ(Escaped("IMG\n2026-12-07 1 1 1 ZEB: forged\t\\\x1b\x7f"),
+              "IMG\\n2026-12-07 1 1 1 ZEB: forged\\t\\\\\\x1b\\x7f");
+}
+
+TEST(FileAccess, AHeldFileHoldsItsReaderUntilReleased) {
+    zeb_test::TempDir dir;
+    zeb_test::HeldFile held(dir / "slow.bin");
+    auto reader = std::async(std::launch::async, [&] {
+        std::string bytes;
+        return ReadAll(dir / "slow.bin", 16, &bytes);
+    });
+    EXPECT_TRUE(held.Reached());
+    EXPECT_EQ(reader.wait_for(std::chrono::milliseconds(20)), std::future_status::timeout);
+    EXPECT_TRUE(held.Release());
+    EXPECT_TRUE(reader.get());
+}
