@@ -12,48 +12,17 @@
 namespace fs = std::filesystem;
 using namespace ZEB::files;
 
-namespace {
-
-// What a person may leave at a name the library reads.
-struct Planted {
-    const char* what;
-    std::function<void(const zeb_test::TempDir&, const std::string& at)> plant;
-    const char* reason;
-};
-
-std::vector<Planted> Hostile() {
-    return {
-        {"link to a file outside",
-         [](const zeb_test::TempDir& dir, const std::string& at) { fs::create_symlink(dir / "outside/secret", at); },
-         "a link"},
-        {"link to a folder",
-         [](const zeb_test::TempDir& dir, const std::string& at) { fs::create_symlink(dir / "outside", at); },
-         "a link"},
-        {"named pipe", [](const zeb_test::TempDir&, const std::string& at) { ASSERT_EQ(mkfifo(at.c_str(), 0600), 0); },
-         "a named pipe"},
-        {"link to a device", [](const zeb_test::TempDir&, const std::string& at) { fs::create_symlink("/dev/zero", at); },
-         "a link"},
-        {"folder", [](const zeb_test::TempDir&, const std::string& at) { fs::create_directory(at); }, "a folder"},
-        {"sparse file past the cap",
-         [](const zeb_test::TempDir&, const std::string& at) {
-             zeb_test::WriteFile(at, "");
-             fs::resize_file(at, (1ull << 20) + 1);
-         },
-         "larger than its cap of 1048576 bytes"},
-        {"nothing", [](const zeb_test::TempDir&, const std::string&) {}, "missing"},
-    };
-}
-
-}  // namespace
-
 TEST(FileAccess, ReadingRefusesWhatIsNotAPlainFileWithinItsCap) {
-    for (const Planted& planted : Hostile()) {
-        SCOPED_TRACE(planted.what);
+    using zeb_test::Planted;
+    for (Planted planted : zeb_test::EveryPlanted()) {
+        SCOPED_TRACE(zeb_test::Name(planted));
         zeb_test::TempDir dir;
         fs::create_directory(dir / "outside");
         zeb_test::WriteFile(dir / "outside/secret", "secret");
+        zeb_test::WriteFile(dir / "beside.bin", "beside");
         const std::string at = dir / "dump.bin";
-        planted.plant(dir, at);
+        zeb_test::Plant(planted, at, planted == Planted::LinkToFolder ? dir / "outside" : dir / "outside/secret",
+                        dir / "beside.bin");
         // A pipe with no writer must not hold the reader: bound the call.
         auto opened = std::async(std::launch::async, [&at] {
             std::string why, bytes;
@@ -64,8 +33,17 @@ TEST(FileAccess, ReadingRefusesWhatIsNotAPlainFileWithinItsCap) {
         const auto [read, bytes, why] = opened.get();
         EXPECT_FALSE(read);
         EXPECT_EQ(bytes, "");
-        EXPECT_EQ(why, planted.reason);
+        const std::string expected = planted == Planted::Pipe     ? "a named pipe"
+                                     : planted == Planted::Folder ? "a folder"
+                                     : planted == Planted::SparseHuge
+                                         ? "larger than its cap of 1048576 bytes"
+                                         : planted == Planted::Device && !fs::is_symlink(at) ? "a device file"
+                                                                                            : "a link";
+        EXPECT_EQ(why, expected);
     }
+    std::string why;
+    EXPECT_FALSE(InputFile::Open("/nonexistent/zebsim", 16, &why).IsOpen());
+    EXPECT_EQ(why, "missing");
 }
 
 TEST(FileAccess, AFileThatShrinksWhileReadIsAShortRead) {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -121,6 +122,47 @@ bool HeldFile::Release(std::chrono::milliseconds timeout) {
     if (holds.held.empty()) zeb_platform::SetOpenHook(nullptr);
     holds.changed.notify_all();
     return reached;
+}
+
+const char* Name(Planted planted) {
+    switch (planted) {
+        case Planted::LinkOut: return "link out";
+        case Planted::LinkIn: return "link in";
+        case Planted::LinkToFolder: return "link to a folder";
+        case Planted::Pipe: return "named pipe";
+        case Planted::Device: return "device file";
+        case Planted::Folder: return "folder";
+        case Planted::SparseHuge: return "sparse huge file";
+    }
+    return "?";
+}
+
+std::vector<Planted> EveryPlanted() {
+    return {Planted::LinkOut, Planted::LinkIn, Planted::LinkToFolder, Planted::Pipe,
+            Planted::Device,  Planted::Folder, Planted::SparseHuge};
+}
+
+void Plant(Planted planted, const std::string& at, const std::string& outside, const std::string& beside) {
+    namespace fs = std::filesystem;
+    std::error_code code;
+    fs::create_directories(fs::path(at).parent_path(), code);
+    fs::remove_all(at, code);
+    switch (planted) {
+        case Planted::LinkOut:
+        case Planted::LinkToFolder: fs::create_symlink(outside, at); break;
+        case Planted::LinkIn: fs::create_symlink(beside.empty() ? outside : beside, at); break;
+        case Planted::Pipe:
+            if (mkfifo(at.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed for " + at);
+            break;
+        case Planted::Device:
+            if (mknod(at.c_str(), S_IFCHR | 0600, makedev(1, 5)) != 0) fs::create_symlink("/dev/zero", at);
+            break;
+        case Planted::Folder: fs::create_directory(at); break;
+        case Planted::SparseHuge:
+            WriteFile(at, "");
+            fs::resize_file(at, 1ull << 40);
+            break;
+    }
 }
 
 bool SlowFile::Release(std::chrono::milliseconds timeout) {

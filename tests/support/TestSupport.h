@@ -78,6 +78,23 @@ private:
     bool mReleased = false;
 };
 
+// What a careless or hostile person may leave at a name the library reads or
+// writes, for the tables of the hostile-file cases.
+enum class Planted {
+    LinkOut,      // a link to a file outside the device root (the "secret")
+    LinkIn,       // a link to a plain file beside it
+    LinkToFolder, // a link to a folder outside the root
+    Pipe,         // a named pipe nobody writes
+    Device,       // a character device (/dev/zero's numbers; a link to /dev/zero where mknod is refused)
+    Folder,       // a folder where a file should be
+    SparseHuge,   // a sparse file of 2^40 bytes
+};
+const char* Name(Planted planted);
+std::vector<Planted> EveryPlanted();
+// Plants `planted` at `at`; `outside` is a plain file or folder outside the
+// root that a link names, `beside` a plain file next to `at`.
+void Plant(Planted planted, const std::string& at, const std::string& outside, const std::string& beside = "");
+
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
 // A property's value, empty when unset.
