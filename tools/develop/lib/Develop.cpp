@@ -361,6 +361,17 @@ Image Downscale(const Image& image, int maxWidth, int maxHeight) {
     return out;
 }
 
+bool WriteDevelopedPng(const std::string& path, const uint8_t* packed, int width, int height, size_t stride,
+                       uint32_t pattern, const std::map<std::string, std::vector<uint8_t>>* dumps,
+                       std::string* error) {
+    const FrameRecords records = RecordsFrom([dumps](const std::string& name) -> const std::vector<uint8_t>* {
+        if (!dumps) return nullptr;
+        auto found = dumps->find(name);
+        return found == dumps->end() ? nullptr : &found->second;
+    });
+    return WritePng(path, Develop(packed, width / 4 * 4, height, stride, pattern, records), error);
+}
+
 bool EncodePng(const Image& image, std::vector<uint8_t>* png, std::string* error) {
     png_image desc;
     memset(&desc, 0, sizeof desc);

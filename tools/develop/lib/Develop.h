@@ -80,6 +80,12 @@ Image Nv21ToRgb(const uint8_t* nv21, int width, int height);
 // Area averaging to fit within maxWidth x maxHeight, aspect kept; smaller images stay as they are.
 Image Downscale(const Image& image, int maxWidth, int maxHeight);
 
+// A received raw developed with the records of the recorded frame it matches
+// (`dumps` by name; null: none, every default) and written as a PNG.
+bool WriteDevelopedPng(const std::string& path, const uint8_t* packed, int width, int height, size_t stride,
+                       uint32_t pattern, const std::map<std::string, std::vector<uint8_t>>* dumps,
+                       std::string* error = nullptr);
+
 bool EncodePng(const Image& image, std::vector<uint8_t>* png, std::string* error);
 bool WritePng(const std::string& path, const Image& image, std::string* error);
 std::string Base64(const std::vector<uint8_t>& bytes);

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <pugixml.hpp>
 
+#include "develop/lib/Plot.h"
 #include "frame/ZEBFrame.h"
 
 namespace zeb_develop {
@@ -30,7 +31,8 @@ std::string ImgTag(const std::vector<uint8_t>& png, const std::string& alt) {
 
 // The full-size and sheet-sized pictures of one side of a pair.
 void Keep(const Image& image, const SheetOptions& options, const std::string& fullName, std::vector<uint8_t>* png,
-          std::string* fullPath, std::string* error) {
+          std::string* fullPath, FrameSheet* frame) {
+    std::string* error = &frame->error;
     std::string problem;
     if (!EncodePng(Downscale(image, options.thumbWidth, options.thumbHeight), png, &problem)) {
         *error += fullName + ": " + problem + "; ";
@@ -41,6 +43,7 @@ void Keep(const Image& image, const SheetOptions& options, const std::string& fu
             *fullPath = path;
         } else {
             *error += path + ": " + problem + "; ";
+            frame->writeFailed = true;
         }
     }
 }
@@ -117,9 +120,10 @@ RecordingSheets BuildSheets(const std::string& taskListPath, const SheetOptions&
                     const Image image = Develop(bytes.data(), folder.rawWidth / 4 * 4, folder.rawHeight, line,
                                                 sheets.pattern, frame.records);
                     dev = GradientSignature(image);
-                    Keep(image, options, stem + "-developed.png", &frame.developedPng, &frame.developedFull, &frame.error);
+                    Keep(image, options, stem + "-developed.png", &frame.developedPng, &frame.developedFull, &frame);
                     if (options.framePreviews && !WritePng(folder.folder + "/preview.png", image, &problem)) {
                         frame.error += folder.folder + "/preview.png: " + problem + "; ";
+                        frame.writeFailed = true;
                     }
                 }
             } else {
@@ -134,7 +138,7 @@ RecordingSheets BuildSheets(const std::string& taskListPath, const SheetOptions&
                 } else {
                     const Image image = Nv21ToRgb(bytes.data(), folder.yuvWidth, folder.yuvHeight);
                     ref = GradientSignature(image);
-                    Keep(image, options, stem + "-reference.png", &frame.referencePng, &frame.referenceFull, &frame.error);
+                    Keep(image, options, stem + "-reference.png", &frame.referencePng, &frame.referenceFull, &frame);
                 }
             } else {
                 frame.error += problem + "; ";
@@ -237,6 +241,41 @@ std::string SheetHtml(const TaskSheet& sheet, const std::function<std::string(in
     return html + "</div>\n";
 }
 
+std::string PlotsHtml(const TaskSheet& sheet, const std::vector<ArrivedAe>& arrived) {
+    Series gain{"recorded", "#1f77b4", {}}, iso = gain, ev = gain, lum = gain;
+    Series gotGain{"arrived", "#d62728", {}, false}, gotIso = gotGain, gotEv = gotGain, gotLum = gotGain;
+    Series red{"R", "#d62728", {}}, green{"G", "#2ca02c", {}}, blue{"B", "#1f77b4", {}}, ct{"recorded", "#ff7f0e", {}};
+    for (const FrameSheet& f : sheet.frames) {
+        const FrameRecords& r = f.records;
+        const double x = f.index;
+        if (r.hasAe) {
+            gain.points.emplace_back(x, r.gain);
+            iso.points.emplace_back(x, r.iso);
+            ev.points.emplace_back(x, r.ev);
+            lum.points.emplace_back(x, r.lum);
+        }
+        red.points.emplace_back(x, r.wbGains[0]);
+        green.points.emplace_back(x, r.wbGains[1]);
+        blue.points.emplace_back(x, r.wbGains[2]);
+        if (r.ct) ct.points.emplace_back(x, r.ct);
+    }
+    for (const ArrivedAe& a : arrived) {
+        gotGain.points.emplace_back(a.frame, a.gain);
+        gotIso.points.emplace_back(a.frame, a.iso);
+        gotEv.points.emplace_back(a.frame, a.ev);
+        gotLum.points.emplace_back(a.frame, a.lum);
+    }
+    const std::string x = "frame index";
+    std::string html = "<div class=\"plots\">\n";
+    html += SvgPlot("AE gain", x, "gain (128 = 1x)", {gain, gotGain}) + "\n";
+    html += SvgPlot("AE ISO", x, "ISO", {iso, gotIso}) + "\n";
+    html += SvgPlot("AE exposure value", x, "EV (stops)", {ev, gotEv}) + "\n";
+    html += SvgPlot("AE luminance", x, "lum (8-bit mean)", {lum, gotLum}) + "\n";
+    html += SvgPlot("AWB gains", x, "gain (1 = 1x)", {red, green, blue}) + "\n";
+    html += SvgPlot("AWB colour temperature", x, "CT (K)", {ct}) + "\n";
+    return html + "</div>\n";
+}
+
 std::string FlaggedHtml(const RecordingSheets& sheets) {
     std::string html;
     for (const TaskSheet& t : sheets.tasks) {
@@ -274,6 +313,27 @@ bool WriteTextFile(const std::string& path, const std::string& text, std::string
     return !ec;
 }
 
+bool WritePreview(const std::string& taskListPath, const std::string& htmlPath, bool framePreviews,
+                  std::string* error) {
+    SheetOptions options;
+    options.framePreviews = framePreviews;
+    const RecordingSheets sheets = BuildSheets(taskListPath, options);
+    if (!sheets.error.empty()) {
+        if (error) *error = sheets.error;
+        return false;
+    }
+    for (const TaskSheet& t : sheets.tasks) {
+        for (const FrameSheet& f : t.frames) {
+            // What cannot be written is an error; a recording without pictures is what the sheet shows.
+            if (f.writeFailed) {
+                if (error) *error = f.error;
+                return false;
+            }
+        }
+    }
+    return WritePreviewHtml(htmlPath, sheets, error);
+}
+
 bool WritePreviewHtml(const std::string& path, const RecordingSheets& sheets, std::string* error) {
     std::string html = PageStart("zebsim recording preview");
     html += "<h1>Recording preview</h1>\n<p>Task list <code>" + HtmlEscape(sheets.taskListPath) + "</code>, " +
@@ -286,6 +346,7 @@ bool WritePreviewHtml(const std::string& path, const RecordingSheets& sheets, st
     for (const TaskSheet& t : sheets.tasks) {
         html += "<h2>Task " + std::to_string(t.task) + "</h2>\n";
         html += SheetHtml(t, [](int) { return std::string("not played yet (the recording's own)"); });
+        html += "<h3>Recorded 3A of task " + std::to_string(t.task) + "</h3>\n" + PlotsHtml(t, {});
     }
     return WriteTextFile(path, html + PageEnd(), error);
 }

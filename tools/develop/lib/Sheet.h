@@ -34,6 +34,7 @@ struct FrameSheet {
     PairVerdict check;
     bool checked = false;  // both pictures there
     std::string error;     // what could not be read or written
+    bool writeFailed = false;  // a picture file could not be written
 };
 
 struct TaskSheet {
@@ -62,6 +63,16 @@ std::string PageStart(const std::string& title);
 std::string PageEnd();
 // One task's sheet; `tuning(frame index)` gives the caption's tuning entry.
 std::string SheetHtml(const TaskSheet& sheet, const std::function<std::string(int)>& tuning);
+// An AE result the HAL received, by the recorded frame it came from.
+struct ArrivedAe {
+    int frame = 0;
+    double gain = 0, iso = 0, ev = 0, lum = 0;
+};
+// SVG plots of the task's recorded AE (gain, ISO, EV, luminance) and AWB
+// (gains, colour temperature) over the frame index, with the AE results
+// that arrived marked on them.
+std::string PlotsHtml(const TaskSheet& sheet, const std::vector<ArrivedAe>& arrived);
+
 // The flagged pairs of every task, or a line saying there are none.
 std::string FlaggedHtml(const RecordingSheets& sheets);
 
@@ -70,5 +81,10 @@ bool WriteTextFile(const std::string& path, const std::string& text, std::string
 
 // preview.html of a written recording: every task's sheet.
 bool WritePreviewHtml(const std::string& path, const RecordingSheets& sheets, std::string* error);
+
+// Builds the sheets of the task list and writes them to `htmlPath`; with
+// `framePreviews` each frame's developed picture also goes into its folder.
+bool WritePreview(const std::string& taskListPath, const std::string& htmlPath, bool framePreviews,
+                  std::string* error);
 
 }  // namespace zeb_develop
