@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Renders a zebsim report page in a real browser (headless Chromium, Debian's
 # chromium package, installed when missing) and fails when the page is blank,
-# a picture is missing or a plot is empty. Without an argument it checks the
-# demo's capture report, running the demo first when it is not there.
+# a picture is missing or a plot is empty. Without an argument it runs the
+# demo (scripts/demo.sh) and checks its capture report.
 #   scripts/check-report.sh [report.html] [screenshot.png]
 # The screenshot goes to the given path (default: beside the page, .png).
 # The page itself needs no script: the check runs on a copy with a probe
@@ -11,7 +11,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 page="${1:-out/demo/capture/report/report.html}"
-if [ $# -eq 0 ] && [ ! -f "$page" ]; then
+if [ $# -eq 0 ]; then
   bash scripts/demo.sh >/dev/null
 fi
 [ -f "$page" ] || { echo "check-report: no page $page" >&2; exit 2; }
@@ -58,7 +58,7 @@ timeout 120 chromium "${flags[@]}" --window-size=1400,3000 --screenshot="$shot" 
 
 status=0
 fail() { echo "check-report: $*" >&2; status=1; }
-probe_line="$(grep -o 'images=[^<]*' "$tmp/dom.html" || true)"
+probe_line="$(grep -o 'id="zeb-probe">images=[0-9][^<]*' "$tmp/dom.html" | sed 's/^id="zeb-probe">//' || true)"
 if [ -z "$probe_line" ]; then
   fail "the page did not load in Chromium (no probe result); log: $(tail -3 "$tmp/dom.log")"
 else

@@ -12,7 +12,10 @@
 #include "develop/lib/PairCheck.h"
 #include "develop/lib/Sheet.h"
 #include "frame/ZEBFrame.h"
+#include <nlohmann/json.hpp>
+
 #include "support/TestSupport.h"
+#include "zebsim-hal/lib/HtmlReport.h"
 #include "zebsim-hal/lib/Scenario.h"
 #include "zebsim-recgen/lib/RecordingGenerator.h"
 
@@ -147,6 +150,8 @@ void OtherScene(const std::string& path, int width, int height) {
     zeb_test::WriteFile(path, std::string(nv21.begin(), nv21.end()));
 }
 
+// The same flags from the sheets, from zebsim-inspect --raw-vs-reference (an
+// error per flagged frame, exit 1) and in zebsim-hal's report.
 TEST(PairCheck, FlagsExactlyTheFramesWhoseReferenceIsNotTheirs) {
     const std::vector<PairCase> cases = {
         {"untouched", [](const std::vector<std::string>&) {}, {}, {}},
@@ -159,20 +164,62 @@ TEST(PairCheck, FlagsExactlyTheFramesWhoseReferenceIsNotTheirs) {
         zeb_test::TempDir dir;
         zeb_recgen::Options options;
         options.outputFolder = dir / "rec";
+        options.taskListPath = dir / "data/vendor/cameraserver/zeb/config/RawListFile.xml";
         options.width = 400;
         options.height = 300;
         options.framesPerTask = 5;
         const zeb_recgen::GeneratedRecording recording = zeb_recgen::GenerateRecording(options);
         ASSERT_TRUE(recording.ok) << recording.error;
-        std::vector<std::string> yuv;
-        for (const auto& frame : recording.frames) yuv.push_back(frame.yuvPath);
+        std::vector<std::string> yuv, folders;
+        for (const auto& frame : recording.frames) {
+            yuv.push_back(frame.yuvPath);
+            folders.push_back(frame.folder);
+        }
         c.plant(yuv);
+
         const zeb_develop::RecordingSheets sheets = zeb_develop::BuildSheets(recording.taskListPath, {});
         ASSERT_EQ(sheets.tasks.size(), 1u) << sheets.error;
         const zeb_develop::TaskSheet& task = sheets.tasks[0];
         EXPECT_EQ(task.Flagged(), c.flagged);
         for (size_t k = 0; k < c.flagged.size() && k < c.better.size(); ++k) {
             EXPECT_EQ(task.frames[static_cast<size_t>(c.flagged[k])].check.better, c.better[k]) << "frame " << c.flagged[k];
+        }
+
+        const zeb_test::ProgramRun run = zeb_test::RunProgram(
+            {std::string(ZEB_BINARY_DIR) + "/tools/zebsim-inspect/zebsim-inspect", recording.taskListPath, "--json",
+             "--raw-vs-reference"});
+        EXPECT_EQ(run.status, c.flagged.empty() ? 0 : 1) << run.err;
+        std::vector<std::string> inspected;
+        const nlohmann::json found = nlohmann::json::parse(run.out, nullptr, false);
+        ASSERT_FALSE(found.is_discarded()) << run.out;
+        for (const auto& t : found["tasks"]) {
+            for (const auto& p : t["problems"]) {
+                if (p["code"] == "raw-reference-mismatch") inspected.push_back(p["file"].get<std::string>());
+            }
+        }
+        std::vector<std::string> expected;
+        for (int f : c.flagged) expected.push_back(folders[static_cast<size_t>(f)]);
+        EXPECT_EQ(inspected, expected);
+
+        // The report: report.json of a run gains the figures, report.html lists the flagged frames.
+        zeb_test::WriteFile(dir / "report.json", "{\"tasks\": []}");
+        zeb_hal::EmulatorOptions hal;
+        hal.deviceRoot = dir.path();
+        zeb_hal::HtmlReportOptions html;
+        html.progress = false;
+        std::string error;
+        const std::string page = zeb_hal::WriteHtmlReport(hal, dir / "report.json", html, &error);
+        ASSERT_EQ(page, dir / "report.html") << error;
+        const nlohmann::json report = nlohmann::json::parse(zeb_test::ReadFile(dir / "report.json"));
+        std::vector<int> reported;
+        for (const auto& f : report["rawVsReference"]["frames"]) {
+            if (f.value("flagged", false)) reported.push_back(f["frame"].get<int>());
+        }
+        EXPECT_EQ(reported, c.flagged);
+        const std::string text = zeb_test::ReadFile(page);
+        for (int f : c.flagged) EXPECT_NE(text.find("<li>task 0 frame " + std::to_string(f) + ":"), std::string::npos);
+        if (c.flagged.empty()) {
+            EXPECT_EQ(text.find("<li>task 0 frame"), std::string::npos);
         }
     }
 }

@@ -21,6 +21,8 @@ std::string Num(double v) {
 // Tick label: no more digits than the step needs.
 std::string Tick(double v, double step) {
     char text[32];
+    if (std::fabs(v) < step * 1e-6) v = 0;  // not "-0"
+
     if (step >= 1 || std::fabs(v) >= 1000) {
         snprintf(text, sizeof text, "%.0f", v);
     } else {

@@ -91,10 +91,24 @@ bool ReadTaskListFolders(const std::string& taskListPath, std::vector<std::vecto
 }
 
 RecordingSheets BuildSheets(const std::string& taskListPath, const SheetOptions& options) {
-    RecordingSheets sheets;
-    sheets.taskListPath = taskListPath;
     std::vector<std::vector<std::string>> tasks;
-    if (!ReadTaskListFolders(taskListPath, &tasks, &sheets.pattern, &sheets.error)) return sheets;
+    uint32_t pattern = 0;
+    std::string error;
+    if (!ReadTaskListFolders(taskListPath, &tasks, &pattern, &error)) {
+        RecordingSheets sheets;
+        sheets.taskListPath = taskListPath;
+        sheets.error = error;
+        return sheets;
+    }
+    RecordingSheets sheets = BuildSheets(tasks, pattern, options);
+    sheets.taskListPath = taskListPath;
+    return sheets;
+}
+
+RecordingSheets BuildSheets(const std::vector<std::vector<std::string>>& tasks, uint32_t pattern,
+                            const SheetOptions& options) {
+    RecordingSheets sheets;
+    sheets.pattern = pattern;
     for (size_t t = 0; t < tasks.size(); ++t) {
         TaskSheet sheet;
         sheet.task = static_cast<int64_t>(t);

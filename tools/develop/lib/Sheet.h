@@ -56,6 +56,9 @@ bool ReadTaskListFolders(const std::string& taskListPath, std::vector<std::vecto
                          uint32_t* pattern, std::string* error);
 
 RecordingSheets BuildSheets(const std::string& taskListPath, const SheetOptions& options);
+// The same for folders already found (per task), with the sensor's pattern.
+RecordingSheets BuildSheets(const std::vector<std::vector<std::string>>& tasks, uint32_t pattern,
+                            const SheetOptions& options);
 
 std::string HtmlEscape(const std::string& text);
 // A page's start (title, style) and end; the style needs no network and no script.
