@@ -5,9 +5,10 @@
 namespace zeb_develop {
 
 std::vector<float> GradientSignature(const Image& image) {
-    if (image.width <= 0 || image.height <= 0) return {};
+    // A picture smaller than the grid has no structure to compare at its scale.
+    if (image.width < kGridWidth || image.height < kGridHeight) return {};
     // Area average of the luminance into the grid; a grid cell takes the
-    // pixels whose left/top edge falls in it.
+    // pixels whose left/top edge falls in it (at least one each).
     std::vector<double> sum(static_cast<size_t>(kGridWidth) * kGridHeight, 0.0), count(sum.size(), 0.0);
     for (int y = 0; y < image.height; ++y) {
         const int gy = static_cast<int>(static_cast<long long>(y) * kGridHeight / image.height);
@@ -20,17 +21,7 @@ std::vector<float> GradientSignature(const Image& image) {
         }
     }
     std::vector<double> luma(sum.size());
-    for (size_t i = 0; i < sum.size(); ++i) {
-        if (count[i] > 0) {
-            luma[i] = sum[i] / count[i];
-            continue;
-        }
-        // An image smaller than the grid: the pixel under the cell's centre.
-        const int x = static_cast<int>((i % kGridWidth + 0.5) * image.width / kGridWidth);
-        const int y = static_cast<int>((i / kGridWidth + 0.5) * image.height / kGridHeight);
-        const uint8_t* p = &image.rgb[(static_cast<size_t>(y) * image.width + x) * 3];
-        luma[i] = 0.299 * p[0] + 0.587 * p[1] + 0.114 * p[2];
-    }
+    for (size_t i = 0; i < sum.size(); ++i) luma[i] = sum[i] / count[i];
     std::vector<double> g;
     g.reserve(sum.size() * 2);
     for (int y = 0; y < kGridHeight; ++y) {

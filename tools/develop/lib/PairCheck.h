@@ -16,7 +16,7 @@ constexpr int kGridWidth = 64, kGridHeight = 48;
 constexpr double kPairThreshold = 0.95;
 
 // The grid's horizontal and vertical luminance differences, zero mean and
-// unit length (empty for an empty image or a flat one).
+// unit length (empty for an image smaller than the grid or a flat one).
 std::vector<float> GradientSignature(const Image& image);
 // Normalised correlation of two signatures, -1 to 1; 0 when either is empty.
 double Correlation(const std::vector<float>& a, const std::vector<float>& b);

@@ -158,6 +158,11 @@ RecordingSheets BuildSheets(const std::vector<std::vector<std::string>>& tasks, 
                 frame.error += problem + "; ";
             }
             frame.checked = !dev.empty() && !ref.empty();
+            if (!frame.checked) {
+                frame.unchecked = frame.developedPng.empty() || frame.referencePng.empty()
+                                      ? "a picture is missing"
+                                      : "smaller than the 64 x 48 grid, or flat";
+            }
             developed.push_back(std::move(dev));
             reference.push_back(std::move(ref));
             sheet.frames.push_back(std::move(frame));
@@ -244,7 +249,7 @@ std::string SheetHtml(const TaskSheet& sheet, const std::function<std::string(in
                         Format("%.3f", f.check.betterScore) + ")";
             }
         } else {
-            html += "<br>raw vs reference: not checked (a picture is missing)";
+            html += "<br>raw vs reference: not checked (" + HtmlEscape(f.unchecked) + ")";
         }
         html += "<div class=\"defaults\">defaults: ";
         for (size_t k = 0; k < r.defaults.size(); ++k) html += (k ? "; " : "") + HtmlEscape(r.defaults[k]);

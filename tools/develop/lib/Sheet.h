@@ -33,6 +33,7 @@ struct FrameSheet {
     std::string developedFull, referenceFull;         // full-size files, when written
     PairVerdict check;
     bool checked = false;  // both pictures there
+    std::string unchecked;  // why not, when not
     std::string error;     // what could not be read or written
     bool writeFailed = false;  // a picture file could not be written
 };

@@ -152,6 +152,7 @@ void AddPairCheck(nlohmann::json& report, const zeb_develop::RecordingSheets& sh
     for (const auto& t : sheets.tasks) {
         for (const auto& f : t.frames) {
             nlohmann::json entry = {{"task", t.task}, {"frame", f.index}, {"checked", f.checked}};
+            if (!f.checked) entry["unchecked"] = f.unchecked;
             if (f.checked) {
                 entry["score"] = f.check.score;
                 entry["flagged"] = f.check.flagged;

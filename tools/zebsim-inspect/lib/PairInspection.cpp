@@ -25,7 +25,8 @@ std::string CheckRawAgainstReference(Inspection& inspection, double threshold) {
         for (const zeb_develop::FrameSheet& f : sheets.tasks[t].frames) {
             if (!f.checked) {
                 snprintf(line, sizeof line, "   task %ld frame %d: not checked (%s)\n",
-                         static_cast<long>(inspection.tasks[t].index), f.index, f.error.c_str());
+                         static_cast<long>(inspection.tasks[t].index), f.index,
+                         (f.unchecked + (f.error.empty() ? "" : ": " + f.error)).c_str());
                 text += line;
                 continue;
             }
