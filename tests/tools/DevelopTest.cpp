@@ -177,10 +177,17 @@ TEST(PairCheck, FlagsExactlyTheFramesWhoseReferenceIsNotTheirs) {
         }
         c.plant(yuv);
 
-        const zeb_develop::RecordingSheets sheets = zeb_develop::BuildSheets(recording.taskListPath, {});
+        // A page full after three pairs still checks the other two.
+        zeb_develop::SheetOptions sheetOptions;
+        sheetOptions.maxPictures = 3;
+        const zeb_develop::RecordingSheets sheets = zeb_develop::BuildSheets(recording.taskListPath, sheetOptions);
         ASSERT_EQ(sheets.tasks.size(), 1u) << sheets.error;
         const zeb_develop::TaskSheet& task = sheets.tasks[0];
         EXPECT_EQ(task.Flagged(), c.flagged);
+        for (const auto& f : task.frames) {
+            EXPECT_TRUE(f.checked) << f.index;
+            EXPECT_EQ(f.developedPng.empty() || f.referencePng.empty(), f.index >= 3) << f.index;
+        }
         for (size_t k = 0; k < c.flagged.size() && k < c.better.size(); ++k) {
             EXPECT_EQ(task.frames[static_cast<size_t>(c.flagged[k])].check.better, c.better[k]) << "frame " << c.flagged[k];
         }

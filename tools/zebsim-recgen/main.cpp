@@ -72,7 +72,9 @@ int main(int argc, char** argv) {
     auto writePreview = [&](const std::string& taskListPath, const std::string& folder) {
         std::string error;
         const std::string path = folder + "/preview.html";
-        if (!zeb_develop::WritePreview(taskListPath, path, preview, &error)) {
+        // Developing takes a while on big frames: a line per task.
+        auto progress = [](const std::string& line) { fprintf(stderr, "zebsim-recgen: preview: %s\n", line.c_str()); };
+        if (!zeb_develop::WritePreview(taskListPath, path, preview, &error, progress)) {
             fprintf(stderr, "zebsim-recgen: %s: %s\n", path.c_str(), error.c_str());
             return false;
         }

@@ -24,7 +24,8 @@ std::string Format(const char* format, double value) {
     return text;
 }
 
-std::string ImgTag(const std::vector<uint8_t>& png, const std::string& alt) {
+std::string ImgTag(const std::vector<uint8_t>& png, const std::string& alt, bool omitted) {
+    if (omitted) return "<div class=\"omitted\">" + HtmlEscape(alt) + ": left out (page full)</div>";
     if (png.empty()) return "<div class=\"missing\">" + HtmlEscape(alt) + ": no picture</div>";
     return "<img alt=\"" + HtmlEscape(alt) + "\" src=\"data:image/png;base64," + Base64(png) + "\">";
 }
@@ -34,7 +35,7 @@ void Keep(const Image& image, const SheetOptions& options, const std::string& fu
           std::string* fullPath, FrameSheet* frame) {
     std::string* error = &frame->error;
     std::string problem;
-    if (!EncodePng(Downscale(image, options.thumbWidth, options.thumbHeight), png, &problem)) {
+    if (!frame->omitted && !EncodePng(Downscale(image, options.thumbWidth, options.thumbHeight), png, &problem)) {
         *error += fullName + ": " + problem + "; ";
     }
     if (!options.fullSizeFolder.empty()) {
@@ -109,6 +110,7 @@ RecordingSheets BuildSheets(const std::vector<std::vector<std::string>>& tasks, 
                             const SheetOptions& options) {
     RecordingSheets sheets;
     sheets.pattern = pattern;
+    int pictures = 0;
     for (size_t t = 0; t < tasks.size(); ++t) {
         TaskSheet sheet;
         sheet.task = static_cast<int64_t>(t);
@@ -116,6 +118,7 @@ RecordingSheets BuildSheets(const std::vector<std::vector<std::string>>& tasks, 
         for (size_t i = 0; i < tasks[t].size(); ++i) {
             FrameSheet frame;
             frame.index = static_cast<int>(i);
+            frame.omitted = pictures++ >= options.maxPictures;
             const FrameFolder folder = ReadFrameFolder(tasks[t][i]);
             frame.folder = folder.folder;
             frame.records = folder.Records();
@@ -159,8 +162,8 @@ RecordingSheets BuildSheets(const std::vector<std::vector<std::string>>& tasks, 
             }
             frame.checked = !dev.empty() && !ref.empty();
             if (!frame.checked) {
-                frame.unchecked = frame.developedPng.empty() || frame.referencePng.empty()
-                                      ? "a picture is missing"
+                frame.unchecked = folder.rawPath.empty() || folder.yuvPath.empty() || !frame.error.empty()
+                                      ? "a picture is missing or unreadable"
                                       : "smaller than the 64 x 48 grid, or flat";
             }
             developed.push_back(std::move(dev));
@@ -213,6 +216,7 @@ std::string PageStart(const std::string& title) {
            ".cap{font-size:12px;max-width:660px}.defaults{font-size:11px;color:#775}\n"
            ".bad{color:#c00;font-weight:bold}.good{color:#070}\n"
            ".missing{width:160px;height:120px;background:#fdd;color:#c00;font-size:12px}\n"
+           ".omitted{width:160px;height:40px;background:#eee;color:#555;font-size:12px}\n"
            ".plots{display:flex;flex-wrap:wrap;gap:12px}\n"
            "</style></head><body>\n";
 }
@@ -225,9 +229,9 @@ std::string SheetHtml(const TaskSheet& sheet, const std::function<std::string(in
         const FrameRecords& r = f.records;
         const bool flagged = f.checked && f.check.flagged;
         html += std::string("<div class=\"pair") + (flagged ? " flagged" : "") + "\">\n<div class=\"pics\">";
-        html += "<figure>" + ImgTag(f.developedPng, "developed frame " + std::to_string(f.index)) +
+        html += "<figure>" + ImgTag(f.developedPng, "developed frame " + std::to_string(f.index), f.omitted) +
                 "<figcaption>developed raw</figcaption></figure>";
-        html += "<figure>" + ImgTag(f.referencePng, "reference frame " + std::to_string(f.index)) +
+        html += "<figure>" + ImgTag(f.referencePng, "reference frame " + std::to_string(f.index), f.omitted) +
                 "<figcaption>recorded reference (NV21)</figcaption></figure></div>\n<div class=\"cap\">";
         html += "<b>frame " + std::to_string(f.index) + "</b>";
         html += r.hasAe ? " · id " + std::to_string(r.frameId) + " · EV " + Format("%+.1f", r.ev) + " · ISO " +
@@ -333,9 +337,10 @@ bool WriteTextFile(const std::string& path, const std::string& text, std::string
 }
 
 bool WritePreview(const std::string& taskListPath, const std::string& htmlPath, bool framePreviews,
-                  std::string* error) {
+                  std::string* error, const std::function<void(const std::string&)>& progress) {
     SheetOptions options;
     options.framePreviews = framePreviews;
+    options.progress = progress;
     const RecordingSheets sheets = BuildSheets(taskListPath, options);
     if (!sheets.error.empty()) {
         if (error) *error = sheets.error;

@@ -22,6 +22,9 @@ struct SheetOptions {
     // Also write each frame's developed picture as preview.png in its folder.
     bool framePreviews = false;
     double threshold = kPairThreshold;
+    // Pairs shown with pictures; past them a page lists the frames without,
+    // so that a recording of thousands of frames still gives a page to open.
+    int maxPictures = 200;
     std::function<void(const std::string&)> progress;  // one line per task
 };
 
@@ -30,6 +33,7 @@ struct FrameSheet {
     std::string folder;
     FrameRecords records;
     std::vector<uint8_t> developedPng, referencePng;  // sheet-sized
+    bool omitted = false;  // past SheetOptions::maxPictures: no sheet pictures
     std::string developedFull, referenceFull;         // full-size files, when written
     PairVerdict check;
     bool checked = false;  // both pictures there
@@ -89,6 +93,6 @@ bool WritePreviewHtml(const std::string& path, const RecordingSheets& sheets, st
 // Builds the sheets of the task list and writes them to `htmlPath`; with
 // `framePreviews` each frame's developed picture also goes into its folder.
 bool WritePreview(const std::string& taskListPath, const std::string& htmlPath, bool framePreviews,
-                  std::string* error);
+                  std::string* error, const std::function<void(const std::string&)>& progress = {});
 
 }  // namespace zeb_develop
