@@ -12,6 +12,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out="${1:-out/demo}"
+echo "report: $out/capture/report/report.html (and $out/preview/report/report.html), written at the end"
 bash scripts/deps.sh
 cmake -S . -B build -G Ninja >/dev/null
 cmake --build build --target zebsim-hal
@@ -28,8 +29,11 @@ for scenario in preview capture; do
   [ $status -eq 0 ] || exit $status
 done
 echo "=== summary ==="
+for scenario in capture preview; do
+  echo "$scenario: report $out/$scenario/report/report.html"
+done
 for scenario in preview capture; do
-  echo "$scenario: report $out/$scenario/report/report.json"
+  echo "$scenario: report data $out/$scenario/report/report.json"
   for picture in "$out/$scenario/report/"*.png; do echo "$scenario: picture $picture"; done
   echo "$scenario: library log $out/$scenario/library.log"
   echo "$scenario: recording $out/$scenario/recording"

@@ -197,6 +197,7 @@ TEST_P(DngImport, TheDriverGetsTheCfaDataScaledToTenBitsAndTheDumpsCarryTheFiles
     for (int seed = 0; seed < 2; ++seed) ASSERT_NO_FATAL_FAILURE(WriteDng(files[seed], s, seed));
     const auto import = Import(root, files, s.pedestal);
     ASSERT_EQ(import.status, 0) << import.out << import.err;
+    EXPECT_TRUE(fs::is_regular_file(root / "rec/preview.html")) << "the import's contact sheet";
 
     pugi::xml_document list;
     ASSERT_TRUE(list.load_file((root / kTaskList).c_str()));

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "zebsim-hal/lib/HalEmulator.h"
+#include "zebsim-hal/lib/HtmlReport.h"
 #include "zebsim-hal/lib/Scenario.h"
 #include "zebsim-inspect/lib/Inspector.h"
 
@@ -73,6 +74,9 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(1, 1000));
     bool quiet = false;
     app.add_flag("--quiet", quiet, "No progress lines");
+    zeb_hal::HtmlReportOptions htmlReport;
+    app.add_flag("--full-size", htmlReport.fullSize,
+                 "Also write every frame's full-size developed and reference pictures beside report.html");
     bool playAnyway = false;
     app.add_flag("--play-anyway", playAnyway,
                  "Play the recording even when zebsim-inspect's checks, which run first, find errors in it");
@@ -106,7 +110,16 @@ int main(int argc, char** argv) {
         fprintf(stderr, "zebsim-hal: playing a recording with %d error(s) (above)\n", inspection.Errors());
     }
     zeb_hal::RunReport report;
-    const int result = zeb_hal::RunEmulator(options, &report);
+    int result = zeb_hal::RunEmulator(options, &report);
+    // report.html beside report.json; what cannot be written is an error.
+    htmlReport.progress = !quiet;
+    std::string htmlError;
+    const std::string html =
+        report.reportPath.empty() ? std::string() : zeb_hal::WriteHtmlReport(options, report.reportPath, htmlReport, &htmlError);
+    if (html.empty()) {
+        fprintf(stderr, "zebsim-hal: report.html: %s\n", htmlError.empty() ? "report.json not written" : htmlError.c_str());
+        result = 1;
+    }
     if (!report.fatal.empty()) fprintf(stderr, "zebsim-hal: %s\n", report.fatal.c_str());
     int completed = 0, frames = 0, matched = 0, substituted = 0, mismatched = 0;
     for (const std::string& error : report.threeAErrors) fprintf(stderr, "zebsim-hal: 3A: %s\n", error.c_str());
@@ -142,6 +155,7 @@ int main(int argc, char** argv) {
     if (!quiet) {
         for (const auto& task : report.tasks) printf("%s", zeb_hal::ThreeASummary(task).c_str());
     }
+    printf("report:   %s\n", html.c_str());
     printf("report:   %s\n", report.reportPath.c_str());
     if (options.ispTool) {
         const zeb_hal::IspToolReport& isp = report.ispTool;

@@ -3,7 +3,9 @@
 
 #include <cstdio>
 
+#include "develop/lib/PairCheck.h"
 #include "zebsim-inspect/lib/Inspector.h"
+#include "zebsim-inspect/lib/PairInspection.h"
 
 int main(int argc, char** argv) {
     CLI::App app{
@@ -21,9 +23,20 @@ int main(int argc, char** argv) {
     app.add_flag("--json", json, "Print the findings as JSON instead of a table");
     app.add_flag("--device-paths", options.devicePaths,
                  "The recording's absolute paths are the device's (/data/vendor/...): look them up below PATH");
+    bool checkPairs = false;
+    double threshold = zeb_develop::kPairThreshold;
+    app.add_flag("--raw-vs-reference", checkPairs,
+                 "Also develop every frame's raw with its recorded 3A and check it shows the same picture as its "
+                 "reference image (reads every image); a frame that does not is an error");
+    app.add_option("--pair-threshold", threshold, "With --raw-vs-reference: the figure below which a frame is flagged")
+        ->check(CLI::Range(-1.0, 1.0))
+        ->capture_default_str();
     CLI11_PARSE(app, argc, argv);
-    const zeb_inspect::Inspection inspection = zeb_inspect::Inspect(options);
+    zeb_inspect::Inspection inspection = zeb_inspect::Inspect(options);
+    std::string figures;
+    if (checkPairs) figures = zeb_inspect::CheckRawAgainstReference(inspection, threshold);
     const std::string text = json ? zeb_inspect::FormatJson(inspection) : zeb_inspect::FormatTable(inspection);
     fwrite(text.data(), 1, text.size(), stdout);
+    if (!json) fwrite(figures.data(), 1, figures.size(), stdout);
     return inspection.Plays() ? 0 : 1;
 }

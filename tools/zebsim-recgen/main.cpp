@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 
+#include "develop/lib/Sheet.h"
 #include "zebsim-recgen/lib/DngImport.h"
 #include "zebsim-recgen/lib/RecordingGenerator.h"
 
@@ -39,7 +40,8 @@ int main(int argc, char** argv) {
     app.add_option("--lsc", lsc, "lens shading result format the frames record")
         ->check(CLI::IsMember({"alsc3", "alsc4", "none"}))
         ->capture_default_str();
-    app.add_flag("--preview", preview, "write a PNG picture of each frame's raw image next to it");
+    app.add_flag("--preview", preview,
+                 "write each frame's raw, developed with its recorded 3A results, as preview.png next to it");
     app.add_option("--tuning", tuningName,
                    "also write a sensor tuning of this name that sweeps two blocks (2 x 3 combinations): the firmware "
                    "tuning folder, its bypass lists, the configuration list and the tuning tasks");
@@ -66,12 +68,26 @@ int main(int argc, char** argv) {
         options.tuning = zeb_recgen::SweepTuning(tuningName, deviceRoot);
     }
 
+    // preview.html of what was written: each frame developed beside its reference.
+    auto writePreview = [&](const std::string& taskListPath, const std::string& folder) {
+        std::string error;
+        const std::string path = folder + "/preview.html";
+        // Developing takes a while on big frames: a line per task.
+        auto progress = [](const std::string& line) { fprintf(stderr, "zebsim-recgen: preview: %s\n", line.c_str()); };
+        if (!zeb_develop::WritePreview(taskListPath, path, preview, &error, progress)) {
+            fprintf(stderr, "zebsim-recgen: %s: %s\n", path.c_str(), error.c_str());
+            return false;
+        }
+        printf("preview %s\n", path.c_str());
+        return true;
+    };
+
     if (!dng.files.empty()) {
         dng.outputFolder = options.outputFolder;
         dng.taskListPath = options.taskListPath;
         dng.framesPerTask = options.framesPerTask;
         dng.mode = options.mode;
-        dng.preview = preview;
+        dng.preview = false;  // the developed previews come with preview.html
         const zeb_recgen::GeneratedRecording imported = zeb_recgen::ImportDng(dng);
         if (!imported.ok) {
             fprintf(stderr, "zebsim-recgen: %s\n", imported.error.c_str());
@@ -82,7 +98,7 @@ int main(int argc, char** argv) {
         }
         printf("%zu tasks, %zu frames, Bayer pattern %s; task list %s\n", imported.tasks.size(), imported.frames.size(),
                zeb_recgen::BayerPatternName(imported.options.pattern), imported.taskListPath.c_str());
-        return 0;
+        return writePreview(imported.taskListPath, dng.outputFolder) ? 0 : 1;
     }
 
     auto parseSize = [](const std::string& text, int* width, int* height) {
@@ -104,21 +120,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "zebsim-recgen: %s\n", recording.error.c_str());
         return 1;
     }
-    if (preview) {
-        const auto& used = recording.options;
-        for (const auto& frame : recording.frames) {
-            const auto packed = zeb_recgen::RenderPackedRaw(used, frame.serial);
-            std::string error;
-            const std::string path = frame.folder + "/preview.png";
-            if (!zeb_recgen::WriteRawPreviewPng(path, packed.data(), used.width, used.height,
-                                                packed.size() / static_cast<size_t>(used.height), used.pattern,
-                                                &error)) {
-                fprintf(stderr, "zebsim-recgen: %s: %s\n", path.c_str(), error.c_str());
-                return 1;
-            }
-        }
-    }
     printf("%zu tasks, %zu frames of %dx%d; task list %s\n", recording.tasks.size(), recording.frames.size(),
            recording.options.width, recording.options.height, recording.taskListPath.c_str());
-    return 0;
+    return writePreview(recording.taskListPath, options.outputFolder) ? 0 : 1;
 }

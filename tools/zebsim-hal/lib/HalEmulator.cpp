@@ -19,6 +19,7 @@
 #include <mutex>
 #include <thread>
 
+#include "develop/lib/Develop.h"
 #include "frame/HalRecords.h"
 #include "platform/Host.h"
 #include "platform/Log.h"
@@ -352,8 +353,10 @@ void Emulator::OnFrame(Camera& c, const isp_raw_proc_info& info) {
         // The second camera's pictures carry its id.
         const std::string prefix = &c == mCameras.front().get() ? "" : "camera" + std::to_string(c.id) + "-";
         std::string path = mOptions.outputDir + "/" + prefix + "task" + std::to_string(task.id) + ".png";
-        if (zeb_recgen::WriteRawPreviewPng(path, packed.data(), width, height, static_cast<size_t>(line),
-                                           static_cast<zeb_recgen::BayerPattern>(mRecording.pattern))) {
+        // Developed with the recorded 3A of the frame it matched.
+        const auto* dumps = index >= 0 ? &task.frames[static_cast<size_t>(index)].dumps : nullptr;
+        if (zeb_develop::WriteDevelopedPng(path, packed.data(), width, height, static_cast<size_t>(line),
+                                           mRecording.pattern, dumps)) {
             report.picture = path;
             mReport.pictures.push_back(path);
         }

@@ -13,6 +13,7 @@
 
 #include "frame/RawKernels.h"
 #include "frame/ZEBFrame.h"
+#include "zebsim-recgen/lib/SensorLook.h"
 #include "zebsim-recgen/lib/ThreeARecords.h"
 #include "platform/TuningBin.h"
 
@@ -49,7 +50,7 @@ const Rgb kChart[24] = {
 };
 
 // The scene at raw pixel (x, y): gradients, the chart in the middle, and a
-// bright disc that moves from frame to frame.
+// bright yellow disc that moves from frame to frame.
 class Scene {
 public:
     Scene(int width, int height, int serial)
@@ -59,7 +60,7 @@ public:
 
     Rgb At(int x, int y) const {
         const int64_t dx = x - mDiscX, dy = y - mDiscY;
-        if (dx * dx + dy * dy < static_cast<int64_t>(mRadius) * mRadius) return {1000, 990, 960};
+        if (dx * dx + dy * dy < static_cast<int64_t>(mRadius) * mRadius) return {1000, 880, 420};
         const int chartX0 = mW / 4, chartY0 = mH / 4;
         if (x >= chartX0 && x < chartX0 + mW / 2 && y >= chartY0 && y < chartY0 + mH / 2) {
             const int64_t cx = static_cast<int64_t>(x - chartX0) * 6 / std::max(mW / 2, 1);
@@ -570,13 +571,15 @@ std::vector<uint16_t> RenderBayer(const Options& given, int serial) {
     std::vector<uint16_t> samples(static_cast<size_t>(width) * height);
     const Scene scene(width, height, serial);
     const int* sites = kSites[static_cast<uint32_t>(options.pattern) & 3];
+    const SensorLook look(options, serial);
     for (int y = 0; y < height; ++y) {
         uint16_t* line = &samples[static_cast<size_t>(y) * width];
         for (int x = 0; x < width; ++x) {
             const Rgb colour = scene.At(x, y);
             // A little fixed-pattern texture so flat areas are not flat.
             const int grain = ((x * 7 + y * 13) & 7) - 4;
-            line[x] = static_cast<uint16_t>(std::clamp(Channel(colour, sites[(y & 1) * 2 + (x & 1)]) + grain, 0, 1023));
+            const int site = (y & 1) * 2 + (x & 1);
+            line[x] = look.Raw(Channel(colour, sites[site]) + grain, site, x, y);
         }
     }
     if (width >= 4 && height >= 1) {
@@ -599,9 +602,14 @@ std::vector<uint8_t> RenderNv21(const Options& given, int serial) {
     const size_t lumaBytes = static_cast<size_t>(width) * height;
     std::vector<uint8_t> nv21(lumaBytes * 3 / 2, 128);
     const Scene scene(options.width, options.height, serial);
+    const SensorLook look(options, serial);
     auto sample = [&](int x, int y) {
-        return scene.At(static_cast<int>(int64_t{x} * options.width / std::max(width, 1)),
-                        static_cast<int>(int64_t{y} * options.height / std::max(height, 1)));
+        const Rgb c = scene.At(static_cast<int>(int64_t{x} * options.width / std::max(width, 1)),
+                               static_cast<int>(int64_t{y} * options.height / std::max(height, 1)));
+        const int in[3] = {c.r, c.g, c.b};
+        int out[3];
+        look.Reference(in, out);
+        return Rgb{out[0], out[1], out[2]};
     };
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
