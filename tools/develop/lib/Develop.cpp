@@ -1,5 +1,7 @@
 #include "develop/lib/Develop.h"
 
+#include "core/FileAccess.h"
+
 #include <png.h>
 #include <sys/stat.h>
 
@@ -155,20 +157,15 @@ FrameRecords RecordsFrom(const std::function<const std::vector<uint8_t>*(const s
 }
 
 bool ReadFileBytes(const std::string& path, uint64_t limit, std::vector<uint8_t>* bytes, std::string* error) {
-    struct stat st;
-    // lstat: a link is not followed; a pipe or device would block or never end.
-    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        if (error) *error = path + ": not a regular file";
+    std::string why;
+    ZEB::files::InputFile file = ZEB::files::InputFile::Open(path, limit, &why);
+    if (!file.IsOpen()) {
+        if (error) *error = ZEB::files::Escaped(path) + ": " + why;
         return false;
     }
-    if (static_cast<uint64_t>(st.st_size) > limit) {
-        if (error) *error = path + ": larger than " + std::to_string(limit) + " bytes";
-        return false;
-    }
-    std::ifstream in(path, std::ios::binary);
-    bytes->resize(static_cast<size_t>(st.st_size));
-    if (!in.read(reinterpret_cast<char*>(bytes->data()), static_cast<std::streamsize>(bytes->size()))) {
-        if (error) *error = path + ": cannot be read whole";
+    bytes->resize(static_cast<size_t>(file.Size()));
+    if (file.Read(bytes->data(), file.Size()) != file.Size()) {
+        if (error) *error = ZEB::files::Escaped(path) + ": cannot be read whole";
         return false;
     }
     return true;
@@ -399,20 +396,14 @@ bool EncodePng(const Image& image, std::vector<uint8_t>* png, std::string* error
 bool WritePng(const std::string& path, const Image& image, std::string* error) {
     std::vector<uint8_t> png;
     if (!EncodePng(image, &png, error)) return false;
-    // Written beside, then renamed into place: a reader never sees half a picture.
-    const std::string temporary = path + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
-        if (!out.flush()) {
-            if (error) *error = "cannot write " + temporary;
-            return false;
-        }
+    // Written beside, then renamed into place: a reader never sees half a
+    // picture, and a link planted at the name is replaced, not written through.
+    std::string why;
+    if (!ZEB::files::WriteFileReplacing(path, png.data(), png.size(), &why)) {
+        if (error) *error = "cannot write " + ZEB::files::Escaped(path) + ": " + why;
+        return false;
     }
-    std::error_code ec;
-    fs::rename(temporary, path, ec);
-    if (ec && error) *error = "cannot rename " + temporary + ": " + ec.message();
-    return !ec;
+    return true;
 }
 
 std::string Base64(const std::vector<uint8_t>& bytes) {

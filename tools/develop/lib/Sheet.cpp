@@ -6,6 +6,7 @@
 #include <fstream>
 #include <pugixml.hpp>
 
+#include "core/FileAccess.h"
 #include "develop/lib/Plot.h"
 #include "frame/ZEBFrame.h"
 
@@ -70,9 +71,9 @@ bool ReadTaskListFolders(const std::string& taskListPath, std::vector<std::vecto
     std::vector<uint8_t> bytes;
     if (!ReadFileBytes(taskListPath, kTaskListLimit, &bytes, error)) return false;
     pugi::xml_document doc;
-    const pugi::xml_parse_result parsed = doc.load_buffer(bytes.data(), bytes.size());
-    if (!parsed) {
-        if (error) *error = taskListPath + ": " + parsed.description();
+    std::string why;
+    if (!ZEB::files::ParseXml(doc, std::string(bytes.begin(), bytes.end()), &why)) {
+        if (error) *error = ZEB::files::Escaped(taskListPath) + ": " + why;
         return false;
     }
     const pugi::xml_node input = doc.child("input");
@@ -321,19 +322,12 @@ std::string FlaggedHtml(const RecordingSheets& sheets) {
 }
 
 bool WriteTextFile(const std::string& path, const std::string& text, std::string* error) {
-    const std::string temporary = path + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        if (!out.flush()) {
-            if (error) *error = "cannot write " + temporary;
-            return false;
-        }
+    std::string why;
+    if (!ZEB::files::WriteFileReplacing(path, text, &why)) {
+        if (error) *error = "cannot write " + ZEB::files::Escaped(path) + ": " + why;
+        return false;
     }
-    std::error_code ec;
-    fs::rename(temporary, path, ec);
-    if (ec && error) *error = "cannot rename " + temporary + " to " + path + ": " + ec.message();
-    return !ec;
+    return true;
 }
 
 bool WritePreview(const std::string& taskListPath, const std::string& htmlPath, bool framePreviews,
