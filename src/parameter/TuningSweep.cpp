@@ -501,7 +501,14 @@ bool SweepFits(const ParamTaskInfoTag& task, int64_t frames, const std::string& 
              files::Escaped(longest).c_str());
         return false;
     }
-    files::InputFile source = files::InputFile::Open(task.ParamPath, files::kMaxXmlBytes);
+    // Refused once here rather than once per frame.
+    std::string why;
+    files::InputFile source = files::InputFile::Open(task.ParamPath, files::kMaxXmlBytes, &why);
+    if (!source.IsOpen() && why != "missing" && !task.ParamPath.empty()) {
+        ZLOG(kTag, 1, "%d, %s: swept parameter file %s refused: %s", files::Escaped(task.ParamPath).c_str(),
+             why.c_str());
+        return false;
+    }
     if (source.IsOpen() && frames > 0 && source.Size() > kMaxSweepBytes / static_cast<uint64_t>(frames)) {
         ZLOG(kTag, 1,
              "%d, %s: sweep of %s refused: %lld frames of the %llu-byte %s would write more than its cap of %llu "
