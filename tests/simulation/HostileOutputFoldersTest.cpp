@@ -147,7 +147,7 @@ TEST_F(HostileOutput, OddSweepFileNamesAreRefusedOrEscaped) {
     const auto roots = Play(files);
     ASSERT_EQ(roots.size(), 1u);
     for (const std::string& file : refused) {
-        EXPECT_TRUE(log.Contains("tuning file " + ZEB::files::Escaped(file) + " refused", "SimulationControl", 1))
+        EXPECT_TRUE(log.Contains(": tuning file " + ZEB::files::Escaped(file) + " refused: ", "SimulationControl", 1))
             << file.substr(dir.size());
     }
     EXPECT_EQ(zeb_test::ReadFile(roots[0] + "/a\nb.xml"), "<odd/>");
