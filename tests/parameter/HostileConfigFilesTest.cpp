@@ -149,7 +149,7 @@ protected:
     // Loads the parameter side as the library does, waits for its sweep and
     // scene reader, and unloads it; false when that does not end in time.
     bool LoadWithin(std::chrono::seconds limit, const std::string& pipe, Loaded* seen) {
-        auto run = std::async(std::launch::async, [this, seen] {
+        auto run = std::async(std::launch::async, [seen] {
             ZEB::SceneParameter scene;
             ParameterManager::CreateParameter("SceneParameter", &scene);
             {
@@ -329,6 +329,21 @@ TEST_F(HostileConfig, ASweepBeyondItsByteCapIsRefusedBeforeWriting) {
     EXPECT_TRUE(files.empty());
     EXPECT_TRUE(log.Contains("sweep of BIG refused: 50 frames of the", "ZEBParameter", 1));
     EXPECT_TRUE(fs::is_empty(mRoot / "sweep/BNR"));
+
+    // The copies may come out larger than the file (indented): the cap is
+    // held again for each file written.
+    zeb_config::Write(param, zeb_config::TuningParamXml());
+    ZEB::FrameNumInfoTag frame;
+    uint64_t budget = 40;
+    EXPECT_EQ(reader.ModifyNode(param.c_str(), &frame, &task, &files, "Frame0_big.xml", &budget),
+              ZEB::SweepWrite::Failed);
+    EXPECT_EQ(budget, 40u);
+    EXPECT_TRUE(files.empty());
+    EXPECT_TRUE(fs::is_empty(mRoot / "sweep/BNR"));
+    budget = 1000;
+    EXPECT_EQ(reader.ModifyNode(param.c_str(), &frame, &task, &files, "Frame0_big.xml", &budget),
+              ZEB::SweepWrite::Written);
+    EXPECT_LT(budget, 1000u);
 }
 
 // The real library loaded in a child process that must end on its own: a
