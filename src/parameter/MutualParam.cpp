@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "core/FileAccess.h"
 #include "platform/Log.h"
 
 namespace ZEB {
@@ -51,8 +52,20 @@ std::string MutualParam::FileNamePart(const std::string& path) {
 void MutualParam::PreparMutualParam() {
     const std::string fileName = FileNamePart(mTask.ParamPath);
     std::map<int32_t, std::string> files;
-    TraverseParam(&mTask, &files, "_" + fileName, &mStop);
+    // The name becomes part of every sweep file's name; "." or ".." alone
+    // name no file, and an empty one names the folder.
+    const bool named = files::IsPlainName(fileName);
+    if (!named && !mTask.SyncParamMap.empty()) {
+        ZLOG(kTag, 1, "%d, %s: sweep of %s refused: its parameter file %s has no file name",
+             files::Escaped(mTask.Block).c_str(), files::Escaped(mTask.ParamPath).c_str());
+    }
+    const bool kept = named && TraverseParam(&mTask, &files, "_" + fileName, &mStop);
     if (mStop.load()) return;  // cut short: a partial sweep is never offered
+    if (!kept && !mTask.SyncParamMap.empty()) {
+        // A dropped sweep offers nothing: none of its frames is played.
+        mStatus.SetReady();
+        return;
+    }
     sBlock_info key;
     key.BlockName = mTask.Block;
     key.ParamName = fileName;

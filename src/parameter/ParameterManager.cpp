@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "platform/Host.h"
+#include "core/FileAccess.h"
 #include "platform/Log.h"
 #include "core/SimulationControlInterface.h"
 
@@ -72,7 +73,7 @@ intptr_t ParameterManager::CreateParameter(const char* name, ParameterManagerBas
         ZLOG(kTag, 1, "%d, %s: module without a name not registered");
         return reinterpret_cast<intptr_t>(module);
     }
-    if (!module) ZLOG(kTag, 1, "%d, %s: %s registered without a module", name);
+    if (!module) ZLOG(kTag, 1, "%d, %s: %s registered without a module", files::Escaped(name).c_str());
     Registry& registry = TheRegistry();
     std::lock_guard<std::mutex> guard(registry.lock);
     registry.mapper.emplace(name, module);
@@ -92,25 +93,25 @@ ParameterManagerBase* ParameterManager::GetInstance(const char* name) {
 }
 
 void* ParameterManager::GetParameter(void* arg, const char* name) {
-    ZLOG(kTag, 4, "%d, %s: Instance name is %s", name ? name : "(null)");
+    ZLOG(kTag, 4, "%d, %s: Instance name is %s", name ? files::Escaped(name).c_str() : "(null)");
     ParameterManagerBase* module = GetInstance(name);
     return module ? module->GetParameter(arg) : nullptr;
 }
 
 ZebStatusTag* ParameterManager::GetStatus(void* arg, const char* name) {
-    ZLOG(kTag, 4, "%d, %s: Instance name is %s", name ? name : "(null)");
+    ZLOG(kTag, 4, "%d, %s: Instance name is %s", name ? files::Escaped(name).c_str() : "(null)");
     ParameterManagerBase* module = GetInstance(name);
     return module ? module->GetStatus(arg) : nullptr;
 }
 
 int ParameterManager::GetOpsParam(void* arg, const char* name) {
-    ZLOG(kTag, 4, "%d, %s: Instance name is %s", name ? name : "(null)");
+    ZLOG(kTag, 4, "%d, %s: Instance name is %s", name ? files::Escaped(name).c_str() : "(null)");
     ParameterManagerBase* module = GetInstance(name);
     return module ? module->GetOpsParam(arg) : 0;
 }
 
 void ParameterManager::ParseParameter(void* arg, const char* name) {
-    ZLOG(kTag, 4, "%d, %s: Instance name is %s", name ? name : "(null)");
+    ZLOG(kTag, 4, "%d, %s: Instance name is %s", name ? files::Escaped(name).c_str() : "(null)");
     ParameterManagerBase* module = GetInstance(name);
     if (module) module->ParseParameter(arg);
 }
@@ -153,11 +154,11 @@ void ParameterManager::StatusThread() {
     std::string name;
     ParameterManagerBase* listed = nullptr;
     for (bool first = true; NextEntry(first, name, &name, &listed); first = false) {
-        ZLOG(kTag, 4, "%d, %s: wait for %s param parse", name.c_str());
+        ZLOG(kTag, 4, "%d, %s: wait for %s param parse", files::Escaped(name).c_str());
         ParameterManagerBase* module = GetInstance(name.c_str());
         ZebStatusTag* status = module ? module->GetStatus(nullptr) : nullptr;
         if (!status) {
-            ZLOG(kTag, 1, "%d, %s: get %s param status fail", name.c_str());
+            ZLOG(kTag, 1, "%d, %s: get %s param status fail", files::Escaped(name).c_str());
             continue;
         }
         // Published before the module's lock is taken: Stop takes the two locks
@@ -171,7 +172,7 @@ void ParameterManager::StatusThread() {
             std::unique_lock<std::mutex> lock(status->mMutex);
             status->mCond.wait(lock, [&] { return status->mReady || registry.stop.load(); });
             ready = status->mReady;
-            if (ready) ZLOG(kTag, 4, "%d, %s: %s param parse done", name.c_str());
+            if (ready) ZLOG(kTag, 4, "%d, %s: %s param parse done", files::Escaped(name).c_str());
         }
         {
             std::lock_guard<std::mutex> guard(registry.watchLock);

@@ -23,6 +23,11 @@ struct ParamTaskInfoTag;
 struct ParamConfigInfoTag;
 struct FrameNumInfoTag;
 
+// What became of one sweep frame: written and recorded; nothing to write (its
+// parameter file did not load, a group is missing); or its file could not be
+// written, which drops the sweep.
+enum class SweepWrite { Written, Skipped, Failed };
+
 // Readiness record of a module: set once, under the lock, when its data is ready.
 // Every waiter is woken: the status watch is not necessarily the only one.
 struct ZebStatusTag {
@@ -124,6 +129,9 @@ public:
     // do not read whole, a node path matched more than once) at their lines
     // of `path` (`file` for FullfillLayerInfo).
     void ParseXML(const char* path, void* destination, const XmlStructure* table, ReadReport* report = nullptr);
+    // The same from a document already loaded from `file`.
+    void ParseXML(const pugi::xml_document& doc, const std::string& file, void* destination,
+                  const XmlStructure* table, ReadReport* report = nullptr);
     void FullfillLayerInfo(void* destination, pugi::xml_node element, const NodeStruct* node,
                            ReadReport* report = nullptr, const char* file = nullptr);
 
@@ -139,10 +147,17 @@ public:
     // parameter whose element the sweep would not find (nothing is written for
     // it), as `taskFile`'s; a file that does not load is noted as such.
     void CheckSweepTargets(ParamTaskInfoTag* task, ReadReport* report, const std::string& taskFile);
-    void TraverseParam(ParamTaskInfoTag* task, std::map<int32_t, std::string>* files, const std::string& suffix,
+    //
+    // The sweep writes its files through the file-access layer (renamed into
+    // place, never through a link) and within kMaxSweepBytes in all. A file
+    // that cannot be written, or would pass the cap, drops the whole sweep:
+    // TraverseParam then empties `files` and returns false. ModifyNode spends
+    // what it writes from `budget` when given one.
+    bool TraverseParam(ParamTaskInfoTag* task, std::map<int32_t, std::string>* files, const std::string& suffix,
                        const std::atomic<bool>* stop = nullptr);
-    void ModifyNode(const char* paramFile, FrameNumInfoTag* frame, ParamTaskInfoTag* task,
-                    std::map<int32_t, std::string>* files, const std::string& fileName);
+    SweepWrite ModifyNode(const char* paramFile, FrameNumInfoTag* frame, ParamTaskInfoTag* task,
+                          std::map<int32_t, std::string>* files, const std::string& fileName,
+                          uint64_t* budget = nullptr);
     void ModifyValue(ParamConfigInfoTag& param, int frame, std::string& text);
 };
 

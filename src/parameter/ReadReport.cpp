@@ -1,8 +1,9 @@
 #include "parameter/ReadReport.h"
 
 #include <algorithm>
-#include <fstream>
 #include <iterator>
+
+#include "core/FileAccess.h"
 
 namespace ZEB {
 
@@ -51,22 +52,27 @@ int ReadReport::LineOf(const std::string& file, ptrdiff_t offset) {
     if (offset < 0) return 0;
     auto known = mLineStarts.find(file);
     if (known == mLineStarts.end()) {
-        std::vector<size_t> starts;
-        std::ifstream in(file, std::ios::binary);
-        if (in) {
-            starts.push_back(0);
-            size_t at = 0;
-            for (std::istreambuf_iterator<char> c(in), end; c != end; ++c, ++at) {
-                if (*c == '\n') starts.push_back(at + 1);
-            }
+        std::string bytes;
+        if (files::ReadAll(file, files::kMaxXmlBytes, &bytes)) {
+            NoteContent(file, bytes);
+        } else {
+            mLineStarts.emplace(file, std::vector<size_t>());
         }
-        known = mLineStarts.emplace(file, std::move(starts)).first;
+        known = mLineStarts.find(file);
     }
     const std::vector<size_t>& starts = known->second;
     if (starts.empty()) return 0;
     // The last line start at or before the offset.
     const auto after = std::upper_bound(starts.begin(), starts.end(), static_cast<size_t>(offset));
     return static_cast<int>(after - starts.begin());
+}
+
+void ReadReport::NoteContent(const std::string& file, const std::string& bytes) {
+    std::vector<size_t> starts{0};
+    for (size_t at = 0; at < bytes.size(); ++at) {
+        if (bytes[at] == '\n') starts.push_back(at + 1);
+    }
+    mLineStarts[file] = std::move(starts);
 }
 
 }  // namespace ZEB

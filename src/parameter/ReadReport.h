@@ -41,7 +41,11 @@ public:
     size_t Count(ReadSeverity severity) const;
 
     // The 1-based line of a byte offset of `file`; 0 when it cannot be read.
+    // The file is read as the readers read it (a regular file within the XML
+    // cap), once, unless its content was noted already.
     int LineOf(const std::string& file, ptrdiff_t offset);
+    // The bytes a reader loaded `file` from, for the lines of later entries.
+    void NoteContent(const std::string& file, const std::string& bytes);
 
 private:
     std::vector<ReadProblem> mProblems;

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "core/FileAccess.h"
+#include "parameter/ConfigXml.h"
 #include "parameter/XmlSchema.h"
 #include "platform/Host.h"
 #include "platform/Log.h"
@@ -133,13 +135,13 @@ bool SceneParameter::MatchFile(const char* pattern, std::string& folder) {
     std::error_code code;
     std::filesystem::directory_iterator entries(folder, code);
     if (code || !pattern) {
-        ZLOG(kTag, 1, "%d, %s: Could not OpenDIR with Path %s", folder.c_str());
+        ZLOG(kTag, 1, "%d, %s: Could not OpenDIR with Path %s", files::Escaped(folder).c_str());
         return false;
     }
     for (auto end = std::filesystem::directory_iterator(); entries != end; entries.increment(code)) {
         if (code) break;
         const std::string path = folder + "/" + entries->path().filename().string();
-        ZLOG(kTag, 4, "%d, %s: MatchFile with temp is %s", path.c_str());
+        ZLOG(kTag, 4, "%d, %s: MatchFile with temp is %s", files::Escaped(path).c_str());
         if (PathMatches(path, pattern)) {
             folder = path;
             return true;
@@ -155,14 +157,20 @@ bool SceneParameter::PathMatches(const std::string& path, const char* pattern) {
 }
 
 void SceneParameter::ReadSceneFile(const std::string& file, iSceneInfo* scene, ReadReport* report) {
-    char* base = reinterpret_cast<char*>(scene);
-    for (const SceneGroup& group : kSceneGroups) ParseXML(file.c_str(), base + group.offset, group.table, report);
+    // Read once for all the groups: every read of a file placed by hand is a
+    // chance for it to be swapped.
+    pugi::xml_document doc;
+    const bool loaded = LoadConfigXml(doc, file, "scene file", kTag, report) == ConfigLoad::Loaded;
+    if (loaded) {
+        char* base = reinterpret_cast<char*>(scene);
+        for (const SceneGroup& group : kSceneGroups) ParseXML(doc, file, base + group.offset, group.table, report);
+    } else {
+        ZLOG(kTag, 4, "%d, %s: Document not parsed successfully! with file path %s", files::Escaped(file).c_str());
+    }
     // Marked valid even when the file could not be read: the task has a
     // scene file, and its record is all zeros.
     scene->Valid = 1;
-    if (!report) return;
-    pugi::xml_document doc;
-    if (!doc.load_file(file.c_str())) return;  // noted by ParseXML
+    if (!report || !loaded) return;
     for (pugi::xml_node child = doc.child("root").first_child(); child; child = child.next_sibling()) {
         if (child.type() != pugi::node_element) continue;
         bool visited = false;

@@ -3,11 +3,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
 #include <initializer_list>
 #include <set>
-#include <system_error>
 
+#include "core/FileAccess.h"
+#include "parameter/ConfigXml.h"
 #include "parameter/ParameterManagerBase.h"
 #include "parameter/XmlSchema.h"
 #include "platform/Host.h"
@@ -40,6 +40,20 @@ std::string TaskOutputPathOf(const std::string& text) {
 // The dump root property refuses a longer value, and the HAL would then write
 // the task's output into the previous task's folder.
 bool OutputPathFits(const std::string& path) { return path.size() <= SimulationControlInterface::kTaskOutputPathMax; }
+
+// A component "." or ".." in an output path: the library writes below the
+// folder it names, which must be the folder the text names.
+bool HasDotComponent(const std::string& path) {
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t slash = path.find('/', start);
+        if (slash == std::string::npos) slash = path.size();
+        const std::string part = path.substr(start, slash - start);
+        if (part == "." || part == "..") return true;
+        start = slash + 1;
+    }
+    return false;
+}
 
 // Notes the element children of `element` that the reader does not read, and
 // second copies of those of which it reads the first only.
@@ -98,21 +112,43 @@ TaskListImage ReadImage(pugi::xml_node image, int64_t index, const std::string& 
                        ", at most " + std::to_string(SimulationControlInterface::kTaskOutputPathMax) +
                        " fit the dump root property: the library refuses the task");
     }
+    if (HasDotComponent(seen.outputPath)) {
+        seen.refused = true;
+        report.Add(ReadSeverity::Error, "output-path-refused", file, output ? output : image,
+                   "output path of task " + std::to_string(index) +
+                       " holds a \".\" or \"..\" folder: the library refuses the task");
+    }
     return seen;
 }
 
-void MakeOutputFolder(const std::string& path) {
-    std::error_code code;
-    if (std::filesystem::is_directory(path, code)) {
+// Makes the task's output folder (its last component only: a missing parent
+// is a broken task list, not something to paper over). False when something
+// other than a real folder stands at its name: the HAL would dump through a
+// link, or into nothing.
+bool MakeOutputFolder(const std::string& path) {
+    if (files::IsRealDirectory(path)) {
         ZLOG(kTag, 4, "%d, %s: Path already exist");
-        return;
+        return true;
     }
-    // Only the last component: a missing parent is a broken task list, not
-    // something to paper over.
-    std::filesystem::create_directory(path, code);
-    if (code && code != std::errc::file_exists) {
-        ZLOG(kTag, 4, "%d, %s: Could not make DIR with path %s, Error %s", path.c_str(), code.message().c_str());
+    std::string parent = path, name;
+    while (parent.size() > 1 && parent.back() == '/') parent.pop_back();
+    const size_t slash = parent.rfind('/');
+    if (slash == std::string::npos) {
+        name = parent;
+        parent = ".";
+    } else {
+        name = parent.substr(slash + 1);
+        parent = slash == 0 ? "/" : parent.substr(0, slash);
     }
+    std::string why;
+    if (files::MakeDirsBelow(parent, name, &why)) return true;
+    const std::string standing = files::Describe(path);
+    if (standing == "missing") {
+        ZLOG(kTag, 4, "%d, %s: Could not make DIR with path %s, Error %s", files::Escaped(path).c_str(), why.c_str());
+        return true;
+    }
+    ZLOG(kTag, 1, "%d, %s: output folder %s refused: %s", files::Escaped(path).c_str(), standing.c_str());
+    return false;
 }
 
 }  // namespace
@@ -125,13 +161,13 @@ std::string ParameterManagerBase::ParseTaskList(TaskMap* tasks) {
 
 std::string ParameterManagerBase::ReadTaskList(const std::string& path, TaskMap* tasks, TaskListReading* reading) {
     pugi::xml_document doc;
-    pugi::xml_parse_result loaded = doc.load_file(path.c_str());
+    const bool loaded =
+        LoadConfigXml(doc, path, "task list", kTag, reading ? &reading->report : nullptr) == ConfigLoad::Loaded;
     pugi::xml_node input = doc.child("input");
     ZLOG(kTag, 4, "%d, %s: Prepare to Parse TaskInfo");
     if (reading) reading->path = path;
     if (!loaded) {
-        ZLOG(kTag, 4, "%d, %s: Document not parsed successfully! with file path %s", path.c_str());
-        if (reading) reading->report.AddLoadFailure(path, loaded);
+        ZLOG(kTag, 4, "%d, %s: Document not parsed successfully! with file path %s", files::Escaped(path).c_str());
         return std::string();
     }
     if (!input) {
@@ -177,7 +213,7 @@ void ParameterManagerBase::FullfillImageInfo(pugi::xml_node image, TaskMap* task
     // The mode comes from the document the image belongs to: loading the file
     // again for every image would make the task list quadratic to read.
     const std::string mode = image.root().child("input").child("mode").text().get();
-    ZLOG(kTag, 4, "%d, %s: mode string= %s", mode.c_str());
+    ZLOG(kTag, 4, "%d, %s: mode string= %s", files::Escaped(mode).c_str());
     const std::string output = image.child("outputpath").text().get();
 
     auto task = std::make_shared<TaskInfo>();
@@ -186,13 +222,14 @@ void ParameterManagerBase::FullfillImageInfo(pugi::xml_node image, TaskMap* task
     for (size_t k = 0; k < inputs.size() && k < static_cast<size_t>(kTaskInputPaths); ++k) {
         pugi::xml_node input = inputs[k].node();
         task->TaskInputPath[k] = input.text().get();
-        ZLOG(kTag, 4, "%d, %s: input path is %s -> %s", input.name(), task->TaskInputPath[k].c_str());
+        ZLOG(kTag, 4, "%d, %s: input path is %s -> %s", files::Escaped(input.name()).c_str(),
+             files::Escaped(task->TaskInputPath[k]).c_str());
     }
     // Copies: the task itself may be dropped below.
     const std::string first = task->TaskInputPath[0];
     const size_t underscore = first.find('_');
     ZLOG(kTag, 4, "%d, %s: Frame id is %s",
-         (underscore == std::string::npos ? first : first.substr(underscore + 1)).c_str());
+         files::Escaped(underscore == std::string::npos ? first : first.substr(underscore + 1)).c_str());
 
     const std::string outputPath = TaskOutputPathOf(output);
     if (!OutputPathFits(outputPath)) {
@@ -200,28 +237,36 @@ void ParameterManagerBase::FullfillImageInfo(pugi::xml_node image, TaskMap* task
         ZLOG(kTag, 1,
              "%d, %s: Output path %s has %d characters, it may have at most %d (with the stamp of the run when its "
              "name holds no ZEB_); task %ld refused",
-             outputPath.c_str(), static_cast<int>(outputPath.size()), static_cast<int>(limit), static_cast<long>(index));
+             files::Escaped(outputPath).c_str(), static_cast<int>(outputPath.size()), static_cast<int>(limit),
+             static_cast<long>(index));
+        return;
+    }
+    if (HasDotComponent(outputPath)) {
+        ZLOG(kTag, 1, "%d, %s: output folder %s refused: a \".\" or \"..\" in it; task %ld refused",
+             files::Escaped(outputPath).c_str(), static_cast<long>(index));
         return;
     }
     task->TaskOutputPath = outputPath;
     task->TaskMode = mode;
-    MakeOutputFolder(task->TaskOutputPath);
+    if (!MakeOutputFolder(task->TaskOutputPath)) {
+        ZLOG(kTag, 1, "%d, %s: task %ld refused", static_cast<long>(index));
+        return;
+    }
 
     tasks->try_emplace(index, std::move(task));
-    ZLOG(kTag, 4, "%d, %s: Now IN/OUT path is %s <-> %s, with frmId %ld", first.c_str(), outputPath.c_str(),
-         static_cast<long>(index));
+    ZLOG(kTag, 4, "%d, %s: Now IN/OUT path is %s <-> %s, with frmId %ld", files::Escaped(first).c_str(),
+         files::Escaped(outputPath).c_str(), static_cast<long>(index));
 }
 
 void ParameterManagerBase::ParseIspConfigList(const char* path, std::vector<IspInfo>* blocks,
                                               const XmlStructure* table, ReadReport* report) {
     pugi::xml_document doc;
-    pugi::xml_parse_result loaded = (path && *path) ? doc.load_file(path) : pugi::xml_parse_result();
-    pugi::xml_node root = doc.child("ispblocks");
     const std::string file = path ? path : "";
+    const bool loaded = LoadConfigXml(doc, file, "block list", kTag, report) == ConfigLoad::Loaded;
+    pugi::xml_node root = doc.child("ispblocks");
     ZLOG(kTag, 4, "%d, %s: Prepare to Parse IspConfigInfo");
     if (!loaded) {
-        ZLOG(kTag, 4, "%d, %s: Document not parsed successfully! with file path %s", file.c_str());
-        if (report) report->AddLoadFailure(file, loaded);
+        ZLOG(kTag, 4, "%d, %s: Document not parsed successfully! with file path %s", files::Escaped(file).c_str());
         return;
     }
     if (!root) {

@@ -6,6 +6,7 @@
 #include "parameter/MutualParam.h"
 #include "parameter/XmlSchema.h"
 #include "platform/Host.h"
+#include "core/FileAccess.h"
 #include "platform/Log.h"
 #include "core/SimulationControlInterface.h"
 
@@ -88,10 +89,10 @@ void TaskManager::CreateMutualModules() {
             if (!taken &&
                 ParameterManager::GetInstance(name.c_str()) == reinterpret_cast<ParameterManagerBase*>(created)) {
                 mMutualNames.push_back(name);
-                ZLOG(kTag, 4, "%d, %s: create %s tuning parameter done", name.c_str());
+                ZLOG(kTag, 4, "%d, %s: create %s tuning parameter done", files::Escaped(name).c_str());
             } else {
                 ZLOG(kTag, 1, "%d, %s: block %s: the name belongs to another module, its sweep is not used",
-                     name.c_str());
+                     files::Escaped(name).c_str());
             }
         }
         if (name.find("XTM") != std::string::npos && tuning == "null") {
@@ -186,12 +187,12 @@ void TaskManager::ParseParameter(void* arg) {
         if (status) {
             std::unique_lock<std::mutex> lock(status->mMutex);
             if (!status->mReady) {
-                ZLOG(kTag, 4, "%d, %s: wait for the %s sweep", name.c_str());
+                ZLOG(kTag, 4, "%d, %s: wait for the %s sweep", files::Escaped(name).c_str());
                 ready = status->mCond.wait_until(lock, deadline, [&] { return status->mReady; });
             }
         }
         if (!ready) {
-            ZLOG(kTag, 1, "%d, %s: the %s sweep is not ready, this instance plays without it", name.c_str());
+            ZLOG(kTag, 1, "%d, %s: the %s sweep is not ready, this instance plays without it", files::Escaped(name).c_str());
             continue;
         }
         sweeps.emplace_back(name, static_cast<const TuningSweepMap*>(manager.GetParameter(nullptr, name.c_str())));
@@ -202,7 +203,7 @@ void TaskManager::ParseParameter(void* arg) {
         for (const auto& sweep : sweeps) {
             if (!sweep.second || sweep.second->empty()) continue;
             task.TaskTuningMapper.insert(sweep.second->begin(), sweep.second->end());
-            ZLOG(kTag, 4, "%d, %s: Parse block %s name param list %d done\n", sweep.first.c_str(),
+            ZLOG(kTag, 4, "%d, %s: Parse block %s name param list %d done\n", files::Escaped(sweep.first).c_str(),
                  static_cast<int>(sweep.second->begin()->second.size()));
         }
         ZLOG(kTag, 4, "%d, %s: TaskTuningMapper size %d\n", static_cast<int>(task.TaskTuningMapper.size()));

@@ -4,7 +4,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <sstream>
 
+#include "core/FileAccess.h"
+#include "parameter/ConfigXml.h"
 #include "parameter/ParameterManagerBase.h"
 #include "parameter/TuningTask.h"
 #include "parameter/XmlSchema.h"
@@ -175,7 +178,7 @@ bool ReadParameter(ParameterManagerBase* self, pugi::xml_node element, int32_t i
         ZLOG(kTag, 1,
              "%d, %s: %s: Parameter[%d] path \"%s\" is not element names each with an optional [n] (n from 1): "
              "refused",
-             to.file.c_str(), index, path.c_str());
+             files::Escaped(to.file).c_str(), index, files::Escaped(path).c_str());
         to.Error("parameter-refused", element,
                  name + " path \"" + path + "\" is not element names each with an optional [n] (n from 1): the "
                  "sweep leaves it out");
@@ -231,12 +234,11 @@ void ParameterManagerBase::ParseTuningTaskXML(ParamTaskInfoTag* task, const char
     }
     const Reporting to{report, path};
     pugi::xml_document doc;
-    pugi::xml_parse_result loaded = *path ? doc.load_file(path) : pugi::xml_parse_result();
+    const bool loaded = LoadConfigXml(doc, path, "tuning task file", kTag, report) == ConfigLoad::Loaded;
     pugi::xml_node root = doc.child("ParametersInfo");
     ZLOG(kTag, 4, "%d, %s: Prepare to Parse TaskInfo XML");
     if (!loaded) {
-        ZLOG(kTag, 1, "%d, %s: Document not parsed successfully! with file path %s", path);
-        if (report) report->AddLoadFailure(path, loaded);
+        ZLOG(kTag, 1, "%d, %s: Document not parsed successfully! with file path %s", files::Escaped(path).c_str());
         return;
     }
     if (!root) {
@@ -277,7 +279,8 @@ void ParameterManagerBase::ParseTuningTaskXML(ParamTaskInfoTag* task, const char
     }
     ZLOG(kTag, 4,
          "%d, %s: Parse task info is done, block name %s, tuning param xml path %s, output path %s max frame num %d",
-         task->Block.c_str(), task->ParamPath.c_str(), task->OutputPath.c_str(), task->MaxFrameNum);
+         files::Escaped(task->Block).c_str(), files::Escaped(task->ParamPath).c_str(),
+         files::Escaped(task->OutputPath).c_str(), task->MaxFrameNum);
 }
 
 void ParameterManagerBase::FullfillParamConfig(pugi::xml_node config, ParamTaskInfoTag* task, const char* file,
@@ -391,7 +394,7 @@ void ApplyGroup(ParameterManagerBase* self, pugi::xml_document& doc, const std::
             current.erase(0, 1);
             ZLOG(kTag, 5, "%d, %s: ModifyNode discard front");
         }
-        ZLOG(kTag, 5, "%d, %s: ModifyNode node_default1: %s", current.c_str());
+        ZLOG(kTag, 5, "%d, %s: ModifyNode node_default1: %s", files::Escaped(current).c_str());
         // A position swept from 0 to 0 keeps the file's own value.
         std::vector<std::string> pieces = self->SplitString(current);
         for (int32_t i = 0; i < param.Array && i < kMaxParamValues; ++i) {
@@ -409,14 +412,16 @@ void ApplyGroup(ParameterManagerBase* self, pugi::xml_document& doc, const std::
 
 }  // namespace
 
-void ParameterManagerBase::ModifyNode(const char* paramFile, FrameNumInfoTag* frame, ParamTaskInfoTag* task,
-                                      std::map<int32_t, std::string>* files, const std::string& fileName) {
-    if (!frame || !task || !files) return;
+SweepWrite ParameterManagerBase::ModifyNode(const char* paramFile, FrameNumInfoTag* frame, ParamTaskInfoTag* task,
+                                            std::map<int32_t, std::string>* files, const std::string& fileName,
+                                            uint64_t* budget) {
+    if (!frame || !task || !files) return SweepWrite::Skipped;
     // Every sweep frame starts from the file as it is on disk.
     pugi::xml_document doc;
-    if (!paramFile || !*paramFile || !doc.load_file(paramFile)) {
-        ZLOG(kTag, 1, "%d, %s: Document not load successfully! with file path %s", paramFile ? paramFile : "");
-        return;
+    const std::string source = paramFile ? paramFile : "";
+    if (LoadConfigXml(doc, source, "swept parameter file", kTag) != ConfigLoad::Loaded) {
+        ZLOG(kTag, 1, "%d, %s: Document not load successfully! with file path %s", files::Escaped(source).c_str());
+        return SweepWrite::Skipped;
     }
     const std::string rootName = SweepRootName(*task);
     if (!frame->Loop) {
@@ -426,28 +431,42 @@ void ParameterManagerBase::ModifyNode(const char* paramFile, FrameNumInfoTag* fr
             auto group = task->SyncParamMap.find(entry.Sync);
             if (group == task->SyncParamMap.end()) {
                 ZLOG(kTag, 1, "%d, %s: key = %d, do not find the value in paramInfoMap!", entry.Sync);
-                return;
+                return SweepWrite::Skipped;
             }
             SyncParamInfoTag copy = group->second;
             ApplyGroup(this, doc, rootName, copy, entry.Frame);
         }
     }
     const std::string output = task->OutputPath + fileName;
-    if (!doc.save_file(output.c_str(), " ", pugi::format_default, pugi::encoding_utf8)) {
-        ZLOG(kTag, 1, "%d, %s: could not write %s", output.c_str());
+    if (!files::IsPlainName(fileName)) {
+        ZLOG(kTag, 1, "%d, %s: sweep file %s refused: its name cannot be a file name", files::Escaped(output).c_str());
+        return SweepWrite::Failed;
     }
+    std::ostringstream text;
+    doc.save(text, " ", pugi::format_default, pugi::encoding_utf8);
+    const std::string bytes = text.str();
+    if (budget && bytes.size() > *budget) {
+        ZLOG(kTag, 1, "%d, %s: sweep file %s refused: the sweep would write more than its cap of %llu bytes",
+             files::Escaped(output).c_str(), static_cast<unsigned long long>(kMaxSweepBytes));
+        return SweepWrite::Failed;
+    }
+    // Written beside and renamed over its name: a link planted there is
+    // replaced, never written through.
+    std::string why;
+    if (!files::WriteFileReplacing(output, bytes, &why)) {
+        ZLOG(kTag, 1, "%d, %s: could not write %s: %s", files::Escaped(output).c_str(), why.c_str());
+        return SweepWrite::Failed;
+    }
+    if (budget) *budget -= bytes.size();
     files->emplace(frame->FrameId, output);
+    return SweepWrite::Written;
 }
 
 void ParameterManagerBase::CheckSweepTargets(ParamTaskInfoTag* task, ReadReport* report, const std::string& taskFile) {
     if (!task || !report) return;
     pugi::xml_document doc;
-    const pugi::xml_parse_result loaded = task->ParamPath.empty() ? pugi::xml_parse_result()
-                                                                  : doc.load_file(task->ParamPath.c_str());
-    if (!loaded) {
-        if (!task->ParamPath.empty()) report->AddLoadFailure(task->ParamPath, loaded);
-        return;
-    }
+    if (task->ParamPath.empty()) return;
+    if (LoadConfigXml(doc, task->ParamPath, "swept parameter file", kTag, report) != ConfigLoad::Loaded) return;
     const std::string rootName = SweepRootName(*task);
     pugi::xml_node root = doc.child(rootName.c_str());
     if (!root) {
@@ -470,21 +489,67 @@ void ParameterManagerBase::CheckSweepTargets(ParamTaskInfoTag* task, ReadReport*
     }
 }
 
-void ParameterManagerBase::TraverseParam(ParamTaskInfoTag* task, std::map<int32_t, std::string>* files,
+namespace {
+
+// Whether the sweep of `frames` copies of the parameter file may start: its
+// names fit a folder, and the copies stay within the byte cap (the copies are
+// about as large as the file; the cap is held again while writing).
+bool SweepFits(const ParamTaskInfoTag& task, int64_t frames, const std::string& suffix) {
+    const std::string longest = "Frame" + std::to_string(frames > 0 ? frames - 1 : 0) + suffix;
+    if (!files::IsPlainName(longest)) {
+        ZLOG(kTag, 1, "%d, %s: sweep of %s refused: %s cannot be a file name", files::Escaped(task.Block).c_str(),
+             files::Escaped(longest).c_str());
+        return false;
+    }
+    // Refused once here rather than once per frame.
+    std::string why;
+    files::InputFile source = files::InputFile::Open(task.ParamPath, files::kMaxXmlBytes, &why);
+    if (!source.IsOpen() && why != "missing" && !task.ParamPath.empty()) {
+        ZLOG(kTag, 1, "%d, %s: swept parameter file %s refused: %s", files::Escaped(task.ParamPath).c_str(),
+             why.c_str());
+        return false;
+    }
+    if (source.IsOpen() && frames > 0 && source.Size() > kMaxSweepBytes / static_cast<uint64_t>(frames)) {
+        ZLOG(kTag, 1,
+             "%d, %s: sweep of %s refused: %lld frames of the %llu-byte %s would write more than its cap of %llu "
+             "bytes",
+             files::Escaped(task.Block).c_str(), static_cast<long long>(frames),
+             static_cast<unsigned long long>(source.Size()), files::Escaped(task.ParamPath).c_str(),
+             static_cast<unsigned long long>(kMaxSweepBytes));
+        return false;
+    }
+    return true;
+}
+
+bool Dropped(const ParamTaskInfoTag& task, std::map<int32_t, std::string>* files) {
+    files->clear();
+    ZLOG(kTag, 1, "%d, %s: the sweep of %s is dropped: none of its frames is played",
+         files::Escaped(task.Block).c_str());
+    return false;
+}
+
+}  // namespace
+
+bool ParameterManagerBase::TraverseParam(ParamTaskInfoTag* task, std::map<int32_t, std::string>* files,
                                          const std::string& suffix, const std::atomic<bool>* stop) {
-    if (!task || !files) return;
+    if (!task || !files) return true;
     auto stopped = [stop] { return stop && stop->load(); };
+    uint64_t budget = kMaxSweepBytes;
     char loop[PROPERTY_VALUE_MAX] = {0};
     SimulationControlInterface::GetPropZEBLoopParam(loop);
     if (atoi(loop) == 0) {
         ZLOG(kTag, 4, "%d, %s: sync traverse start!");
+        if (task->MaxFrameNum > 0 && !SweepFits(*task, task->MaxFrameNum, suffix)) return Dropped(*task, files);
         for (int32_t f = 0; f < task->MaxFrameNum && !stopped(); ++f) {
             ZLOG(kTag, 4, "%d, %s: sync traverse frame id: %d", f);
             FrameNumInfoTag frame;
             frame.FrameId = f;
-            ModifyNode(task->ParamPath.c_str(), &frame, task, files, "Frame" + std::to_string(f) + suffix);
+            if (ModifyNode(task->ParamPath.c_str(), &frame, task, files, "Frame" + std::to_string(f) + suffix,
+                           &budget) == SweepWrite::Failed) {
+                return Dropped(*task, files);
+            }
         }
-        return;
+        return true;
     }
 
     ZLOG(kTag, 4, "%d, %s: loop traverse start!");
@@ -497,9 +562,10 @@ void ParameterManagerBase::TraverseParam(ParamTaskInfoTag* task, std::map<int32_
         if (combinations > kMaxSweepFrames) {
             ZLOG(kTag, 1, "%d, %s: the sync groups combine into more than %d sweep frames, nothing written",
                  kMaxSweepFrames);
-            return;
+            return true;
         }
     }
+    if (combinations > 0 && !SweepFits(*task, combinations, suffix)) return Dropped(*task, files);
     // Combination j, read as a mixed-radix number with the first group as the
     // lowest digit: the first group's index changes fastest.
     for (int64_t j = 0; j < combinations && !stopped(); ++j) {
@@ -511,9 +577,13 @@ void ParameterManagerBase::TraverseParam(ParamTaskInfoTag* task, std::map<int32_
             frame.SyncFrames.push_back({static_cast<int32_t>(rest % count.Frame), count.Sync});
             rest /= count.Frame;
         }
-        ModifyNode(task->ParamPath.c_str(), &frame, task, files, "Frame" + std::to_string(j) + suffix);
+        if (ModifyNode(task->ParamPath.c_str(), &frame, task, files, "Frame" + std::to_string(j) + suffix,
+                       &budget) == SweepWrite::Failed) {
+            return Dropped(*task, files);
+        }
     }
     ZLOG(kTag, 4, "%d, %s: loop traverse param done");
+    return true;
 }
 
 }  // namespace ZEB

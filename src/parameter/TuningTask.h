@@ -20,6 +20,12 @@ constexpr size_t kMaxParamPathLength = 255;
 // already keep one task busy for hours. A parameter or a loop sweep asking
 // for more is refused.
 constexpr int32_t kMaxSweepFrames = 1024;
+// The most bytes one tuning task's sweep may write, all frames together: a
+// few hundred frames of a tuning file of a few hundred kB. A larger sweep
+// would fill the data partition the camera service writes to; it is refused
+// before anything is written when the parameter file's size says so, and
+// dropped where its writing passes the cap.
+constexpr uint64_t kMaxSweepBytes = 128ull << 20;
 
 // One Parameter: the element it addresses, and per value position where the
 // value starts, ends and how far it moves each sweep frame.

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <set>
 
+#include "core/FileAccess.h"
+#include "parameter/ConfigXml.h"
 #include "parameter/ParameterManagerBase.h"
 #include "parameter/XmlSelect.h"
 #include "platform/Log.h"
@@ -117,14 +119,17 @@ std::string UnreadableValue(const NodeEntry& entry, const char* given) {
 void ParameterManagerBase::ParseXML(const char* path, void* destination, const XmlStructure* table,
                                     ReadReport* report) {
     pugi::xml_document doc;
-    pugi::xml_parse_result loaded = (path && *path) ? doc.load_file(path) : pugi::xml_parse_result();
-    pugi::xml_node root = doc.child("root");
     const std::string file = path ? path : "";
-    if (!loaded) {
-        ZLOG(kTag, 4, "%d, %s: Document not parsed successfully! with file path %s", file.c_str());
-        if (report) report->AddLoadFailure(file, loaded);
+    if (LoadConfigXml(doc, file, "XML file", kTag, report) != ConfigLoad::Loaded) {
+        ZLOG(kTag, 4, "%d, %s: Document not parsed successfully! with file path %s", files::Escaped(file).c_str());
         return;
     }
+    ParseXML(doc, file, destination, table, report);
+}
+
+void ParameterManagerBase::ParseXML(const pugi::xml_document& doc, const std::string& file, void* destination,
+                                    const XmlStructure* table, ReadReport* report) {
+    pugi::xml_node root = doc.child("root");
     if (!root) {
         ZLOG(kTag, 4, "%d, %s: Could not find rootnode");
         if (report) report->Add(ReadSeverity::Error, "no-root", file, 0, "has no document element <root>: nothing is read");

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/FileAccess.h"
 #include "parameter/ParameterManagerBase.h"
 #include "platform/Log.h"
 
@@ -147,17 +148,19 @@ pugi::xml_node ParameterManagerBase::SearchNode(PathInfoTag& path, pugi::xml_nod
 }
 
 void ParameterManagerBase::ReadDataFromBin(const char* path, void* buffer, int size) {
-    FILE* file = (path && *path) ? fopen(path, "rb") : nullptr;
-    if (!file) {
+    std::string why;
+    files::InputFile file = (path && *path) ? files::InputFile::Open(path, files::kMaxDumpBytes, &why)
+                                            : files::InputFile();
+    if (!file.IsOpen()) {
+        if (!why.empty() && why != "missing") {
+            ZLOG(kTag, 1, "%d, %s: binary file %s refused: %s", files::Escaped(path).c_str(), why.c_str());
+        }
         ZLOG(kTag, 4, "%d, %s: Could not open bin");
         return;
     }
     ZLOG(kTag, 4, "%d, %s: Read Size is %d", size);
-    if (buffer && size > 0) {
-        size_t got = fread(buffer, 1, static_cast<size_t>(size), file);
-        (void)got;  // a shorter file fills only what it has
-    }
-    fclose(file);
+    // A shorter file fills only what it has.
+    if (buffer && size > 0) file.Read(buffer, static_cast<uint64_t>(size));
 }
 
 }  // namespace ZEB

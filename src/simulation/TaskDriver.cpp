@@ -12,6 +12,7 @@
 #include "frame/ZEBFrame.h"
 #include "platform/Host.h"
 #include "platform/Log.h"
+#include "core/FileAccess.h"
 #include "core/RecordOffsets.h"
 #include "simulation/SimulationControl.h"
 #include "tuning/ParameterUpdate.h"
@@ -25,19 +26,35 @@ constexpr std::chrono::milliseconds kCapturePause(100);
 
 void NameThread(const char* name) { pthread_setname_np(pthread_self(), name); }
 
-// Opens or creates one directory level, as the output folders are made.
-bool MakeDirectory(const std::string& path) {
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error)) {
+// Opens or creates the task's output folder, its last level only: it must
+// be a real folder, not a link to one, or the entry's dumps would land
+// wherever the link points.
+bool MakeOutputFolder(const std::string& path) {
+    if (files::IsRealDirectory(path)) {
         ZLOG(kTag, 4, "%d, %s: Path already exist");
         return true;
     }
-    std::filesystem::create_directory(path, error);
-    if (error && !std::filesystem::is_directory(path)) {
-        ZLOG(kTag, 1, "%d, %s: Could not make DIR with path %s, Error %s", path.c_str(), error.message().c_str());
+    std::string parent = path;
+    while (parent.size() > 1 && parent.back() == '/') parent.pop_back();
+    const size_t slash = parent.rfind('/');
+    const std::string name = slash == std::string::npos ? parent : parent.substr(slash + 1);
+    parent = slash == std::string::npos ? "." : (slash == 0 ? "/" : parent.substr(0, slash));
+    std::string why;
+    if (!files::MakeDirsBelow(parent, name, &why)) {
+        ZLOG(kTag, 1, "%d, %s: Could not make DIR with path %s, Error %s", files::Escaped(path).c_str(), why.c_str());
         return false;
     }
     return true;
+}
+
+// Where the HAL dumps when the entry has no folder of its own: the task's
+// output folder, unless something other than a folder was put at its name.
+std::string FallbackDumpRoot(const std::string& outputPath) {
+    const std::string standing = files::Describe(outputPath);
+    if (standing == "a folder" || standing == "missing") return outputPath;
+    ZLOG(kTag, 1, "%d, %s: output folder %s refused: %s; the dumps of this entry are not kept",
+         files::Escaped(outputPath).c_str(), standing.c_str());
+    return std::string();
 }
 
 std::string LocalStamp() {
@@ -48,17 +65,31 @@ std::string LocalStamp() {
     return stamp;
 }
 
-// The stamped folder of a tuning entry. Two entries of one task can fall in
-// the same second: a folder that already holds another entry's files gets a
-// suffix instead of having them overwritten.
-std::string EntryFolder(const std::string& outputPath) {
+// Names a tuning entry's folder may take before the entry gives up on one.
+constexpr int kEntryFolderTries = 100;
+
+// The stamped folder of a tuning entry, made below the task's output folder.
+// Two entries of one task can fall in the same second: a folder that already
+// holds another entry's files gets a suffix instead of having them
+// overwritten. A name taken by anything but a real folder (a link planted at
+// the next stamp) is passed over. Empty when no folder could be made.
+std::string MakeEntryFolder(const std::string& outputPath) {
     const std::string stamped = (outputPath + "/" + LocalStamp()).substr(0, 127);
-    std::string folder = stamped;
-    for (int suffix = 1;; ++suffix) {
+    if (stamped.size() <= outputPath.size() + 1) return std::string();
+    const std::string stamp = stamped.substr(outputPath.size() + 1);
+    for (int suffix = 0; suffix < kEntryFolderTries; ++suffix) {
+        const std::string name = suffix == 0 ? stamp : stamp + "_" + std::to_string(suffix);
+        const std::string folder = outputPath + "/" + name;
         std::error_code error;
-        if (!std::filesystem::is_directory(folder, error) || std::filesystem::is_empty(folder, error)) return folder;
-        folder = stamped + "_" + std::to_string(suffix);
+        if (files::IsRealDirectory(folder)) {
+            if (std::filesystem::is_empty(folder, error) && !error) return folder;
+            continue;
+        }
+        std::string why;
+        if (files::MakeDirsBelow(outputPath, name, &why)) return folder;
+        ZLOG(kTag, 1, "%d, %s: output folder %s refused: %s", files::Escaped(folder).c_str(), why.c_str());
     }
+    return std::string();
 }
 }  // namespace
 
@@ -135,7 +166,7 @@ void SimulationControl::TaskManagerThread() {
             }
         } else {
             PreviewStep(frameId, run);
-            SetPropZEBOutPath(run.task->TaskOutputPath.c_str());
+            SetPropZEBOutPath(FallbackDumpRoot(run.task->TaskOutputPath).c_str());
             if (!CaptureAndSettle(frameId, run)) return;
         }
         RecycleTask(frameId);
@@ -158,21 +189,32 @@ void SimulationControl::PlayTuningEntry(int64_t frameId, const RunningTask& run,
     PreviewStep(frameId, run);
     if (mExit.load()) return;
     const std::string& outputPath = run.task->TaskOutputPath;
-    const std::string folder = EntryFolder(outputPath);
-    ZLOG(kTag, 4, "%d, %s: fold_name %s", folder.c_str());
-    if (MakeDirectory(outputPath) && MakeDirectory(folder)) {
+    const std::string folder = MakeOutputFolder(outputPath) ? MakeEntryFolder(outputPath) : std::string();
+    ZLOG(kTag, 4, "%d, %s: fold_name %s", files::Escaped(folder).c_str());
+    if (!folder.empty()) {
         for (const std::string& source : files) {
-            std::string target = (folder + "/" + TranslatedName(source)).substr(0, 255);
-            ZLOG(kTag, 4, "%d, %s: temp_foldname %s", target.c_str());
-            // A file copy, not a shell command: the paths come from
-            // configuration files and are never interpreted.
-            std::error_code error;
-            std::filesystem::copy_file(source, target, std::filesystem::copy_options::overwrite_existing, error);
-            if (error) ZLOG(kTag, 4, "%d, %s: copy %s failed: %s", source.c_str(), error.message().c_str());
+            // The file's own name becomes a name in the folder: "." or ".."
+            // or nothing would name the folder or the one above it.
+            const std::string name = TranslatedName(source);
+            const std::string target = folder + "/" + name;
+            if (!files::IsPlainName(name) || target.size() > 255) {
+                ZLOG(kTag, 1, "%d, %s: tuning file %s refused: %s cannot be a file name in %s",
+                     files::Escaped(source).c_str(), files::Escaped(name).c_str(), files::Escaped(folder).c_str());
+                continue;
+            }
+            ZLOG(kTag, 4, "%d, %s: temp_foldname %s", files::Escaped(target).c_str());
+            // Copied as a regular file into a fresh file of the folder: a
+            // source swapped for a link is not followed, nor a link at the
+            // target written through.
+            std::string why;
+            if (!files::CopyFile(source, target, files::kMaxXmlBytes, &why)) {
+                ZLOG(kTag, 1, "%d, %s: copy of tuning file %s refused: %s", files::Escaped(source).c_str(),
+                     why.c_str());
+            }
         }
         SetPropZEBOutPath(folder.c_str());
     } else {
-        SetPropZEBOutPath(outputPath.c_str());
+        SetPropZEBOutPath(FallbackDumpRoot(outputPath).c_str());
     }
     if (mParamUpdate) {
         mParamUpdate->UpdateFrameWithId(frameId, files, mScene.load(),
@@ -196,7 +238,7 @@ bool SimulationControl::CaptureAndSettle(int64_t frameId, const RunningTask& run
 
 void SimulationControl::PreviewStep(int64_t, const RunningTask& run) {
     const std::string& mode = run.task->TaskMode;
-    ZLOG(kTag, 4, "%d, %s: Set preview frame p.second->mode = %s", mode.c_str());
+    ZLOG(kTag, 4, "%d, %s: Set preview frame p.second->mode = %s", files::Escaped(mode).c_str());
     mVirtualSensor->SetFpsInfo(15);
     if (mode == "Preview") {
         mPrevCount.store(0);
@@ -223,7 +265,7 @@ void SimulationControl::CaptureStep(int64_t frameId, const RunningTask& run) {
     }
     if (mExit.load()) return;
     ZLOG(kTag, 4, "%d, %s: Start One Capture with %ld with output path %s", static_cast<long>(frameId),
-         run.task->TaskOutputPath.c_str());
+         files::Escaped(run.task->TaskOutputPath).c_str());
     if (!Wait4FrameControl(std::make_pair(frameId, run.task))) {
         ZLOG(kTag, 4, "%d, %s: Fail to combine one frame buffer");
         return;

@@ -272,13 +272,16 @@ TEST_F(Sweep, UnreadableParameterFileOrOutputFolder) {
         EXPECT_TRUE(Run({Parameter("Block/Table/offset", "0", "1", "1")}, &task).empty());
         EXPECT_EQ(log.Count("Document not load successfully!", "ZEBParameter", 1), 2u);
     }
-    // A folder that is not there: nothing written, the paths still recorded.
+    // A folder that is not there: nothing can be written, and a sweep with
+    // a frame missing is dropped whole rather than played with a hole.
     zeb_config::Write(mRoot / "tune/bnr.xml", zeb_config::TuningParamXml());
     task.OutputPath = mRoot / "missing/";
     SweepFileMap files;
-    mReader.TraverseParam(&task, &files, "_bnr.xml");
-    ASSERT_EQ(files.size(), 2u);
-    EXPECT_EQ(files.at(0), mRoot / "missing/Frame0_bnr.xml");
+    LogCapture log;
+    EXPECT_FALSE(mReader.TraverseParam(&task, &files, "_bnr.xml"));
+    EXPECT_TRUE(files.empty());
+    EXPECT_TRUE(log.Contains("could not write " + mRoot / "missing/Frame0_bnr.xml", "ZEBParameter", 1));
+    EXPECT_TRUE(log.Contains("the sweep of BNR is dropped", "ZEBParameter", 1));
     EXPECT_FALSE(std::filesystem::exists(mRoot / "missing"));
 }
 

@@ -127,9 +127,8 @@ TEST_F(TaskManagerLoad, CaptureCountIsTasksTimesTheProductOfSweepFrames) {
 TEST_F(TaskManagerLoad, ParsingRightAfterTheLoadWaitsForTheSweepsWithinALimit) {
     Prepare(1, {{"BNR", 0, SweptTask("BNR", 2)}, {"CNR", 0, SweptTask("CNR", 2)}});
     // Each sweep stalls on opening its parameter file until released.
-    std::filesystem::remove(mRoot / "tune/BNR.xml");
-    std::filesystem::remove(mRoot / "tune/CNR.xml");
-    zeb_test::SlowFile bnr(mRoot / "tune/BNR.xml"), cnr(mRoot / "tune/CNR.xml");
+    zeb_test::HeldFile bnr(mRoot / "tune/BNR.xml"), cnr(mRoot / "tune/CNR.xml");
+    for (const char* name : {"tune/BNR.xml", "tune/CNR.xml"}) zeb_config::Write(mRoot / name, zeb_config::TuningParamXml());
     zeb_platform::SetTimeScale(0.2);  // a one-second limit
     Load();
     ZEB::TaskMap view = ZEB::TaskListView(Tasks());
