@@ -39,7 +39,7 @@ for program in "${programs[@]}"; do
       "$(( $(date +%s) - start ))" "${seed:+ (seed $seed)}"
     if [ "$status" = FAILED ]; then
       # What failed, and how the program ended.
-      grep -E '^\[  FAILED  \]|Segmentation|Aborted|terminate called|ERROR: .*Sanitizer' "$log" | head -20 | sed 's/^/    /'
+      grep -E -A3 ': Failure$|^\[  FAILED  \] [^0-9]|terminate called|ERROR: .*Sanitizer' "$log" | head -40 | sed 's/^/    /'
       tail -3 "$log" | sed 's/^/    | /'
     fi
   done
