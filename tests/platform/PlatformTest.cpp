@@ -129,11 +129,13 @@ TEST(Host, DevicePathAndScaledTime) {
     EXPECT_EQ(zeb_platform::DevicePath("/data/vendor/x.xml"), "/tmp/root/data/vendor/x.xml");
     zeb_platform::SetDeviceRoot("");
     EXPECT_EQ(zeb_platform::DevicePath("/vendor/firmware"), "/vendor/firmware");
+    const double scale = zeb_platform::TimeScale();
     zeb_platform::SetTimeScale(0.5);
     EXPECT_EQ(zeb_platform::Scaled(std::chrono::seconds(8)), std::chrono::seconds(4));
     EXPECT_EQ(zeb_platform::Scaled(std::chrono::milliseconds(-5)).count(), 0);
     zeb_platform::SetTimeScale(-1);
     EXPECT_EQ(zeb_platform::TimeScale(), 1.0);
+    zeb_platform::SetTimeScale(scale);  // the cases after this one, in a whole run
 }
 
 TEST(BufferManager, DescriptorMapsTheSameBytesAndReturnsFromAnyThread) {
