@@ -57,3 +57,6 @@ grep -qx enabled "$binfmt/qemu-aarch64" || echo 1 | $sudo_cmd tee "$binfmt/qemu-
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-aarch64-linux-gnu.cmake"
 cmake --build "$build_dir"
 ctest --test-dir "$build_dir" --output-on-failure -j"$(nproc)"
+# Each test program once as a whole, in order and shuffled: no case leans
+# on another's leftovers.
+bash scripts/run-whole.sh "$build_dir"

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, configures, builds and runs every test.
+# Installs what is missing, configures, builds and runs every test, case by
+# case under ctest and then each test program whole (scripts/run-whole.sh).
 #   scripts/test.sh [build-dir] [sanitizers]
 # sanitizers: empty (release build), "address,undefined" or "thread".
 set -euo pipefail
@@ -18,3 +19,6 @@ fi
 cmake -S . -B "$build_dir" -G Ninja "${extra[@]}"
 cmake --build "$build_dir"
 ctest --test-dir "$build_dir" --output-on-failure -j"$(nproc)"
+# Each test program once as a whole, in order and shuffled: no case leans
+# on another's leftovers.
+bash scripts/run-whole.sh "$build_dir"

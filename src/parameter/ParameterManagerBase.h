@@ -115,6 +115,9 @@ public:
     // also notes what it found and what it could not read, and with `tasks`
     // null it makes neither tasks nor output folders.
     static const char* const kTaskListPath;
+    // Most images a task list may name: task ids run from 0 to 65534, 65535
+    // being the 3A snapshot command's.
+    static constexpr size_t kTaskLimit = 65535;
     std::string ParseTaskList(TaskMap* tasks);
     std::string ReadTaskList(const std::string& path, TaskMap* tasks, TaskListReading* reading);
     void FullfillImageInfo(pugi::xml_node image, TaskMap* tasks, int64_t index);

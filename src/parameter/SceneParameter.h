@@ -55,6 +55,7 @@ public:
     void Stop();
 
 private:
+    friend struct SceneParameterProbe;  // lets tests hold the map lock as a busy poller would
     void StartReader();
 
     std::atomic<int64_t> mSceneFrameId{0};

@@ -189,6 +189,18 @@ std::string ParameterManagerBase::ReadTaskList(const std::string& path, TaskMap*
     }
     if (!tasks && !reading) return ispconfig;
 
+    // A task's id is its image's position, and the HAL's 3A take id 65535 for
+    // the snapshot command: a list that would give an image that id is refused.
+    size_t images = 0;
+    for (const pugi::xpath_node& list : SelectNodes(input, "TaskList")) images += SelectNodes(list.node(), "image").size();
+    if (images > kTaskLimit) {
+        const std::string what = "names " + std::to_string(images) + " images, more than the " +
+                                 std::to_string(kTaskLimit) + " a run can play: no task is read";
+        ZLOG(kTag, 1, "%d, %s: Task list %s %s", path.c_str(), what.c_str());
+        if (reading) reading->report.Add(ReadSeverity::Error, "too-many-tasks", path, input, what);
+        return std::string();
+    }
+
     int64_t index = 0;
     for (const pugi::xpath_node& list : SelectNodes(input, "TaskList")) {
         if (reading) ReportChildren(reading->report, path, list.node(), {"image"}, {});

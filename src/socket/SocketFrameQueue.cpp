@@ -194,18 +194,25 @@ void SocketFrameQueue::FillRing() {
     }
 }
 
+std::shared_ptr<SocketFrameBuffer> SocketFrameQueue::MarkNewest() {
+    std::lock_guard<WaitableLock> guard(mMapperLock);
+    if (mFrameMapper.empty()) return nullptr;
+    std::shared_ptr<SocketFrameBuffer> newest = mFrameMapper.rbegin()->second;
+    ++newest->mReaders;
+    return newest;
+}
+
+void SocketFrameQueue::Unmark(const std::shared_ptr<SocketFrameBuffer>& buffer) {
+    std::lock_guard<WaitableLock> guard(mMapperLock);
+    --buffer->mReaders;
+}
+
 int SocketFrameQueue::GettingLatestFrame(void* destination) {
-    std::shared_ptr<SocketFrameBuffer> newest;
-    {
-        std::lock_guard<WaitableLock> guard(mMapperLock);
-        if (mFrameMapper.empty()) return -1;
-        newest = mFrameMapper.rbegin()->second;
-        ++newest->mReaders;
-    }
+    std::shared_ptr<SocketFrameBuffer> newest = MarkNewest();
+    if (!newest) return -1;
     // Outside the lock: filing must not find it busy for the length of a copy.
     memcpy(destination, newest->Data(), mFrameBytes);
-    std::lock_guard<WaitableLock> guard(mMapperLock);
-    --newest->mReaders;
+    Unmark(newest);
     return 0;
 }
 

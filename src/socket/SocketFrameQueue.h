@@ -105,6 +105,10 @@ private:
 
     std::unique_lock<WaitableLock> LockWithRetries(WaitableLock& lock, const char* busyFormat);
     void FillRing();
+    // The newest filed buffer, marked as being read (null when none is
+    // filed); Unmark ends the read.
+    std::shared_ptr<SocketFrameBuffer> MarkNewest();
+    void Unmark(const std::shared_ptr<SocketFrameBuffer>& buffer);
 
     std::map<int64_t, std::shared_ptr<SocketFrameBuffer>> mFrameMapper;
     std::vector<std::shared_ptr<SocketFrameBuffer>> mValidPool;

@@ -31,7 +31,7 @@ const raw::KernelPath kTargetPaths[] = {
 #endif
 };
 
-class RawKernelTest : public ::testing::TestWithParam<raw::KernelPath> {
+class RawConversion : public ::testing::TestWithParam<raw::KernelPath> {
 protected:
     void SetUp() override {
         if (raw::SetKernelPath(GetParam())) return;
@@ -41,7 +41,7 @@ protected:
     void TearDown() override { raw::ResetKernelPath(); }
 };
 
-TEST_P(RawKernelTest, RoundTripsAreByteExactAndSkipTheFillBytes) {
+TEST_P(RawConversion, RoundTripsAreByteExactAndSkipTheFillBytes) {
     for (int width : {4, 8, 36, 44, 64, 100, 4000, 4160}) {
         for (bool aligned : {false, true}) {
             const int height = 3;
@@ -61,7 +61,7 @@ TEST_P(RawKernelTest, RoundTripsAreByteExactAndSkipTheFillBytes) {
     }
 }
 
-TEST_P(RawKernelTest, PackingInPlaceMatchesPackingElsewhere) {
+TEST_P(RawConversion, PackingInPlaceMatchesPackingElsewhere) {
     const int width = 2000, height = 6;
     const size_t stride = ZEBFrame::AlignedStride(width);
     const auto samples = RandomSamples(static_cast<size_t>(width) * height, 11);
@@ -74,7 +74,7 @@ TEST_P(RawKernelTest, PackingInPlaceMatchesPackingElsewhere) {
     }
 }
 
-TEST_P(RawKernelTest, BinningIsTheMeanOfEachBayerSite) {
+TEST_P(RawConversion, BinningIsTheMeanOfEachBayerSite) {
     // 4 x 4 by two: output (0, 0) is the mean of the four (even, even) samples.
     const std::vector<uint16_t> small = {10, 1, 13, 1, 2, 3, 2, 3, 20, 1, 22, 1, 2, 3, 2, 9};
     std::vector<uint16_t> binned(4, 0);
@@ -100,13 +100,13 @@ TEST_P(RawKernelTest, BinningIsTheMeanOfEachBayerSite) {
     for (uint16_t value : out) ASSERT_EQ(value, 1023);
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, RawKernelTest,
+INSTANTIATE_TEST_SUITE_P(Paths, RawConversion,
                          ::testing::ValuesIn(kTargetPaths),
                          [](const ::testing::TestParamInfo<raw::KernelPath>& info) {
                              return std::string(raw::KernelPathName(info.param));
                          });
 
-TEST(RawKernels, TheReferencePacksFourSamplesIntoFiveBytes) {
+TEST_P(RawConversion, TheReferencePacksFourSamplesIntoFiveBytes) {
     // High eight bits of each sample, then the four low pairs, the first lowest.
     const std::vector<uint16_t> samples = {1020, 1, 514, 7};
     EXPECT_EQ(frame_test::PackReference(samples, 4, 1, 5), (std::vector<uint8_t>{0xFF, 0x00, 0x80, 0x01, 0xE4}));
@@ -117,7 +117,7 @@ TEST(RawKernels, TheReferencePacksFourSamplesIntoFiveBytes) {
 #endif
 }
 
-TEST(RawKernels, RightShiftDropsTheLowFourBits) {
+TEST_P(RawConversion, RightShiftDropsTheLowFourBits) {
     std::vector<uint16_t> samples = {0xFFFF, 0x0010, 0x000F, 0x8001};
     raw::RightShift4(samples.data(), samples.size());
     EXPECT_EQ(samples, (std::vector<uint16_t>{0x0FFF, 0x0001, 0x0000, 0x0800}));

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <future>
 #include <thread>
 
 #include "ConfigFiles.h"
@@ -14,6 +15,13 @@
 
 using zeb_platform::LogCapture;
 using ZEB::iSceneInfo;
+
+namespace ZEB {
+struct SceneParameterProbe {
+    static std::mutex& MapLock(SceneParameter& scene) { return scene.mMapLock; }
+    static size_t Filed(const SceneParameter& scene) { return scene.mSceneMapper.size(); }  // under the map lock
+};
+}  // namespace ZEB
 
 namespace {
 
@@ -232,17 +240,32 @@ TEST_F(SceneModule, CallersWaitingWhileTheReaderRunsGetEveryRecord) {
 }
 
 TEST_F(SceneModule, StartingAgainWhileReadingIsRefusedAndStopJoins) {
-    for (int i = 0; i < 20; ++i) {
-        const std::string folder = mDir / ("t" + std::to_string(i));
-        zeb_config::Write(folder + "/iscene_Info.xml", zeb_config::SceneXml(i, 1, 0, 0.0f));
-        AddTask(i, folder);
+    LogCapture log(1);
+    // Held while the reader still has records to file, the map lock keeps it
+    // reading; a second start is turned away at once instead of waiting.
+    // Each attempt adds twenty tasks: records already filed stay.
+    std::unique_lock<std::mutex> busy(ZEB::SceneParameterProbe::MapLock(mScene), std::defer_lock);
+    for (int attempt = 0; attempt < 10 && !busy.owns_lock(); ++attempt) {
+        for (int i = 0; i < 20; ++i) {
+            const std::string folder = mDir / ("t" + std::to_string(i));
+            zeb_config::Write(folder + "/iscene_Info.xml", zeb_config::SceneXml(i, 1, 0, 0.0f));
+            AddTask(attempt * 20 + i, folder);
+        }
+        mScene.Stop();
+        mScene.ParseParameter(&mTasks);
+        busy.lock();
+        if (ZEB::SceneParameterProbe::Filed(mScene) == mTasks.size()) busy.unlock();
     }
-    mScene.ParseParameter(&mTasks);
-    mScene.PrepareSceneParameters();
+    ASSERT_TRUE(busy.owns_lock()) << "the reader was never caught reading";
+    auto again = std::async(std::launch::async, [this] { mScene.PrepareSceneParameters(); });
+    EXPECT_EQ(again.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    busy.unlock();
+    again.get();
+    EXPECT_EQ(log.Count("scene reader already running", "ZEB_SCENE", 1), 1u);
     mScene.Stop();
     // Stopped for good: restarting reads again, and what is there stays.
     mScene.PrepareSceneParameters();
-    EXPECT_TRUE(zeb_test::WaitFor([&] { return Record(19) != nullptr; }));
+    EXPECT_TRUE(zeb_test::WaitFor([&] { return Record(mTasks.rbegin()->first) != nullptr; }));
     mScene.ParseParameter(nullptr);
 }
 

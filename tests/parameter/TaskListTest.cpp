@@ -161,6 +161,40 @@ TEST_F(TaskList, MissingOrBrokenFilesLeaveTheMapAsItWas) {
     mReader.ParseTaskList(nullptr);  // no map to fill: nothing to crash on
 }
 
+// Task ids are image positions, and id 65535 is the HAL's snapshot command:
+// a list of 65,535 images plays, one more and none of it does.
+TEST_F(TaskList, MoreThan65535ImagesAreRefused) {
+    const int level = zeb_platform::LogLevel();
+    zeb_platform::SetLogLevel(1);  // six lines an image otherwise
+    for (const size_t images : {65535u, 65536u}) {
+        SCOPED_TRACE(std::to_string(images) + " images");
+        // Two lists: the limit counts the images of all.
+        WriteTaskList({std::vector<Image>(images - 1, Image{{"/raw/0"}, Out("ZEB_all")}), {Image{{"/raw/1"}, Out("ZEB_all")}}},
+                      "/blocks.xml");
+        mTasks.clear();
+        LogCapture log(1);
+        const std::string ispconfig = mReader.ParseTaskList(&mTasks);
+        ZEB::TaskListReading reading;
+        mReader.ReadTaskList(mRoot.Device(kTaskListPath), nullptr, &reading);
+        const std::string refusal = "names 65536 images, more than the 65535 a run can play: no task is read";
+        if (images == 65535) {
+            ASSERT_EQ(mTasks.size(), 65535u);
+            EXPECT_EQ(mTasks.rbegin()->first, 65534);
+            EXPECT_EQ(ispconfig, "/blocks.xml");
+            EXPECT_EQ(reading.images.size(), 65535u);
+            EXPECT_EQ(log.Count("", "ZEBParameter", 1), 0u);
+        } else {
+            EXPECT_TRUE(mTasks.empty());
+            EXPECT_EQ(ispconfig, "");
+            EXPECT_EQ(log.Count(refusal, "ZEBParameter", 1), 2u);
+            ASSERT_EQ(reading.report.Problems().size(), 1u);
+            EXPECT_EQ(reading.report.Problems()[0].code, "too-many-tasks");
+            EXPECT_EQ(reading.report.Problems()[0].what, refusal);
+        }
+    }
+    zeb_platform::SetLogLevel(level);
+}
+
 class BlockList : public ::testing::Test {
 protected:
     std::vector<ZEB::IspInfo> Parse(const std::string& xml) {

@@ -98,15 +98,23 @@ TEST(Log, LevelFilterPrefixAndCapture) {
 }
 
 TEST(Log, WritesLinesToTheConfiguredFile) {
+    // The settings are read with a process's first line: the lines come from
+    // this program started afresh, running this case alone.
+    if (getenv("ZEB_TEST_LOG_CHILD")) {
+        ZLOG("Tag", 4, "%d, %s: kept");
+        ZLOG("Tag", 5, "%d, %s: dropped");
+        _exit(0);
+    }
     zeb_test::TempDir dir;
     const std::string path = dir / "log.txt";
     pid_t child = fork();
     if (child == 0) {
         setenv("ZEB_LOG_FILE", path.c_str(), 1);
         setenv("ZEB_LOG_LEVEL", "4", 1);
-        ZLOG("Tag", 4, "%d, %s: kept");
-        ZLOG("Tag", 5, "%d, %s: dropped");
-        _exit(0);
+        setenv("ZEB_TEST_LOG_CHILD", "1", 1);
+        execl("/proc/self/exe", "test_platform", "--gtest_filter=Log.WritesLinesToTheConfiguredFile",
+              static_cast<char*>(nullptr));
+        _exit(127);
     }
     int status = 0;
     waitpid(child, &status, 0);
@@ -121,11 +129,13 @@ TEST(Host, DevicePathAndScaledTime) {
     EXPECT_EQ(zeb_platform::DevicePath("/data/vendor/x.xml"), "/tmp/root/data/vendor/x.xml");
     zeb_platform::SetDeviceRoot("");
     EXPECT_EQ(zeb_platform::DevicePath("/vendor/firmware"), "/vendor/firmware");
+    const double scale = zeb_platform::TimeScale();
     zeb_platform::SetTimeScale(0.5);
     EXPECT_EQ(zeb_platform::Scaled(std::chrono::seconds(8)), std::chrono::seconds(4));
     EXPECT_EQ(zeb_platform::Scaled(std::chrono::milliseconds(-5)).count(), 0);
     zeb_platform::SetTimeScale(-1);
     EXPECT_EQ(zeb_platform::TimeScale(), 1.0);
+    zeb_platform::SetTimeScale(scale);  // the cases after this one, in a whole run
 }
 
 TEST(BufferManager, DescriptorMapsTheSameBytesAndReturnsFromAnyThread) {
@@ -181,8 +191,11 @@ TEST(ParamSet, CopiesDuringTheCallAndReadsZerosWhenUnset) {
     zeb_platform::ResetPsParams();
     std::vector<uint8_t> record(zeb_platform::PsParamSize(2061), 0);
     LogCapture log(1);
-    EXPECT_EQ(setPsParam(0, 1, 3, 2061, record.data()), -1) << "no store yet";
-    if (!pvk::ParamSet::getInstance()) pvk::ParamSet::createInstance();
+    // The store lives as long as the process, once made (by an earlier case, in a whole run).
+    if (!pvk::ParamSet::getInstance()) {
+        EXPECT_EQ(setPsParam(0, 1, 3, 2061, record.data()), -1) << "no store yet";
+        pvk::ParamSet::createInstance();
+    }
     ASSERT_NE(pvk::ParamSet::getInstance(), nullptr);
 
     std::vector<uint8_t> out(zeb_platform::PsParamSize(2061), 0xff);

@@ -40,7 +40,9 @@ bool DestroyWithin(std::unique_ptr<SimulationControl> instance, std::chrono::mil
     return true;
 }
 
-TEST_F(SimulationTest, DeletionWhileTheDriverWaitsForTheSnapshotEndsTheWait) {
+class SimulationInstance : public SimulationTest {};
+
+TEST_F(SimulationInstance, DeletionWhileTheDriverWaitsForTheSnapshotEndsTheWait) {
     Load({TaskSpec(2)});
     LogCapture log(4);
     FakeSensor sensor;
@@ -58,7 +60,7 @@ TEST_F(SimulationTest, DeletionWhileTheDriverWaitsForTheSnapshotEndsTheWait) {
 
 // Two cameras replay one task list: each reads the tasks into frames of its
 // own, so one going away leaves the other's frames alone.
-TEST_F(SimulationTest, TwoCamerasReadTheTaskListIntoFramesOfTheirOwn) {
+TEST_F(SimulationInstance, TwoCamerasReadTheTaskListIntoFramesOfTheirOwn) {
     Load({TaskSpec(2), TaskSpec(2)});
     property_set("persist.vendor.cam.zeb.tester", "1");
     LogCapture log(4);
@@ -76,7 +78,7 @@ TEST_F(SimulationTest, TwoCamerasReadTheTaskListIntoFramesOfTheirOwn) {
     EXPECT_EQ(sensor.Frames(), 2 * (1 + 2)) << "per task its first frame as preview, both as capture";
 }
 
-TEST_F(SimulationTest, DeletionDuringTheEightSecondSettleDoesNotWaitItOut) {
+TEST_F(SimulationInstance, DeletionDuringTheEightSecondSettleDoesNotWaitItOut) {
     Load({TaskSpec(1), TaskSpec(1)});
     zeb_platform::SetTimeScale(1.0);  // the converge wait now lasts 8 s
     LogCapture log(4);
@@ -95,7 +97,7 @@ TEST_F(SimulationTest, DeletionDuringTheEightSecondSettleDoesNotWaitItOut) {
     zeb_platform::SetTimeScale(0.01);
 }
 
-TEST_F(SimulationTest, ATaskWithoutFramesIsSkippedAndASlowReaderStillHasItsTaskPlayed) {
+TEST_F(SimulationInstance, ATaskWithoutFramesIsSkippedAndASlowReaderStillHasItsTaskPlayed) {
     // Task 1's first frame comes at once, its other eight take three limits:
     // only the first is waited for within the limit.
     Load({TaskSpec(0), TaskSpec(9), TaskSpec(1)});
@@ -131,7 +133,7 @@ TEST_F(SimulationTest, ATaskWithoutFramesIsSkippedAndASlowReaderStillHasItsTaskP
     EXPECT_EQ(Property("persist.vendor.cam.icap.dump.root.path").rfind(mRoot / "out/ZEB_task2/", 0), 0u);
 }
 
-TEST_F(SimulationTest, EachTuningEntryGetsAFolderOfItsOwn) {
+TEST_F(SimulationInstance, EachTuningEntryGetsAFolderOfItsOwn) {
     Load({TaskSpec(1), TaskSpec(1)});
     // Three entries play within a second or two, so two of them share a stamp;
     // every sweep file lands under the same name.
@@ -175,7 +177,7 @@ TEST_F(SimulationTest, EachTuningEntryGetsAFolderOfItsOwn) {
     EXPECT_TRUE(log.Contains("Could not set the dump root to " + overlong.TaskOutputPath + "/", "SimulationControl", 1));
 }
 
-TEST_F(SimulationTest, EvStatusStopsAtTheTenthEv) {
+TEST_F(SimulationInstance, EvStatusStopsAtTheTenthEv) {
     Load({TaskSpec(1, true, SceneSpec(1, 0x1000, "1 2 3 4 5 6 7 8 9 10"))});
     LogCapture log(5);
     ASSERT_TRUE(WaitForScene());
@@ -187,7 +189,7 @@ TEST_F(SimulationTest, EvStatusStopsAtTheTenthEv) {
     EXPECT_EQ(log.Count("no EV with id 10", "SimulationControl", 1), 1u);
 }
 
-TEST_F(SimulationTest, FaceCountBeyondTheRecordIsCut) {
+TEST_F(SimulationInstance, FaceCountBeyondTheRecordIsCut) {
     SceneSpec scene;
     scene.faces = 100000;
     scene.prevFaces = "0 1 2 3 4";
@@ -202,7 +204,7 @@ TEST_F(SimulationTest, FaceCountBeyondTheRecordIsCut) {
     EXPECT_TRUE(log.Contains("faces recorded"));
 }
 
-TEST_F(SimulationTest, QueriesWithoutSceneOrRunningTaskAnswerNothing) {
+TEST_F(SimulationInstance, QueriesWithoutSceneOrRunningTaskAnswerNothing) {
     Load({TaskSpec(1, false)});
     LogCapture log(4);
     SimulationControl instance(nullptr, 0);

@@ -55,7 +55,9 @@ struct HalAlgorithm {
     CallbackFn Installed() const { return zeb_test::At<CallbackFn>(init.data(), slot); }
 };
 
-TEST_F(SimulationTest, EveryOfflineWrapperPassesThroughOnceItsInstanceIsDeleted) {
+class OfflineAlgo : public SimulationTest {};
+
+TEST_F(OfflineAlgo, EveryOfflineWrapperPassesThroughOnceItsInstanceIsDeleted) {
     Load({TaskSpec(2)}, "Capture", {{"AWB", 3}, {"ALSC", 3}, {"XTM", 3}});
     ZEB::AE ae;
     ZEB::AWB awb;
@@ -131,7 +133,7 @@ TEST_F(SimulationTest, EveryOfflineWrapperPassesThroughOnceItsInstanceIsDeleted)
 // the HAL's AE callbacks write the live frame ids into the first frame's,
 // which the AE module holds: it reads through the module (ThreadSanitizer
 // reports the race otherwise).
-TEST_F(SimulationTest, TheFrameInformationWorkerReadsTheAeResultsTheCallbacksWrite) {
+TEST_F(OfflineAlgo, TheFrameInformationWorkerReadsTheAeResultsTheCallbacksWrite) {
     Load({TaskSpec(3)});
     ZEB::AE ae;
     ZEB::ParameterManager::CreateParameter("AE", &ae);

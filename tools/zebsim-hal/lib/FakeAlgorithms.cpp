@@ -23,7 +23,8 @@ namespace {
 enum Algo { kAe, kAwb, kAlsc, kXtm, kAlgos };
 const char* const kAlgoNames[kAlgos] = {"AE", "AWB", "ALSC", "XTM"};
 const int kKinds[kAlgos] = {kOpsAe, kOpsAwb, kOpsAlsc, kOpsXtm};
-constexpr int kEvListLength = 10;  // the scene's EV list
+constexpr int kEvListLength = 10;   // the scene's EV list
+constexpr int kEvTableLength = 16;  // what AE holds of it
 
 // The algorithm libraries keep their state in one place, as a vendor library does.
 Fake3A* gFake = nullptr;
@@ -470,7 +471,7 @@ void Fake3A::ResetModel(size_t task) {
     mEvPos = 0;
     mEvTable.clear();
     const auto& frames = mRecording.tasks[task].frames;
-    mFrmSize = std::max<int64_t>(static_cast<int64_t>(frames.size()), 1);
+    mAeFrmSize = mXtmFrmSize = std::max<int64_t>(static_cast<int64_t>(frames.size()), 1);
     mAeAreas.clear();
     for (const ExpectedFrame& frame : frames) mAeAreas.push_back(frame.Dump("AE_RESULT_INFO.bin", ae::kSize));
 }
@@ -485,8 +486,10 @@ void Fake3A::MultiEv(size_t task) {
         mEvMode = true;
         mEvPos = 0;
         mEvTable.clear();
+        // The scene's ten, then zeros up to the sixteen AE reads.
         for (int i = 0; i < kEvListLength; ++i)
             mEvTable.push_back(SceneFloat(scene, ZEB::SceneRecord::kHdrEv + 4 * static_cast<size_t>(i)));
+        mEvTable.resize(kEvTableLength, 0.0f);
     }
     mXtmCap = true;
 }
@@ -524,9 +527,9 @@ void Fake3A::OnAe(Algorithm& a, int64_t type, void* param, void* data) {
         std::lock_guard<std::mutex> lock(mModelLock);
         if (mModelTask != a.task) ResetModel(a.task);
         // Every report, of any type, first wraps a bracket that has run out.
-        if (mAeCur >= mFrmSize) {
+        if (mAeCur >= mAeFrmSize) {
             mAeCur = 0;
-            mFrmSize = 1;
+            mAeFrmSize = 1;
         }
         if (frameResult) {
             const size_t pos =
@@ -546,10 +549,9 @@ void Fake3A::OnAe(Algorithm& a, int64_t type, void* param, void* data) {
             if (!mEvMode) Put<float>(r.data(), f::kEv, 0.0f);
             Put<int32_t>(r.data(), f::kSensorFrameId, Get<int32_t>(live, f::kFrameId));
             if (mEvMode) {
-                // Past the scene's list the value is the simulation's own choice.
+                // Past the sixteenth there is no EV left: an ordinary result.
                 const bool known = mEvPos >= 0 && static_cast<size_t>(mEvPos) < mEvTable.size();
-                Put<float>(r.data(), f::kEv,
-                           known ? mEvTable[static_cast<size_t>(mEvPos)] : Get<float>(actual, f::kEv));
+                Put<float>(r.data(), f::kEv, known ? mEvTable[static_cast<size_t>(mEvPos)] : 0.0f);
                 if (mEvPos == 1) {
                     r[f::kHdrStep] = 1;
                     Put<uint32_t>(r.data(), f::kHdrStepFlag, 1);
@@ -778,9 +780,9 @@ void Fake3A::RunXtm(Algorithm& a) {
         {
             std::lock_guard<std::mutex> lock(mModelLock);
             if (mModelTask != a.task) ResetModel(a.task);
-            if (mXtmCur >= mFrmSize) {
+            if (mXtmCur >= mXtmFrmSize) {
                 mXtmCur = 0;
-                mFrmSize = 1;
+                mXtmFrmSize = 1;
             }
             const auto& frames = mRecording.tasks[a.task].frames;
             const size_t pos = static_cast<size_t>(std::min<int64_t>(mXtmCur, static_cast<int64_t>(frames.size()) - 1));

@@ -122,11 +122,15 @@ private:
     // Where the simulation's adapters should be now, followed result by result.
     std::mutex mModelLock;
     size_t mModelTask = SIZE_MAX;
-    int64_t mFrmSize = 1;  // shared by AE and XTM
+    // The simulation's AE and XTM share one frame count, which the first of
+    // them to wrap drops to 1; either way each wraps at the same call of its
+    // own, so each is followed with a count of its own, whichever of the two
+    // threads runs first within a frame.
+    int64_t mAeFrmSize = 1, mXtmFrmSize = 1;
     int64_t mAeCur = 0, mXtmCur = 0;
     bool mEvMode = false, mXtmCap = false;
     int mEvPos = 0;
-    std::vector<float> mEvTable;                 // the known entries
+    std::vector<float> mEvTable;                 // the sixteen EVs AE is handed
     std::vector<std::vector<uint8_t>> mAeAreas;  // each frame's AE result as the simulation holds it now
 
     std::mutex mReportLock;

@@ -7,10 +7,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <regex>
 #include <sstream>
 
 #include "core/RecordOffsets.h"
+#include "parameter/ParameterManagerBase.h"
 #include "platform/TuningBin.h"
 #include "zebsim-recgen/lib/RecordingGenerator.h"
 
@@ -240,6 +242,16 @@ Recording ReadRecording(const std::string& taskListPath) {
         }
     }
     recording.tuning = ReadTuning(input.child("ispconfig").text().get());
+    size_t images = 0;
+    for (pugi::xml_node list : input.children("TaskList")) {
+        const auto listed = list.children("image");
+        images += static_cast<size_t>(std::distance(listed.begin(), listed.end()));
+    }
+    if (images > ZEB::ParameterManagerBase::kTaskLimit) {
+        recording.error = "the task list " + taskListPath + " names " + std::to_string(images) + " images, more than the " +
+                          std::to_string(ZEB::ParameterManagerBase::kTaskLimit) + " a run can play";
+        return recording;
+    }
     int64_t index = 0;
     for (pugi::xml_node list : input.children("TaskList")) {
         for (pugi::xml_node image : list.children("image")) {

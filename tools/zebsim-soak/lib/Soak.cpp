@@ -121,8 +121,6 @@ struct Process {
     zeb_hal::Recording recording;
     size_t entriesPerTask = 1;  // tuning combinations: each task is played once per combination
     size_t yuvBytes = 0;        // the largest recorded YUV image
-    // Longest time the first task took to read: the window of a deletion during a read.
-    std::atomic<int64_t> readNanos{20000000};
     size_t frames = 0;  // in the whole list
 };
 
@@ -191,6 +189,34 @@ private:
         }
         return false;
     }
+    // The reader's progress, line by line (its lines follow one another on
+    // its own thread): the frames it began to read, whether it is reading
+    // one now, and whether the list is read.
+    void FollowReader() {
+        if (!mReads) return;
+        const std::vector<zeb_platform::LogRecord> records = mReads->Records();
+        const std::string listRead = "with FrmId " + std::to_string(mProcess.recording.tasks.back().id);
+        auto endsWith = [](const std::string& text, const std::string& end) {
+            return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+        };
+        for (; mReadsSeen < records.size(); ++mReadsSeen) {
+            const zeb_platform::LogRecord& record = records[mReadsSeen];
+            if (record.tag != "ReadControl") continue;
+            if (endsWith(record.text, "There is still idle buffer")) {
+                ++mFramesBegun;
+                mFrameInRead = true;
+            } else if (record.text.find("Input string is") != std::string::npos ||
+                       record.text.find("Checking TaskMapper") != std::string::npos ||
+                       endsWith(record.text, "Waiting Idle buffer") || endsWith(record.text, "Cancel all frame") ||
+                       endsWith(record.text, "Quiting Reading Control Thread")) {
+                mFrameInRead = false;
+            }
+            mListRead = mListRead || endsWith(record.text, listRead);
+        }
+    }
+    size_t mReadsSeen = 0;
+    size_t mFramesBegun = 0;
+    bool mFrameInRead = false, mListRead = false;
     std::unique_ptr<zeb_hal::IspToolSession> mStream;
 
     // What the fake sensor driver saw, on the library's threads.
@@ -371,7 +397,8 @@ void CameraSession::Delete() {
             mResult.inMoment = mInRun.load();
             break;
         case Moment::Read:
-            mResult.inMoment = !TaskRead(mProcess.recording.tasks.back().id);
+            FollowReader();
+            mResult.inMoment = mFrameInRead;
             break;
         default:
             break;  // decided by the tool loop
@@ -478,18 +505,9 @@ CycleResult CameraSession::Run() {
         // The HAL's pipeline takes as long to come up as the reader takes for
         // the first task: at a small time scale the driver's one-second wait
         // for a task's first frame is shorter than a read.
-        const auto begin = Clock::now(), by = begin + std::chrono::seconds(10);
-        bool done = false;
-        while (!(done = TaskRead(mProcess.recording.tasks.front().id)) && Clock::now() < by) {
+        const auto by = Clock::now() + std::chrono::seconds(10);
+        while (!TaskRead(mProcess.recording.tasks.front().id) && Clock::now() < by) {
             std::this_thread::sleep_for(std::chrono::microseconds(200));
-        }
-        // How long the whole list takes to read, estimated from the first
-        // task: the window of a deletion during a read.
-        const int64_t took = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - begin).count() *
-                             static_cast<int64_t>(mProcess.frames) /
-                             static_cast<int64_t>(std::max<size_t>(mProcess.recording.tasks.front().frames.size(), 1));
-        int64_t longest = mProcess.readNanos.load();
-        while (done && took > longest && !mProcess.readNanos.compare_exchange_weak(longest, took)) {
         }
         mReads.reset();
     }
@@ -502,10 +520,11 @@ CycleResult CameraSession::Run() {
                                             std::chrono::duration<double>(options.stallSeconds));
     const size_t totalEntries = mProcess.recording.tasks.size() * mProcess.entriesPerTask;
     std::optional<Clock::time_point> deleteAt;
-    if (plan.moment == Moment::Read) {
-        mResult.reached = true;
-        deleteAt = Clock::now() + window(std::chrono::nanoseconds(mProcess.readNanos.load()));
-    }
+    // A read cycle deletes as the reader reads a frame drawn from the whole
+    // list (or the next one, when that read was over before it was seen).
+    const size_t readTarget =
+        std::min(static_cast<size_t>(plan.fraction * static_cast<double>(mProcess.frames)), mProcess.frames - 1);
+    if (plan.moment == Moment::Read) mResult.reached = true;
     uint64_t runsAtReach = 0;
     size_t entriesAtReach = 0;
     int capReadies = 0, stopsSent = 0;
@@ -517,6 +536,10 @@ CycleResult CameraSession::Run() {
     for (;;) {
         const auto now = Clock::now();
         if (deleteAt && now >= *deleteAt) break;
+        if (plan.moment == Moment::Read) {
+            FollowReader();
+            if ((mFramesBegun > readTarget && mFrameInRead) || mListRead) break;
+        }
         if (now > stallBy) {
             Fault(std::string("the run did not reach its moment (") + MomentName(plan.moment) + ") in " +
                   std::to_string(options.stallSeconds) + " s");
@@ -526,7 +549,7 @@ CycleResult CameraSession::Run() {
         bool captureEnded;
         {
             std::unique_lock<std::mutex> lock(mLock);
-            mCond.wait_for(lock, std::chrono::microseconds(500));
+            mCond.wait_for(lock, std::chrono::microseconds(plan.moment == Moment::Read ? 100 : 500));
             frames = mFrames;
             previewEnds = mPreviewEnds;
             captureEnds = mCaptureEnds;
@@ -943,8 +966,9 @@ std::string Summary(const SoakReport& report) {
     text += line;
     for (int m = 0; m < kMoments; ++m) {
         const MomentTally& tally = report.moments[m];
-        snprintf(line, sizeof line, "  %-16s %4d cycle(s), %4d in the moment when deleted, longest deletion %.2f ms\n",
-                 MomentName(static_cast<Moment>(m)), tally.cycles, tally.inMoment, tally.longestDelete * 1000);
+        snprintf(line, sizeof line, "  %-16s %4d cycle(s), %4d in the moment when deleted%s, longest deletion %.2f ms\n",
+                 MomentName(static_cast<Moment>(m)), tally.cycles, tally.inMoment,
+                 static_cast<Moment>(m) == Moment::Read ? " (a frame being read)" : "", tally.longestDelete * 1000);
         text += line;
     }
     snprintf(line, sizeof line, "  baseline: %zu thread(s), %zu file descriptor(s), %zu vendor buffer(s)\n",
