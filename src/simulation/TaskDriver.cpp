@@ -14,6 +14,7 @@
 #include "platform/Log.h"
 #include "core/RecordOffsets.h"
 #include "simulation/SimulationControl.h"
+#include "core/FileAccess.h"
 #include "tuning/ParameterUpdate.h"
 #include "tuning/TuningPaths.h"
 
@@ -58,6 +59,24 @@ std::string EntryFolder(const std::string& outputPath) {
         std::error_code error;
         if (!std::filesystem::is_directory(folder, error) || std::filesystem::is_empty(folder, error)) return folder;
         folder = stamped + "_" + std::to_string(suffix);
+    }
+}
+// A tuning entry whose combination was not installed is still played, under
+// the tuning installed before; its output folder says so.
+void NoteTuningFailure(int index, const std::string& folder, const std::string& failure,
+                       const std::vector<std::string>& files) {
+    std::string text = "tuning entry " + std::to_string(index) + " not installed: " + failure + "\n";
+    std::string list;
+    for (const std::string& file : files) {
+        text += ZEB::files::Escaped(file) + "\n";
+        list += (list.empty() ? "" : ", ") + ZEB::files::Escaped(file);
+    }
+    ZLOG(kTag, 1, "%d, %s: TaskTuning index %d not installed (%s), played under the previous tuning, marked by %s; files: %s",
+         index, failure.c_str(), ZEB::files::Escaped(folder + "/" + kTuningFailedMarker).c_str(), list.c_str());
+    std::string why;
+    if (!ZEB::files::WriteFileReplacing(folder + "/" + kTuningFailedMarker, text, &why)) {
+        ZLOG(kTag, 1, "%d, %s: %s not written: %s", ZEB::files::Escaped(folder + "/" + kTuningFailedMarker).c_str(),
+             why.c_str());
     }
 }
 }  // namespace
@@ -159,6 +178,7 @@ void SimulationControl::PlayTuningEntry(int64_t frameId, const RunningTask& run,
     if (mExit.load()) return;
     const std::string& outputPath = run.task->TaskOutputPath;
     const std::string folder = EntryFolder(outputPath);
+    std::string announced = outputPath;
     ZLOG(kTag, 4, "%d, %s: fold_name %s", folder.c_str());
     if (MakeDirectory(outputPath) && MakeDirectory(folder)) {
         for (const std::string& source : files) {
@@ -171,12 +191,17 @@ void SimulationControl::PlayTuningEntry(int64_t frameId, const RunningTask& run,
             if (error) ZLOG(kTag, 4, "%d, %s: copy %s failed: %s", source.c_str(), error.message().c_str());
         }
         SetPropZEBOutPath(folder.c_str());
+        announced = folder;
     } else {
         SetPropZEBOutPath(outputPath.c_str());
     }
     if (mParamUpdate) {
-        mParamUpdate->UpdateFrameWithId(frameId, files, mScene.load(),
-                                        static_cast<zeb_update_flag*>(mUpdateFlag.load()));
+        std::string failure;
+        if (!mParamUpdate->UpdateFrameWithId(frameId, files, mScene.load(),
+                                             static_cast<zeb_update_flag*>(mUpdateFlag.load()), &failure) &&
+            !mExit.load()) {
+            NoteTuningFailure(index, announced, failure, files);
+        }
     }
     if (mExit.load()) return;
     CaptureAndSettle(frameId, run);
