@@ -470,7 +470,9 @@ bool ParameterUpdate::InstallTuning(const std::string& name, std::string* why) {
             return false;
         }
     }
-    const int sources = CountFiles(paramDir, ".xml");
+    // Without the plugin its 3A documents are not converted: only what the
+    // adapter says it wrote can be checked then.
+    const int sources = XML2BinFunc_3A ? CountFiles(paramDir, ".xml") : converted;
     const int binaries = CountFiles(binDir, ".bin");
     if (converted + threeA != sources || binaries != sources) {
         *why = std::to_string(binaries) + " binary tuning file(s) from " + std::to_string(sources) + " tuning file(s)";
