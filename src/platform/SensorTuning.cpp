@@ -249,8 +249,13 @@ bool WaitSensorIdle(int cameraId, std::chrono::nanoseconds timeout) {
 bool TakeTuningTurn(const std::string& name, int holder, std::chrono::nanoseconds timeout) {
     Turns& turns = TheTurns();
     std::unique_lock<std::mutex> lock(turns.lock);
+    // Looked up afresh each time: a turn given back for good leaves the map.
+    auto mine = [&] {
+        const auto found = turns.byName.find(name);
+        return found == turns.byName.end() || found->second.holder == holder;
+    };
+    if (!turns.freed.wait_for(lock, timeout, mine)) return false;
     Turns::Turn& turn = turns.byName[name];
-    if (!turns.freed.wait_for(lock, timeout, [&] { return turn.holder < 0 || turn.holder == holder; })) return false;
     turn.holder = holder;
     ++turn.count;
     return true;

@@ -413,11 +413,8 @@ bool ParameterUpdate::UpdateFrameWithId(int64_t frameId, std::vector<std::string
         ZLOG(kTuningTag, 4, "%d, %s: Found Task and Scene info for ParameterUpdate");
         const std::string preview = FindScenarioAlia(scene, 0);
         const std::string capture = FindScenarioAlia(scene, 1);
-        const int translated = TranslateTuningXML(name, preview, capture, files);
-        if (translated < 0) {
-            why = "its tuning parameter folder could not be made";
-            return failed();
-        }
+        const int translated = TranslateTuningXML(name, preview, capture, files, &why);
+        if (translated < 0) return failed();
         if (translated != static_cast<int>(files.size())) {
             why = std::to_string(files.size() - static_cast<size_t>(translated)) + " of its " +
                   std::to_string(files.size()) + " tuning file(s) could not be translated";
@@ -527,17 +524,19 @@ bool ParameterUpdate::InstallTuning(const std::string& name, std::string* why) {
 }
 
 int ParameterUpdate::TranslateTuningXML(std::string name, std::string preview, std::string capture,
-                                        std::vector<std::string> files) {
+                                        std::vector<std::string> files, std::string* failure) {
     // The tuning folder is emptied below: only a name of one folder level,
     // and aliases that stay inside it, may reach that far.
     if (!IsTuningName(name)) {
         ZLOG(kTuningTag, 1, "%d, %s: tuning name \"%s\" refused: it names no folder of its own", Escaped(name).c_str());
+        if (failure) *failure = "tuning name \"" + Escaped(name) + "\" refused: it names no folder of its own";
         return -1;
     }
     for (const std::string* alias : {&preview, &capture}) {
         if (LeavesItsRoot(*alias)) {
             ZLOG(kTuningTag, 1, "%d, %s: scenario alias \"%s\" refused: it would leave the tuning folder",
                  Escaped(*alias).c_str());
+            if (failure) *failure = "scenario alias \"" + Escaped(*alias) + "\" refused";
             return -1;
         }
     }
@@ -568,6 +567,7 @@ int ParameterUpdate::TranslateTuningXML(std::string name, std::string preview, s
         if (!made) {
             ZLOG(kTuningTag, 4, "%d, %s: Fail to create file path");
             ZLOG(kTuningTag, 1, "%d, %s: tuning parameter folder %s: %s", Escaped(tuningFolder).c_str(), why.c_str());
+            if (failure) *failure = "its tuning parameter folder could not be made: " + why;
             return false;
         }
         ZLOG(kTuningTag, 4, "%d, %s: Create Tuning path with %s", Escaped(previewFolder).c_str());

@@ -79,9 +79,9 @@ public:
     bool UpdateFrameWithId(int64_t frameId, std::vector<std::string> files, const iSceneInfo* scene,
                            zeb_update_flag* flag, std::string* failure = nullptr);
     // The number of files translated into every scenario folder; -1 when the
-    // names are refused or the folders could not be made.
+    // names are refused or the folders could not be made (`why` says which).
     int TranslateTuningXML(std::string name, std::string preview, std::string capture,
-                           std::vector<std::string> files);
+                           std::vector<std::string> files, std::string* why = nullptr);
     void TuningPostprocXMLParser(std::string name);
     void UpdateTuningParameter();
     void UpdateTuningFlag(zeb_update_flag* flag);

@@ -3,6 +3,8 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -194,6 +196,33 @@ TEST_F(SensorSide, TriggerLoaderFillsTheConfigurationOfParameter65658) {
     EXPECT_EQ(state.triggerLoads, 1u);
     EXPECT_EQ(state.reloads, 0u) << "loading triggers is not a tuning reload";
     EXPECT_EQ(pvk::TRGManage::loadFiles(0, nullptr, 1), -1);
+}
+
+// Cameras sharing a tuning name take turns: a reload (or trigger load) of the
+// name waits while another camera holds its turn; the holder's own may pass.
+TEST_F(SensorSide, LoadsOfANameWaitForAnotherCamerasTurn) {
+    zeb_platform::SetSensorTuningName(0, "tn");
+    ASSERT_TRUE(zeb_platform::TakeTuningTurn("tn", 5, std::chrono::seconds(1)));
+    EXPECT_FALSE(zeb_platform::TakeTuningTurn("tn", 6, std::chrono::milliseconds(10)));
+    EXPECT_EQ(zeb_platform::TuningTurnHolder("tn"), 5);
+    int requested = -2, loaded = -2;
+    std::thread reload([&] { requested = sensor_update_tuning_parameter(0); });
+    std::thread triggers([&] {
+        pvk::postproc_cfg_info_t* cfg = new pvk::postproc_cfg_info_t();
+        loaded = pvk::TRGManage::loadFiles(0, cfg, 1);
+        delete cfg;
+    });
+    EXPECT_FALSE(zeb_test::WaitFor([] { return zeb_platform::GetSensorTuningState(0).triggerLoads > 0; },
+                                   std::chrono::milliseconds(300)));
+    EXPECT_EQ(zeb_platform::GetSensorTuningState(0).reloads, 0u);
+    zeb_platform::GiveTuningTurn("tn", 5);
+    reload.join();
+    triggers.join();
+    EXPECT_EQ(requested, 0);
+    EXPECT_EQ(loaded, 1);
+    ASSERT_TRUE(zeb_platform::WaitSensorIdle(0, std::chrono::seconds(5)));
+    EXPECT_EQ(zeb_platform::GetSensorTuningState(0).reloads, 1u);
+    EXPECT_EQ(zeb_platform::TuningTurnHolder("tn"), -1) << "the reload gave its turn back";
 }
 
 TEST(SensorTuningName, FromTheEnvironmentPerCameraOrForAll) {
