@@ -145,7 +145,24 @@ void ParameterUpdate::UpateBypassMode(int64_t, const iSceneInfo* scene, zeb_upda
         ~GiveBack() { zeb_platform::GiveTuningTurn(name, camera); }
     } giveBack{name, mCameraId};
     const std::string scenarios[3] = {capture, preview, "com"};
-    for (const std::string& alias : scenarios) ReadBinNames(FirmwareFolder(name, alias));
+    // Patched files are replaced in their folders: only the tuning's own
+    // folders, never one a link names.
+    const std::string tuning = zeb_platform::DevicePath(kFirmwareRoot) + "/" + name;
+    const std::string kind = files::Describe(tuning);
+    if (kind != "a folder" && kind != "missing") {
+        ZLOG(kTuningTag, 1, "%d, %s: firmware tuning folder %s refused: %s", Escaped(tuning).c_str(), kind.c_str());
+    }
+    bool own[3] = {false, false, false};
+    for (int s = 0; s < 3 && kind == "a folder"; ++s) {
+        const std::string folder = FirmwareFolder(name, scenarios[s]);
+        const std::string what = scenarios[s].empty() ? "a folder" : files::Describe(folder);
+        own[s] = what == "a folder";
+        if (own[s]) {
+            ReadBinNames(folder);
+        } else if (what != "missing") {
+            ZLOG(kTuningTag, 1, "%d, %s: scenario folder %s refused: %s", Escaped(folder).c_str(), what.c_str());
+        }
+    }
     // Each name once per call, in the order first read: a name in several
     // folders is patched in each of them all the same.
     std::vector<std::string> names;
@@ -178,7 +195,9 @@ void ParameterUpdate::UpateBypassMode(int64_t, const iSceneInfo* scene, zeb_upda
         }
         for (const std::string& file : names) {
             if (!Contains(file, id) || Contains(file, ".xml")) continue;
-            for (const std::string& alias : scenarios) {
+            for (int s = 0; s < 3; ++s) {
+                if (!own[s]) continue;
+                const std::string& alias = scenarios[s];
                 if (state != kDefault) {
                     patch(alias, file, state == kBypass ? 1 : 0);
                     continue;
