@@ -93,6 +93,30 @@ TEST(TuningConverter, HeadersAtTheirOffsetsAndThe3ABlocksLeftToThePlugin) {
     dlclose(plugin);
 }
 
+// Nesting is refused before anything walks it; what is within the limit is
+// walked without recursion.
+TEST(TuningConverter, DeepNestingIsRefusedAndNoWalkRecurses) {
+    zeb_test::TempDir dir;
+    struct Row {
+        int depth;
+        bool ok;
+    } rows[] = {{62, true}, {65, false}, {200000, false}};
+    for (const Row& row : rows) {
+        std::string xml = "<N block=\"NR\" id=\"1\">";
+        for (int i = 0; i < row.depth; ++i) xml += "<a>";
+        xml += "4";
+        for (int i = 0; i < row.depth; ++i) xml += "</a>";
+        WriteFile(dir / "n.xml", xml + "</N>");
+        const auto document = zeb_platform::ReadTuningDocument(dir / "n.xml");
+        EXPECT_EQ(document.ok, row.ok) << row.depth;
+        if (row.ok) {
+            EXPECT_EQ(document.values, std::vector<float>{4});
+        } else {
+            EXPECT_NE(document.error.find("nested deeper than 64 levels"), std::string::npos) << document.error;
+        }
+    }
+}
+
 class SensorSide : public ::testing::Test {
 protected:
     void SetUp() override {

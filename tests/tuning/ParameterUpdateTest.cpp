@@ -208,6 +208,12 @@ TEST_F(TuningUpdate, HostileNamesRunNothingAndNeverLeaveTheTuningFolders) {
 // A combination that does not convert or install whole leaves the previous
 // tuning in the firmware folder and on the sensor side, and says so: a false
 // result naming the failure, a level-1 line with its files, flags of -1.
+std::string Repeated(const std::string& text, size_t times) {
+    std::string out;
+    for (size_t i = 0; i < times; ++i) out += text;
+    return out;
+}
+
 TEST_F(TuningUpdate, AFailedCombinationLeavesThePreviousTuningAndSaysSo) {
     const std::string sweep = mRoot / "sweep/";
     WriteFile(sweep + "Frame0_CMC_16500.xml", TuningXml("CMC10_V1", "16500", "1"));
@@ -223,6 +229,10 @@ TEST_F(TuningUpdate, AFailedCombinationLeavesThePreviousTuningAndSaysSo) {
         {"a value that is no number", {{"Frame1_CMC_16500.xml", TuningXml("CMC10_V1", "16500", "abc")}}, kCfg, nullptr,
          "binary tuning file(s) from"},
         {"a document that does not parse", {{"Frame1_CMC_16500.xml", "<T"}}, kCfg, nullptr, "could not be translated"},
+        {"a document nested 100,000 deep",
+         {{"Frame1_CMC_16500.xml", "<T block=\"CMC10_V1\" id=\"16500\">" + Repeated("<a>", 100000) + "1" +
+                                       Repeated("</a>", 100000) + "</T>"}},
+         kCfg, nullptr, "could not be translated"},
         {"two files of one block", {{"Frame1_CMC_16500.xml", TuningXml("CMC10_V1", "16500", "2")},
                                     {"Frame2_CMCB_16500.xml", TuningXml("CMC10_V1", "16500", "3")}},
          kCfg, nullptr, "binary tuning file(s) from"},
