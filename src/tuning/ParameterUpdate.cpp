@@ -61,6 +61,11 @@ std::string Joined(const std::vector<std::string>& paths) {
     return text.empty() ? "(none)" : text;
 }
 
+void NotInstalled(int64_t frameId, const std::string& why, const std::vector<std::string>& files) {
+    ZLOG(kTuningTag, 1, "%d, %s: tuning combination of frame %ld not installed, the previous tuning stays: %s; files: %s",
+         static_cast<long>(frameId), why.c_str(), Joined(files).c_str());
+}
+
 // Regular files (not links) with this extension below `folder`.
 int CountFiles(const std::string& folder, const char* extension) {
     int count = 0;
@@ -371,8 +376,7 @@ bool ParameterUpdate::UpdateFrameWithId(int64_t frameId, std::vector<std::string
                                         zeb_update_flag* flag, std::string* failure) {
     std::string why;
     auto failed = [&]() {
-        ZLOG(kTuningTag, 1, "%d, %s: tuning combination of frame %ld not installed, the previous tuning stays: %s; files: %s",
-             static_cast<long>(frameId), why.c_str(), Joined(files).c_str());
+        NotInstalled(frameId, why, files);
         if (flag) {
             flag->rgbgain_update = flag->awb_update = flag->lsc_update = flag->cmc_update = flag->xtm_update =
                 kTuningNotInstalled;
