@@ -117,6 +117,31 @@ TEST(TuningConverter, DeepNestingIsRefusedAndNoWalkRecurses) {
     }
 }
 
+// A link at the bin folder, at a sub-folder or at a binary's name is never
+// written through; a link among the XML files is not read.
+TEST(TuningConverter, NeverWritesThroughALink) {
+    zeb_test::TempDir dir, outside;
+    WriteFile(dir / "xml/prv/a.xml", "<CMC block=\"CMC10_V1\" id=\"16500\"><m>1</m></CMC>");
+    WriteFile(outside / "secret.xml", "<S block=\"NR\" id=\"9\"><m>9</m></S>");
+    fs::create_symlink(outside / "secret.xml", dir / "xml/prv/linked.xml");
+    WriteFile(outside / "CMC10_V1_16500.bin", "outside");
+    fs::create_directories(dir / "linked");
+    fs::create_symlink(outside.path(), dir / "linked/bin");
+    fs::create_directories(dir / "sub");
+    fs::create_symlink(outside.path(), dir / "sub/prv");
+    fs::create_directories(dir / "file/prv");
+    fs::create_symlink(outside / "CMC10_V1_16500.bin", dir / "file/prv/CMC10_V1_16500.bin");
+    zeb_platform::LogCapture log(1);
+    EXPECT_EQ(zeb_platform::ConvertTuningFolder(dir / "xml", dir / "linked/bin", zeb_platform::TuningBlocks::All), -1);
+    EXPECT_EQ(zeb_platform::ConvertTuningFolder(dir / "xml", dir / "sub", zeb_platform::TuningBlocks::All), 0);
+    EXPECT_EQ(zeb_platform::ConvertTuningFolder(dir / "xml", dir / "file", zeb_platform::TuningBlocks::All), 1);
+    EXPECT_EQ(zeb_test::ReadFile(outside / "CMC10_V1_16500.bin"), "outside");
+    EXPECT_EQ(FilesBelow(outside.path()), 2u);
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir / "file/prv/CMC10_V1_16500.bin")));
+    EXPECT_FALSE(fs::exists(dir / "file/prv/NR_9.bin"));
+    EXPECT_TRUE(log.Contains("linked.xml refused: not a regular file", "XML2Bin", 1));
+}
+
 class SensorSide : public ::testing::Test {
 protected:
     void SetUp() override {
