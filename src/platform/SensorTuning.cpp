@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <map>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -28,7 +28,26 @@ const char* const kTag = "SensorTuning";
 constexpr int kReadyByte = 132;
 // The sensor applies a new tuning over its next frames.
 constexpr std::chrono::milliseconds kApplyTime(100);
-constexpr uintmax_t kLargestTuningFile = 64u << 20;
+constexpr uint64_t kLargestTuningFile = 64u << 20;
+// A camera's reload waits this long for another camera's install of the same
+// tuning name; an install takes a few hundred milliseconds.
+constexpr std::chrono::seconds kTurnLimit(30);
+
+// The turns of tuning names: who holds each, and how often.
+struct Turns {
+    std::mutex lock;
+    std::condition_variable freed;
+    struct Turn {
+        int holder = -1;
+        int count = 0;
+    };
+    std::map<std::string, Turn> byName;
+};
+
+Turns& TheTurns() {
+    static Turns* turns = new Turns;
+    return *turns;
+}
 
 struct SensorSide {
     std::mutex lock;  // guards everything below but the reload threads
@@ -116,12 +135,13 @@ Scan ScanTuningFolder(const std::string& tuningName, bool triggersOnly) {
     Scan scan;
     if (tuningName.empty() || tuningName == "." || tuningName.find('/') != std::string::npos ||
         tuningName.find("..") != std::string::npos) {
-        scan.rejected.push_back("tuning name \"" + tuningName + "\" names no folder");
+        scan.rejected.push_back("tuning name \"" + Escaped(tuningName) + "\" names no folder");
         return scan;
     }
     const fs::path folder = DevicePath("/vendor/firmware/" + tuningName);
     std::error_code error;
-    if (!fs::is_directory(folder, error)) {
+    // The folder itself, not a folder a link there names.
+    if (!fs::is_directory(fs::symlink_status(folder, error))) {
         scan.rejected.push_back(folder.string() + ": no such folder");
         return scan;
     }
@@ -129,7 +149,8 @@ Scan ScanTuningFolder(const std::string& tuningName, bool triggersOnly) {
     for (fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, error), end;
          !error && it != end; it.increment(error)) {
         const std::string name = it->path().filename().string();
-        if (it->path().extension() != ".bin" || !it->is_regular_file(error)) continue;
+        // What stands at the name, not what a link there names.
+        if (it->path().extension() != ".bin" || !it->is_regular_file(error) || it->is_symlink(error)) continue;
         if (triggersOnly && !IsTriggerTuningName(name)) continue;
         paths.push_back(it->path());
     }
@@ -138,16 +159,10 @@ Scan ScanTuningFolder(const std::string& tuningName, bool triggersOnly) {
     for (const fs::path& path : paths) {
         const fs::path relative = path.lexically_relative(folder);
         const std::string where = relative.generic_string();
-        const uintmax_t size = fs::file_size(path, error);
-        if (error || size > kLargestTuningFile) {
-            scan.rejected.push_back(where + ": " + (error ? error.message() : std::string("too large")));
-            continue;
-        }
-        std::vector<uint8_t> bytes(static_cast<size_t>(size));
-        std::ifstream in(path, std::ios::binary);
-        in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        if (!in) {
-            scan.rejected.push_back(where + ": cannot be read");
+        std::vector<uint8_t> bytes;
+        std::string why;
+        if (!ReadRegularFile(path.string(), kLargestTuningFile, &bytes, &why)) {
+            scan.rejected.push_back(where + ": " + why);
             continue;
         }
         const std::string name = path.filename().string();
@@ -172,14 +187,17 @@ Scan ScanTuningFolder(const std::string& tuningName, bool triggersOnly) {
 
 void LogRejected(int cameraId, const Scan& scan) {
     for (const std::string& reason : scan.rejected) {
-        ZLOG(kTag, 1, "%d, %s: camera %d: not loaded: %s", cameraId, reason.c_str());
+        ZLOG(kTag, 1, "%d, %s: camera %d: not loaded: %s", cameraId, Escaped(reason).c_str());
     }
 }
 
-// The reload thread of one request.
+bool HasTurn(const std::string& name) { return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos; }
+
+// The reload thread of one request, which took the name's turn for it.
 void Reload(int cameraId, std::string tuningName) {
     pthread_setname_np(pthread_self(), "zeb_sensor_rld");
     Scan scan = ScanTuningFolder(tuningName, false);
+    if (HasTurn(tuningName)) GiveTuningTurn(tuningName, cameraId);
     LogRejected(cameraId, scan);
     SleepScaled(kApplyTime);
     SensorSide& side = Side();
@@ -191,7 +209,7 @@ void Reload(int cameraId, std::string tuningName) {
     ++state.reloads;
     state.busy = false;
     ZLOG(kTag, 4, "%d, %s: camera %d: reload %llu applied, %zu tuning file(s) of \"%s\", %zu not loaded", cameraId,
-         static_cast<unsigned long long>(state.reloads), state.files.size(), tuningName.c_str(),
+         static_cast<unsigned long long>(state.reloads), state.files.size(), Escaped(tuningName).c_str(),
          state.rejected.size());
     __atomic_store_n(&side.status[cameraId], 0, __ATOMIC_RELEASE);
     side.idle.notify_all();
@@ -228,6 +246,39 @@ bool WaitSensorIdle(int cameraId, std::chrono::nanoseconds timeout) {
     return side.idle.wait_for(lock, timeout, [&] { return !side.states[cameraId].busy; });
 }
 
+bool TakeTuningTurn(const std::string& name, int holder, std::chrono::nanoseconds timeout) {
+    Turns& turns = TheTurns();
+    std::unique_lock<std::mutex> lock(turns.lock);
+    // Looked up afresh each time: a turn given back for good leaves the map.
+    auto mine = [&] {
+        const auto found = turns.byName.find(name);
+        return found == turns.byName.end() || found->second.holder == holder;
+    };
+    if (!turns.freed.wait_for(lock, timeout, mine)) return false;
+    Turns::Turn& turn = turns.byName[name];
+    turn.holder = holder;
+    ++turn.count;
+    return true;
+}
+
+void GiveTuningTurn(const std::string& name, int holder) {
+    Turns& turns = TheTurns();
+    {
+        std::lock_guard<std::mutex> guard(turns.lock);
+        auto found = turns.byName.find(name);
+        if (found == turns.byName.end() || found->second.holder != holder || found->second.count <= 0) return;
+        if (--found->second.count == 0) turns.byName.erase(found);
+    }
+    turns.freed.notify_all();
+}
+
+int TuningTurnHolder(const std::string& name) {
+    Turns& turns = TheTurns();
+    std::lock_guard<std::mutex> guard(turns.lock);
+    auto found = turns.byName.find(name);
+    return found == turns.byName.end() ? -1 : found->second.holder;
+}
+
 void ResetSensorTuning() {
     SensorSide& side = Side();
     side.JoinAll();
@@ -261,12 +312,24 @@ extern "C" int sensor_update_tuning_parameter(int cameraId) {
         return -1;
     }
     SensorSide& side = NamedSide();
-    std::lock_guard<std::mutex> request(side.requestLock);
-    if (side.reloaders[cameraId].joinable()) side.reloaders[cameraId].join();
     std::string name;
     {
         std::lock_guard<std::mutex> guard(side.lock);
         name = side.names[cameraId];
+    }
+    // Another camera installing the same tuning goes first; the turn is the
+    // reload thread's until it has read the folder. Taken before the request
+    // lock, which other cameras' requests need meanwhile.
+    const bool turn = HasTurn(name);
+    if (turn && !TakeTuningTurn(name, cameraId, kTurnLimit)) {
+        ZLOG(kTag, 1, "%d, %s: camera %d: tuning \"%s\" still installed by camera %d after %lld s: not reloaded",
+             cameraId, Escaped(name).c_str(), TuningTurnHolder(name), static_cast<long long>(kTurnLimit.count()));
+        return -1;
+    }
+    std::lock_guard<std::mutex> request(side.requestLock);
+    if (side.reloaders[cameraId].joinable()) side.reloaders[cameraId].join();
+    {
+        std::lock_guard<std::mutex> guard(side.lock);
         side.states[cameraId].busy = true;
         __atomic_store_n(&side.status[cameraId], 1, __ATOMIC_RELEASE);
     }
@@ -274,6 +337,7 @@ extern "C" int sensor_update_tuning_parameter(int cameraId) {
         side.reloaders[cameraId] = std::thread(Reload, cameraId, name);
     } catch (const std::exception& failure) {
         ZLOG(kTag, 1, "%d, %s: camera %d: no reload thread: %s", cameraId, failure.what());
+        if (turn) GiveTuningTurn(name, cameraId);
         std::lock_guard<std::mutex> guard(side.lock);
         side.states[cameraId].busy = false;
         __atomic_store_n(&side.status[cameraId], 0, __ATOMIC_RELEASE);
@@ -302,7 +366,14 @@ int TRGManage::loadFiles(int cameraId, postproc_cfg_info_t* cfg, int reload) {
             std::lock_guard<std::mutex> guard(side.lock);
             name = side.names[cameraId];
         }
+        const bool turn = HasTurn(name);
+        if (turn && !TakeTuningTurn(name, cameraId, kTurnLimit)) {
+            ZLOG("TRGManage", 1, "%d, %s: camera %d: tuning \"%s\" still installed by camera %d: not loaded", cameraId,
+                 Escaped(name).c_str(), TuningTurnHolder(name));
+            return -1;
+        }
         Scan scan = ScanTuningFolder(name, true);
+        if (turn) GiveTuningTurn(name, cameraId);
         LogRejected(cameraId, scan);
         std::lock_guard<std::mutex> guard(side.lock);
         SensorTuningState& state = side.states[cameraId];

@@ -8,10 +8,17 @@
 // camera, or "0:name0,1:name1") read on first use, or SetSensorTuningName.
 // Until it is set the name stays empty and the camera is not ready.
 //
-// A reload really reads the folder: every ".bin" file below it, each header
-// checked, and records what it loaded. It is applied on a thread of its own
-// (owned by the sensor side and joined, never detached); the camera's update
-// status word is non-zero from the request until the reload is applied.
+// A reload really reads the folder: every ".bin" file below it (regular files
+// only: links, pipes and devices are not loaded), each header checked, and
+// records what it loaded. It is applied on a thread of its own (owned by the
+// sensor side and joined, never detached); the camera's update status word is
+// non-zero from the request until the reload is applied.
+//
+// Cameras that share a tuning name share its folder: whoever rewrites it, and
+// every reload and trigger load that reads it, takes the name's turn first
+// (TakeTuningTurn), so a camera never loads a folder another camera is
+// installing. A turn is held per camera id: the camera that holds it may take
+// it again (its own reload while it installs).
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -86,6 +93,14 @@ SensorTuningState GetSensorTuningState(int cameraId);
 // Waits until no reload of the camera is being applied; false when `timeout`
 // (real time, not scaled) passed first.
 bool WaitSensorIdle(int cameraId, std::chrono::nanoseconds timeout);
+
+// Takes the turn of tuning `name` for camera `holder`: waits (real time, at
+// most `timeout`) while another camera holds it. False when the time passed
+// first. Each taking is given back once with GiveTuningTurn.
+bool TakeTuningTurn(const std::string& name, int holder, std::chrono::nanoseconds timeout);
+void GiveTuningTurn(const std::string& name, int holder);
+// The camera holding the turn of `name`, -1 when nobody does.
+int TuningTurnHolder(const std::string& name);
 
 // Joins any reload thread, then forgets every name, record and count; the
 // environment setting is read again on next use.

@@ -24,11 +24,12 @@
 
 extern "C" {
 // Converts the tuning XML folder `xmlDir` into binary tuning files below
-// `binDir`: every ".xml" file of the folder and its sub-folders becomes
+// `binDir`: every regular ".xml" file of the folder and its sub-folders becomes
 // "<block>_<id>.bin" in the same sub-folder of `binDir` (made when missing;
 // files of the same name are replaced, others left alone). The 3A blocks (AE,
 // AF and AWB, with or without a "TRG_" prefix) are left to the converter
-// plugin. `platform` is the platform code, "R7". Returns the number of files
+// plugin. Nothing is written through a link: a link where a file or folder
+// goes is replaced or refused. `platform` is the platform code, "R7". Returns the number of files
 // written, or -1 for a missing folder or an unknown platform code; documents
 // that do not convert are logged and skipped.
 int XML2BinAdapter(const char* xmlDir, const char* binDir, const char* platform);
@@ -78,9 +79,23 @@ struct TuningBin {
 };
 TuningBin DecodeTuningBin(const std::string& name, const std::vector<uint8_t>& bytes);
 
+// The vendor side's own careful file access (it stands apart from the
+// library): a regular file no larger than `cap` read whole, refusing a link
+// at its name, a pipe, a device or a folder without waiting on any; a file
+// written to a temporary file beside it and renamed over its name, so a link
+// there is replaced, never written through; folders made level by level below
+// `root`, each a real folder, never a link. `why` names a refusal.
+bool ReadRegularFile(const std::string& path, uint64_t cap, std::vector<uint8_t>* out, std::string* why);
+bool WriteReplacing(const std::string& path, const std::vector<uint8_t>& bytes, std::string* why);
+bool MakeFoldersBelow(const std::string& root, const std::string& relative, std::string* why);
+// `text` with control characters escaped, for a log line.
+std::string Escaped(const std::string& text);
+
 enum class TuningBlocks { All, ThreeA, Others };
 // The conversion behind XML2BinAdapter and the plugin; -1 when `xmlDir` is not
-// a folder, else the number of files written.
+// a folder or `binDir` is not a folder of its own (a link there is refused),
+// else the number of files written. Tuning XML is read as regular files of at
+// most 64 MiB nested at most 64 deep; the rest is logged and not converted.
 int ConvertTuningFolder(const std::string& xmlDir, const std::string& binDir, TuningBlocks which);
 
 }  // namespace zeb_platform

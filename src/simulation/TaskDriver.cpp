@@ -91,6 +91,27 @@ std::string MakeEntryFolder(const std::string& outputPath) {
     }
     return std::string();
 }
+
+// A tuning entry whose combination was not installed is still played, under
+// the tuning installed before; its output folder says so.
+void NoteTuningFailure(int index, const std::string& folder, const std::string& failure,
+                       const std::vector<std::string>& files) {
+    std::string text = "tuning entry " + std::to_string(index) + " not installed: " + failure + "\n";
+    std::string list;
+    for (const std::string& file : files) {
+        text += ZEB::files::Escaped(file) + "\n";
+        list += (list.empty() ? "" : ", ") + ZEB::files::Escaped(file);
+    }
+    ZLOG(kTag, 1, "%d, %s: TaskTuning index %d not installed (%s), played under the previous tuning, marked by %s; files: %s",
+         index, failure.c_str(), ZEB::files::Escaped(folder + "/" + kTuningFailedMarker).c_str(), list.c_str());
+    // No folder keeps this entry's dumps: there is nothing to mark.
+    if (folder.empty()) return;
+    std::string why;
+    if (!ZEB::files::WriteFileReplacing(folder + "/" + kTuningFailedMarker, text, &why)) {
+        ZLOG(kTag, 1, "%d, %s: %s not written: %s", ZEB::files::Escaped(folder + "/" + kTuningFailedMarker).c_str(),
+             why.c_str());
+    }
+}
 }  // namespace
 
 void SimulationControl::GenerateOneJob() {
@@ -191,6 +212,8 @@ void SimulationControl::PlayTuningEntry(int64_t frameId, const RunningTask& run,
     const std::string& outputPath = run.task->TaskOutputPath;
     const std::string folder = MakeOutputFolder(outputPath) ? MakeEntryFolder(outputPath) : std::string();
     ZLOG(kTag, 4, "%d, %s: fold_name %s", files::Escaped(folder).c_str());
+    // Where this entry's dumps go, and so where a failed install is marked.
+    std::string announced;
     if (!folder.empty()) {
         for (const std::string& source : files) {
             // The file's own name becomes a name in the folder: "." or ".."
@@ -213,12 +236,18 @@ void SimulationControl::PlayTuningEntry(int64_t frameId, const RunningTask& run,
             }
         }
         SetPropZEBOutPath(folder.c_str());
+        announced = folder;
     } else {
-        SetPropZEBOutPath(FallbackDumpRoot(outputPath).c_str());
+        announced = FallbackDumpRoot(outputPath);
+        SetPropZEBOutPath(announced.c_str());
     }
     if (mParamUpdate) {
-        mParamUpdate->UpdateFrameWithId(frameId, files, mScene.load(),
-                                        static_cast<zeb_update_flag*>(mUpdateFlag.load()));
+        std::string failure;
+        if (!mParamUpdate->UpdateFrameWithId(frameId, files, mScene.load(),
+                                             static_cast<zeb_update_flag*>(mUpdateFlag.load()), &failure) &&
+            !mExit.load()) {
+            NoteTuningFailure(index, announced, failure, files);
+        }
     }
     if (mExit.load()) return;
     CaptureAndSettle(frameId, run);

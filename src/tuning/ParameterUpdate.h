@@ -71,10 +71,17 @@ public:
     std::string FindScenarioAlia(const iSceneInfo* scene, int32_t capture);
 
     // One tuning combination: translated, converted, installed, reloaded.
-    void UpdateFrameWithId(int64_t frameId, std::vector<std::string> files, const iSceneInfo* scene,
-                           zeb_update_flag* flag);
-    void TranslateTuningXML(std::string name, std::string preview, std::string capture,
-                            std::vector<std::string> files);
+    // Installed whole or not at all: when any step fails the firmware folder
+    // keeps the previous tuning, nothing is reloaded, the five flags of
+    // `flag` are kTuningNotInstalled, `failure` says what failed, and the
+    // result is false. Installs of one tuning name take turns across the
+    // process (two cameras sharing a name share its folders).
+    bool UpdateFrameWithId(int64_t frameId, std::vector<std::string> files, const iSceneInfo* scene,
+                           zeb_update_flag* flag, std::string* failure = nullptr);
+    // The number of files translated into every scenario folder; -1 when the
+    // names are refused or the folders could not be made (`why` says which).
+    int TranslateTuningXML(std::string name, std::string preview, std::string capture,
+                           std::vector<std::string> files, std::string* why = nullptr);
     void TuningPostprocXMLParser(std::string name);
     void UpdateTuningParameter();
     void UpdateTuningFlag(zeb_update_flag* flag);
@@ -94,7 +101,13 @@ private:
     // Waits the scaled duration unless stopped; false when stopped.
     bool Pause(std::chrono::nanoseconds duration);
     bool Stopped() const { return mStop.load(); }
-    void PatchBypassWord(const std::string& path, int32_t status, size_t headerSize, size_t offset);
+    // False when the file was not patched.
+    bool PatchBypassWord(const std::string& path, int32_t status, size_t headerSize, size_t offset);
+    // Clears the tuning-bin folder, converts, checks, and switches the
+    // firmware folder to the result in one step.
+    bool InstallTuning(const std::string& name, std::string* why);
+    // Takes the process-wide turn of the tuning name; false when stopped.
+    bool TakeTurn(const std::string& name);
     // The firmware tuning folder of a scenario alias.
     std::string FirmwareFolder(const std::string& name, const std::string& alias) const;
 

@@ -3,6 +3,8 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -89,6 +91,55 @@ TEST(TuningConverter, HeadersAtTheirOffsetsAndThe3ABlocksLeftToThePlugin) {
     EXPECT_EQ(FloatAt(ae, 40), 2.0f);
     EXPECT_EQ(FilesBelow(dir / "bin"), 3u) << "nothing written outside its folder";
     dlclose(plugin);
+}
+
+// Nesting is refused before anything walks it; what is within the limit is
+// walked without recursion.
+TEST(TuningConverter, DeepNestingIsRefusedAndNoWalkRecurses) {
+    zeb_test::TempDir dir;
+    struct Row {
+        int depth;
+        bool ok;
+    } rows[] = {{62, true}, {65, false}, {200000, false}};
+    for (const Row& row : rows) {
+        std::string xml = "<N block=\"NR\" id=\"1\">";
+        for (int i = 0; i < row.depth; ++i) xml += "<a>";
+        xml += "4";
+        for (int i = 0; i < row.depth; ++i) xml += "</a>";
+        WriteFile(dir / "n.xml", xml + "</N>");
+        const auto document = zeb_platform::ReadTuningDocument(dir / "n.xml");
+        EXPECT_EQ(document.ok, row.ok) << row.depth;
+        if (row.ok) {
+            EXPECT_EQ(document.values, std::vector<float>{4});
+        } else {
+            EXPECT_NE(document.error.find("nested deeper than 64 levels"), std::string::npos) << document.error;
+        }
+    }
+}
+
+// A link at the bin folder, at a sub-folder or at a binary's name is never
+// written through; a link among the XML files is not read.
+TEST(TuningConverter, NeverWritesThroughALink) {
+    zeb_test::TempDir dir, outside;
+    WriteFile(dir / "xml/prv/a.xml", "<CMC block=\"CMC10_V1\" id=\"16500\"><m>1</m></CMC>");
+    WriteFile(outside / "secret.xml", "<S block=\"NR\" id=\"9\"><m>9</m></S>");
+    fs::create_symlink(outside / "secret.xml", dir / "xml/prv/linked.xml");
+    WriteFile(outside / "CMC10_V1_16500.bin", "outside");
+    fs::create_directories(dir / "linked");
+    fs::create_symlink(outside.path(), dir / "linked/bin");
+    fs::create_directories(dir / "sub");
+    fs::create_symlink(outside.path(), dir / "sub/prv");
+    fs::create_directories(dir / "file/prv");
+    fs::create_symlink(outside / "CMC10_V1_16500.bin", dir / "file/prv/CMC10_V1_16500.bin");
+    zeb_platform::LogCapture log(1);
+    EXPECT_EQ(zeb_platform::ConvertTuningFolder(dir / "xml", dir / "linked/bin", zeb_platform::TuningBlocks::All), -1);
+    EXPECT_EQ(zeb_platform::ConvertTuningFolder(dir / "xml", dir / "sub", zeb_platform::TuningBlocks::All), 0);
+    EXPECT_EQ(zeb_platform::ConvertTuningFolder(dir / "xml", dir / "file", zeb_platform::TuningBlocks::All), 1);
+    EXPECT_EQ(zeb_test::ReadFile(outside / "CMC10_V1_16500.bin"), "outside");
+    EXPECT_EQ(FilesBelow(outside.path()), 2u);
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir / "file/prv/CMC10_V1_16500.bin")));
+    EXPECT_FALSE(fs::exists(dir / "file/prv/NR_9.bin"));
+    EXPECT_TRUE(log.Contains("linked.xml refused: not a regular file", "XML2Bin", 1));
 }
 
 class SensorSide : public ::testing::Test {
@@ -198,6 +249,33 @@ TEST_F(SensorSide, TriggerLoaderFillsTheConfigurationOfParameter65658) {
     EXPECT_EQ(state.triggerLoads, 1u);
     EXPECT_EQ(state.reloads, 0u) << "loading triggers is not a tuning reload";
     EXPECT_EQ(pvk::TRGManage::loadFiles(0, nullptr, 1), -1);
+}
+
+// Cameras sharing a tuning name take turns: a reload (or trigger load) of the
+// name waits while another camera holds its turn; the holder's own may pass.
+TEST_F(SensorSide, LoadsOfANameWaitForAnotherCamerasTurn) {
+    zeb_platform::SetSensorTuningName(0, "tn");
+    ASSERT_TRUE(zeb_platform::TakeTuningTurn("tn", 5, std::chrono::seconds(1)));
+    EXPECT_FALSE(zeb_platform::TakeTuningTurn("tn", 6, std::chrono::milliseconds(10)));
+    EXPECT_EQ(zeb_platform::TuningTurnHolder("tn"), 5);
+    int requested = -2, loaded = -2;
+    std::thread reload([&] { requested = sensor_update_tuning_parameter(0); });
+    std::thread triggers([&] {
+        pvk::postproc_cfg_info_t* cfg = new pvk::postproc_cfg_info_t();
+        loaded = pvk::TRGManage::loadFiles(0, cfg, 1);
+        delete cfg;
+    });
+    EXPECT_FALSE(zeb_test::WaitFor([] { return zeb_platform::GetSensorTuningState(0).triggerLoads > 0; },
+                                   std::chrono::milliseconds(300)));
+    EXPECT_EQ(zeb_platform::GetSensorTuningState(0).reloads, 0u);
+    zeb_platform::GiveTuningTurn("tn", 5);
+    reload.join();
+    triggers.join();
+    EXPECT_EQ(requested, 0);
+    EXPECT_EQ(loaded, 1);
+    ASSERT_TRUE(zeb_platform::WaitSensorIdle(0, std::chrono::seconds(5)));
+    EXPECT_EQ(zeb_platform::GetSensorTuningState(0).reloads, 1u);
+    EXPECT_EQ(zeb_platform::TuningTurnHolder("tn"), -1) << "the reload gave its turn back";
 }
 
 TEST(SensorTuningName, FromTheEnvironmentPerCameraOrForAll) {

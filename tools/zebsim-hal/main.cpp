@@ -181,6 +181,11 @@ int main(int argc, char** argv) {
                 combination += (b ? ", " : "") + (b < report.sweptBlocks.size() ? report.sweptBlocks[b] : "?") + " " +
                                std::to_string(entry.combination[b]);
             }
+            if (!entry.failure.empty()) {
+                printf("tuning:   task %ld entry %d: FAILED, not installed (%s); played under the previous tuning\n",
+                       static_cast<long>(task.id), entry.index, entry.failure.c_str());
+                continue;
+            }
             printf("tuning:   task %ld entry %d: %s; %zu file(s) loaded, reload %llu, flags %d %d %d %d %d\n",
                    static_cast<long>(task.id), entry.index, combination.c_str(), entry.loaded.size(),
                    static_cast<unsigned long long>(entry.reloads), entry.updateFlags[0], entry.updateFlags[1],

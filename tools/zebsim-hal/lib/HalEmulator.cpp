@@ -31,7 +31,9 @@
 #include "core/RecordOffsets.h"
 #include "parameter/SceneInfo.h"
 #include "simulation/SimulationWrapper.h"
+#include "core/FileAccess.h"
 #include "tuning/ParameterUpdate.h"
+#include "tuning/TuningPaths.h"
 #include "zebsim-hal/lib/Recording.h"
 #include "zebsim-recgen/lib/RecordingGenerator.h"
 
@@ -655,6 +657,19 @@ void Emulator::RecordTuningEntry(Camera& c, size_t task, const std::string& outp
     }
     entry.rejected = state.rejected;
     std::vector<std::string> errors;
+    // The library marks an entry whose combination it could not install.
+    std::string marker;
+    if (ZEB::files::ReadAll(outputFolder + "/" + ZEB::kTuningFailedMarker, 1 << 20, &marker)) {
+        entry.failure = marker.substr(0, marker.find('\n'));
+        errors.push_back("tuning entry " + std::to_string(entry.index) + " failed, not played as its combination: " +
+                         entry.failure);
+        c.reloads = entry.reloads;
+        std::lock_guard<std::mutex> guard(mLock);
+        TaskReport& report = c.Task(task);
+        report.tuning.push_back(std::move(entry));
+        report.errors.insert(report.errors.end(), errors.begin(), errors.end());
+        return;
+    }
     size_t stride = 1;
     for (const SweptBlock& block : tuning.swept) {
         // The alternative every scenario folder holds, by value.

@@ -70,6 +70,9 @@ struct LoadedTuningFile {
 struct TuningEntryReport {
     int index = 0;
     std::string outputFolder;  // the dump root announced for the entry
+    // Empty when the entry's combination was installed; else what its output
+    // folder's marker file says failed (the entry played the previous tuning).
+    std::string failure;
     // Per swept block (by name), the sweep frame whose values the sensor side
     // loaded in every scenario folder; -1 when none, or not the same in all.
     std::vector<int> combination;

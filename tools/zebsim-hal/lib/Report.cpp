@@ -113,6 +113,7 @@ nlohmann::json Tasks(const std::vector<TaskReport>& reports, Totals& totals) {
                                   {"values", file.values}});
             }
             entries.push_back({{"index", entry.index},
+                               {"failure", entry.failure},
                                {"outputFolder", entry.outputFolder},
                                {"combination", entry.combination},
                                {"combinationFiles", entry.combinationFiles},
