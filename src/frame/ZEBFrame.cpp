@@ -556,7 +556,16 @@ void ZEBFrame::ReadRow(const Listing& listing, DataFileEntry& row, const files::
 void ZEBFrame::ReadAllFile() { ReadAllFile(Listing(mFilePath), {}); }
 
 void ZEBFrame::ReadAllFile(const Listing& listing, const files::StopRequested& stop) {
-    for (DataFileEntry& row : mDataFiles) ReadRow(listing, row, stop);
+    for (DataFileEntry& row : mDataFiles) {
+        if (stop && stop()) {
+            // The reader is going: what is left is not read, and not valid.
+            ZLOG(kTag, 4, "%d, %s: Reading %s stopped at row %d", files::Escaped(mFilePath).c_str(),
+                 static_cast<int>(row.format));
+            for (DataFileEntry* rest = &row; rest != std::end(mDataFiles); ++rest) rest->valid = false;
+            return;
+        }
+        ReadRow(listing, row, stop);
+    }
 }
 
 void ZEBFrame::RecycleOneFrame(const std::string& path, const files::StopRequested& stop) {
