@@ -105,9 +105,12 @@ TEST(Property, WhatIsPlantedAtAPersistedKeyIsNeitherWrittenThroughNorWaitedOn) {
         const std::string at = root.Device("/data/property/" + key);
         zeb_test::Plant(planted, at, planted == zeb_test::Planted::LinkToFolder ? outside.path() : outside / "secret",
                         root.Device("/data/property/persist.other"));
+        // Both ends, for a reader or a writer caught in open().
         const auto letPipeOut = [&] {
+            const int reader = open(at.c_str(), O_RDONLY | O_NONBLOCK);
             const int writer = open(at.c_str(), O_WRONLY | O_NONBLOCK);
             if (writer >= 0) close(writer);
+            if (reader >= 0) close(reader);
         };
         LogCapture log(1);
         char value[PROPERTY_VALUE_MAX] = "";
