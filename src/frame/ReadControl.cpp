@@ -93,7 +93,7 @@ void ReadControl::ReadThread() {
             if (!task) continue;
             for (int i = 0; i < kTaskInputPaths; ++i) {
                 const std::string& path = task->TaskInputPath[i];
-                ZLOG(kTag, 4, "%d, %s: Input string is %s with i %d", path.c_str(), i);
+                ZLOG(kTag, 4, "%d, %s: Input string is %s with i %d", files::Escaped(path).c_str(), i);
                 if (path.empty()) continue;
                 if (mExit) {
                     ZLOG(kTag, 4, "%d, %s: Quiting Reading Control Thread");
@@ -106,11 +106,12 @@ void ReadControl::ReadThread() {
                     break;
                 }
                 // Built outside every lock; the task sees the frame only once
-                // it is complete.
+                // it is complete. Deletion cuts a read short between chunks.
+                const files::StopRequested stop = [this] { return mExit.load(); };
                 if (frame) {
-                    frame->RecycleOneFrame(path);
+                    frame->RecycleOneFrame(path, stop);
                 } else {
-                    frame = std::make_shared<ZEBFrame>(path);
+                    frame = std::make_shared<ZEBFrame>(path, stop);
                 }
                 std::lock_guard<std::mutex> guard(task->TaskLock);
                 task->TaskFrame.push_back(std::move(frame));

@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <vector>
 
 #include "platform/Log.h"
@@ -67,15 +68,33 @@ const DataFormat kFileSizedRows[] = {DF_AFM, DF_PDAF, DF_LSC_RESULT_TABLE_INFO, 
 // Sizes past 2 GiB are not images this system handles; they count as none.
 uint32_t ClampSize(int64_t bytes) { return bytes > 0 && bytes <= INT32_MAX ? static_cast<uint32_t>(bytes) : 0; }
 
-bool ReadFully(int fd, uint8_t* to, size_t bytes) {
-    while (bytes > 0) {
-        const ssize_t got = read(fd, to, bytes);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        to += got;
-        bytes -= static_cast<size_t>(got);
+const char* RoleOf(int row) {
+    return row == DF_YUV_NV21 ? "YUV image" : row == DF_MIPI_RAW || row == DF_RAW ? "raw image" : "dump";
+}
+
+// Reads an open file into a destination of `capacity` bytes: a longer file is
+// cut, a shorter one leaves zeros behind it, so nothing of the previous folder
+// stays. False when fewer bytes came than the file said it held (it shrank, a
+// read failed, or the reader was asked to stop): the row is then not valid.
+bool ReadIntoRow(files::InputFile& file, const char* path, uint8_t* to, uint32_t capacity,
+                 const files::StopRequested& stop) {
+    uint64_t bytes = file.Size();
+    if (bytes > capacity) {
+        ZLOG(kTag, 1, "%d, %s: file %s holds %llu bytes, more than the %u of its destination: cut to %u",
+             files::Escaped(path).c_str(), static_cast<unsigned long long>(bytes), capacity, capacity);
+        bytes = capacity;
     }
-    return true;
+    const uint64_t got = file.Read(to, bytes, stop);
+    if (got < capacity) memset(to + got, 0, capacity - got);
+    if (got == bytes) return true;
+    if (stop && stop()) {
+        ZLOG(kTag, 4, "%d, %s: read of %s stopped after %llu of %llu bytes", files::Escaped(path).c_str(),
+             static_cast<unsigned long long>(got), static_cast<unsigned long long>(bytes));
+    } else {
+        ZLOG(kTag, 1, "%d, %s: read file %s error: %llu of its %llu bytes, the rest zeroed and the row not valid",
+             files::Escaped(path).c_str(), static_cast<unsigned long long>(got), static_cast<unsigned long long>(bytes));
+    }
+    return false;
 }
 
 }  // namespace
@@ -94,18 +113,31 @@ public:
         if (!dir) return;
         mOpened = true;
         while (const dirent* entry = readdir(dir)) {
-            if (entry->d_type == DT_DIR) continue;
-            mNames.emplace_back(entry->d_name);
+            const std::string name = entry->d_name;
+            if (entry->d_type != DT_DIR) {
+                mNames.push_back(name);
+            } else if (name != "." && name != "..") {
+                mFolders.push_back(name);
+            }
         }
         closedir(dir);
+    }
+
+    void Clear() {
+        mNames.clear();
+        mFolders.clear();
     }
 
     const std::string mFolder;
     bool mOpened = false;
     std::vector<std::string> mNames;
+    // Folders are no file of the frame; one at a row's name is named as refused.
+    std::vector<std::string> mFolders;
+    // What this pass over the folder refused, each logged once.
+    mutable std::set<std::string> mRefused;
 };
 
-ZEBFrame::ZEBFrame(const std::string& path)
+ZEBFrame::ZEBFrame(const std::string& path, const files::StopRequested& stop)
     : mBufferInfo(std::make_shared<std::array<BufferInfo, kBufferRecords>>()) {
     for (int row = 0; row < kDataFormatCount; ++row) {
         DataFileEntry& entry = mDataFiles[row];
@@ -125,12 +157,12 @@ ZEBFrame::ZEBFrame(const std::string& path)
     for (int row = 0; row < kDataFormatCount; ++row) mDataFiles[row].mem = areas[row];
 
     SetFolder(path);
-    ZLOG(kTag, 4, "%d, %s: FilePath %s", mFilePath);
+    ZLOG(kTag, 4, "%d, %s: FilePath %s", files::Escaped(mFilePath).c_str());
     // One scan of the folder serves sizing, allocation and reading.
     Listing listing(mFilePath);
-    if (!GetImageSize(listing)) listing.mNames.clear();
+    if (!GetImageSize(listing)) listing.Clear();
     AllocateMemory(listing);
-    ReadAllFile(listing);
+    ReadAllFile(listing, stop);
 }
 
 void SetFrameReleaseHook(FrameReleaseHook hook) { gReleaseHook.store(hook); }
@@ -160,36 +192,44 @@ void ZEBFrame::SetFolder(const std::string& path) {
     memset(mFilePath, 0, sizeof mFilePath);
     if (path.size() >= sizeof mFilePath) {
         // A cut path would name another folder; an empty one names none.
-        ZLOG(kTag, 1, "%d, %s: Path %s is longer than %d characters, no file is read", path.c_str(),
+        ZLOG(kTag, 1, "%d, %s: Path %s is longer than %d characters, no file is read", files::Escaped(path).c_str(),
              kFramePathMax - 1);
         return;
     }
     memcpy(mFilePath, path.data(), path.size());
 }
 
-uint32_t ZEBFrame::GetFileSize(FILE* file) {
+uint64_t ZEBFrame::GetFileSize(FILE* file) {
     if (!file) {
         ZLOG(kTag, 4, "%d, %s: Not Valid File");
         return 0;
     }
-    fseek(file, 0, SEEK_END);
-    const long length = ftell(file);
-    fseek(file, 0, SEEK_SET);
-    return length < 0 ? 0 : static_cast<uint32_t>(length);
+    fseeko(file, 0, SEEK_END);
+    const off_t length = ftello(file);
+    fseeko(file, 0, SEEK_SET);
+    return length < 0 ? 0 : static_cast<uint64_t>(length);
 }
 
-uint32_t ZEBFrame::GetFileSize(const char* path) {
-    FILE* file = path ? fopen(path, "rb") : nullptr;
-    const uint32_t length = GetFileSize(file);
-    if (file) fclose(file);
-    return length;
+uint64_t ZEBFrame::GetFileSize(const char* path, uint64_t cap) {
+    std::string why;
+    const files::InputFile file = files::InputFile::Open(path ? path : "", cap, &why);
+    if (file.IsOpen()) return file.Size();
+    ZLOG(kTag, 4, "%d, %s: Not Valid File");
+    if (why != "missing" && why != "no path") {
+        ZLOG(kTag, 1, "%d, %s: file %s refused: %s", files::Escaped(path).c_str(), why.c_str());
+    }
+    return 0;
 }
 
-uint32_t ZEBFrame::GetFileSize(DataFormat format) {
+uint64_t ZEBFrame::GetFileSize(DataFormat format) {
     if (format < 0 || format >= kDataFormatCount) return 0;
     char path[kFramePathMax] = "";
     MatchFile(kDataFiles[format].subFix, path);
-    return GetFileSize(path);
+    return GetFileSize(path, FileCap(format));
+}
+
+uint64_t ZEBFrame::FileCap(int row) {
+    return DataFileSpecOf(row).kind == RowKind::Image ? files::kMaxImageBytes : files::kMaxDumpBytes;
 }
 
 void ZEBFrame::MatchFile(const char* pattern, char* outPath) { MatchFile(Listing(mFilePath), pattern, outPath); }
@@ -200,7 +240,7 @@ void ZEBFrame::MatchFile(const char* pattern, char* outPath) { MatchFile(Listing
 // a longer one is told apart by its first five characters alone.
 void ZEBFrame::MatchFile(const Listing& listing, const char* pattern, char* outPath) {
     if (!listing.mOpened) {
-        ZLOG(kTag, 1, "%d, %s: Could not OpenDIR with Path %s", listing.mFolder.c_str());
+        ZLOG(kTag, 1, "%d, %s: Could not OpenDIR with Path %s", files::Escaped(listing.mFolder).c_str());
         return;
     }
     if (!pattern || !outPath) return;
@@ -236,8 +276,15 @@ FolderSurvey ZEBFrame::SurveyFolder(const std::string& path) {
             const std::string full = listing.mFolder + "/" + name;
             if (PathMatches(full, kDataFiles[row].subFix)) found.matches.push_back(full);
         }
+        // Looked at as the frame opens it: what it refuses is said, never read.
         struct stat info;
-        if (!found.matches.empty() && stat(found.matches.front().c_str(), &info) == 0) found.length = info.st_size;
+        if (!found.matches.empty() && lstat(found.matches.front().c_str(), &info) == 0) {
+            found.length = info.st_size;
+            std::string why;
+            if (!files::InputFile::Open(found.matches.front(), FileCap(row), &why).IsOpen() && why != "missing") {
+                found.refused = why;
+            }
+        }
         if (kDataFiles[row].kind == RowKind::FixedArea) found.expected = kDataFiles[row].fixedSize;
     }
     char matched[kFramePathMax] = "";
@@ -263,7 +310,7 @@ void ZEBFrame::ParseImageSize(const char* path, int32_t* width, int32_t* height)
     const char* start = slash ? slash + 1 : path;
     const char* underscore = strchr(start, '_');
     const char* widthField = underscore ? underscore + 1 : path;
-    ZLOG(kTag, 4, "%d, %s: Temp str is %s", widthField);
+    ZLOG(kTag, 4, "%d, %s: Temp str is %s", files::Escaped(widthField).c_str());
     char field[9] = {};
     int length = 0;
     while (length < 8 && widthField[length] && widthField[length] != 'x') {
@@ -277,7 +324,7 @@ void ZEBFrame::ParseImageSize(const char* path, int32_t* width, int32_t* height)
     } else {
         heightField = widthField[0] ? widthField + 1 : widthField;
     }
-    ZLOG(kTag, 4, "%d, %s: Temp str is %s", heightField);
+    ZLOG(kTag, 4, "%d, %s: Temp str is %s", files::Escaped(heightField).c_str());
     memset(field, 0, sizeof field);
     for (length = 0; length < 8 && heightField[length] && heightField[length] != '_'; ++length) {
         field[length] = heightField[length];
@@ -307,7 +354,7 @@ bool ZEBFrame::GetImageSize(const Listing& listing) {
     // claim gigabytes of shared memory per frame.
     ZLOG(kTag, 1,
          "%d, %s: %s names a raw of [%d, %d] and a YUV of [%d, %d], beyond %d per side or %lld pixels: folder not read",
-         listing.mFolder.c_str(), mRawWidth, mRawHeight, mYuvWidth, mYuvHeight, kMaxImageSide,
+         files::Escaped(listing.mFolder).c_str(), mRawWidth, mRawHeight, mYuvWidth, mYuvHeight, kMaxImageSide,
          static_cast<long long>(kMaxImagePixels));
     mRawWidth = mRawHeight = mYuvWidth = mYuvHeight = 0;
     return false;
@@ -318,14 +365,42 @@ int ZEBFrame::PackedLineBytes(int width) { return width > 0 ? static_cast<int>(i
 int ZEBFrame::AlignedStride(int width) { return width > 0 ? (PackedLineBytes(width) + 15) & ~15 : 0; }
 
 uint32_t ZEBFrame::MeasureFile(const Listing& listing, DataFormat format) {
-    char path[kFramePathMax] = "";
-    MatchFile(listing, kDataFiles[format].subFix, path);
-    return path[0] ? GetFileSize(path) : 0;
+    char path[kFramePathMax];
+    const files::InputFile file = OpenRowFile(listing, format, path);
+    // Dumps are capped far below 4 GiB: the size fits the 32-bit capacity.
+    return file.IsOpen() ? static_cast<uint32_t>(std::min<uint64_t>(file.Size(), files::kMaxDumpBytes)) : 0;
+}
+
+files::InputFile ZEBFrame::OpenRowFile(const Listing& listing, int row, char* path, bool* refusal) {
+    path[0] = '\0';
+    MatchFile(listing, kDataFiles[row].subFix, path);
+    std::string refused, why;
+    files::InputFile file;
+    if (path[0]) {
+        file = files::InputFile::Open(path, FileCap(row), &why);
+        // A file gone since the listing is absent, not refused.
+        if (!file.IsOpen() && why != "missing") refused = path;
+    } else {
+        for (const std::string& name : listing.mFolders) {
+            const std::string full = listing.mFolder + "/" + name;
+            if (PathMatches(full, kDataFiles[row].subFix)) {
+                refused = full;
+                why = "a folder";
+                break;
+            }
+        }
+    }
+    if (refusal) *refusal = !refused.empty();
+    if (!refused.empty() && listing.mRefused.insert(refused).second) {
+        ZLOG(kTag, 1, "%d, %s: %s %s refused: %s", RoleOf(row), files::Escaped(refused).c_str(), why.c_str());
+    }
+    return file;
 }
 
 BufferInfo* ZEBFrame::TakeBufferRecord() {
     if (mBufferCount >= kBufferRecords) {
-        ZLOG(kTag, 1, "%d, %s: All %d buffer records of %s are taken, no buffer obtained", kBufferRecords, mFilePath);
+        ZLOG(kTag, 1, "%d, %s: All %d buffer records of %s are taken, no buffer obtained", kBufferRecords,
+         files::Escaped(mFilePath).c_str());
         return nullptr;
     }
     return &(*mBufferInfo)[mBufferCount++];
@@ -440,7 +515,7 @@ void ZEBFrame::GrowMemory(const Listing& listing) {
                 pool->AquireMemory(width, height, slot.usage, record);
                 handle = ZEBMemoryPool<BufferInfo>::MakeHandle(pool, record, mBufferInfo);
                 ZLOG(kTag, 4, "%d, %s: Buffer of row %d obtained again as [%d, %d] for %s", static_cast<int>(slot.row),
-                     width, height, mFilePath);
+                     width, height, files::Escaped(mFilePath).c_str());
             }
         }
         // Capacities only grow, so a longer file read earlier is cleared
@@ -453,57 +528,53 @@ void ZEBFrame::GrowMemory(const Listing& listing) {
     }
 }
 
-void ZEBFrame::ReadRow(const Listing& listing, DataFileEntry& row) {
+void ZEBFrame::ReadRow(const Listing& listing, DataFileEntry& row, const files::StopRequested& stop) {
     const int index = row.format;
     if (row.size == 0 || !row.mem) {
         ZLOG(kTag, 4, "%d, %s: Not valid File i %d mem %p, subFix %s size %d", index, row.mem, row.subFix,
              static_cast<int>(row.size));
         return;
     }
-    char path[kFramePathMax] = "";
-    MatchFile(listing, row.subFix, path);
-    const int fd = path[0] ? open(path, O_RDONLY | O_CLOEXEC) : -1;
-    if (fd >= 0) {
-        struct stat info;
-        const int64_t length = fstat(fd, &info) == 0 ? static_cast<int64_t>(info.st_size) : -1;
-        if (length < 0 || length > INT32_MAX) {
-            ZLOG(kTag, 1, "%d, %s: read file %s error", path);
-        } else {
-            uint8_t* to = static_cast<uint8_t*>(row.mem);
-            size_t bytes = static_cast<size_t>(length);
-            if (bytes > row.size) {
-                ZLOG(kTag, 1, "%d, %s: file %s holds %zu bytes, more than the %u of its destination: cut to %u",
-                     path, bytes, row.size, row.size);
-                bytes = row.size;
-            }
-            if (!ReadFully(fd, to, bytes)) ZLOG(kTag, 1, "%d, %s: read file %s error", path);
-            // A shorter file must not leave the previous folder's bytes behind.
-            if (bytes < row.size) memset(to + bytes, 0, row.size - bytes);
-        }
-        close(fd);
-        row.valid = true;
+    char path[kFramePathMax];
+    bool refused = false;
+    files::InputFile file = OpenRowFile(listing, index, path, &refused);
+    uint8_t* const to = static_cast<uint8_t*>(row.mem);
+    if (file.IsOpen()) {
+        row.valid = ReadIntoRow(file, path, to, row.size, stop);
     } else {
-        ZLOG(kTag, 4, "%d, %s: ZEB failed to read file %s", path);
+        ZLOG(kTag, 4, "%d, %s: ZEB failed to read file %s", files::Escaped(path).c_str());
         row.valid = false;
         ZLOG(kTag, 4, "%d, %s: Not valid file with %d", index);
+        // What stood there is not this folder's data, and neither is the
+        // previous folder's.
+        if (refused) memset(to, 0, row.size);
     }
-    ZLOG(kTag, 4, "%d, %s: ReadFile is i %d path %s with Mem %p subFix %s size %d", index, path, row.mem, row.subFix,
-         static_cast<int>(row.size));
+    ZLOG(kTag, 4, "%d, %s: ReadFile is i %d path %s with Mem %p subFix %s size %d", index,
+         files::Escaped(path).c_str(), row.mem, row.subFix, static_cast<int>(row.size));
 }
 
-void ZEBFrame::ReadAllFile() { ReadAllFile(Listing(mFilePath)); }
+void ZEBFrame::ReadAllFile() { ReadAllFile(Listing(mFilePath), {}); }
 
-void ZEBFrame::ReadAllFile(const Listing& listing) {
-    for (DataFileEntry& row : mDataFiles) ReadRow(listing, row);
+void ZEBFrame::ReadAllFile(const Listing& listing, const files::StopRequested& stop) {
+    for (DataFileEntry& row : mDataFiles) {
+        if (stop && stop()) {
+            // The reader is going: what is left is not read, and not valid.
+            ZLOG(kTag, 4, "%d, %s: Reading %s stopped at row %d", files::Escaped(mFilePath).c_str(),
+                 static_cast<int>(row.format));
+            for (DataFileEntry* rest = &row; rest != std::end(mDataFiles); ++rest) rest->valid = false;
+            return;
+        }
+        ReadRow(listing, row, stop);
+    }
 }
 
-void ZEBFrame::RecycleOneFrame(const std::string& path) {
+void ZEBFrame::RecycleOneFrame(const std::string& path, const files::StopRequested& stop) {
     AnnounceFrameRelease(*this);
     SetFolder(path);
     Listing listing(mFilePath);
-    if (!GetImageSize(listing)) listing.mNames.clear();
+    if (!GetImageSize(listing)) listing.Clear();
     GrowMemory(listing);
-    ReadAllFile(listing);
+    ReadAllFile(listing, stop);
     mRawAligned = false;
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/FileAccess.h"
 #include "frame/BufferInfo.h"
 #include "frame/HalRecords.h"
 
@@ -93,6 +94,9 @@ struct FolderSurvey {
         std::vector<std::string> matches;
         int64_t length = -1;    // of the first match; -1 when there is none
         int64_t expected = -1;  // the bytes the frame reads of it; -1: as many as the file has
+        // Why the frame refuses the first match ("a link", "a named pipe",
+        // "larger than its cap of ..."); empty when it reads it.
+        std::string refused;
     };
     Row rows[kDataFormatCount];
     // Names the frame never matches: folder and name together are too long.
@@ -109,14 +113,20 @@ struct DataFileEntry {
 
 class ZEBFrame {
 public:
-    explicit ZEBFrame(const std::string& path);
+    // `stop` is asked between the chunks of every read: the reader's exit
+    // flag, so that a large folder does not hold up its deletion.
+    explicit ZEBFrame(const std::string& path, const files::StopRequested& stop = {});
     ~ZEBFrame();
     ZEBFrame(const ZEBFrame&) = delete;
     ZEBFrame& operator=(const ZEBFrame&) = delete;
 
-    static uint32_t GetFileSize(FILE* file);
-    static uint32_t GetFileSize(const char* path);
-    uint32_t GetFileSize(DataFormat format);
+    static uint64_t GetFileSize(FILE* file);
+    // The size of a regular file no larger than `cap`; 0 (logged) for what the
+    // frame refuses to read.
+    static uint64_t GetFileSize(const char* path, uint64_t cap = files::kMaxImageBytes);
+    uint64_t GetFileSize(DataFormat format);
+    // The cap on a row's file: images by kMaxImageBytes, dumps by kMaxDumpBytes.
+    static uint64_t FileCap(int row);
     // Full path of the folder's first file matching `pattern` (five-character
     // rule, see ZEBFrame.cpp) into the caller's kFramePathMax buffer; left
     // untouched when nothing matches.
@@ -126,7 +136,7 @@ public:
     static FolderSurvey SurveyFolder(const std::string& path);
     // Rebinds the frame to another folder; buffers too small for it are
     // obtained again at the size it needs.
-    void RecycleOneFrame(const std::string& path);
+    void RecycleOneFrame(const std::string& path, const files::StopRequested& stop = {});
     bool GetAemForAwbValid();
     void AllocateMemory();
 
@@ -206,12 +216,16 @@ private:
     // folder is then read as if it held no file.
     bool GetImageSize(const Listing& listing);
     uint32_t MeasureFile(const Listing& listing, DataFormat format);
-    void ReadRow(const Listing& listing, DataFileEntry& row);
+    // The row's file opened through the file-access layer; a refusal is
+    // logged once per folder pass and sets `refused`. `path` gets the
+    // matched path.
+    static files::InputFile OpenRowFile(const Listing& listing, int row, char* path, bool* refused = nullptr);
+    void ReadRow(const Listing& listing, DataFileEntry& row, const files::StopRequested& stop);
     void RowCapacities(const Listing& listing, uint32_t* capacity);
     void BufferRequest(DataFormat row, uint32_t capacity, int* width, int* height) const;
     void AllocateMemory(const Listing& listing);
     void GrowMemory(const Listing& listing);
-    void ReadAllFile(const Listing& listing);
+    void ReadAllFile(const Listing& listing, const files::StopRequested& stop);
     void SetFolder(const std::string& path);
     // The next free BufferInfo record, or null (logged) once all are taken.
     BufferInfo* TakeBufferRecord();

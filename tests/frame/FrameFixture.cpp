@@ -81,26 +81,30 @@ size_t RowFileSize(const FolderSpec& layout, int row) {
     }
 }
 
-void WriteFolder(const std::string& folder, const FolderSpec& layout) {
-    std::filesystem::create_directories(folder);
+std::string RowFileName(const FolderSpec& layout, int row) {
     const std::string size = std::to_string(layout.width) + "x" + std::to_string(layout.height);
     const std::string tag = std::to_string(layout.tag);
+    switch (row) {
+        case ZEB::DF_MIPI_RAW: return "IMG_" + size + "_" + tag + ".mipi_raw";
+        case ZEB::DF_RAW: return "IMG_" + size + "_" + tag + ".raw";
+        case ZEB::DF_YUV_NV21:
+            return "IMG_" + std::to_string(layout.yuvWidth) + "x" + std::to_string(layout.yuvHeight) + "_" + tag +
+                   ".cap.yuv_nv21";
+        default: return "IMG_" + tag + "_" + ZEB::DataFileSpecOf(row).subFix;
+    }
+}
+
+void WriteFolder(const std::string& folder, const FolderSpec& layout) {
+    std::filesystem::create_directories(folder);
     for (int row = 0; row < ZEB::kDataFormatCount; ++row) {
         if (layout.omit.count(row)) continue;
         std::vector<uint8_t> content = DumpBytes(layout.tag, row, RowFileSize(layout, row));
-        std::string name = "IMG_" + tag + "_" + ZEB::DataFileSpecOf(row).subFix;
         if (row == ZEB::DF_MIPI_RAW) {
             const size_t bytes = content.size();
             content = PackedLines(layout.width, layout.height, layout.tag);
             content.resize(bytes, 0x5A);
-            name = "IMG_" + size + "_" + tag + ".mipi_raw";
-        } else if (row == ZEB::DF_RAW) {
-            name = "IMG_" + size + "_" + tag + ".raw";
-        } else if (row == ZEB::DF_YUV_NV21) {
-            name = "IMG_" + std::to_string(layout.yuvWidth) + "x" + std::to_string(layout.yuvHeight) + "_" + tag +
-                   ".cap.yuv_nv21";
         }
-        zeb_test::WriteFile(folder + "/" + name, std::string(content.begin(), content.end()));
+        zeb_test::WriteFile(folder + "/" + RowFileName(layout, row), std::string(content.begin(), content.end()));
     }
 }
 

@@ -40,6 +40,9 @@ struct FolderSpec {
 // IMG_<tag>_<pattern> for every dump row into `folder`.
 void WriteFolder(const std::string& folder, const FolderSpec& layout);
 
+// Name of a row's file as WriteFolder writes it.
+std::string RowFileName(const FolderSpec& layout, int row);
+
 // Size a row's file has when written by WriteFolder.
 size_t RowFileSize(const FolderSpec& layout, int row);
 

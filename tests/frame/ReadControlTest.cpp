@@ -144,7 +144,7 @@ TEST(ReadControlTest, ATaskRecycledWhileStillBeingReadGivesItsSlotsBackOnceRead)
     // reader finishes the task all the same and must not keep its slots.
     Recording recording({10, 1});
     std::unique_ptr<ReadControl> reader;
-    zeb_test::SlowFile slow(recording.Task(0).TaskInputPath[1] + "/IMG_1_CCM_INFO.bin");
+    zeb_test::HeldFile slow(recording.Task(0).TaskInputPath[1] + "/IMG_1_CCM_INFO.bin");
     reader = std::make_unique<ReadControl>(&recording.tasks);
     ASSERT_TRUE(zeb_test::WaitFor([&] { return recording.Locked(0, [](TaskInfo& t) { return t.TaskFrame.size(); }) == 1; }));
     reader->RecycleFrame(0);

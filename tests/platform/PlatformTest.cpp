@@ -3,7 +3,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <cstring>
+#include <filesystem>
+#include <functional>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -73,6 +78,78 @@ TEST(Property, PersistedValuesCrossProcesses) {
     waitpid(child, &status, 0);
     property_get("persist.vendor.cam.zeb.capready", value, "x");
     EXPECT_STREQ(value, "0");
+}
+
+// Runs `call` on a thread of its own: true when it returned within 10 s.
+// Otherwise `unblock` is run until it does, so a failing case never hangs.
+bool ReturnsWithin(const std::function<void()>& call, const std::function<void()>& unblock) {
+    std::promise<void> done;
+    std::future<void> finished = done.get_future();
+    std::thread caller([&] {
+        call();
+        done.set_value();
+    });
+    const bool returned = finished.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    while (finished.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) unblock();
+    caller.join();
+    return returned;
+}
+
+TEST(Property, WhatIsPlantedAtAPersistedKeyIsNeitherWrittenThroughNorWaitedOn) {
+    const std::string key = "persist.vendor.cam.loop.parse";
+    for (zeb_test::Planted planted : zeb_test::EveryPlanted()) {
+        SCOPED_TRACE(zeb_test::Name(planted));
+        zeb_test::DeviceRoot root;
+        zeb_test::TempDir outside;
+        zeb_test::WriteFile(outside / "secret", "41");
+        const std::string at = root.Device("/data/property/" + key);
+        zeb_test::Plant(planted, at, planted == zeb_test::Planted::LinkToFolder ? outside.path() : outside / "secret",
+                        root.Device("/data/property/persist.other"));
+        // Both ends, for a reader or a writer caught in open().
+        const auto letPipeOut = [&] {
+            const int reader = open(at.c_str(), O_RDONLY | O_NONBLOCK);
+            const int writer = open(at.c_str(), O_WRONLY | O_NONBLOCK);
+            if (writer >= 0) close(writer);
+            if (reader >= 0) close(reader);
+        };
+        LogCapture log(1);
+        char value[PROPERTY_VALUE_MAX] = "";
+        EXPECT_TRUE(ReturnsWithin([&] { property_get(key.c_str(), value, "0"); }, letPipeOut));
+        // A sparse file is a regular file: its first bytes are its value.
+        const bool regular = planted == zeb_test::Planted::SparseHuge;
+        EXPECT_STREQ(value, regular ? std::string(PROPERTY_VALUE_MAX - 1, '\0').c_str() : "0");
+        EXPECT_TRUE(ReturnsWithin([&] { property_get(key.c_str(), value, "0"); }, letPipeOut));
+        EXPECT_EQ(log.Count(at + " refused: "), regular ? 0u : 1u) << "named once, not at every call";
+
+        const bool folder = planted == zeb_test::Planted::Folder;
+        EXPECT_TRUE(ReturnsWithin([&] { EXPECT_EQ(property_set(key.c_str(), "1"), 0); }, letPipeOut));
+        EXPECT_EQ(zeb_test::ReadFile(outside / "secret"), "41") << "nothing written through the link";
+        EXPECT_FALSE(std::filesystem::exists(outside / key));
+        EXPECT_EQ(log.Count("could not persist " + key), folder ? 1u : 0u);
+        if (!folder) {
+            EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(at)));
+            EXPECT_EQ(zeb_test::ReadFile(at), "1");
+        }
+        EXPECT_EQ(zeb_test::Property(key), "1");
+    }
+}
+
+TEST(Property, AReaderHeldAtAPersistedKeyHoldsUpNoOtherPropertyCall) {
+    zeb_test::DeviceRoot root;
+    property_set("persist.vendor.cam.zeb.tester", "1");
+    zeb_test::HeldFile held(root.Device("/data/property/persist.vendor.cam.loop.parse"));
+    std::thread reader([] { zeb_test::Property("persist.vendor.cam.loop.parse"); });
+    ASSERT_TRUE(held.Reached());
+    EXPECT_TRUE(ReturnsWithin(
+        [] {
+            EXPECT_EQ(zeb_test::Property("persist.vendor.cam.zeb.tester"), "1");
+            property_set("persist.vendor.cam.zeb.process", "1");
+            property_set("vendor.cam.volatile", "2");
+            EXPECT_EQ(zeb_test::Property("vendor.cam.volatile"), "2");
+        },
+        [&] { held.Release(); }));
+    held.Release();
+    reader.join();
 }
 
 TEST(Log, LevelFilterPrefixAndCapture) {

@@ -109,7 +109,7 @@ TEST_F(SimulationInstance, ATaskWithoutFramesIsSkippedAndASlowReaderStillHasItsT
     FakeSensor sensor;
     HalContext context(&sensor);
     std::unique_ptr<SimulationControl> instance;
-    zeb_test::SlowFile slow(FramePath(1, 1) + "/IMG_x_CCM_INFO.bin");  // goes before the instance
+    zeb_test::HeldFile slow(FramePath(1, 1) + "/IMG_x_CCM_INFO.bin");  // goes before the instance
     instance = SensorInstance(context);
     ASSERT_TRUE(instance->Tester());
     ZEB::TaskInfo& task = *Tasks(*instance).at(1);

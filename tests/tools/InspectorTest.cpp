@@ -1,15 +1,20 @@
 // The recording inspector: a generator recording broken one way names exactly
 // that fault, where it is; the generator's own recordings pass without a word.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/TestSupport.h"
+#include "zebsim-hal/lib/Recording.h"
 #include "zebsim-hal/lib/Scenario.h"
 #include "zebsim-inspect/lib/Inspector.h"
 #include "zebsim-recgen/lib/RecordingGenerator.h"
@@ -124,6 +129,31 @@ TEST(Inspector, NamesEachFaultOfABrokenRecordingAndNothingElse) {
         {"frame folder naming a raw beyond the size limit",
          [](const Broken& b) { fs::rename(b.Frame(0) + "/IMG_64x8_0.mipi_raw", b.Frame(0) + "/IMG_64x20000_0.mipi_raw"); },
          0, "image-too-large", "task0/frame0", "names a raw of 64x20000", nullptr},
+        // What the library refuses to read is named, and never read here either.
+        {"dump that is a named pipe", [](const Broken& b) { zeb_test::Plant(zeb_test::Planted::Pipe, b.Dump(0, 6), ""); },
+         0, "refused", "AE_RESULT_INFO.bin", "is a named pipe: the library refuses it", nullptr},
+        {"raw image that is a device file",
+         [](const Broken& b) { zeb_test::Plant(zeb_test::Planted::Device, b.Frame(1) + "/IMG_64x8_1.mipi_raw", ""); }, 0,
+         "refused", "IMG_64x8_1.mipi_raw", "the library refuses it", nullptr},
+        {"dump linking out of the device root",
+         [](const Broken& b) {
+             zeb_test::WriteFile(b.dir / "secret", "secret");
+             zeb_test::Plant(zeb_test::Planted::LinkOut, b.Dump(1, 8), b.dir / "secret");
+         },
+         0,
+         "refused", "AWB_CALC_INFO.bin", "is a link leaving the device root", nullptr},
+        {"variable dump past its cap", [](const Broken& b) { fs::resize_file(b.Dump(0, 9), (64u << 20) + 1); }, 0,
+         "refused", "pdaf.bin", "is larger than its cap of 67108864 bytes", nullptr},
+        {"scene file linked to an endless device",
+         [](const Broken& b) { zeb_test::Plant(zeb_test::Planted::LinkOut, b.Scene(), "/dev/urandom"); }, 0, "refused",
+         "iscene_Info.xml", "is a link leaving the device root", nullptr},
+        {"scene file that is a named pipe", [](const Broken& b) { zeb_test::Plant(zeb_test::Planted::Pipe, b.Scene(), ""); },
+         0, "refused", "iscene_Info.xml", "is a named pipe", nullptr},
+        {"tuning task that is a named pipe",
+         [](const Broken& b) { zeb_test::Plant(zeb_test::Planted::Pipe, b.TuningTask("CMC10_V1"), ""); }, -2, "refused",
+         "CMC10_V1.xml", "is a named pipe", nullptr},
+        {"task list past its cap", [](const Broken& b) { fs::resize_file(b.recording.taskListPath, (64u << 20) + 1); }, -1,
+         "refused", "RawListFile.xml", "is larger than its cap of 67108864 bytes", nullptr},
         {"swept element that is not there",
          [](const Broken& b) { Edit(b.TuningTask("CMC10_V1"), "CMC10_V1/value", "CMC10_V1/valeu"); }, -2, "no-target",
          "CMC10_V1.xml", "Parameter[0] CMC10_V1/valeu selects nothing", nullptr},
@@ -151,6 +181,33 @@ TEST(Inspector, NamesEachFaultOfABrokenRecordingAndNothingElse) {
         EXPECT_NE(problem.message.find(fault.says), std::string::npos) << problem.message;
         EXPECT_EQ(problem.line, fault.lineOf ? LineOf(problem.file, fault.lineOf) : 0) << problem.message;
     }
+}
+
+TEST(Inspector, TheHalReadsWhatTheLibraryReadsAndNothingWithoutBound) {
+    zeb_test::TempDir dir;
+    const zeb_recgen::GeneratedRecording recording = Generate(dir);
+    ASSERT_TRUE(recording.ok) << recording.error;
+    zeb_test::Plant(zeb_test::Planted::LinkOut, recording.tasks[0].scenePath, "/dev/urandom");
+    zeb_test::Plant(zeb_test::Planted::Pipe, recording.frames[0].dumpPaths.at(6), "");
+    zeb_test::Plant(zeb_test::Planted::SparseHuge, recording.frames[1].dumpPaths.at(9), "");
+    std::promise<zeb_hal::Recording> read;
+    std::future<zeb_hal::Recording> done = read.get_future();
+    std::thread reader([&] { read.set_value(zeb_hal::ReadRecording(recording.taskListPath)); });
+    const bool returned = done.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    if (!returned) {
+        // Let a reader caught in the pipe out, then fail.
+        const int writer = open(recording.frames[0].dumpPaths.at(6).c_str(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0) close(writer);
+    }
+    reader.join();
+    ASSERT_TRUE(returned);
+    const zeb_hal::Recording expected = done.get();
+    ASSERT_EQ(expected.tasks.size(), 1u);
+    EXPECT_FALSE(expected.tasks[0].hasScene);
+    ASSERT_EQ(expected.tasks[0].frames.size(), 2u);
+    EXPECT_FALSE(expected.tasks[0].frames[0].Has("AE_RESULT_INFO.bin"));
+    EXPECT_FALSE(expected.tasks[0].frames[1].Has("pdaf.bin"));
+    EXPECT_TRUE(expected.tasks[0].frames[1].Has("AE_RESULT_INFO.bin"));
 }
 
 zeb_test::ProgramRun RunInspect(std::vector<std::string> arguments) {

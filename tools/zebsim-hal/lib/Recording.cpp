@@ -11,6 +11,7 @@
 #include <regex>
 #include <sstream>
 
+#include "core/FileAccess.h"
 #include "core/RecordOffsets.h"
 #include "parameter/ParameterManagerBase.h"
 #include "platform/TuningBin.h"
@@ -76,17 +77,13 @@ const SceneField kSceneFields[] = {
     {"androidTag", "lcd_flash_mode", SceneRecord::kLcdFlashMode, 0},
 };
 
-// In one read: a 12 MP frame is tens of megabytes, too many to take a
-// character at a time in a sanitizer build.
-std::vector<uint8_t> ReadAll(const fs::path& path) {
-    std::error_code error;
-    const auto size = fs::file_size(path, error);
-    std::ifstream in(path, std::ios::binary);
-    if (error || !in) return {};
-    std::vector<uint8_t> bytes(static_cast<size_t>(size));
-    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    bytes.resize(static_cast<size_t>(in.gcount()));
-    return bytes;
+// Read as the library reads it: what it refuses (a link at the name, a pipe,
+// a device, a file over the cap of its kind) is absent here too.
+bool ReadAll(const fs::path& path, uint64_t cap, std::vector<uint8_t>* bytes) {
+    std::string content;
+    if (!files::ReadAll(path.string(), cap, &content)) return false;
+    bytes->assign(content.begin(), content.end());
+    return true;
 }
 
 bool EndsWith(const std::string& text, const std::string& suffix) {
@@ -112,13 +109,16 @@ ExpectedFrame ReadFrame(const std::string& folder) {
         const std::string name = entry.path().filename().string();
         if (EndsWith(name, ".mipi_raw")) {
             ParseSize(name, &frame.rawWidth, &frame.rawHeight);
-            frame.packedRaw = ReadAll(entry.path());
+            ReadAll(entry.path(), files::kMaxImageBytes, &frame.packedRaw);
         } else if (EndsWith(name, "cap.yuv_nv21")) {
             ParseSize(name, &frame.yuvWidth, &frame.yuvHeight);
-            frame.yuv = ReadAll(entry.path());
+            ReadAll(entry.path(), files::kMaxImageBytes, &frame.yuv);
         }
         for (const char* dump : kDumpNames) {
-            if (EndsWith(name, dump) && !frame.Has(dump)) frame.dumps[dump] = ReadAll(entry.path());
+            std::vector<uint8_t> bytes;
+            if (EndsWith(name, dump) && !frame.Has(dump) && ReadAll(entry.path(), files::kMaxDumpBytes, &bytes)) {
+                frame.dumps[dump] = std::move(bytes);
+            }
         }
     }
     return frame;
@@ -146,7 +146,7 @@ bool ReadScene(const std::string& folder, std::vector<uint8_t>& scene, uint64_t*
     for (const auto& entry : fs::directory_iterator(folder, error)) {
         if (!EndsWith(entry.path().filename().string(), "iscene_Info.xml")) continue;
         pugi::xml_document document;
-        if (!document.load_file(entry.path().c_str())) return false;
+        if (!files::LoadXml(document, entry.path().string())) return false;
         pugi::xml_node root = document.child("root");
         for (const SceneField& field : kSceneFields) {
             pugi::xml_node node = root.child(field.group).child(field.name);
@@ -164,7 +164,7 @@ bool ReadScene(const std::string& folder, std::vector<uint8_t>& scene, uint64_t*
 ExpectedTuning ReadTuning(const std::string& configPath) {
     ExpectedTuning tuning;
     pugi::xml_document document;
-    if (configPath.empty() || !document.load_file(configPath.c_str())) return tuning;
+    if (configPath.empty() || !files::LoadXml(document, configPath)) return tuning;
     const char* const flagNames[] = {"RGBGAIN", "AWB", "LSC", "CMC10_V1", "XTM"};
     for (pugi::xml_node block : document.child("ispblocks").children("block")) {
         tuning.listed = true;
@@ -176,7 +176,7 @@ ExpectedTuning ReadTuning(const std::string& configPath) {
         }
         if (text == "null" || state == 2 || state == 3) continue;
         pugi::xml_document task;
-        task.load_file(text.c_str());
+        files::LoadXml(task, text);
         pugi::xml_node info = task.child("ParametersInfo");
         SweptBlock swept;
         swept.name = info.child("Block").text().get();
@@ -225,8 +225,9 @@ float SceneFloat(const std::vector<uint8_t>& scene, size_t offset) { return Read
 Recording ReadRecording(const std::string& taskListPath) {
     Recording recording;
     pugi::xml_document document;
-    if (!document.load_file(taskListPath.c_str())) {
-        recording.error = "cannot read the task list " + taskListPath;
+    std::string why;
+    if (!files::LoadXml(document, taskListPath, &why)) {
+        recording.error = "cannot read the task list " + taskListPath + ": " + why;
         return recording;
     }
     pugi::xml_node input = document.child("input");
@@ -236,7 +237,7 @@ Recording ReadRecording(const std::string& taskListPath) {
         recording.pattern = static_cast<uint32_t>(pattern);
     }
     pugi::xml_document blocks;
-    if (blocks.load_file(input.child("ispconfig").text().get())) {
+    if (files::LoadXml(blocks, input.child("ispconfig").text().get())) {
         for (pugi::xml_node block : blocks.child("ispblocks").children("block")) {
             recording.blocks.push_back({block.child("name").text().get(), block.child("state").text().as_uint()});
         }

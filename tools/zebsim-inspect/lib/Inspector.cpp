@@ -13,6 +13,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "core/FileAccess.h"
 #include "core/SimulationControlInterface.h"
 #include "frame/ZEBFrame.h"
 #include "parameter/ConfigReader.h"
@@ -74,6 +75,20 @@ bool ForTheHal(const ZEB::ReadProblem& p) {
 
 std::string Size(int width, int height) { return std::to_string(width) + "x" + std::to_string(height); }
 
+// Whether `path` lies below `root` once every link is resolved.
+bool Inside(const std::string& path, const std::string& root) {
+    std::error_code code;
+    const fs::path target = fs::weakly_canonical(path, code);
+    const fs::path base = fs::weakly_canonical(root, code);
+    if (code) return false;
+    auto t = target.begin();
+    for (auto b = base.begin(); b != base.end(); ++b, ++t) {
+        if (b->empty()) continue;  // a trailing separator
+        if (t == target.end() || *t != *b) return false;
+    }
+    return true;
+}
+
 class Inspector {
 public:
     explicit Inspector(const InspectOptions& options) : mOptions(options) {}
@@ -81,6 +96,7 @@ public:
     Inspection Run() {
         if (!Locate()) return mResult;
         QuietLibrary quiet(mResult.deviceRoot);
+        if (!Readable(mResult.taskListPath, ZEB::files::kMaxXmlBytes, mResult.problems)) return mResult;
         ZEB::TaskListReading reading;
         mReader.ReadTaskList(mResult.taskListPath, nullptr, &reading);
         for (const ZEB::ReadProblem& p : reading.report.Problems()) {
@@ -93,6 +109,28 @@ public:
     }
 
 private:
+    // What the library refuses to read (a link at the file's name, a pipe,
+    // a device, a folder, a file over its cap) is named as an error here and
+    // never handed to a reader: nothing is read without bound. A missing
+    // file is left to the reader, which names it its own way.
+    bool Readable(const std::string& path, uint64_t cap, std::vector<Problem>& problems) const {
+        const std::string why = Refusal(path, cap);
+        if (why.empty()) return true;
+        problems.push_back(Error("refused", path, why));
+        return false;
+    }
+
+    std::string Refusal(const std::string& path, uint64_t cap) const {
+        std::string why;
+        if (path.empty() || ZEB::files::InputFile::Open(path, cap, &why).IsOpen() || why == "missing") return "";
+        if (why == "a link") {
+            why = Inside(path, mResult.deviceRoot) ? "a link (the library reads no link at a file's name: copy or "
+                                                     "hard-link the file)"
+                                                   : "a link leaving the device root";
+        }
+        return "is " + why + ": the library refuses it and reads nothing of it";
+    }
+
     // Where the task list is, and which folder stands for the device's root.
     bool Locate() {
         std::error_code code;
@@ -125,6 +163,7 @@ private:
 
     void CheckBlocks(const std::string& listed) {
         mResult.ispConfigPath = Resolve(listed);
+        if (!Readable(mResult.ispConfigPath, ZEB::files::kMaxXmlBytes, mResult.problems)) return;
         std::vector<ZEB::IspInfo> blocks;
         ZEB::ReadReport report;
         mReader.ParseIspConfigList(mResult.ispConfigPath.c_str(), &blocks, &ZEB::IspConfiginfo, &report);
@@ -157,11 +196,13 @@ private:
 
     void CheckSweep(BlockResult& block) {
         const std::string file = Resolve(block.tuning);
+        if (!Readable(file, ZEB::files::kMaxXmlBytes, block.problems)) return;
         ZEB::ParamTaskInfoTag task;
         ZEB::ReadReport report;
         mReader.ParseTuningTaskXML(&task, file.c_str(), &report);
         task.ParamPath = Resolve(task.ParamPath);
         task.OutputPath = Resolve(task.OutputPath);
+        if (!Readable(task.ParamPath, ZEB::files::kMaxXmlBytes, block.problems)) return;
         if (!task.SyncParamMap.empty()) mReader.CheckSweepTargets(&task, &report, file);
         Append(block.problems, report.Problems());
         if (report.Count(ZEB::ReadSeverity::Error) != 0 && task.SyncParamMap.empty()) return;
@@ -267,6 +308,13 @@ private:
             return;
         }
         const std::string& file = found.matches.front();
+        if (!found.refused.empty()) {
+            // Said as the pre-check says it, with the frame's own verdict.
+            const std::string why = Refusal(file, ZEB::ZEBFrame::FileCap(row));
+            task.problems.push_back(Error("refused", file,
+                                          why.empty() ? "is " + found.refused + ": the library refuses it" : why));
+            return;
+        }
         if (found.matches.size() > 1) {
             std::string names;
             for (const std::string& match : found.matches) {
@@ -331,6 +379,7 @@ private:
                                               ": the scene reader takes whichever the folder lists first, here " +
                                               fs::path(matches.front()).filename().string()));
         }
+        if (!Readable(matches.front(), ZEB::files::kMaxXmlBytes, task.problems)) return;
         ZEB::SceneParameter scene;
         ZEB::iSceneInfo record;
         memset(&record, 0, sizeof record);
