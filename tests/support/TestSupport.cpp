@@ -56,12 +56,6 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds t
     return true;
 }
 
-SlowFile::SlowFile(const std::string& path) : mPath(path) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::filesystem::remove(path);
-    if (mkfifo(path.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed for " + path);
-}
-
 namespace {
 
 // The files held at the moment, by path; the hook is installed while any is.
@@ -165,25 +159,6 @@ void Plant(Planted planted, const std::string& at, const std::string& outside, c
     }
 }
 
-bool SlowFile::Release(std::chrono::milliseconds timeout) {
-    if (mReleased) return true;
-    mReleased = true;
-    // A writer opening without waiting succeeds only once a reader waits in open().
-    int writer = -1;
-    const bool met = WaitFor(
-        [this, &writer] { return (writer = open(mPath.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) >= 0; }, timeout);
-    // No reader yet: one that comes before the path is replaced is let through all the same.
-    if (writer < 0) writer = open(mPath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    // Whoever opens the path later finds an ordinary empty file. The reader
-    // reads its pipe empty only once the writer closes, after the file is in
-    // place: a reader opening the path again at once would otherwise meet the
-    // pipe with nobody left to open its other end, and wait for ever.
-    const std::string plain = mPath + ".plain";
-    WriteFile(plain, "");
-    std::filesystem::rename(plain, mPath);
-    if (writer >= 0) close(writer);
-    return met;
-}
 
 void WriteFile(const std::string& path, const std::string& content) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());

@@ -40,24 +40,6 @@ public:
 bool WaitFor(const std::function<bool()>& condition,
              std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
 
-// A file that takes its time: a named pipe, so a reader opening it waits
-// until Release() lets it through, then reads it empty. Destroy it before the
-// reader is joined.
-class SlowFile {
-public:
-    explicit SlowFile(const std::string& path);
-    ~SlowFile() { Release(); }
-    SlowFile(const SlowFile&) = delete;
-    SlowFile& operator=(const SlowFile&) = delete;
-    // Lets the waiting reader through and leaves an empty file in its place;
-    // false when no reader came within `timeout`.
-    bool Release(std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
-
-private:
-    std::string mPath;
-    bool mReleased = false;
-};
-
 // A file whose reader is held: an ordinary empty file at `path`, and the
 // library's opening of it waits in the platform's open hook until Release()
 // lets it through. Destroy it before the reader is joined.
