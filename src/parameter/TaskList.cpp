@@ -185,7 +185,7 @@ void ParameterManagerBase::FullfillImageInfo(pugi::xml_node image, TaskMap* task
     ZLOG(kTag, 4, "%d, %s: Parsing input path with size %d", static_cast<int>(inputs.size()));
     for (size_t k = 0; k < inputs.size() && k < static_cast<size_t>(kTaskInputPaths); ++k) {
         pugi::xml_node input = inputs[k].node();
-        task->TaskInputPath[k] = input.text().get();
+        task->TaskInputPath[k] = zeb_platform::HostPathOf(input.text().get());
         ZLOG(kTag, 4, "%d, %s: input path is %s -> %s", input.name(), task->TaskInputPath[k].c_str());
     }
     // Copies: the task itself may be dropped below.
@@ -205,7 +205,7 @@ void ParameterManagerBase::FullfillImageInfo(pugi::xml_node image, TaskMap* task
     }
     task->TaskOutputPath = outputPath;
     task->TaskMode = mode;
-    MakeOutputFolder(task->TaskOutputPath);
+    MakeOutputFolder(zeb_platform::HostPathOf(task->TaskOutputPath));
 
     tasks->try_emplace(index, std::move(task));
     ZLOG(kTag, 4, "%d, %s: Now IN/OUT path is %s <-> %s, with frmId %ld", first.c_str(), outputPath.c_str(),

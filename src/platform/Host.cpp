@@ -1,6 +1,7 @@
 #include "platform/Host.h"
 
 #include <atomic>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
@@ -60,6 +61,25 @@ std::string DevicePath(const std::string& fixedPath) {
     if (root.empty()) return fixedPath;
     if (fixedPath.empty() || fixedPath.front() != '/') return root + "/" + fixedPath;
     return root + fixedPath;
+}
+
+bool IsDeviceTreePath(const std::string& path) {
+    for (const char* tree : {"/data/", "/vendor/"}) {
+        const size_t length = strlen(tree);
+        if (path.compare(0, length, tree) == 0 || path == std::string(tree, length - 1)) return true;
+    }
+    return false;
+}
+
+std::string HostPathOf(const std::string& pathReadFromFile) {
+    if (!IsDeviceTreePath(pathReadFromFile)) return pathReadFromFile;
+    // A path already under the device root (a host recording made inside
+    // it) is not taken under it a second time.
+    std::string root = DeviceRoot();
+    while (!root.empty() && root.back() == '/') root.pop_back();
+    if (root.empty()) return pathReadFromFile;
+    if (pathReadFromFile.compare(0, root.size() + 1, root + "/") == 0) return pathReadFromFile;
+    return root + pathReadFromFile;
 }
 
 double TimeScale() { return ScaleSetting().load(); }

@@ -13,8 +13,19 @@ std::string DeviceRoot();
 void SetDeviceRoot(const std::string& root);
 
 // A fixed device path ("/data/vendor/...", "/vendor/firmware/...") as it lies
-// on this host. Paths read from configuration files are never passed here.
+// on this host. Paths read from configuration files go through HostPathOf.
 std::string DevicePath(const std::string& fixedPath);
+
+// A path read from a file (task list, block list, tuning task, ...) as this
+// host opens it: an absolute path into the device's own trees ("/data/...",
+// "/vendor/...") lies under the device root, so that a recording written in
+// the device's layout plays wherever its root was put; any other path is used
+// as written. Unchanged when the device root is empty (on a device).
+std::string HostPathOf(const std::string& pathReadFromFile);
+
+// True for an absolute path into the device's own trees, the paths
+// HostPathOf takes under the device root.
+bool IsDeviceTreePath(const std::string& path);
 
 // The time scale, from ZEB_TIME_SCALE on first use unless set before; a value
 // that is not a positive number counts as 1.

@@ -3,6 +3,7 @@
 // stands in for the HAL's snapshot notifications, and the small job interface.
 #include <pthread.h>
 
+#include <algorithm>
 #include <ctime>
 #include <filesystem>
 #include <system_error>
@@ -157,12 +158,16 @@ void SimulationControl::PlayTuningEntry(int64_t frameId, const RunningTask& run,
     ZLOG(kTag, 4, "%d, %s: TaskTuning index %d", index);
     PreviewStep(frameId, run);
     if (mExit.load()) return;
+    // The property names the folder as the HAL sees it; this host writes
+    // into it where the device root puts it.
     const std::string& outputPath = run.task->TaskOutputPath;
-    const std::string folder = EntryFolder(outputPath);
+    const std::string hostOutput = zeb_platform::HostPathOf(outputPath);
+    const std::string hostFolder = EntryFolder(hostOutput);
+    const std::string folder = outputPath + hostFolder.substr(std::min(hostOutput.size(), hostFolder.size()));
     ZLOG(kTag, 4, "%d, %s: fold_name %s", folder.c_str());
-    if (MakeDirectory(outputPath) && MakeDirectory(folder)) {
+    if (MakeDirectory(hostOutput) && MakeDirectory(hostFolder)) {
         for (const std::string& source : files) {
-            std::string target = (folder + "/" + TranslatedName(source)).substr(0, 255);
+            std::string target = (hostFolder + "/" + TranslatedName(source)).substr(0, 255);
             ZLOG(kTag, 4, "%d, %s: temp_foldname %s", target.c_str());
             // A file copy, not a shell command: the paths come from
             // configuration files and are never interpreted.

@@ -258,6 +258,32 @@ TEST_P(DngImport, TheDriverGetsTheCfaDataScaledToTenBitsAndTheDumpsCarryTheFiles
     EXPECT_EQ(task["matchedFrames"].get<int>(), task["previewFrames"].get<int>() + task["captureFrames"].get<int>());
 }
 
+TEST(DngImportLayout, AnImportInTheDeviceLayoutPlaysWhereverItIsMoved) {
+    const DngSpec& s = kPlayable[0];
+    zeb_test::TempDir root;
+    const std::vector<std::string> files = {root / "a.dng", root / "b.dng", root / "c.dng"};
+    for (int seed = 0; seed < 3; ++seed) ASSERT_NO_FATAL_FAILURE(WriteDng(files[seed], s, seed));
+    std::vector<std::string> arguments = {kRecgen, "--device-root", root / "made", "--frames", "2", "--from-dng"};
+    arguments.insert(arguments.end(), files.begin(), files.end());
+    const auto import = zeb_test::RunProgram(arguments);
+    ASSERT_EQ(import.status, 0) << import.out << import.err;
+    EXPECT_EQ(zeb_test::ReadFile(root / ("made/" + std::string(kTaskList))).find(root.path()), std::string::npos)
+        << "the task list names host paths";
+    fs::rename(root / "made", root / "moved");
+    const auto hal = zeb_test::RunProgram({kHal, "--device-root", root / "moved", "--library", ZEB_LIBRARY_PATH,
+                                           "--quiet", "--timeout", "60", "--log-file", root / "library.log"});
+    ASSERT_EQ(hal.status, 0) << hal.out << hal.err;
+    std::ifstream in(root / "moved/hal-out/report.json");
+    const nlohmann::json report = nlohmann::json::parse(in, nullptr, false);
+    ASSERT_EQ(report["tasks"].size(), 2u);
+    for (const auto& task : report["tasks"]) {
+        EXPECT_TRUE(task["completed"].get<bool>());
+        EXPECT_TRUE(task["errors"].empty()) << task["errors"].dump();
+        EXPECT_EQ(task["matchedFrames"].get<int>(),
+                  task["previewFrames"].get<int>() + task["captureFrames"].get<int>());
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Variants, DngImport, ::testing::ValuesIn(kPlayable),
                          [](const ::testing::TestParamInfo<DngSpec>& info) { return std::string(info.param.name); });
 
@@ -308,6 +334,10 @@ TEST_P(DngRefusal, IsNamedWithItsReasonAndLeavesNoTaskList) {
     EXPECT_NE(log.find(files.back() + ": "), std::string::npos) << log;
     EXPECT_NE(log.find(r.reason), std::string::npos) << log;
     EXPECT_FALSE(fs::exists(root / kTaskList));
+    // Nothing at all is left: no block list, no output or frame folders.
+    for (const auto& entry : fs::directory_iterator(root.path())) {
+        EXPECT_EQ(entry.path().extension(), ".dng") << entry.path() << " left behind";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, DngRefusal, ::testing::ValuesIn(kRefusals),

@@ -20,7 +20,8 @@ int main(int argc, char** argv) {
         ->required();
     app.add_flag("--json", json, "Print the findings as JSON instead of a table");
     app.add_flag("--device-paths", options.devicePaths,
-                 "The recording's absolute paths are the device's (/data/vendor/...): look them up below PATH");
+                 "Check the device's layout: the task list at data/vendor/cameraserver/zeb/config/RawListFile.xml "
+                 "below PATH and every path it names below /data/vendor/cameraserver/zeb/");
     CLI11_PARSE(app, argc, argv);
     const zeb_inspect::Inspection inspection = zeb_inspect::Inspect(options);
     const std::string text = json ? zeb_inspect::FormatJson(inspection) : zeb_inspect::FormatTable(inspection);

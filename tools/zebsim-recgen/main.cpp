@@ -1,14 +1,26 @@
 // Writes a recording: frame folders, scene files and a task list.
-//   zebsim-recgen --output DIR [--size 4000x3000] [--frames N] [--tasks N] [--tuning NAME --device-root DIR] ...
-//   zebsim-recgen --output DIR --from-dng FILE... [--frames N] [--pedestal N]
+//   zebsim-recgen (-o DIR | --device-root ROOT) [--size 4000x3000] [--frames N] [--tasks N] [--tuning NAME] ...
+//   zebsim-recgen (-o DIR | --device-root ROOT) --from-dng FILE... [--frames N] [--pedestal N]
+//   zebsim-recgen --relocate TASKLIST --device-root ROOT
+// Exit status: 0 written, 1 the work failed, 2 bad usage.
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
 #include <map>
 #include <string>
 
+#include "frame/ZEBFrame.h"
 #include "zebsim-recgen/lib/DngImport.h"
+#include "zebsim-recgen/lib/Placement.h"
 #include "zebsim-recgen/lib/RecordingGenerator.h"
+
+namespace {
+
+void PrintWarnings(const std::vector<std::string>& warnings) {
+    for (const std::string& warning : warnings) fprintf(stderr, "zebsim-recgen: warning: %s\n", warning.c_str());
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     CLI::App app{"Writes recorded frame folders, scene files and a task list as a device records them."};
@@ -20,7 +32,11 @@ int main(int argc, char** argv) {
     bool fixed3a = false;
     std::string lsc = "alsc4";
     std::string tuningName, deviceRoot;
-    app.add_option("-o,--output", options.outputFolder, "folder the recording is written to")->required();
+    zeb_recgen::Placement placement;
+    std::string relocate;
+    app.add_option("-o,--output", placement.outputFolder,
+                   "folder the recording is written to, naming host paths (without it: the device layout below "
+                   "--device-root)");
     app.add_option("-s,--size", size, "raw image size, WIDTHxHEIGHT")->capture_default_str();
     app.add_option("--yuv-size", yuvSize, "reference YUV size, WIDTHxHEIGHT (default: the raw size)");
     app.add_option("-f,--frames", options.framesPerTask, "frame folders per task (1 to 10)")
@@ -30,8 +46,11 @@ int main(int argc, char** argv) {
     app.add_option("-p,--pattern", pattern, "Bayer pattern")
         ->check(CLI::IsMember({"RGGB", "GRBG", "GBRG", "BGGR"}))
         ->capture_default_str();
-    app.add_option("-m,--mode", options.mode, "play mode of the task list")->capture_default_str();
-    app.add_option("--task-list", options.taskListPath, "where the task list goes (default: in the output folder)");
+    app.add_option("-m,--mode", options.mode, "play mode of the task list")
+        ->check(CLI::IsMember({"Preview", "Capture", "UltraRes"}))
+        ->capture_default_str();
+    auto* taskList = app.add_option("--task-list", placement.taskListPath,
+                                    "where the task list goes (default: in the output folder)");
     app.add_flag("--unpacked-raw", options.writeUnpackedRaw, "also write the 16-bit .raw image of each frame");
     app.add_flag("--fixed-3a", fixed3a,
                  "put AWB, ALSC and a tone-mapping block (GTM_XTM) into the block configuration list in fixed mode "
@@ -43,7 +62,17 @@ int main(int argc, char** argv) {
     app.add_option("--tuning", tuningName,
                    "also write a sensor tuning of this name that sweeps two blocks (2 x 3 combinations): the firmware "
                    "tuning folder, its bypass lists, the configuration list and the tuning tasks");
-    app.add_option("--device-root", deviceRoot, "device root the firmware tuning folder goes into (with --tuning)");
+    app.add_option("--device-root", deviceRoot,
+                   "without -o: write the recording in the device's layout below this root (task list at "
+                   "data/vendor/cameraserver/zeb/config/RawListFile.xml, device paths in its files), ready to be "
+                   "pushed; with --tuning: the root the firmware tuning folder goes into");
+    app.add_flag("--force", placement.force,
+                 "replace the recording the output folder already holds (only the files and folders this run "
+                 "writes)");
+    auto* relocateOption =
+        app.add_option("--relocate", relocate,
+                       "copy the recording of this task list into the device's layout below --device-root")
+            ->check(CLI::ExistingFile);
     zeb_recgen::DngImportOptions dng;
     auto* fromDng = app.add_option("--from-dng", dng.files,
                                    "DNG files to turn into the recording, one frame each in the order given "
@@ -57,7 +86,46 @@ int main(int argc, char** argv) {
          {"--size", "--yuv-size", "--tasks", "--pattern", "--unpacked-raw", "--fixed-3a", "--lsc", "--tuning"}) {
         fromDng->excludes(app.get_option(synthetic));
     }
-    CLI11_PARSE(app, argc, argv);
+    for (CLI::Option* other : app.get_options()) {
+        if (other != relocateOption && other->get_name() != "--device-root" && other->get_name() != "--force" &&
+            other->get_name() != "--help") {
+            relocateOption->excludes(other);
+        }
+    }
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        // CLI11's own codes (105 and up) are bad usage like any other.
+        return app.exit(error) == 0 ? 0 : 2;
+    }
+    if (placement.outputFolder.empty() && deviceRoot.empty()) {
+        fprintf(stderr, "zebsim-recgen: give -o DIR (a host recording) or --device-root ROOT (the device's layout)\n");
+        return 2;
+    }
+    if (placement.outputFolder.empty()) {
+        if (taskList->count() != 0) {
+            fprintf(stderr, "zebsim-recgen: --task-list does not apply to the device's layout: its task list is at "
+                            "data/vendor/cameraserver/zeb/config/RawListFile.xml below --device-root\n");
+            return 2;
+        }
+        placement.deviceRoot = deviceRoot;
+    }
+    std::vector<std::string> warnings;
+    if (!relocate.empty()) {
+        if (!placement.outputFolder.empty()) {
+            fprintf(stderr, "zebsim-recgen: --relocate writes below --device-root, not -o\n");
+            return 2;
+        }
+        const zeb_recgen::GeneratedRecording moved = zeb_recgen::RelocateRecording(relocate, placement, &warnings);
+        PrintWarnings(warnings);
+        if (!moved.ok) {
+            fprintf(stderr, "zebsim-recgen: %s\n", moved.error.c_str());
+            return 1;
+        }
+        printf("%zu tasks, %zu frames; task list %s\n", moved.tasks.size(), moved.frames.size(),
+               moved.taskListPath.c_str());
+        return 0;
+    }
     if (!tuningName.empty()) {
         if (deviceRoot.empty()) {
             fprintf(stderr, "--tuning needs --device-root\n");
@@ -67,12 +135,19 @@ int main(int argc, char** argv) {
     }
 
     if (!dng.files.empty()) {
-        dng.outputFolder = options.outputFolder;
-        dng.taskListPath = options.taskListPath;
         dng.framesPerTask = options.framesPerTask;
         dng.mode = options.mode;
         dng.preview = preview;
-        const zeb_recgen::GeneratedRecording imported = zeb_recgen::ImportDng(dng);
+        const zeb_recgen::GeneratedRecording imported = zeb_recgen::PlaceRecording(
+            placement,
+            [&dng](const std::string& folder, const std::string& list) {
+                zeb_recgen::DngImportOptions staged = dng;
+                staged.outputFolder = folder;
+                staged.taskListPath = list;
+                return zeb_recgen::ImportDng(staged);
+            },
+            &warnings);
+        PrintWarnings(warnings);
         if (!imported.ok) {
             fprintf(stderr, "zebsim-recgen: %s\n", imported.error.c_str());
             return 1;
@@ -93,13 +168,34 @@ int main(int argc, char** argv) {
         fprintf(stderr, "sizes are written WIDTHxHEIGHT, for instance 4000x3000\n");
         return 2;
     }
+    // The library refuses a frame whose names ask for more.
+    for (const auto& wh : {std::make_pair(options.width, options.height),
+                           std::make_pair(options.yuvWidth, options.yuvHeight)}) {
+        if (wh.first > ZEB::kMaxImageSide || wh.second > ZEB::kMaxImageSide ||
+            int64_t{wh.first} * wh.second > ZEB::kMaxImagePixels) {
+            fprintf(stderr,
+                    "zebsim-recgen: %dx%d is larger than the library takes: at most %d a side and %lld pixels\n",
+                    wh.first, wh.second, static_cast<int>(ZEB::kMaxImageSide),
+                    static_cast<long long>(ZEB::kMaxImagePixels));
+            return 2;
+        }
+    }
     zeb_recgen::ParseBayerPattern(pattern, &options.pattern);
     if (fixed3a) options.blocks = zeb_recgen::Fixed3ABlocks();
     const std::map<std::string, zeb_recgen::LscFormat> formats = {
         {"alsc3", zeb_recgen::LscFormat::Alsc3}, {"alsc4", zeb_recgen::LscFormat::Alsc4}, {"none", zeb_recgen::LscFormat::None}};
     options.lscFormat = formats.at(lsc);
 
-    const zeb_recgen::GeneratedRecording recording = zeb_recgen::GenerateRecording(options);
+    const zeb_recgen::GeneratedRecording recording = zeb_recgen::PlaceRecording(
+        placement,
+        [&options](const std::string& folder, const std::string& list) {
+            zeb_recgen::Options staged = options;
+            staged.outputFolder = folder;
+            staged.taskListPath = list;
+            return zeb_recgen::GenerateRecording(staged);
+        },
+        &warnings);
+    PrintWarnings(warnings);
     if (!recording.ok) {
         fprintf(stderr, "zebsim-recgen: %s\n", recording.error.c_str());
         return 1;

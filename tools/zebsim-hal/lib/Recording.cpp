@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "core/RecordOffsets.h"
+#include "platform/Host.h"
 #include "platform/TuningBin.h"
 #include "zebsim-recgen/lib/RecordingGenerator.h"
 
@@ -174,13 +175,13 @@ ExpectedTuning ReadTuning(const std::string& configPath) {
         }
         if (text == "null" || state == 2 || state == 3) continue;
         pugi::xml_document task;
-        task.load_file(text.c_str());
+        task.load_file(zeb_platform::HostPathOf(text).c_str());
         pugi::xml_node info = task.child("ParametersInfo");
         SweptBlock swept;
         swept.name = info.child("Block").text().get();
         const std::string param = info.child("ParamPath").text().get();
         swept.documentName = param.substr(param.find_last_of('/') == std::string::npos ? 0 : param.find_last_of('/') + 1);
-        swept.outputPath = info.child("OutputPath").text().get();
+        swept.outputPath = zeb_platform::HostPathOf(info.child("OutputPath").text().get());
         tuning.swept.push_back(swept);
     }
     std::stable_sort(tuning.swept.begin(), tuning.swept.end(),
@@ -234,12 +235,13 @@ Recording ReadRecording(const std::string& taskListPath) {
         recording.pattern = static_cast<uint32_t>(pattern);
     }
     pugi::xml_document blocks;
-    if (blocks.load_file(input.child("ispconfig").text().get())) {
+    const std::string ispconfig = zeb_platform::HostPathOf(input.child("ispconfig").text().get());
+    if (blocks.load_file(ispconfig.c_str())) {
         for (pugi::xml_node block : blocks.child("ispblocks").children("block")) {
             recording.blocks.push_back({block.child("name").text().get(), block.child("state").text().as_uint()});
         }
     }
-    recording.tuning = ReadTuning(input.child("ispconfig").text().get());
+    recording.tuning = ReadTuning(ispconfig);
     int64_t index = 0;
     for (pugi::xml_node list : input.children("TaskList")) {
         for (pugi::xml_node image : list.children("image")) {
@@ -250,12 +252,12 @@ Recording ReadRecording(const std::string& taskListPath) {
             int paths = 0;
             for (pugi::xml_node path : image.children("inputpath")) {
                 if (paths++ >= 10) break;
-                const std::string folder = path.text().get();
+                const std::string folder = zeb_platform::HostPathOf(path.text().get());
                 if (!folder.empty()) task.frames.push_back(ReadFrame(folder));
             }
             task.scene.assign(SceneRecord::kSize, 0);
             pugi::xml_node first = image.child("inputpath");
-            task.hasScene = ReadScene(first ? first.text().get() : "", task.scene, &task.prvScenario, &task.capScenario);
+            task.hasScene = ReadScene(zeb_platform::HostPathOf(first ? first.text().get() : ""), task.scene, &task.prvScenario, &task.capScenario);
             recording.tasks.push_back(std::move(task));
         }
     }
