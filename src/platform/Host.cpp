@@ -1,5 +1,6 @@
 #include "platform/Host.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <cstdlib>
@@ -89,6 +90,10 @@ void SetTimeScale(double scale) { ScaleSetting().store(scale > 0.0 ? scale : 1.0
 std::chrono::nanoseconds Scaled(std::chrono::nanoseconds duration) {
     if (duration.count() <= 0) return std::chrono::nanoseconds(0);
     return std::chrono::nanoseconds(static_cast<long long>(static_cast<double>(duration.count()) * TimeScale()));
+}
+
+std::chrono::nanoseconds ScaledForIo(std::chrono::nanoseconds duration) {
+    return std::max(Scaled(duration), std::max(duration, std::chrono::nanoseconds(0)));
 }
 
 void SleepScaled(std::chrono::nanoseconds duration) {

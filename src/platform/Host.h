@@ -35,6 +35,11 @@ void SetTimeScale(double scale);
 // A fixed duration of the system as it runs here.
 std::chrono::nanoseconds Scaled(std::chrono::nanoseconds duration);
 
+// A wait that gives a reader time for its file I/O: shortened by the scale
+// like any other when the scale is above 1, never below its real length, as
+// reading a file takes as long at any scale.
+std::chrono::nanoseconds ScaledForIo(std::chrono::nanoseconds duration);
+
 // A fixed sleep; nothing for zero or less.
 void SleepScaled(std::chrono::nanoseconds duration);
 

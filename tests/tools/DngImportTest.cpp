@@ -197,6 +197,8 @@ TEST_P(DngImport, TheDriverGetsTheCfaDataScaledToTenBitsAndTheDumpsCarryTheFiles
     for (int seed = 0; seed < 2; ++seed) ASSERT_NO_FATAL_FAILURE(WriteDng(files[seed], s, seed));
     const auto import = Import(root, files, s.pedestal);
     ASSERT_EQ(import.status, 0) << import.out << import.err;
+    // A line per file as it is written, before the summary.
+    EXPECT_EQ(import.out.find("[1/2] " + files[0] + "\n[2/2] " + files[1] + "\n"), 0u) << import.out;
 
     pugi::xml_document list;
     ASSERT_TRUE(list.load_file((root / kTaskList).c_str()));

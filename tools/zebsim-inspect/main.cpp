@@ -22,7 +22,12 @@ int main(int argc, char** argv) {
     app.add_flag("--device-paths", options.devicePaths,
                  "Check the device's layout: the task list at data/vendor/cameraserver/zeb/config/RawListFile.xml "
                  "below PATH and every path it names below /data/vendor/cameraserver/zeb/");
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        // CLI11's own codes (105 and up) are bad usage like any other.
+        return app.exit(error) == 0 ? 0 : 2;
+    }
     const zeb_inspect::Inspection inspection = zeb_inspect::Inspect(options);
     const std::string text = json ? zeb_inspect::FormatJson(inspection) : zeb_inspect::FormatTable(inspection);
     fwrite(text.data(), 1, text.size(), stdout);

@@ -138,6 +138,11 @@ int main(int argc, char** argv) {
         dng.framesPerTask = options.framesPerTask;
         dng.mode = options.mode;
         dng.preview = preview;
+        // Large files take a while each: say so as each is done.
+        dng.progress = [](int serial, int total, const std::string& file) {
+            printf("[%d/%d] %s\n", serial + 1, total, file.c_str());
+            fflush(stdout);
+        };
         const zeb_recgen::GeneratedRecording imported = zeb_recgen::PlaceRecording(
             placement,
             [&dng](const std::string& folder, const std::string& list) {

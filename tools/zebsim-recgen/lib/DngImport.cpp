@@ -491,6 +491,9 @@ void ImportInto(const DngImportOptions& given, GeneratedRecording& recording) {
                 options.outputFolder + "/recording/task" + std::to_string(t) + "/frame" + std::to_string(i);
             recording.frames.push_back(WriteFrame(frame, folder, serial, t, i, given));
             task.frames.push_back(serial);
+            if (given.progress) {
+                given.progress(serial, static_cast<int>(frames.size()), given.files[static_cast<size_t>(serial)]);
+            }
             if (i == 0) {
                 frame.samples.clear();
                 first = std::move(frame);

@@ -7,6 +7,7 @@
 // a 2 x 2 Bayer CFA, or that does not hold the data its header promises, is
 // refused with a message naming the file and the reason.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,8 @@ struct DngImportOptions {
     // The 10-bit level the file's black level maps to; its white level maps to 1023.
     int pedestal = 64;
     bool preview = false;  // a PNG of each frame's raw image next to it
+    // Called once each file's frame is written (serial from 0, of `total`).
+    std::function<void(int serial, int total, const std::string& file)> progress;
 };
 
 // What one DNG holds, converted. Values the file does not carry are neutral
