@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <map>
+#include <set>
 #include <string>
 
 #include "frame/ZEBFrame.h"
@@ -139,9 +140,12 @@ int main(int argc, char** argv) {
         dng.mode = options.mode;
         dng.preview = preview;
         // Large files take a while each: say so as each is done.
-        dng.progress = [](int serial, int total, const std::string& file) {
-            printf("[%d/%d] %s\n", serial + 1, total, file.c_str());
+        std::set<std::string> used, ignored;
+        dng.progress = [&used, &ignored](int serial, int total, const zeb_recgen::DngFrame& frame) {
+            printf("[%d/%d] %s\n", serial + 1, total, frame.path.c_str());
             fflush(stdout);
+            used.insert(frame.usedTags.begin(), frame.usedTags.end());
+            ignored.insert(frame.ignoredTags.begin(), frame.ignoredTags.end());
         };
         const zeb_recgen::GeneratedRecording imported = zeb_recgen::PlaceRecording(
             placement,
@@ -160,6 +164,12 @@ int main(int argc, char** argv) {
         for (const auto& frame : imported.frames) {
             printf("%s -> %s\n", dng.files[static_cast<size_t>(frame.serial)].c_str(), frame.rawPath.c_str());
         }
+        auto joined = [](const std::set<std::string>& names) {
+            std::string text;
+            for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
+            return text.empty() ? std::string("none") : text;
+        };
+        printf("tags used: %s\ntags ignored: %s\n", joined(used).c_str(), joined(ignored).c_str());
         printf("%zu tasks, %zu frames, Bayer pattern %s; task list %s\n", imported.tasks.size(), imported.frames.size(),
                zeb_recgen::BayerPatternName(imported.options.pattern), imported.taskListPath.c_str());
         return 0;
