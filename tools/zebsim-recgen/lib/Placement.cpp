@@ -207,10 +207,8 @@ GeneratedRecording PlaceRecording(const Placement& placement, const RecordingWri
         }
         for (const fs::path& entry : entries) {
             const fs::path into = target / entry.filename();
-            if (fs::exists(fs::symlink_status(into))) {
-                if (!placement.force || entry.filename() == "tuningbin") {
-                    throw std::runtime_error(into.string() + " already exists: give another folder, or --force");
-                }
+            if (fs::exists(fs::symlink_status(into)) && !placement.force) {
+                throw std::runtime_error(into.string() + " already exists: give another folder, or --force");
             }
         }
         for (const fs::path& entry : entries) {
