@@ -412,7 +412,7 @@ DngSpec With(DngSpec s, uint16_t compression, bool demosaiced, int cutBytes) {
 }
 
 template <class Change>
-DngSpec Spec(DngSpec s, Change change) {
+DngSpec Changed(DngSpec s, Change change) {
     change(s);
     return s;
 }
@@ -423,11 +423,11 @@ const Refusal kRefusals[] = {
     {"Truncated", With(kGood, 1, false, 100), nullptr, "truncated"},
     {"HeaderCut", With(kGood, 1, false, -120), nullptr, "LibRaw cannot read it"},
     {"TwoSensors", kGood, "GRBG", "a recording plays one sensor"},
-    {"Monochrome", Spec(kGood, [](DngSpec& s) { s.linearSamples = 1; }), nullptr, "monochrome"},
-    {"FloatingPoint", Spec(kGood, [](DngSpec& s) { s.floating = true; s.bits = 16; }), nullptr, "floating-point"},
-    {"ActiveAreaPastTheEdge", Spec(kGood, [](DngSpec& s) { s.active[2] = 30; s.active[3] = 64; }), nullptr,
+    {"Monochrome", Changed(kGood, [](DngSpec& s) { s.linearSamples = 1; }), nullptr, "monochrome"},
+    {"FloatingPoint", Changed(kGood, [](DngSpec& s) { s.floating = true; s.bits = 16; }), nullptr, "floating-point"},
+    {"ActiveAreaPastTheEdge", Changed(kGood, [](DngSpec& s) { s.active[2] = 30; s.active[3] = 64; }), nullptr,
      "the ActiveArea (top 0, left 0, bottom 30, right 64) lies outside the 64 x 24 image"},
-    {"RepeatDimPastItsValues", Spec(kGood, [](DngSpec& s) { s.blackRepeat = 2; }), nullptr,
+    {"RepeatDimPastItsValues", Changed(kGood, [](DngSpec& s) { s.blackRepeat = 2; }), nullptr,
      "BlackLevelRepeatDim is 2 x 2 but BlackLevel gives 1 value(s), not 4"},
 };
 // clang-format on
