@@ -197,7 +197,7 @@ ZEBFramePtr ReadControl::GetFrame(int64_t frameId) {
 ZEBFramePtr ReadControl::WaitForValidFrame() {
     std::unique_lock<std::mutex> ready(mReadyLock);
     ZEBFramePtr found;
-    const bool ok = mReadyCond.wait_for(ready, zeb_platform::Scaled(kFrameWait), [&] {
+    const bool ok = mReadyCond.wait_for(ready, zeb_platform::ScaledForIo(kFrameWait), [&] {
         for (const ZEBFramePtr& frame : mReadyFrames) {
             if (frame && frame->mFrameId == mRewindStart) {
                 found = frame;

@@ -57,7 +57,7 @@ void* SceneParameter::GetParameter(void* arg) {
     }
     const int64_t index = *static_cast<const int64_t*>(arg);
     ZLOG(kTag, 4, "%d, %s: Prepare to get FrameId %ld", static_cast<long>(index));
-    const auto deadline = std::chrono::steady_clock::now() + zeb_platform::Scaled(kRecordWait);
+    const auto deadline = std::chrono::steady_clock::now() + zeb_platform::ScaledForIo(kRecordWait);
     std::unique_lock<std::mutex> lock(mMapLock);
     iSceneInfo* record = nullptr;
     mMapCond.wait_until(lock, deadline, [&] {

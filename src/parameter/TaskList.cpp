@@ -233,7 +233,7 @@ void ParameterManagerBase::FullfillImageInfo(pugi::xml_node image, TaskMap* task
     ZLOG(kTag, 4, "%d, %s: Parsing input path with size %d", static_cast<int>(inputs.size()));
     for (size_t k = 0; k < inputs.size() && k < static_cast<size_t>(kTaskInputPaths); ++k) {
         pugi::xml_node input = inputs[k].node();
-        task->TaskInputPath[k] = input.text().get();
+        task->TaskInputPath[k] = zeb_platform::HostPathOf(input.text().get());
         ZLOG(kTag, 4, "%d, %s: input path is %s -> %s", files::Escaped(input.name()).c_str(),
              files::Escaped(task->TaskInputPath[k]).c_str());
     }
@@ -260,7 +260,7 @@ void ParameterManagerBase::FullfillImageInfo(pugi::xml_node image, TaskMap* task
     }
     task->TaskOutputPath = outputPath;
     task->TaskMode = mode;
-    if (!MakeOutputFolder(task->TaskOutputPath)) {
+    if (!MakeOutputFolder(zeb_platform::HostPathOf(task->TaskOutputPath))) {
         ZLOG(kTag, 1, "%d, %s: task %ld refused", static_cast<long>(index));
         return;
     }

@@ -52,7 +52,7 @@ TaskManager::TaskManager() {
 
 void TaskManager::LoadConfiguration() {
     const std::string ispConfig = ParseTaskList(&mTaskMapper);
-    ParseIspConfigList(ispConfig.c_str(), &mIspInfo, &IspConfiginfo);
+    ParseIspConfigList(zeb_platform::HostPathOf(ispConfig).c_str(), &mIspInfo, &IspConfiginfo);
     ZLOG(kTag, 4, "%d, %s: Now Preparing Scene info with size %d", static_cast<int>(mTaskMapper.size()));
     ParameterManager().ParseParameter(&mTaskMapper, "SceneParameter");
     SimulationControlInterface::GetPropXtmFix(mXtmFix);

@@ -12,6 +12,7 @@
 #include "parameter/TuningTask.h"
 #include "parameter/XmlSchema.h"
 #include "parameter/XmlSelect.h"
+#include "platform/Host.h"
 #include "platform/Log.h"
 #include "platform/Property.h"
 #include "core/SimulationControlInterface.h"
@@ -234,7 +235,7 @@ void ParameterManagerBase::ParseTuningTaskXML(ParamTaskInfoTag* task, const char
     }
     const Reporting to{report, path};
     pugi::xml_document doc;
-    const bool loaded = LoadConfigXml(doc, path, "tuning task file", kTag, report) == ConfigLoad::Loaded;
+    const bool loaded = LoadConfigXml(doc, zeb_platform::HostPathOf(path), "tuning task file", kTag, report) == ConfigLoad::Loaded;
     pugi::xml_node root = doc.child("ParametersInfo");
     ZLOG(kTag, 4, "%d, %s: Prepare to Parse TaskInfo XML");
     if (!loaded) {
@@ -247,8 +248,8 @@ void ParameterManagerBase::ParseTuningTaskXML(ParamTaskInfoTag* task, const char
         return;
     }
     task->Block = root.child("Block").text().get();
-    task->ParamPath = root.child("ParamPath").text().get();
-    task->OutputPath = root.child("OutputPath").text().get();
+    task->ParamPath = zeb_platform::HostPathOf(root.child("ParamPath").text().get());
+    task->OutputPath = zeb_platform::HostPathOf(root.child("OutputPath").text().get());
     if (report) {
         for (pugi::xml_node child = root.first_child(); child; child = child.next_sibling()) {
             const std::string name = child.name();

@@ -1,6 +1,8 @@
 #include "platform/Host.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
@@ -70,6 +72,25 @@ std::string DevicePath(const std::string& fixedPath) {
     return root + fixedPath;
 }
 
+bool IsDeviceTreePath(const std::string& path) {
+    for (const char* tree : {"/data/", "/vendor/"}) {
+        const size_t length = strlen(tree);
+        if (path.compare(0, length, tree) == 0 || path == std::string(tree, length - 1)) return true;
+    }
+    return false;
+}
+
+std::string HostPathOf(const std::string& pathReadFromFile) {
+    if (!IsDeviceTreePath(pathReadFromFile)) return pathReadFromFile;
+    // A path already under the device root (a host recording made inside
+    // it) is not taken under it a second time.
+    std::string root = DeviceRoot();
+    while (!root.empty() && root.back() == '/') root.pop_back();
+    if (root.empty()) return pathReadFromFile;
+    if (pathReadFromFile.compare(0, root.size() + 1, root + "/") == 0) return pathReadFromFile;
+    return root + pathReadFromFile;
+}
+
 double TimeScale() { return ScaleSetting().load(); }
 
 void SetTimeScale(double scale) { ScaleSetting().store(scale > 0.0 ? scale : 1.0); }
@@ -77,6 +98,10 @@ void SetTimeScale(double scale) { ScaleSetting().store(scale > 0.0 ? scale : 1.0
 std::chrono::nanoseconds Scaled(std::chrono::nanoseconds duration) {
     if (duration.count() <= 0) return std::chrono::nanoseconds(0);
     return std::chrono::nanoseconds(static_cast<long long>(static_cast<double>(duration.count()) * TimeScale()));
+}
+
+std::chrono::nanoseconds ScaledForIo(std::chrono::nanoseconds duration) {
+    return std::max(Scaled(duration), std::max(duration, std::chrono::nanoseconds(0)));
 }
 
 void SleepScaled(std::chrono::nanoseconds duration) {

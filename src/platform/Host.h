@@ -13,8 +13,19 @@ std::string DeviceRoot();
 void SetDeviceRoot(const std::string& root);
 
 // A fixed device path ("/data/vendor/...", "/vendor/firmware/...") as it lies
-// on this host. Paths read from configuration files are never passed here.
+// on this host. Paths read from configuration files go through HostPathOf.
 std::string DevicePath(const std::string& fixedPath);
+
+// A path read from a file (task list, block list, tuning task, ...) as this
+// host opens it: an absolute path into the device's own trees ("/data/...",
+// "/vendor/...") lies under the device root, so that a recording written in
+// the device's layout plays wherever its root was put; any other path is used
+// as written. Unchanged when the device root is empty (on a device).
+std::string HostPathOf(const std::string& pathReadFromFile);
+
+// True for an absolute path into the device's own trees, the paths
+// HostPathOf takes under the device root.
+bool IsDeviceTreePath(const std::string& path);
 
 // The time scale, from ZEB_TIME_SCALE on first use unless set before; a value
 // that is not a positive number counts as 1.
@@ -23,6 +34,11 @@ void SetTimeScale(double scale);
 
 // A fixed duration of the system as it runs here.
 std::chrono::nanoseconds Scaled(std::chrono::nanoseconds duration);
+
+// A wait that gives a reader time for its file I/O: shortened by the scale
+// like any other when the scale is above 1, never below its real length, as
+// reading a file takes as long at any scale.
+std::chrono::nanoseconds ScaledForIo(std::chrono::nanoseconds duration);
 
 // A fixed sleep; nothing for zero or less.
 void SleepScaled(std::chrono::nanoseconds duration);

@@ -142,7 +142,8 @@ bool SimulationControl::WaitTask(TaskInfo& task, const std::function<bool(TaskIn
     // An open-ended wait is not a very long limit: scaled by a large time
     // factor, that would overflow the clock.
     if (limit) {
-        task.TaskCond.wait_for(lock, zeb_platform::Scaled(*limit), settled);
+        // The limits wait for the frame reader: reading takes as long at any scale.
+        task.TaskCond.wait_for(lock, zeb_platform::ScaledForIo(*limit), settled);
     } else {
         task.TaskCond.wait(lock, settled);
     }

@@ -129,7 +129,8 @@ private:
     bool SleepUnlessExit(std::chrono::nanoseconds duration);
     bool Exiting() const { return mExit.load(); }
     // Waits on the task's condition until `ready` (called under the task's
-    // lock) holds, the scaled limit passes (never without one), or the
+    // lock) holds, the limit passes (scaled, but never below its real
+    // length: it waits for the frame reader; never without one), or the
     // instance goes.
     bool WaitTask(TaskInfo& task, const std::function<bool(TaskInfo&)>& ready,
                   std::optional<std::chrono::nanoseconds> limit);

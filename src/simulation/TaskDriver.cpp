@@ -3,6 +3,7 @@
 // stands in for the HAL's snapshot notifications, and the small job interface.
 #include <pthread.h>
 
+#include <algorithm>
 #include <ctime>
 #include <filesystem>
 #include <system_error>
@@ -50,7 +51,7 @@ bool MakeOutputFolder(const std::string& path) {
 // Where the HAL dumps when the entry has no folder of its own: the task's
 // output folder, unless something other than a folder was put at its name.
 std::string FallbackDumpRoot(const std::string& outputPath) {
-    const std::string standing = files::Describe(outputPath);
+    const std::string standing = files::Describe(zeb_platform::HostPathOf(outputPath));
     if (standing == "a folder" || standing == "missing") return outputPath;
     ZLOG(kTag, 1, "%d, %s: output folder %s refused: %s; the dumps of this entry are not kept",
          files::Escaped(outputPath).c_str(), standing.c_str());
@@ -209,17 +210,22 @@ void SimulationControl::PlayTuningEntry(int64_t frameId, const RunningTask& run,
     ZLOG(kTag, 4, "%d, %s: TaskTuning index %d", index);
     PreviewStep(frameId, run);
     if (mExit.load()) return;
+    // The property names the folder as the HAL sees it; this host writes
+    // into it where the device root puts it.
     const std::string& outputPath = run.task->TaskOutputPath;
-    const std::string folder = MakeOutputFolder(outputPath) ? MakeEntryFolder(outputPath) : std::string();
+    // The folder is made on this host; the HAL is told its device path.
+    const std::string hostOutput = zeb_platform::HostPathOf(outputPath);
+    const std::string hostFolder = MakeOutputFolder(hostOutput) ? MakeEntryFolder(hostOutput) : std::string();
+    const std::string folder = hostFolder.empty() ? std::string() : outputPath + hostFolder.substr(hostOutput.size());
     ZLOG(kTag, 4, "%d, %s: fold_name %s", files::Escaped(folder).c_str());
-    // Where this entry's dumps go, and so where a failed install is marked.
+    // Where this entry's dumps go on this host, and so where a failed install is marked.
     std::string announced;
     if (!folder.empty()) {
         for (const std::string& source : files) {
             // The file's own name becomes a name in the folder: "." or ".."
             // or nothing would name the folder or the one above it.
             const std::string name = TranslatedName(source);
-            const std::string target = folder + "/" + name;
+            const std::string target = hostFolder + "/" + name;
             if (!files::IsPlainName(name) || target.size() > 255) {
                 ZLOG(kTag, 1, "%d, %s: tuning file %s refused: %s cannot be a file name in %s",
                      files::Escaped(source).c_str(), files::Escaped(name).c_str(), files::Escaped(folder).c_str());
@@ -236,10 +242,11 @@ void SimulationControl::PlayTuningEntry(int64_t frameId, const RunningTask& run,
             }
         }
         SetPropZEBOutPath(folder.c_str());
-        announced = folder;
+        announced = hostFolder;
     } else {
-        announced = FallbackDumpRoot(outputPath);
-        SetPropZEBOutPath(announced.c_str());
+        const std::string root = FallbackDumpRoot(outputPath);
+        SetPropZEBOutPath(root.c_str());
+        if (!root.empty()) announced = hostOutput;
     }
     if (mParamUpdate) {
         std::string failure;

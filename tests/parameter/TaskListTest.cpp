@@ -57,7 +57,10 @@ TEST_F(TaskList, TaskIndexesRunOnAcrossTaskListElementsWithTenInputsEach) {
         EXPECT_EQ(task.first, expected++);
         EXPECT_EQ(task.second->TaskMode, "Preview");
     }
-    for (int k = 0; k < ZEB::kTaskInputPaths; ++k) EXPECT_EQ(mTasks.at(0)->TaskInputPath[k], twelve[k]);
+    // Device paths lie under the device root, other paths stay as written.
+    for (int k = 0; k < ZEB::kTaskInputPaths; ++k) {
+        EXPECT_EQ(mTasks.at(0)->TaskInputPath[k], mRoot.path() + twelve[k]);
+    }
     EXPECT_TRUE(log.Contains("Parsing input path with size 12"));
     EXPECT_TRUE(log.Contains("Frame id is cap"));
     // An image without input folders: ten empty paths, an empty frame id.
@@ -141,7 +144,7 @@ TEST_F(TaskList, ATaskIndexAlreadyPresentKeepsItsFirstTask) {
     // The mode is the document's own, read without any file.
     EXPECT_EQ(mTasks.at(3)->TaskMode, "UltraRes");
     // The dropped task's paths are still named whole.
-    EXPECT_TRUE(log.Contains("Now IN/OUT path is " + second + " <-> " + Out("ZEB_b") + ", with frmId 3"));
+    EXPECT_TRUE(log.Contains("Now IN/OUT path is " + mRoot.path() + second + " <-> " + Out("ZEB_b") + ", with frmId 3"));
     mReader.FullfillImageInfo(pugi::xml_node(), &mTasks, 4);
     EXPECT_EQ(mTasks.size(), 1u);
 }

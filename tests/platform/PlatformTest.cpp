@@ -215,6 +215,32 @@ TEST(Host, DevicePathAndScaledTime) {
     zeb_platform::SetTimeScale(scale);  // the cases after this one, in a whole run
 }
 
+// Paths read from files: device paths under the root, anything else as written.
+TEST(Host, HostPathOfTakesDevicePathsUnderTheRoot) {
+    struct Case {
+        const char* root;
+        const char* written;
+        const char* host;
+    };
+    const Case cases[] = {
+        {"/r/", "/data/vendor/cameraserver/zeb/frames/task0", "/r/data/vendor/cameraserver/zeb/frames/task0"},
+        {"/r", "/vendor/firmware/t/cfg.xml", "/r/vendor/firmware/t/cfg.xml"},
+        {"/r", "/data", "/r/data"},
+        {"/r", "/tmp/rec/recording/task0/frame0", "/tmp/rec/recording/task0/frame0"},
+        {"/r", "rec/recording/task0", "rec/recording/task0"},
+        {"/r", "/database/x", "/database/x"},
+        {"/r", "/datax", "/datax"},
+        {"/data/host", "/data/host/rec/frame0", "/data/host/rec/frame0"},
+        {"", "/data/vendor/x", "/data/vendor/x"},
+        {"/", "/data/vendor/x", "/data/vendor/x"},
+    };
+    for (const Case& c : cases) {
+        zeb_platform::SetDeviceRoot(c.root);
+        EXPECT_EQ(zeb_platform::HostPathOf(c.written), c.host) << "root " << c.root;
+    }
+    zeb_platform::SetDeviceRoot("");
+}
+
 TEST(BufferManager, DescriptorMapsTheSameBytesAndReturnsFromAnyThread) {
     pvk::BufferManager* manager = pvk::BufferManager::getInstance();
     if (!manager) manager = pvk::BufferManager::createInstance();

@@ -210,7 +210,7 @@ TEST(EndToEnd, MissingFolderAndTaskWithoutFoldersDoNotStopTheRun) {
     zeb_test::TempDir root;
     // The checks before the play name the missing folder and refuse it.
     HalRun refused = RunHal(root, {"--generate", "edge"});
-    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.status, 1);
     EXPECT_TRUE(refused.report.is_null()) << "nothing played";
     HalRun run = RunHal(root, {"--generate", "edge", "--log-level", "4", "--play-anyway"});
     ASSERT_EQ(run.status, 0) << zeb_test::ReadFile(root / "hal-out/report.json");

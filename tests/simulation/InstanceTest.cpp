@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <future>
 #include <memory>
+#include <thread>
 
 #include "frame/VirtualSensorControl.h"
 #include "platform/Host.h"
@@ -131,6 +132,32 @@ TEST_F(SimulationInstance, ATaskWithoutFramesIsSkippedAndASlowReaderStillHasItsT
     EXPECT_EQ(sensor.Frames(), 1 + 9 + 2 * (1 + 1)) << "each entry's first frame as preview, every frame as capture";
     EXPECT_EQ(Property("persist.vendor.cam.zeb.process"), "1");
     EXPECT_EQ(Property("persist.vendor.cam.icap.dump.root.path").rfind(mRoot / "out/ZEB_task2/", 0), 0u);
+}
+
+TEST_F(SimulationInstance, TheFirstFrameIsWaitedForItsRealSecondAtAnyTimeScale) {
+    // The time scale shortens the driver's pacing, not the reader's I/O: a
+    // first frame that takes 300 ms to read is still played at a scale that
+    // makes the one-second limit 1 ms.
+    struct Scale {
+        double was = zeb_platform::TimeScale();
+        ~Scale() { zeb_platform::SetTimeScale(was); }
+    } restored;
+    zeb_platform::SetTimeScale(0.001);
+    Load({TaskSpec(1)});
+    property_set("persist.vendor.cam.zeb.tester", "1");
+    LogCapture log(4);
+    FakeSensor sensor;
+    HalContext context(&sensor);
+    zeb_test::HeldFile slow(FramePath(0, 0) + "/IMG_x_CCM_INFO.bin");
+    std::unique_ptr<SimulationControl> instance = SensorInstance(context);
+    instance->GenerateOneJob();
+    // Real time has to pass here: the limit under test is a duration.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(slow.Release());
+    ASSERT_TRUE(zeb_test::WaitFor([&] { return instance->Finished(); }, std::chrono::seconds(20)));
+    EXPECT_EQ(log.Count("Could not Run this task"), 0u);
+    EXPECT_EQ(log.Count("Recycling frame 0"), 1u);
+    EXPECT_GE(sensor.Frames(), 1);
 }
 
 TEST_F(SimulationInstance, EachTuningEntryGetsAFolderOfItsOwn) {

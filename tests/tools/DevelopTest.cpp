@@ -70,7 +70,7 @@ Image ReferenceOf(const zeb_develop::FrameFolder& frame) {
 // grey row falls from white to black. Checked where the moving disc leaves
 // the patch alone (the reference shows it uniform there).
 TEST(Develop, TheDemoCaptureChartIsNeutralAndItsGreyRampRises) {
-    zeb_test::TempDir root;
+    zeb_test::DeviceRoot root;  // the task list names device paths
     std::string error;
     ASSERT_TRUE(zeb_hal::WriteScenario(root.path(), "capture", 0, &error)) << error;
     std::vector<std::vector<std::string>> tasks;

@@ -1,8 +1,12 @@
 // zebsim-hal: a host HAL and test tool for libzebsim.so. See --help.
+// Exit status: 0 every task played as recorded, 1 the run failed (or a
+// report or picture could not be written), 2 bad usage.
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
 #include <filesystem>
+
+#include "platform/Host.h"
 
 #include "zebsim-hal/lib/HalEmulator.h"
 #include "zebsim-hal/lib/HtmlReport.h"
@@ -23,18 +27,24 @@ int main(int argc, char** argv) {
         ->required();
     app.add_option("--out", options.outputDir, "Output folder for report.json and the pictures (default: <device-root>/hal-out)");
     app.add_option("--library", options.library, "Path of libzebsim.so")->capture_default_str();
-    app.add_option("--time-scale", options.timeScale, "Factor applied to the library's sleeps and waits")->capture_default_str();
+    app.add_option("--time-scale", options.timeScale, "Factor applied to the library's sleeps and waits")
+        ->check(CLI::PositiveNumber)
+        ->capture_default_str();
     app.add_option("--warm-up", options.warmUpSeconds,
                    "Seconds (real time) the HAL waits after \"server ready\" before it starts the job, while the "
                    "library reads the first frames")
         ->capture_default_str();
     app.add_option("--log-level", options.logLevel, "Highest library log level written (1 failures .. 5 detail)")->capture_default_str();
     app.add_option("--log-file", options.logFile, "File the library's log lines go to (default: standard error)");
-    app.add_option("--camera-id", options.cameraId, "Camera id of the simulation")->capture_default_str();
+    // The sensor side keeps a status record for 16 cameras.
+    app.add_option("--camera-id", options.cameraId, "Camera id of the simulation, 0 to 15")
+        ->check(CLI::Range(0, 15))
+        ->capture_default_str();
     auto* second = app.add_option("--second-camera", options.secondCameraId,
                                   "Also open this camera id and play the same task list on it at the same time: two "
                                   "instances in one process, each with its own sensor driver and pipeline thread, "
-                                  "every frame of each checked (not with a tuning sweep)");
+                                  "every frame of each checked (not with a tuning sweep)")
+                      ->check(CLI::Range(0, 15));
     app.add_flag("--tester", options.tester, "Tester mode: the library's own tester thread sends the snapshot notifications");
     auto* deleteDuring = app.add_option("--delete-during-task", options.deleteDuringTask,
                                         "Delete the instance as soon as the first frame of this task (frame id) arrives");
@@ -62,7 +72,7 @@ int main(int argc, char** argv) {
                  "scene and report the bypass word of every binary tuning file before and after");
     second->excludes(deleteDuring)->excludes(ispTool)->excludes(bypass);
     std::string scenario;
-    app.add_option("--generate", scenario,
+    auto* generate = app.add_option("--generate", scenario,
                    "First write a recording into the device root: \"preview\" (a Preview task list of two tasks), "
                    "\"capture\" (HDR, CHDR and single-frame captures with faces; AWB, ALSC and XTM fixed), \"edge\" "
                    "(a missing folder and a task without folders), \"sizes\" (five Preview tasks of 64x8, 400x500, "
@@ -71,7 +81,8 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember(zeb_hal::ScenarioNames()));
     int taskCount = 0;
     app.add_option("--tasks", taskCount, "With --generate: this many tasks, the scenario's own repeated in turn")
-        ->check(CLI::Range(1, 1000));
+        ->check(CLI::Range(1, 1000))
+        ->needs(generate);
     bool quiet = false;
     app.add_flag("--quiet", quiet, "No progress lines");
     zeb_hal::HtmlReportOptions htmlReport;
@@ -80,7 +91,20 @@ int main(int argc, char** argv) {
     bool playAnyway = false;
     app.add_flag("--play-anyway", playAnyway,
                  "Play the recording even when zebsim-inspect's checks, which run first, find errors in it");
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        // CLI11's own codes (105 and up) are bad usage like any other.
+        return app.exit(error) == 0 ? 0 : 2;
+    }
+    if (!options.logFile.empty()) {
+        FILE* log = fopen(options.logFile.c_str(), "a");
+        if (!log) {
+            fprintf(stderr, "zebsim-hal: --log-file %s cannot be written\n", options.logFile.c_str());
+            return 2;
+        }
+        fclose(log);
+    }
     options.progress = !quiet;
     if (!previewSize.empty()) sscanf(previewSize.c_str(), "%dx%d", &options.previewWidth, &options.previewHeight);
     if (options.outputDir.empty()) options.outputDir = options.deviceRoot + "/hal-out";
@@ -91,6 +115,29 @@ int main(int argc, char** argv) {
         std::string error;
         if (!zeb_hal::WriteScenario(options.deviceRoot, scenario, taskCount, &error)) {
             fprintf(stderr, "zebsim-hal: %s\n", error.c_str());
+            return 1;
+        }
+    }
+    namespace fs = std::filesystem;
+    const fs::path taskList = fs::path(options.deviceRoot) / "data/vendor/cameraserver/zeb/config/RawListFile.xml";
+    if (!fs::exists(taskList)) {
+        const fs::path hostList = fs::path(options.deviceRoot) / "RawListFile.xml";
+        if (fs::exists(hostList)) {
+            fprintf(stderr,
+                    "zebsim-hal: %s holds a host recording (RawListFile.xml at its top), not the device's layout; "
+                    "make one with\n  zebsim-recgen --relocate %s --device-root ROOT\nand play ROOT\n",
+                    options.deviceRoot.c_str(), hostList.c_str());
+        } else {
+            fprintf(stderr, "zebsim-hal: %s holds no task list (%s)\n", options.deviceRoot.c_str(),
+                    taskList.c_str());
+        }
+        return 2;
+    }
+    if (!options.tuningName.empty()) {
+        zeb_platform::SetDeviceRoot(options.deviceRoot);
+        const std::string cfg = zeb_platform::DevicePath("/vendor/firmware/" + options.tuningName + "/cfg.xml");
+        if (!fs::is_regular_file(cfg)) {
+            fprintf(stderr, "zebsim-hal: --tuning-name %s: there is no %s\n", options.tuningName.c_str(), cfg.c_str());
             return 2;
         }
     }
@@ -101,11 +148,17 @@ int main(int argc, char** argv) {
     if (!inspection.Plays() || inspection.Warnings() != 0) {
         fprintf(stderr, "%s", zeb_inspect::FormatTable(inspection).c_str());
     }
+    if (options.deleteDuringTask >= static_cast<int64_t>(inspection.tasks.size())) {
+        fprintf(stderr, "zebsim-hal: --delete-during-task %lld: the task list has %zu task(s), 0 to %zu\n",
+                static_cast<long long>(options.deleteDuringTask), inspection.tasks.size(),
+                inspection.tasks.empty() ? 0 : inspection.tasks.size() - 1);
+        return 2;
+    }
     if (!inspection.Plays()) {
         if (!playAnyway) {
             fprintf(stderr, "zebsim-hal: the recording has %d error(s) (above), not played; --play-anyway plays it\n",
                     inspection.Errors());
-            return 2;
+            return 1;
         }
         fprintf(stderr, "zebsim-hal: playing a recording with %d error(s) (above)\n", inspection.Errors());
     }
@@ -155,8 +208,9 @@ int main(int argc, char** argv) {
     if (!quiet) {
         for (const auto& task : report.tasks) printf("%s", zeb_hal::ThreeASummary(task).c_str());
     }
-    printf("report:   %s\n", html.c_str());
-    printf("report:   %s\n", report.reportPath.c_str());
+    if (!html.empty()) printf("report:   %s\n", html.c_str());
+    if (!report.reportPath.empty()) printf("report:   %s\n", report.reportPath.c_str());
+    for (const std::string& what : report.unwritten) fprintf(stderr, "zebsim-hal: not written: %s\n", what.c_str());
     if (options.ispTool) {
         const zeb_hal::IspToolReport& isp = report.ispTool;
         printf("ISP tool: %lld frame(s) of %d x %d pushed, %lld fetched: %lld repeated, %lld skipped, %lld torn; "

@@ -22,7 +22,8 @@ int main(int argc, char** argv) {
         ->required();
     app.add_flag("--json", json, "Print the findings as JSON instead of a table");
     app.add_flag("--device-paths", options.devicePaths,
-                 "The recording's absolute paths are the device's (/data/vendor/...): look them up below PATH");
+                 "Check the device's layout: the task list at data/vendor/cameraserver/zeb/config/RawListFile.xml "
+                 "below PATH and every path it names below /data/vendor/cameraserver/zeb/");
     bool checkPairs = false;
     double threshold = zeb_develop::kPairThreshold;
     app.add_flag("--raw-vs-reference", checkPairs,
@@ -31,7 +32,12 @@ int main(int argc, char** argv) {
     app.add_option("--pair-threshold", threshold, "With --raw-vs-reference: the figure below which a frame is flagged")
         ->check(CLI::Range(-1.0, 1.0))
         ->capture_default_str();
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        // CLI11's own codes (105 and up) are bad usage like any other.
+        return app.exit(error) == 0 ? 0 : 2;
+    }
     zeb_inspect::Inspection inspection = zeb_inspect::Inspect(options);
     std::string figures;
     if (checkPairs) figures = zeb_inspect::CheckRawAgainstReference(inspection, threshold);

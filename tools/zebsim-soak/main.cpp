@@ -39,7 +39,12 @@ int main(int argc, char** argv) {
     app.add_option("--camera-id", options.cameraId, "Camera id of the simulation")->capture_default_str();
     bool verbose = false;
     app.add_flag("--verbose,-v", verbose, "A line per cycle (failing cycles are always shown)");
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        // CLI11's own codes (105 and up) are bad usage like any other.
+        return app.exit(error) == 0 ? 0 : 2;
+    }
 
     printf("zebsim-soak: seed %llu, %d cycle(s) from cycle %d, time scale %g, at the moments %g\n",
            static_cast<unsigned long long>(options.seed), options.cycles, options.firstCycle, options.timeScale,

@@ -8,6 +8,7 @@
 
 #include "core/FileAccess.h"
 #include "develop/lib/Plot.h"
+#include "platform/Host.h"
 #include "frame/ZEBFrame.h"
 
 namespace zeb_develop {
@@ -86,7 +87,9 @@ bool ReadTaskListFolders(const std::string& taskListPath, std::vector<std::vecto
     tasks->clear();
     for (pugi::xml_node image : input.child("TaskList").children("image")) {
         std::vector<std::string> folders;
-        for (pugi::xml_node path : image.children("inputpath")) folders.push_back(path.child_value());
+        for (pugi::xml_node path : image.children("inputpath")) {
+            folders.push_back(zeb_platform::HostPathOf(path.child_value()));
+        }
         tasks->push_back(folders);
     }
     return true;

@@ -1,8 +1,10 @@
 #include "zebsim-hal/lib/HalEmulator.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -309,11 +311,17 @@ void Emulator::OnFrame(Camera& c, const isp_raw_proc_info& info) {
     }
     std::lock_guard<std::mutex> guard(mLock);
     const bool capture = c.fps == 8;
-    // The frame's task is the one whose recording holds its bytes; a frame
-    // without an image (a missing folder) belongs to the task being played.
+    // The frame's task is the one whose recording holds its bytes, looked for
+    // from the task being played on (the library only moves forward), so that
+    // tasks holding the same frames each get theirs; a frame without an image
+    // (a missing folder) belongs to the task being played.
+    size_t playing = c.cursor;
+    if (playing < c.stopSent.size() && c.stopSent[playing]) playing = NextTask(playing);
+    const size_t tasks = mRecording.tasks.size();
     size_t owner = SIZE_MAX;
     int index = -1;
-    for (size_t t = 0; t < mRecording.tasks.size() && index < 0 && !packed.empty(); ++t) {
+    for (size_t k = 0; k < tasks && index < 0 && !packed.empty(); ++k) {
+        const size_t t = (std::min(playing, tasks) + k) % tasks;
         const auto& frames = mRecording.tasks[t].frames;
         for (size_t i = 0; i < frames.size(); ++i) {
             if (frames[i].packedRaw == packed) {
@@ -323,11 +331,8 @@ void Emulator::OnFrame(Camera& c, const isp_raw_proc_info& info) {
             }
         }
     }
-    if (owner == SIZE_MAX) {
-        owner = c.cursor;
-        // Once a task's snapshot has stopped, its frames are done: the next one is playing.
-        if (owner < c.stopSent.size() && c.stopSent[owner]) owner = NextTask(owner);
-    }
+    // Once a task's snapshot has stopped, its frames are done: the next one is playing.
+    if (owner == SIZE_MAX) owner = playing;
     if (owner >= mRecording.tasks.size()) return;
     for (size_t t = c.cursor; t < owner; ++t) {
         // Tasks passed over by the library never get frames.
@@ -357,10 +362,14 @@ void Emulator::OnFrame(Camera& c, const isp_raw_proc_info& info) {
         std::string path = mOptions.outputDir + "/" + prefix + "task" + std::to_string(task.id) + ".png";
         // Developed with the recorded 3A of the frame it matched.
         const auto* dumps = index >= 0 ? &task.frames[static_cast<size_t>(index)].dumps : nullptr;
+        std::string why;
         if (zeb_develop::WriteDevelopedPng(path, packed.data(), width, height, static_cast<size_t>(line),
-                                           mRecording.pattern, dumps)) {
+                                           mRecording.pattern, dumps, &why)) {
             report.picture = path;
             mReport.pictures.push_back(path);
+        } else if (std::find(mReport.unwritten.begin(), mReport.unwritten.end(), path + ": " + why) ==
+                   mReport.unwritten.end()) {
+            mReport.unwritten.push_back(path + ": " + why);
         }
     }
     c.firstFrameSeen[owner] = true;
@@ -842,6 +851,11 @@ int Emulator::Run() {
     namespace fs = std::filesystem;
     std::error_code error;
     fs::create_directories(mOptions.outputDir, error);
+    if (!fs::is_directory(mOptions.outputDir, error) || access(mOptions.outputDir.c_str(), W_OK) != 0) {
+        // Nothing of the run could be reported: not worth playing it.
+        mReport.fatal = "cannot write into the output folder " + mOptions.outputDir;
+        return 1;
+    }
     setenv("ZEB_DEVICE_ROOT", mOptions.deviceRoot.c_str(), 1);
     setenv("ZEB_TIME_SCALE", std::to_string(mOptions.timeScale).c_str(), 1);
     setenv("ZEB_LOG_LEVEL", std::to_string(mOptions.logLevel).c_str(), 1);
@@ -853,7 +867,7 @@ int Emulator::Run() {
     mRecording = ReadRecording(zeb_platform::DevicePath("/data/vendor/cameraserver/zeb/config/RawListFile.xml"));
     if (!mRecording.error.empty()) {
         mReport.fatal = mRecording.error;
-        return 2;
+        return 1;
     }
     const bool twoCameras = mOptions.secondCameraId >= 0;
     if (twoCameras && mOptions.secondCameraId == mOptions.cameraId) {
@@ -908,14 +922,14 @@ int Emulator::Run() {
                             "persist.vendor.cam.zeb.bayerhist.update", "persist.vendor.cam.zeb.hist2.update"}) {
         property_set(key, "1");
     }
-    if (!Load()) return 2;
+    if (!Load()) return 1;
 
     // As the HAL opens its cameras: one after the other, from one thread.
     for (const auto& camera : mCameras) {
         if (!Open(*camera)) {
             mApi.CheckSimulationDeinit();
             dlclose(mLibrary);
-            return 2;
+            return 1;
         }
     }
     // The 3A algorithms' tables go to the library before the job starts. The
@@ -1144,7 +1158,13 @@ int Emulator::Run() {
     }
     mApi.CheckSimulationDeinit();
     for (const auto& camera : mCameras) {
-        if (mApi.Getinstance(camera->id) != nullptr) mReport.errors++;
+        // The library logs a failure line for an id without an instance, which
+        // is what this check expects: not a failure of the run.
+        const int level = zeb_platform::LogLevel();
+        zeb_platform::SetLogLevel(0);
+        const bool stillThere = mApi.Getinstance(camera->id) != nullptr;
+        zeb_platform::SetLogLevel(level);
+        if (stillThere) mReport.errors++;
     }
     dlclose(mLibrary);
     if (mPlugin) dlclose(mPlugin);
@@ -1179,7 +1199,8 @@ int RunEmulator(const EmulatorOptions& options, RunReport* report) {
     Emulator emulator(options, *report);
     int result = emulator.Run();
     report->reportPath = WriteReport(options, *report);
-    return result;
+    if (report->reportPath.empty()) report->unwritten.push_back(options.outputDir + "/report.json: cannot be written");
+    return report->unwritten.empty() ? result : 1;
 }
 
 }  // namespace zeb_hal

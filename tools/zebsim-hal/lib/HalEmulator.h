@@ -131,8 +131,9 @@ struct RunReport {
     // cameras, whose records meet in the process-wide 3A modules. The tallies
     // then count both cameras' results under the first camera's tasks.
     bool threeAChecked = true;
-    std::string reportPath;
+    std::string reportPath;  // empty when report.json could not be written
     std::vector<std::string> pictures;
+    std::vector<std::string> unwritten;  // outputs that could not be written, each with its reason
     IspToolReport ispTool;  // in ISP tool mode
     std::string tuningName;             // as handed to the sensor side
     std::vector<std::string> sweptBlocks;  // in the order of the combinations

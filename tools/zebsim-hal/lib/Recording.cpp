@@ -14,6 +14,7 @@
 #include "core/FileAccess.h"
 #include "core/RecordOffsets.h"
 #include "parameter/ParameterManagerBase.h"
+#include "platform/Host.h"
 #include "platform/TuningBin.h"
 #include "zebsim-recgen/lib/RecordingGenerator.h"
 
@@ -176,13 +177,13 @@ ExpectedTuning ReadTuning(const std::string& configPath) {
         }
         if (text == "null" || state == 2 || state == 3) continue;
         pugi::xml_document task;
-        files::LoadXml(task, text);
+        files::LoadXml(task, zeb_platform::HostPathOf(text));
         pugi::xml_node info = task.child("ParametersInfo");
         SweptBlock swept;
         swept.name = info.child("Block").text().get();
         const std::string param = info.child("ParamPath").text().get();
         swept.documentName = param.substr(param.find_last_of('/') == std::string::npos ? 0 : param.find_last_of('/') + 1);
-        swept.outputPath = info.child("OutputPath").text().get();
+        swept.outputPath = zeb_platform::HostPathOf(info.child("OutputPath").text().get());
         tuning.swept.push_back(swept);
     }
     std::stable_sort(tuning.swept.begin(), tuning.swept.end(),
@@ -237,12 +238,13 @@ Recording ReadRecording(const std::string& taskListPath) {
         recording.pattern = static_cast<uint32_t>(pattern);
     }
     pugi::xml_document blocks;
-    if (files::LoadXml(blocks, input.child("ispconfig").text().get())) {
+    const std::string ispconfig = zeb_platform::HostPathOf(input.child("ispconfig").text().get());
+    if (files::LoadXml(blocks, ispconfig)) {
         for (pugi::xml_node block : blocks.child("ispblocks").children("block")) {
             recording.blocks.push_back({block.child("name").text().get(), block.child("state").text().as_uint()});
         }
     }
-    recording.tuning = ReadTuning(input.child("ispconfig").text().get());
+    recording.tuning = ReadTuning(ispconfig);
     size_t images = 0;
     for (pugi::xml_node list : input.children("TaskList")) {
         const auto listed = list.children("image");
@@ -263,12 +265,12 @@ Recording ReadRecording(const std::string& taskListPath) {
             int paths = 0;
             for (pugi::xml_node path : image.children("inputpath")) {
                 if (paths++ >= 10) break;
-                const std::string folder = path.text().get();
+                const std::string folder = zeb_platform::HostPathOf(path.text().get());
                 if (!folder.empty()) task.frames.push_back(ReadFrame(folder));
             }
             task.scene.assign(SceneRecord::kSize, 0);
             pugi::xml_node first = image.child("inputpath");
-            task.hasScene = ReadScene(first ? first.text().get() : "", task.scene, &task.prvScenario, &task.capScenario);
+            task.hasScene = ReadScene(zeb_platform::HostPathOf(first ? first.text().get() : ""), task.scene, &task.prvScenario, &task.capScenario);
             recording.tasks.push_back(std::move(task));
         }
     }

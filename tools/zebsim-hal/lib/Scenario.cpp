@@ -1,7 +1,9 @@
 #include "zebsim-hal/lib/Scenario.h"
 
+#include <exception>
 #include <filesystem>
 
+#include "zebsim-recgen/lib/Placement.h"
 #include "zebsim-recgen/lib/RecordingGenerator.h"
 
 namespace zeb_hal {
@@ -149,8 +151,20 @@ bool WriteScenario(const std::string& deviceRoot, const std::string& scenario, i
         options.tuning = zeb_recgen::SweepTuning("zebcam_tuning", fs::absolute(deviceRoot).string());
     }
     const zeb_recgen::GeneratedRecording recording = zeb_recgen::GenerateRecording(options);
-    if (!recording.ok && error) *error = recording.error;
-    return recording.ok;
+    if (!recording.ok) {
+        if (error) *error = recording.error;
+        return false;
+    }
+    // The files name device paths: the recording plays wherever its root is
+    // moved, and its output paths are as short as on a device.
+    try {
+        zeb_recgen::RewritePathTexts(zeb.string(),
+                                     {{(fs::absolute(deviceRoot) / "data").string(), "/data"}});
+    } catch (const std::exception& failure) {
+        if (error) *error = failure.what();
+        return false;
+    }
+    return true;
 }
 
 }  // namespace zeb_hal

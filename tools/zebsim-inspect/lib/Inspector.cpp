@@ -31,6 +31,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Where a recording lies on a device: everything the library reads of it.
+const char* const kDeviceZeb = "/data/vendor/cameraserver/zeb/";
+
 // The library's log lines say what the checks say; they stay off while the
 // checks run, and the process's settings come back afterwards.
 class QuietLibrary {
@@ -134,7 +137,8 @@ private:
     // Where the task list is, and which folder stands for the device's root.
     bool Locate() {
         std::error_code code;
-        const fs::path given = fs::absolute(mOptions.path, code);
+        fs::path given = fs::absolute(mOptions.path, code).lexically_normal();
+        if (!given.has_filename()) given = given.parent_path();
         const fs::path fixed = fs::path(ZEB::ParameterManagerBase::kTaskListPath).relative_path();
         if (fs::is_directory(given, code)) {
             mResult.deviceRoot = given.string();
@@ -152,17 +156,43 @@ private:
                                              "holds no task list (" + fixed.string() + " or RawListFile.xml)"));
             return false;
         }
+        if (mOptions.devicePaths && mResult.taskListPath != (fs::path(mResult.deviceRoot) / fixed).string()) {
+            mResult.problems.push_back(Error("not-device-layout", mResult.taskListPath,
+                                             "is not at " + fixed.string() + " below " + mResult.deviceRoot +
+                                                 ": the folder is not in the device's layout"));
+        }
         return true;
     }
 
-    // A path of the recording as the library on this host opens it.
-    std::string Resolve(const std::string& path) const {
-        if (!mOptions.devicePaths || path.empty() || path[0] != '/') return path;
-        return mResult.deviceRoot + path;
+    // A path of the recording as the library on this host opens it, with
+    // the device root standing for the device's: a device path lies under
+    // it, any other as written. A file outside the root is not carried by a
+    // copy of it; with devicePaths, a path that is not a device path of the
+    // layout has no place on a device.
+    // `mapped`: the library's reader already took the text below the root.
+    std::string Resolve(std::string written, std::vector<Problem>& problems, bool mapped = false) {
+        const std::string path = zeb_platform::HostPathOf(written);
+        if (mapped && written.compare(0, mResult.deviceRoot.size(), mResult.deviceRoot) == 0 &&
+            zeb_platform::IsDeviceTreePath(written.substr(std::min(written.size(), mResult.deviceRoot.size())))) {
+            written.erase(0, mResult.deviceRoot.size());
+        }
+        if (path.empty() || !mNamed.insert(path).second) return path;
+        const std::string root = fs::path(mResult.deviceRoot).lexically_normal().string();
+        const std::string absolute = fs::absolute(path).lexically_normal().string();
+        if (absolute.compare(0, root.size() + 1, root + "/") != 0) {
+            problems.push_back(Warning("outside-root", written,
+                                       "lies outside " + root + ": a copy of that folder does not carry it"));
+        }
+        if (mOptions.devicePaths && written.compare(0, strlen(kDeviceZeb), kDeviceZeb) != 0) {
+            problems.push_back(Error("not-device-path", written,
+                                     std::string("is not a device path below ") + kDeviceZeb +
+                                         ": on a device it names nothing of the recording"));
+        }
+        return path;
     }
 
     void CheckBlocks(const std::string& listed) {
-        mResult.ispConfigPath = Resolve(listed);
+        mResult.ispConfigPath = Resolve(listed, mResult.problems);
         if (!Readable(mResult.ispConfigPath, ZEB::files::kMaxXmlBytes, mResult.problems)) return;
         std::vector<ZEB::IspInfo> blocks;
         ZEB::ReadReport report;
@@ -195,13 +225,13 @@ private:
     }
 
     void CheckSweep(BlockResult& block) {
-        const std::string file = Resolve(block.tuning);
+        const std::string file = Resolve(block.tuning, block.problems);
         if (!Readable(file, ZEB::files::kMaxXmlBytes, block.problems)) return;
         ZEB::ParamTaskInfoTag task;
         ZEB::ReadReport report;
         mReader.ParseTuningTaskXML(&task, file.c_str(), &report);
-        task.ParamPath = Resolve(task.ParamPath);
-        task.OutputPath = Resolve(task.OutputPath);
+        task.ParamPath = Resolve(task.ParamPath, block.problems, true);
+        task.OutputPath = Resolve(task.OutputPath, block.problems, true);
         if (!Readable(task.ParamPath, ZEB::files::kMaxXmlBytes, block.problems)) return;
         if (!task.SyncParamMap.empty()) mReader.CheckSweepTargets(&task, &report, file);
         Append(block.problems, report.Problems());
@@ -246,11 +276,14 @@ private:
         task.inputs = image.inputs;
         task.outputPath = image.outputPath;
         Append(task.problems, image.problems);
-        for (size_t i = 0; i < image.inputs.size(); ++i) CheckFrame(task, Resolve(image.inputs[i]), i == 0);
+        for (size_t i = 0; i < image.inputs.size(); ++i) {
+            CheckFrame(task, Resolve(image.inputs[i], task.problems), i == 0);
+        }
+        if (!image.outputText.empty()) Resolve(image.outputText, task.problems);
         // The scene reader looks into the first folder whatever its frame holds.
         std::error_code code;
-        if (!image.inputs.empty() && fs::is_directory(Resolve(image.inputs[0]), code)) {
-            CheckScene(task, Resolve(image.inputs[0]));
+        if (!image.inputs.empty() && fs::is_directory(zeb_platform::HostPathOf(image.inputs[0]), code)) {
+            CheckScene(task, zeb_platform::HostPathOf(image.inputs[0]));
         }
         mResult.tasks.push_back(std::move(task));
     }
@@ -390,6 +423,7 @@ private:
 
     InspectOptions mOptions;
     Inspection mResult;
+    std::set<std::string> mNamed;  // paths already looked at by Resolve
     ZEB::ConfigReader mReader;
 };
 

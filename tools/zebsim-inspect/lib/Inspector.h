@@ -59,8 +59,11 @@ struct InspectOptions {
     // A device root (holding data/vendor/cameraserver/zeb/config/RawListFile.xml),
     // a recording folder (holding RawListFile.xml) or a task list file.
     std::string path;
-    // The recording's absolute paths are the device's: look them up below the
-    // device root instead of as written.
+    // Check the device's layout: the task list at its fixed path below the
+    // root and every path it names a device path below
+    // /data/vendor/cameraserver/zeb/. Device paths (/data/..., /vendor/...)
+    // are looked up below the root either way, as the library on this host
+    // does with ZEB_DEVICE_ROOT.
     bool devicePaths = false;
 };
 

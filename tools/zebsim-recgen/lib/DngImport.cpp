@@ -171,7 +171,11 @@ std::vector<uint8_t> Dump(const DngFrame& frame, int row, uint32_t lum) {
             WriteField<uint32_t>(b, ZEB::SceneRecord::kIspGain, kUnityGain);
             WriteField<uint32_t>(b, ZEB::SceneRecord::kAwbCt, kNeutralCt);
             break;
-        case ZEB::DF_LSC_RESULT_TABLE_INFO:
+        case ZEB::DF_LSC_RESULT_TABLE_INFO: {
+            const std::vector<uint16_t> table = DngShadingTable(frame, size / 2);
+            for (size_t i = 0; i < table.size(); ++i) WriteField<uint16_t>(b, 2 * i, table[i]);
+            break;
+        }
         case ZEB::DF_LSC_RESULT_WTABLE_INFO:
             for (size_t i = 0; i + 2 <= size; i += 2) WriteField<uint16_t>(b, i, kUnityTable);
             break;
@@ -200,6 +204,10 @@ SceneValues SceneOf(const DngFrame& first) {
     scene.mergeFrameNum = 1;
     scene.faceCount = 0;
     scene.aeMode = 1;
+    // The raw stays as the sensor delivered it; how it is to be turned is
+    // what the device's orientation fields say.
+    const int degrees = OrientationDegrees(first.orientation);
+    if (degrees > 0) scene.deviceOrientation = scene.jpegOrientation = degrees;
     return scene;
 }
 
@@ -262,6 +270,16 @@ bool ReadDng(const std::string& path, int pedestal, bool withSamples, DngFrame* 
     std::error_code failure;
     const uintmax_t fileSize = fs::file_size(path, failure);
     if (failure) return Fail(error, path, "cannot read the file: " + failure.message());
+
+    // The tags first: what LibRaw would refuse as an "unsupported file
+    // format" is named here with its reason. A file libtiff cannot open is
+    // left to LibRaw to say so.
+    DngTags tags;
+    std::string tagError;
+    if (!ReadDngTags(path, &tags, &tagError) && tags.opened) {
+        if (error) *error = tagError;
+        return false;
+    }
 
     // LibRaw's object is large; it goes on the heap.
     auto raw = std::make_unique<LibRaw>();
@@ -334,6 +352,30 @@ bool ReadDng(const std::string& path, int pedestal, bool withSamples, DngFrame* 
     if (!LevelsUsable(*raw, &black, path, error)) return false;
     const libraw_colordata_t& colour = data.color;
     frame->whiteLevel = colour.maximum;
+    frame->activeRow = static_cast<int>(sizes.top_margin) - static_cast<int>(tags.activeTop);
+    frame->activeCol = static_cast<int>(sizes.left_margin) - static_cast<int>(tags.activeLeft);
+    frame->orientation = tags.orientation;
+    frame->gainMaps = tags.gainMaps;
+    frame->usedTags = tags.used;
+    frame->ignoredTags = tags.ignored;
+    if (OrientationDegrees(tags.orientation) < 0) {
+        frame->ignoredTags.push_back("Orientation " + std::to_string(tags.orientation) + " (mirrored)");
+    }
+    if (colour.maximum != 0) frame->usedTags.push_back("WhiteLevel");
+    // The file's own levels, each from the active area's own corner: LibRaw's
+    // pattern starts at the corner it moved to.
+    if (tags.HasBlack()) {
+        for (int row = 0; row < std::max(2, 2 * static_cast<int>(tags.blackRows)); ++row) {
+            for (int col = 0; col < std::max(2, 2 * static_cast<int>(tags.blackCols)); ++col) {
+                const int64_t level = tags.BlackAt(static_cast<uint32_t>(row), static_cast<uint32_t>(col));
+                if (level >= int64_t{colour.maximum}) {
+                    return Fail(error, path,
+                                "the white level " + std::to_string(colour.maximum) +
+                                    " is not above the black level " + std::to_string(level));
+                }
+            }
+        }
+    }
 
     if (Plausible(data.other.iso_speed, 1, 1e6)) {
         frame->hasIso = true;
@@ -359,6 +401,12 @@ bool ReadDng(const std::string& path, int pedestal, bool withSamples, DngFrame* 
             const double gain = 1024.0 * multipliers[c] / multipliers[1];
             frame->wbGain[c] = static_cast<uint32_t>(std::lround(std::clamp(gain, 64.0, 16384.0)));
         }
+    }
+    for (const auto& tag : {std::make_pair(frame->hasIso, "ISOSpeedRatings"),
+                            std::make_pair(frame->hasExposure, "ExposureTime"),
+                            std::make_pair(frame->hasAperture, "FNumber"),
+                            std::make_pair(frame->hasNeutral, "AsShotNeutral")}) {
+        if (tag.first) frame->usedTags.push_back(tag.second);
     }
     if (!withSamples) return true;
 
@@ -388,13 +436,48 @@ bool ReadDng(const std::string& path, int pedestal, bool withSamples, DngFrame* 
         const ushort* in = image + (static_cast<size_t>(row) + sizes.top_margin) * pitch + sizes.left_margin;
         uint16_t* out = &frame->samples[static_cast<size_t>(row) * static_cast<size_t>(frame->width)];
         for (int col = 0; col < frame->width; ++col) {
-            const int64_t level = black.At(row, col);
+            const int64_t level = tags.HasBlack() ? tags.BlackAt(static_cast<uint32_t>(row + frame->activeRow),
+                                                                 static_cast<uint32_t>(col + frame->activeCol))
+                                                  : black.At(row, col);
             const int64_t range = int64_t{colour.maximum} - level;
+            if (range <= 0) {
+                return Fail(error, path,
+                            "the white level " + std::to_string(colour.maximum) + " is not above the black level " +
+                                std::to_string(level));
+            }
             const int64_t value = pedestal + FloorDiv(2 * (in[col] - level) * span + range, 2 * range);
             out[col] = static_cast<uint16_t>(std::clamp<int64_t>(value, 0, 1023));
         }
     }
     return true;
+}
+
+std::vector<uint16_t> DngShadingTable(const DngFrame& frame, size_t count) {
+    std::vector<uint16_t> table(count, kUnityTable);
+    if (frame.gainMaps.empty() || frame.width < 1 || frame.height < 1) return table;
+    const size_t cells = count / 4, rows = std::max<size_t>(cells / 32, 1);
+    for (size_t k = 0; k < cells * 4; ++k) {
+        const size_t cell = k / 4, site = k % 4;
+        // The site's pixel in the active area's coordinates, and the map
+        // that covers pixels of that parity.
+        const int siteRow = static_cast<int>(site / 2) + frame.activeRow;
+        const int siteCol = static_cast<int>(site % 2) + frame.activeCol;
+        const DngGainMap* map = nullptr;
+        for (const DngGainMap& candidate : frame.gainMaps) {
+            if (static_cast<uint32_t>(siteRow) % candidate.rowPitch == candidate.top % candidate.rowPitch &&
+                static_cast<uint32_t>(siteCol) % candidate.colPitch == candidate.left % candidate.colPitch) {
+                map = &candidate;
+                break;
+            }
+        }
+        if (!map || map->bottom <= map->top || map->right <= map->left) continue;
+        // Cell centres span the image; positions are relative to the map's area.
+        const double x = frame.activeCol + (static_cast<double>(cell % 32) + 0.5) / 32 * frame.width;
+        const double y = frame.activeRow + (static_cast<double>(cell / 32) + 0.5) / static_cast<double>(rows) * frame.height;
+        const double gain = map->At((y - map->top) / (map->bottom - map->top), (x - map->left) / (map->right - map->left));
+        table[k] = static_cast<uint16_t>(std::lround(std::clamp(gain * kUnityTable, 0.0, 65535.0)));
+    }
+    return table;
 }
 
 std::vector<uint8_t> DemosaicNv21(const DngFrame& frame, int pedestal) {
@@ -491,6 +574,7 @@ void ImportInto(const DngImportOptions& given, GeneratedRecording& recording) {
                 options.outputFolder + "/recording/task" + std::to_string(t) + "/frame" + std::to_string(i);
             recording.frames.push_back(WriteFrame(frame, folder, serial, t, i, given));
             task.frames.push_back(serial);
+            if (given.progress) given.progress(serial, static_cast<int>(frames.size()), frame);
             if (i == 0) {
                 frame.samples.clear();
                 first = std::move(frame);

@@ -294,6 +294,7 @@ void WriteTuning(const Options& options, GeneratedRecording& recording, std::vec
             parameter.append_attribute("from").set_value(Decimal(block.from).c_str());
             parameter.append_attribute("to").set_value(Decimal(block.to).c_str());
             parameter.append_attribute("step").set_value(Decimal(block.step).c_str());
+            parameter.append_attribute("array").set_value(1);  // one value: without it the reader warns
             parameter.text().set((block.name + "/value").c_str());
             Save(task, taskPath);
             tuningText = taskPath.string();
