@@ -112,8 +112,7 @@ void BM_Binning2x2(benchmark::State& state) {
     state.SetLabel(ZEB::raw::KernelPathName(ZEB::raw::ActiveKernelPath()));
 }
 
-void BM_PackRaw10(benchmark::State& state) {
-    const int width = kWidth / 2, height = kHeight / 2;
+void BM_PackRaw10(benchmark::State& state, int width, int height) {
     const size_t samples = static_cast<size_t>(width) * height;
     const size_t stride = static_cast<size_t>(ZEB::ZEBFrame::AlignedStride(width));
     std::vector<uint16_t> src(samples);
@@ -127,6 +126,73 @@ void BM_PackRaw10(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                             (samples * 2 + static_cast<size_t>(width) * 5 / 4 * height));
     state.SetLabel(ZEB::raw::KernelPathName(ZEB::raw::ActiveKernelPath()));
+}
+
+// A minimal HAL sensor driver: it takes the command and returns.
+long QuietIoctl(void*, unsigned int, unsigned long, unsigned long address) {
+    benchmark::DoNotOptimize(address);
+    return 0;
+}
+
+struct QuietSensor {
+    QuietSensor() : sensor(oemCxt, 0) { sensor.SetSensorOps(&QuietIoctl); }
+    uint8_t oemCxt[256] = {};
+    ZEB::VirtualSensorControl sensor;
+};
+
+// The binned send of a 4000 x 3000 frame (packed in, binned by two, packed
+// out), against BM_Memcpy/4000x3000, the copy of its input.
+void BM_BinnedPath(benchmark::State& state) {
+    FrameFolder& folder = FrameFolder::Get();
+    if (folder.mFolder.empty()) return state.SkipWithError("no frame folder");
+    auto frame = std::make_shared<ZEB::ZEBFrame>(folder.mFolder);
+    QuietSensor quiet;
+    for (auto _ : state) {
+        quiet.sensor.SetFrame(frame, int32_t{2});
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * (kPacked + kPacked / 4));
+    state.SetLabel(ZEB::raw::KernelPathName(ZEB::raw::ActiveKernelPath()));
+}
+
+// A frame folder read into a recycled slot and handed to the sensor driver,
+// the way the read thread and the task driver do it; against BM_ReadFolder,
+// the same files read into one buffer. Both count the folder's bytes once.
+void BM_PlayFrame(benchmark::State& state) {
+    FrameFolder& folder = FrameFolder::Get();
+    if (folder.mFolder.empty()) return state.SkipWithError("no frame folder");
+    auto frame = std::make_shared<ZEB::ZEBFrame>(folder.mFolder);
+    QuietSensor quiet;
+    quiet.sensor.SetFrame(frame);
+    for (auto _ : state) {
+        frame->RecycleOneFrame(folder.mFolder);
+        if (quiet.sensor.SetFrame(frame) != 0) return state.SkipWithError("frame not sent");
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * folder.mBytes);
+    state.SetItemsProcessed(state.iterations());
+}
+
+void BM_ReadFolder(benchmark::State& state) {
+    FrameFolder& folder = FrameFolder::Get();
+    if (folder.mFolder.empty()) return state.SkipWithError("no frame folder");
+    auto memory = Touched(folder.mBytes, 1);
+    for (auto _ : state) {
+        size_t at = 0;
+        for (const std::string& file : folder.mFiles) {
+            const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+            if (fd < 0) return state.SkipWithError("open failed");
+            ssize_t got;
+            while (at < memory.size() && (got = read(fd, memory.data() + at, memory.size() - at)) > 0) {
+                at += static_cast<size_t>(got);
+            }
+            close(fd);
+        }
+        if (at != folder.mBytes) return state.SkipWithError("short read");
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * folder.mBytes);
+    state.SetItemsProcessed(state.iterations());
 }
 
 // The sensor path's realignment, in the frame's own buffer. The bytes moved do
@@ -184,10 +250,14 @@ struct Registration {
         benchmark::RegisterBenchmark("BM_Memcpy/1440x1080", BM_Memcpy, size_t{1440 * 1080 * 3 / 2});
         benchmark::RegisterBenchmark("BM_UnpackRaw10/4000x3000", BM_UnpackRaw10);
         benchmark::RegisterBenchmark("BM_Binning2x2/4000x3000", BM_Binning2x2);
-        benchmark::RegisterBenchmark("BM_PackRaw10/2000x1500", BM_PackRaw10);
+        benchmark::RegisterBenchmark("BM_PackRaw10/2000x1500", BM_PackRaw10, kWidth / 2, kHeight / 2);
+        benchmark::RegisterBenchmark("BM_PackRaw10/4000x3000", BM_PackRaw10, kWidth, kHeight);
+        benchmark::RegisterBenchmark("BM_BinnedPath/4000x3000", BM_BinnedPath);
         benchmark::RegisterBenchmark("BM_Realign/4000x3000", BM_Realign);
         benchmark::RegisterBenchmark("BM_ReadFileRaw/4000x3000", BM_ReadFileRaw);
         benchmark::RegisterBenchmark("BM_RecycleFrame/4000x3000", BM_RecycleFrame);
+        benchmark::RegisterBenchmark("BM_PlayFrame/4000x3000", BM_PlayFrame);
+        benchmark::RegisterBenchmark("BM_ReadFolder/4000x3000", BM_ReadFolder);
     }
 } gRegistration;
 
