@@ -87,14 +87,17 @@ void VirtualSensorControl::SetFrame(const ZEBFramePtr& frame, int32_t binningFac
     const int stride = ZEBFrame::AlignedStride(width);
     ZLOG(kTag, 4, "%d, %s: width %d,sensor_width %d", binnedStride, stride);
     // Decode the lines where they are: at the aligned stride once realigned,
-    // back to back as read from the file before.
+    // back to back as read from the file before. Unpacking, binning and
+    // packing run band by band, in one pass over the image.
     const int held = frame->mRawAligned ? stride : ZEBFrame::PackedLineBytes(width);
-    if (!frame->UnpackSensorRaw(width, height, held, frame->mMipiRawBuf, frame->mRawBuf)) {
+    const uint64_t spans = static_cast<uint64_t>(held) * static_cast<uint64_t>(height - 1) +
+                           static_cast<uint64_t>(ZEBFrame::PackedLineBytes(width));
+    if (spans > BufferBytes(frame->mMipiRawBuf)) {
         ZLOG(kTag, 1, "%d, %s: Raw buffers of %s cannot hold [%d, %d], frame not sent", frame->mFilePath, width,
              height);
         return;
     }
-    if (!ZEBFrame::CreateBinningFrame(frame, binningFactor, binnedStride)) {
+    if (!ZEBFrame::CreateBinningFrame(frame, binningFactor, binnedStride, held)) {
         ZLOG(kTag, 1, "%d, %s: Could not bin %s by %d, frame not sent", frame->mFilePath, binningFactor);
         return;
     }

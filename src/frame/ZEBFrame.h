@@ -139,6 +139,10 @@ public:
     // Binned, packed copy of the frame's 16-bit raw into mBinningRawBuf. Logs
     // and returns false for a factor whose binned size packing cannot hold.
     static bool CreateBinningFrame(const std::shared_ptr<ZEBFrame>& frame, int factor, int binnedStride);
+    // The same binned, packed image made straight from the packed raw, whose
+    // lines lie `stride` bytes apart in mMipiRawBuf, in one pass over bands of
+    // lines; mRawBuf is not touched.
+    static bool CreateBinningFrame(const std::shared_ptr<ZEBFrame>& frame, int factor, int binnedStride, int stride);
     // Whether `factor` gives a binned image the conversions can produce.
     static bool BinningFactorUsable(int width, int height, int factor);
 
@@ -200,6 +204,7 @@ public:
 private:
     class Listing;
     static bool PathMatches(const std::string& full, const char* pattern);
+    static bool BinnedSizeUsable(const std::shared_ptr<ZEBFrame>& frame, int factor, int binnedStride);
     static void MatchFile(const Listing& listing, const char* pattern, char* outPath);
     static void ParseImageSize(const char* path, int32_t* width, int32_t* height);
     // False (logged, sizes 0) when a name asks for more than the limits: the
