@@ -476,9 +476,13 @@ void ZEBFrame::ReadRow(const Listing& listing, DataFileEntry& row) {
                      path, bytes, row.size, row.size);
                 bytes = row.size;
             }
-            if (!ReadFully(fd, to, bytes)) ZLOG(kTag, 1, "%d, %s: read file %s error", path);
-            // A shorter file must not leave the previous folder's bytes behind.
-            if (bytes < row.size) memset(to + bytes, 0, row.size - bytes);
+            if (ReadRawToStride(fd, length, row, {})) {
+                // The packed lines went straight to the driver's stride.
+            } else {
+                if (!ReadFully(fd, to, bytes)) ZLOG(kTag, 1, "%d, %s: read file %s error", path);
+                // A shorter file must not leave the previous folder's bytes behind.
+                if (bytes < row.size) memset(to + bytes, 0, row.size - bytes);
+            }
         }
         close(fd);
         row.valid = true;
@@ -494,6 +498,7 @@ void ZEBFrame::ReadRow(const Listing& listing, DataFileEntry& row) {
 void ZEBFrame::ReadAllFile() { ReadAllFile(Listing(mFilePath)); }
 
 void ZEBFrame::ReadAllFile(const Listing& listing) {
+    mRawAtStride = false;
     for (DataFileEntry& row : mDataFiles) ReadRow(listing, row);
 }
 

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -191,6 +192,9 @@ public:
     uint8_t mXtmResultInfo[17436] = {};
     int64_t mFrameId = 0;
     bool mRawAligned = false;
+    // The read put the packed lines at the aligned stride already, fill bytes
+    // zeroed: realigning has nothing to move.
+    bool mRawAtStride = false;
     int32_t mRawWidth = 0, mRawHeight = 0;
     int32_t mYuvWidth = 0, mYuvHeight = 0;
     uint32_t mBufferCount = 0;
@@ -204,6 +208,10 @@ public:
 private:
     class Listing;
     static bool PathMatches(const std::string& full, const char* pattern);
+    // Reads the packed raw file `fd` of the row straight to the aligned
+    // stride (RawLineRead.cpp); false, nothing read, when the lines are on
+    // the stride as stored or the buffer cannot hold them there.
+    bool ReadRawToStride(int fd, int64_t fileBytes, const DataFileEntry& row, const std::function<bool()>& stop);
     static bool BinnedSizeUsable(const std::shared_ptr<ZEBFrame>& frame, int factor, int binnedStride);
     static void MatchFile(const Listing& listing, const char* pattern, char* outPath);
     static void ParseImageSize(const char* path, int32_t* width, int32_t* height);
