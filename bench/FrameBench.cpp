@@ -5,14 +5,17 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "frame/RawKernels.h"
+#include "frame/ReadControl.h"
 #include "frame/VirtualSensorControl.h"
 #include "frame/ZEBFrame.h"
 #include "platform/Log.h"
@@ -244,6 +247,46 @@ void BM_RecycleFrame(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * folder.mBytes * 2);
 }
 
+// A slot built for the first time: its buffers obtained, first touched and
+// read into. Against BM_RecycleFrame, the same folder read into a slot in use.
+void BM_NewFrame(benchmark::State& state) {
+    FrameFolder& folder = FrameFolder::Get();
+    if (folder.mFolder.empty()) return state.SkipWithError("no frame folder");
+    for (auto _ : state) {
+        auto frame = std::make_shared<ZEB::ZEBFrame>(folder.mFolder);
+        benchmark::DoNotOptimize(frame.get());
+        state.PauseTiming();
+        frame.reset();
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * folder.mBytes);
+}
+
+// From a new reader (as a new simulation instance makes it) to its first
+// task of ten 4000 x 3000 frames read: the frames the task driver waits for
+// before it sends the first one to the sensor.
+void BM_FirstTask(benchmark::State& state) {
+    FrameFolder& folder = FrameFolder::Get();
+    if (folder.mFolder.empty()) return state.SkipWithError("no frame folder");
+    for (auto _ : state) {
+        ZEB::TaskMap tasks;
+        auto task = std::make_shared<ZEB::TaskInfo>();
+        for (std::string& path : task->TaskInputPath) path = folder.mFolder;
+        tasks[0] = task;
+        const auto begin = std::chrono::steady_clock::now();
+        auto reader = std::make_unique<ZEB::ReadControl>(&tasks);
+        {
+            std::unique_lock<std::mutex> lock(task->TaskLock);
+            if (!task->TaskCond.wait_for(lock, std::chrono::seconds(30), [&] { return task->TaskReadDone; })) {
+                return state.SkipWithError("task not read");
+            }
+        }
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count());
+        reader.reset();
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * ZEB::kTaskInputPaths);
+}
+
 struct Registration {
     Registration() {
         benchmark::RegisterBenchmark("BM_Memcpy/4000x3000", BM_Memcpy, kPacked);
@@ -257,6 +300,8 @@ struct Registration {
         benchmark::RegisterBenchmark("BM_ReadFileRaw/4000x3000", BM_ReadFileRaw);
         benchmark::RegisterBenchmark("BM_RecycleFrame/4000x3000", BM_RecycleFrame);
         benchmark::RegisterBenchmark("BM_PlayFrame/4000x3000", BM_PlayFrame);
+        benchmark::RegisterBenchmark("BM_NewFrame/4000x3000", BM_NewFrame);
+        benchmark::RegisterBenchmark("BM_FirstTask/10x4000x3000", BM_FirstTask)->UseManualTime()->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark("BM_ReadFolder/4000x3000", BM_ReadFolder);
     }
 } gRegistration;
