@@ -73,7 +73,34 @@ bool ZEBFrame::BinningFactorUsable(int width, int height, int factor) {
     return binnedWidth >= 4 && binnedWidth % 4 == 0 && binnedHeight >= 2 && binnedHeight % 2 == 0;
 }
 
-bool ZEBFrame::CreateBinningFrame(const std::shared_ptr<ZEBFrame>& frame, int factor, int binnedStride) {
+namespace {
+
+// Makes mBinningRawBuf hold at least the 16-bit binned image and its packed
+// lines; false when no buffer record is left.
+bool ObtainBinnedBuffer(const std::shared_ptr<ZEBFrame>& frame, int binnedWidth, int binnedHeight, int binnedStride,
+                        BufferInfo* (ZEBFrame::*takeRecord)()) {
+    const int requestWidth = std::max(binnedWidth, (binnedStride + 1) / 2);
+    const size_t needed = std::max(Product(binnedWidth, binnedHeight) * 2, Product(binnedHeight, binnedStride));
+    if (BufferBytes(frame->mBinningRawBuf) >= needed) return true;
+    // Repeated sends reuse the frame's binned record (its old buffer goes
+    // back first) as long as nobody else holds the old handle.
+    BufferInfo* record = nullptr;
+    if (frame->mBinningRawBuf && frame->mBinningRawBuf.use_count() == 1) {
+        record = frame->mBinningRawBuf.get();
+        frame->mBinningRawBuf.reset();
+    } else {
+        record = ((*frame).*takeRecord)();
+    }
+    if (!record) return false;
+    auto pool = std::make_shared<ZEBMemoryPool<BufferInfo>>(ZEBMemoryPool<BufferInfo>::Manager());
+    pool->AquireMemory(requestWidth, binnedHeight, 3, record);
+    frame->mBinningRawBuf = ZEBMemoryPool<BufferInfo>::MakeHandle(pool, record, frame->mBufferInfo);
+    return true;
+}
+
+}  // namespace
+
+bool ZEBFrame::BinnedSizeUsable(const std::shared_ptr<ZEBFrame>& frame, int factor, int binnedStride) {
     if (!frame) return false;
     const int width = frame->mRawWidth, height = frame->mRawHeight;
     if (!BinningFactorUsable(width, height, factor)) {
@@ -81,32 +108,38 @@ bool ZEBFrame::CreateBinningFrame(const std::shared_ptr<ZEBFrame>& frame, int fa
              height);
         return false;
     }
-    const int binnedWidth = width / factor, binnedHeight = height / factor;
-    if (binnedStride < PackedLineBytes(binnedWidth)) {
-        ZLOG(kTag, 1, "%d, %s: Stride %d is shorter than a packed line of %d pixels", binnedStride, binnedWidth);
+    if (binnedStride < PackedLineBytes(width / factor)) {
+        ZLOG(kTag, 1, "%d, %s: Stride %d is shorter than a packed line of %d pixels", binnedStride, width / factor);
         return false;
     }
+    return true;
+}
+
+bool ZEBFrame::CreateBinningFrame(const std::shared_ptr<ZEBFrame>& frame, int factor, int binnedStride) {
+    if (!BinnedSizeUsable(frame, factor, binnedStride)) return false;
+    const int width = frame->mRawWidth, height = frame->mRawHeight;
+    const int binnedWidth = width / factor, binnedHeight = height / factor;
     // The buffer holds the 16-bit image first and then the packed lines.
-    const int requestWidth = std::max(binnedWidth, (binnedStride + 1) / 2);
-    const size_t needed = std::max(Product(binnedWidth, binnedHeight) * 2, Product(binnedHeight, binnedStride));
-    if (BufferBytes(frame->mBinningRawBuf) < needed) {
-        // Repeated sends reuse the frame's binned record (its old buffer goes
-        // back first) as long as nobody else holds the old handle.
-        BufferInfo* record = nullptr;
-        if (frame->mBinningRawBuf && frame->mBinningRawBuf.use_count() == 1) {
-            record = frame->mBinningRawBuf.get();
-            frame->mBinningRawBuf.reset();
-        } else {
-            record = frame->TakeBufferRecord();
-        }
-        if (!record) return false;
-        auto pool = std::make_shared<ZEBMemoryPool<BufferInfo>>(ZEBMemoryPool<BufferInfo>::Manager());
-        pool->AquireMemory(requestWidth, binnedHeight, 3, record);
-        frame->mBinningRawBuf = ZEBMemoryPool<BufferInfo>::MakeHandle(pool, record, frame->mBufferInfo);
-    }
+    if (!ObtainBinnedBuffer(frame, binnedWidth, binnedHeight, binnedStride, &ZEBFrame::TakeBufferRecord)) return false;
     return frame->BinningSensorRaw(factor, frame->mRawBuf, frame->mBinningRawBuf, width, height) &&
            frame->PackSensorRaw(frame->mBinningRawBuf, frame->mBinningRawBuf, binnedWidth, binnedHeight,
                                 binnedStride);
+}
+
+bool ZEBFrame::CreateBinningFrame(const std::shared_ptr<ZEBFrame>& frame, int factor, int binnedStride, int stride) {
+    if (!BinnedSizeUsable(frame, factor, binnedStride)) return false;
+    const int width = frame->mRawWidth, height = frame->mRawHeight;
+    const int binnedWidth = width / factor, binnedHeight = height / factor;
+    const uint8_t* from = BufferAddress(frame->mMipiRawBuf);
+    if (!from || stride < PackedLineBytes(width) ||
+        Product(height - 1, stride) + static_cast<uint64_t>(PackedLineBytes(width)) > BufferBytes(frame->mMipiRawBuf)) {
+        return false;
+    }
+    if (!ObtainBinnedBuffer(frame, binnedWidth, binnedHeight, binnedStride, &ZEBFrame::TakeBufferRecord)) return false;
+    uint8_t* to = BufferAddress(frame->mBinningRawBuf);
+    if (!to || Product(binnedHeight, binnedStride) > BufferBytes(frame->mBinningRawBuf)) return false;
+    return raw::BinPackedRaw10(from, width, height, static_cast<size_t>(stride), factor, to,
+                               static_cast<size_t>(binnedStride));
 }
 
 }  // namespace ZEB

@@ -109,6 +109,7 @@ void UnpackLines(const uint8_t* src, int width, int height, size_t stride, uint1
     }
 }
 
+#ifdef ZEB_RAW_NEON
 // One output line from its two source lines: returns the columns done.
 using BinLineFn = int (*)(const uint16_t* top, const uint16_t* bottom, uint16_t* out, int outW);
 
@@ -121,6 +122,23 @@ void BinByTwo(const uint16_t* src, int width, int height, uint16_t* dst, BinLine
     }
     if (done < outW) BinGeneric(src, width, height, 2, dst, done);
 }
+#endif
+
+#ifdef ZEB_RAW_X86
+// Both output lines of a band of four source lines in one sweep, so the four
+// lines are read side by side in memory order: returns the columns done.
+using BinBandFn = int (*)(const uint16_t* band, size_t width, uint16_t* out, int outW);
+
+void BinBandsByTwo(const uint16_t* src, int width, int height, uint16_t* dst, BinBandFn vector) {
+    const int outW = width / 2, outH = height / 2;
+    int done = 0;
+    for (int oy = 0; oy + 1 < outH; oy += 2) {
+        done = vector(src + static_cast<size_t>(oy) * 2 * width, static_cast<size_t>(width),
+                      dst + static_cast<size_t>(oy) * outW, outW);
+    }
+    if (done < outW) BinGeneric(src, width, height, 2, dst, done);
+}
+#endif
 
 #ifdef ZEB_RAW_X86
 
@@ -209,11 +227,104 @@ __attribute__((target("ssse3"))) void PackSsse3(const uint16_t* src, int width, 
     }
 }
 
+// Both wider pack loops build each 4-sample group in its own 64-bit lane:
+// the four high bytes in the low bytes of its 16-bit lanes and the four low
+// pairs gathered into the second byte of the group, so that one byte shuffle
+// lays the groups out as 5-byte runs. The low pairs are lifted to bits 8 + 2k
+// of lane k (k = 0..3 within the group) and folded down onto lane 0.
+#define ZEB_PACK_WEIGHTS 256, 1024, 4096, 16384
+
+// Sixteen samples to twenty bytes. The in-lane shuffle leaves ten bytes at
+// the start of the low half and ten at bytes 2..11 of the high half; two
+// dword permutes join them. A whole 32-byte store runs 12 bytes past the
+// group, into bytes the next group writes; the line's last group stores its
+// 20 bytes alone, so the fill bytes stay as they are and packing in place
+// never overtakes its source.
 __attribute__((target("avx2"))) void PackAvx2(const uint16_t* src, int width, int height, size_t stride,
                                                uint8_t* dst) {
-    // The work is memory bound; the SSSE3 loop in VEX encoding is as fast.
-    PackSsse3(src, width, height, stride, dst);
+    const __m256i byteMask = _mm256_set1_epi16(0xFF);
+    const __m256i three = _mm256_set1_epi16(3);
+    const __m256i weights = _mm256_setr_epi16(ZEB_PACK_WEIGHTS, ZEB_PACK_WEIGHTS, ZEB_PACK_WEIGHTS, ZEB_PACK_WEIGHTS);
+    const char z = static_cast<char>(0x80);
+    const __m256i order = _mm256_setr_epi8(0, 2, 4, 6, 1, 8, 10, 12, 14, 9, z, z, z, z, z, z,  //
+                                           z, z, 0, 2, 4, 6, 1, 8, 10, 12, 14, 9, z, z, z, z);
+    const __m256i joined = _mm256_setr_epi32(0, 1, 2, 5, 6, 7, 3, 3);
+    const __m256i spilled = _mm256_setr_epi32(3, 3, 4, 3, 3, 3, 3, 3);
+    for (int y = 0; y < height; ++y) {
+        const uint16_t* in = src + static_cast<size_t>(width) * y;
+        uint8_t* out = dst + stride * y;
+        int x = 0;
+        for (; x + 16 <= width; x += 16) {
+            const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + x));
+            const __m256i high = _mm256_and_si256(_mm256_srli_epi16(p, 2), byteMask);
+            __m256i low = _mm256_mullo_epi16(_mm256_and_si256(p, three), weights);
+            low = _mm256_or_si256(low, _mm256_srli_epi64(low, 16));
+            low = _mm256_or_si256(low, _mm256_srli_epi64(low, 32));
+            const __m256i halves = _mm256_shuffle_epi8(_mm256_or_si256(high, low), order);
+            const __m256i groups = _mm256_or_si256(_mm256_permutevar8x32_epi32(halves, joined),
+                                                   _mm256_permutevar8x32_epi32(halves, spilled));
+            uint8_t* group = out + x / 4 * 5;
+            if (x + 32 <= width) {
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(group), groups);
+            } else {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(group), _mm256_castsi256_si128(groups));
+                const int last = _mm_cvtsi128_si32(_mm256_extracti128_si256(groups, 1));
+                memcpy(group + 16, &last, 4);
+            }
+        }
+        for (; x + 4 <= width; x += 4) PackGroup(in + x, out + x / 4 * 5);
+    }
+    _mm256_zeroupper();
 }
+
+// GCC 12's AVX-512 intrinsics start from an undefined register and warn
+// about it at -O3.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+// Thirty-two samples to forty bytes with one byte permute across the whole
+// register. As in the AVX2 loop, a full store runs into the next group's
+// bytes and the line's last group is stored under a 40-byte mask.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void PackAvx512Vbmi(const uint16_t* src, int width,
+                                                                          int height, size_t stride,
+                                                                          uint8_t* dst) {
+    alignas(64) static const uint16_t kWeights[32] = {ZEB_PACK_WEIGHTS, ZEB_PACK_WEIGHTS, ZEB_PACK_WEIGHTS,
+                                                       ZEB_PACK_WEIGHTS, ZEB_PACK_WEIGHTS, ZEB_PACK_WEIGHTS,
+                                                       ZEB_PACK_WEIGHTS, ZEB_PACK_WEIGHTS};
+    alignas(64) static const uint8_t kOrder[64] = {
+        0,  2,  4,  6,  1,  8,  10, 12, 14, 9,  16, 18, 20, 22, 17, 24, 26, 28, 30, 25, 32, 34,
+        36, 38, 33, 40, 42, 44, 46, 41, 48, 50, 52, 54, 49, 56, 58, 60, 62, 57, 0,  0,  0,  0};
+    const __m512i byteMask = _mm512_set1_epi16(0xFF);
+    const __m512i three = _mm512_set1_epi16(3);
+    const __m512i weights = _mm512_load_si512(kWeights);
+    const __m512i order = _mm512_load_si512(kOrder);
+    const __mmask64 lastGroups = (__mmask64{1} << 40) - 1;
+    for (int y = 0; y < height; ++y) {
+        const uint16_t* in = src + static_cast<size_t>(width) * y;
+        uint8_t* out = dst + stride * y;
+        int x = 0;
+        for (; x + 32 <= width; x += 32) {
+            const __m512i p = _mm512_loadu_si512(in + x);
+            const __m512i high = _mm512_and_si512(_mm512_srli_epi16(p, 2), byteMask);
+            __m512i low = _mm512_mullo_epi16(_mm512_and_si512(p, three), weights);
+            low = _mm512_or_si512(low, _mm512_srli_epi64(low, 16));
+            low = _mm512_or_si512(low, _mm512_srli_epi64(low, 32));
+            const __m512i groups = _mm512_permutexvar_epi8(order, _mm512_or_si512(high, low));
+            uint8_t* group = out + x / 4 * 5;
+            if (x + 64 <= width) {
+                _mm512_storeu_si512(group, groups);
+            } else {
+                _mm512_mask_storeu_epi8(group, lastGroups, groups);
+            }
+        }
+        for (; x + 4 <= width; x += 4) PackGroup(in + x, out + x / 4 * 5);
+    }
+    _mm256_zeroupper();
+}
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 // Eight output samples of one line from sixteen samples of each of its two
 // source lines: pairs of 32-bit lanes hold the two samples of each site.
@@ -228,49 +339,62 @@ __attribute__((target("ssse3"))) inline __m128i BinEight(const uint16_t* top, co
     return _mm_srli_epi16(_mm_add_epi16(even, odd), 2);
 }
 
-__attribute__((target("ssse3"))) int BinLineSsse3(const uint16_t* top, const uint16_t* bottom, uint16_t* out,
-                                                   int outW) {
-    int ox = 0;
-    for (; ox + 8 <= outW; ox += 8) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + ox), BinEight(top + 2 * ox, bottom + 2 * ox));
+// Columns `from` to `to` (in steps of eight) of the two output lines of a band.
+__attribute__((target("ssse3"))) int BinBandColumnsSsse3(const uint16_t* band, size_t width, uint16_t* out,
+                                                          uint16_t* next, int from, int to) {
+    const uint16_t *r0 = band, *r1 = band + width, *r2 = band + 2 * width, *r3 = band + 3 * width;
+    int ox = from;
+    for (; ox + 8 <= to; ox += 8) {
+        const int at = 2 * ox;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + ox), BinEight(r0 + at, r2 + at));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(next + ox), BinEight(r1 + at, r3 + at));
     }
     return ox;
 }
 
-__attribute__((target("avx2"))) int BinLineAvx2(const uint16_t* top, const uint16_t* bottom, uint16_t* out,
-                                                 int outW) {
+int BinBandSsse3(const uint16_t* band, size_t width, uint16_t* out, int outW) {
+    return BinBandColumnsSsse3(band, width, out, out + outW, 0, outW);
+}
+
+// Sixteen output samples from thirty-two of each of two source lines.
+__attribute__((target("avx2"))) inline __m256i BinSixteen(const uint16_t* t, const uint16_t* b) {
+    const __m256i first = _mm256_add_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(t)),
+                                           _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b)));
+    const __m256i second = _mm256_add_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(t + 16)),
+                                            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + 16)));
+    const __m256 fa = _mm256_castsi256_ps(first), fb = _mm256_castsi256_ps(second);
+    const __m256i even = _mm256_castps_si256(_mm256_shuffle_ps(fa, fb, _MM_SHUFFLE(2, 0, 2, 0)));
+    const __m256i odd = _mm256_castps_si256(_mm256_shuffle_ps(fa, fb, _MM_SHUFFLE(3, 1, 3, 1)));
+    // In-lane shuffles leave the 64-bit quarters as first.lo, second.lo, first.hi, second.hi.
+    const __m256i sums = _mm256_srli_epi16(_mm256_add_epi16(even, odd), 2);
+    return _mm256_permute4x64_epi64(sums, _MM_SHUFFLE(3, 1, 2, 0));
+}
+
+__attribute__((target("avx2"))) int BinBandAvx2(const uint16_t* band, size_t width, uint16_t* out, int outW) {
+    const uint16_t *r0 = band, *r1 = band + width, *r2 = band + 2 * width, *r3 = band + 3 * width;
+    uint16_t* next = out + outW;
     int ox = 0;
     for (; ox + 16 <= outW; ox += 16) {
-        const uint16_t* t = top + 2 * ox;
-        const uint16_t* b = bottom + 2 * ox;
-        const __m256i first = _mm256_add_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(t)),
-                                               _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b)));
-        const __m256i second = _mm256_add_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(t + 16)),
-                                                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + 16)));
-        const __m256 fa = _mm256_castsi256_ps(first), fb = _mm256_castsi256_ps(second);
-        const __m256i even = _mm256_castps_si256(_mm256_shuffle_ps(fa, fb, _MM_SHUFFLE(2, 0, 2, 0)));
-        const __m256i odd = _mm256_castps_si256(_mm256_shuffle_ps(fa, fb, _MM_SHUFFLE(3, 1, 3, 1)));
-        // In-lane shuffles leave the 64-bit quarters as first.lo, second.lo, first.hi, second.hi.
-        const __m256i sums = _mm256_srli_epi16(_mm256_add_epi16(even, odd), 2);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + ox),
-                            _mm256_permute4x64_epi64(sums, _MM_SHUFFLE(3, 1, 2, 0)));
+        const int at = 2 * ox;
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + ox), BinSixteen(r0 + at, r2 + at));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(next + ox), BinSixteen(r1 + at, r3 + at));
     }
     // The compiler does not clear the upper register halves before this call.
     // Left dirty, every legacy SSE instruction that runs afterwards on this
     // thread (the tail below, and any other code in the HAL's process) pays a
     // merge penalty: measured as a threefold slowdown of unrelated code.
     _mm256_zeroupper();
-    return ox + BinLineSsse3(top + 2 * ox, bottom + 2 * ox, out + ox, outW - ox);
+    return BinBandColumnsSsse3(band, width, out, next, ox, outW);
 }
 
 void BinSsse3(const uint16_t* src, int width, int height, int factor, uint16_t* dst) {
     if (factor != 2) return BinScalar(src, width, height, factor, dst);
-    BinByTwo(src, width, height, dst, BinLineSsse3);
+    BinBandsByTwo(src, width, height, dst, BinBandSsse3);
 }
 
 void BinAvx2(const uint16_t* src, int width, int height, int factor, uint16_t* dst) {
     if (factor != 2) return BinScalar(src, width, height, factor, dst);
-    BinByTwo(src, width, height, dst, BinLineAvx2);
+    BinBandsByTwo(src, width, height, dst, BinBandAvx2);
 }
 
 #endif  // ZEB_RAW_X86
@@ -367,6 +491,9 @@ const Kernels kScalar{KernelPath::Scalar, UnpackScalar, PackScalar, BinScalar};
 #ifdef ZEB_RAW_X86
 const Kernels kSsse3{KernelPath::Ssse3, UnpackSsse3, PackSsse3, BinSsse3};
 const Kernels kAvx2{KernelPath::Avx2, UnpackAvx2, PackAvx2, BinAvx2};
+// Unpacking and binning gain nothing from the wider registers: both run at
+// memory speed already.
+const Kernels kAvx512Vbmi{KernelPath::Avx512Vbmi, UnpackAvx2, PackAvx512Vbmi, BinAvx2};
 #endif
 #ifdef ZEB_RAW_NEON
 const Kernels kNeon{KernelPath::Neon, UnpackNeon, PackNeon, BinNeon};
@@ -378,6 +505,11 @@ const Kernels* KernelsFor(KernelPath path) {
 #ifdef ZEB_RAW_X86
         case KernelPath::Ssse3: return __builtin_cpu_supports("ssse3") ? &kSsse3 : nullptr;
         case KernelPath::Avx2: return __builtin_cpu_supports("avx2") ? &kAvx2 : nullptr;
+        case KernelPath::Avx512Vbmi:
+            return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512bw") &&
+                           __builtin_cpu_supports("avx512vbmi")
+                       ? &kAvx512Vbmi
+                       : nullptr;
 #endif
 #ifdef ZEB_RAW_NEON
         case KernelPath::Neon: return &kNeon;
@@ -387,7 +519,7 @@ const Kernels* KernelsFor(KernelPath path) {
 }
 
 const Kernels* Best() {
-    for (KernelPath path : {KernelPath::Avx2, KernelPath::Neon, KernelPath::Ssse3}) {
+    for (KernelPath path : {KernelPath::Avx512Vbmi, KernelPath::Avx2, KernelPath::Neon, KernelPath::Ssse3}) {
         if (const Kernels* kernels = KernelsFor(path)) return kernels;
     }
     return &kScalar;
@@ -411,6 +543,7 @@ const char* KernelPathName(KernelPath path) {
         case KernelPath::Scalar: return "scalar";
         case KernelPath::Ssse3: return "ssse3";
         case KernelPath::Avx2: return "avx2";
+        case KernelPath::Avx512Vbmi: return "avx512vbmi";
         case KernelPath::Neon: return "neon";
     }
     return "unknown";
@@ -420,7 +553,8 @@ bool KernelPathAvailable(KernelPath path) { return KernelsFor(path) != nullptr; 
 
 std::vector<KernelPath> AvailableKernelPaths() {
     std::vector<KernelPath> paths;
-    for (KernelPath path : {KernelPath::Scalar, KernelPath::Ssse3, KernelPath::Avx2, KernelPath::Neon}) {
+    for (KernelPath path :
+         {KernelPath::Scalar, KernelPath::Ssse3, KernelPath::Avx2, KernelPath::Avx512Vbmi, KernelPath::Neon}) {
         if (KernelPathAvailable(path)) paths.push_back(path);
     }
     return paths;
@@ -452,6 +586,31 @@ void BinBayer(const uint16_t* src, int width, int height, int factor, uint16_t* 
     // Output quads are whole: an odd output size would read past the source.
     if ((width / factor) % 2 != 0 || (height / factor) % 2 != 0) return;
     Active().bin(src, width, height, factor, dst);
+}
+
+bool BinPackedRaw10(const uint8_t* src, int width, int height, size_t stride, int factor, uint8_t* dst,
+                    size_t dstStride) {
+    if (!src || !dst || factor < 1 || width < 1 || height < 1 || stride < GroupBytes(width)) return false;
+    const int outW = width / factor, outH = height / factor;
+    if (outW < 4 || outW % 4 != 0 || outH < 2 || outH % 2 != 0 || dstStride < GroupBytes(outW)) return false;
+    const Kernels& kernels = Active();
+    // A band of 2 x factor source lines gives two output lines: its samples
+    // stay in cache from unpacking through packing.
+    const int bandLines = 2 * factor;
+    std::vector<uint16_t> band(static_cast<size_t>(width) * bandLines);
+    std::vector<uint16_t> binned(static_cast<size_t>(outW) * 2);
+    const size_t lineBytes = GroupBytes(outW);
+    for (int oy = 0; oy < outH; oy += 2) {
+        kernels.unpack(src + stride * static_cast<size_t>(oy) * factor, width, bandLines, stride, band.data());
+        kernels.bin(band.data(), width, bandLines, factor, binned.data());
+        uint8_t* out = dst + dstStride * static_cast<size_t>(oy);
+        kernels.pack(binned.data(), outW, 2, dstStride, out);
+        if (dstStride > lineBytes) {
+            memset(out + lineBytes, 0, dstStride - lineBytes);
+            memset(out + dstStride + lineBytes, 0, dstStride - lineBytes);
+        }
+    }
+    return true;
 }
 
 void RightShift4(uint16_t* samples, size_t count) {

@@ -1,7 +1,7 @@
 #pragma once
 // Pixel loops of the raw conversions. Each exists as a portable scalar loop and,
-// where the processor has them, as SSSE3 and AVX2 loops (x86-64) or a NEON loop
-// (64-bit Arm). The fastest available path is chosen at first use; tests and
+// where the processor has them, as SSSE3, AVX2 and AVX-512 VBMI loops (x86-64)
+// or a NEON loop (64-bit Arm). The fastest available path is chosen at first use; tests and
 // benchmarks may pin one so that every path is exercised.
 #include <cstddef>
 #include <cstdint>
@@ -10,7 +10,7 @@
 namespace ZEB {
 namespace raw {
 
-enum class KernelPath { Scalar, Ssse3, Avx2, Neon };
+enum class KernelPath { Scalar, Ssse3, Avx2, Avx512Vbmi, Neon };
 
 const char* KernelPathName(KernelPath path);
 bool KernelPathAvailable(KernelPath path);
@@ -41,6 +41,15 @@ void PackRaw10(const uint16_t* src, int width, int height, size_t stride, uint8_
 // samples are summed in 16 bits, as the samples are stored). The output is
 // (width / factor) x (height / factor) samples, both even, lines back to back.
 void BinBayer(const uint16_t* src, int width, int height, int factor, uint16_t* dst);
+
+// Unpack, BinBayer and PackRaw10 in one pass over bands of 2 x factor lines:
+// `height` packed lines `stride` bytes apart become (width / factor) x
+// (height / factor) packed lines `dstStride` bytes apart, their fill bytes
+// zeroed; the lines are those of the three steps run one after the other.
+// False (nothing written) when the binned width is not a whole number of
+// 4-pixel groups or the binned height is odd.
+bool BinPackedRaw10(const uint8_t* src, int width, int height, size_t stride, int factor, uint8_t* dst,
+                    size_t dstStride);
 
 // Every sample becomes sample >> 4.
 void RightShift4(uint16_t* samples, size_t count);

@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "platform/Host.h"
@@ -31,6 +32,7 @@ ReadControl::~ReadControl() {
         std::lock_guard<std::mutex> guard(mIdleLock);
         mExit = true;
         mIdleFrames.clear();
+        mBuilt.clear();
     }
     // Taking each lock once orders the flag before any waiter's next check.
     { std::lock_guard<std::mutex> guard(mEndLock); }
@@ -66,11 +68,22 @@ void ReadControl::RunReadThread() {
     mThreads.emplace_back(&ReadControl::ReadThread, this);
 }
 
-bool ReadControl::TakeIdleSlot(ZEBFramePtr* slot) {
+bool ReadControl::TakeIdleSlot(size_t folder, ZEBFramePtr* slot, bool* built) {
     std::unique_lock<std::mutex> idle(mIdleLock);
-    mIdleCond.wait(idle, [this] { return !mIdleFrames.empty() || mExit; });
+    mReaderAt = std::max(mReaderAt, folder);
+    // A folder SlotThread is building is waited for, not built twice.
+    mIdleCond.wait(idle, [&] {
+        return mBuilt.count(folder) != 0 || (mBuilding != folder && !mIdleFrames.empty()) || mExit;
+    });
     if (mExit) return false;
     ZLOG(kTag, 4, "%d, %s: There is still idle buffer");
+    auto prebuilt = mBuilt.find(folder);
+    *built = prebuilt != mBuilt.end();
+    if (*built) {
+        *slot = std::move(prebuilt->second);
+        mBuilt.erase(prebuilt);
+        return true;
+    }
     *slot = std::move(mIdleFrames.front());
     mIdleFrames.pop_front();
     return true;
@@ -82,6 +95,15 @@ void ReadControl::ReadThread() {
         std::lock_guard<std::mutex> guard(mIdleLock);
         if (!mExit) mIdleFrames.resize(mIdleFrames.size() + kFrameSlots);
     }
+    {
+        // One builder, ahead of the first read thread.
+        std::lock_guard<std::mutex> guard(mThreadLock);
+        if (!mExit && !mSlotThreadStarted) {
+            mSlotThreadStarted = true;
+            mThreads.emplace_back(&ReadControl::SlotThread, this);
+        }
+    }
+    size_t folder = 0;  // folders taken so far, in reading order
     if (mTasks) {
         for (auto& entry : *mTasks) {
             const int64_t frameId = entry.first;
@@ -101,14 +123,17 @@ void ReadControl::ReadThread() {
                 }
                 ZLOG(kTag, 4, "%d, %s: Waiting Idle buffer");
                 ZEBFramePtr frame;
-                if (!TakeIdleSlot(&frame)) {
+                bool built = false;
+                if (!TakeIdleSlot(folder++, &frame, &built)) {
                     ZLOG(kTag, 4, "%d, %s: Quiting Reading Control Thread");
                     break;
                 }
                 // Built outside every lock; the task sees the frame only once
                 // it is complete. Deletion cuts a read short between chunks.
                 const files::StopRequested stop = [this] { return mExit.load(); };
-                if (frame) {
+                if (built) {
+                    // SlotThread built it for this very folder.
+                } else if (frame) {
                     frame->RecycleOneFrame(path, stop);
                 } else {
                     frame = std::make_shared<ZEBFrame>(path, stop);
@@ -137,6 +162,39 @@ void ReadControl::ReadThread() {
     std::unique_lock<std::mutex> end(mEndLock);
     mEndCond.wait(end, [this] { return mExit.load(); });
     ZLOG(kTag, 4, "%d, %s: Task Reading End");
+}
+
+void ReadControl::SlotThread() {
+    pthread_setname_np(pthread_self(), "SlotThread");
+    std::vector<std::string> folders;  // in reading order
+    if (mTasks) {
+        for (const auto& entry : *mTasks) {
+            if (!entry.second) continue;
+            for (const std::string& path : entry.second->TaskInputPath) {
+                if (!path.empty()) folders.push_back(path);
+            }
+        }
+    }
+    // The read thread builds the first slot itself; this one builds the
+    // following folders' slots beside it while never-used slots remain.
+    for (size_t folder = 1; folder < folders.size(); ++folder) {
+        {
+            std::lock_guard<std::mutex> idle(mIdleLock);
+            if (mExit) return;
+            if (folder <= mReaderAt) continue;
+            auto empty = std::find(mIdleFrames.begin(), mIdleFrames.end(), nullptr);
+            if (empty == mIdleFrames.end()) return;
+            mIdleFrames.erase(empty);
+            mBuilding = folder;
+        }
+        auto frame = std::make_shared<ZEBFrame>(folders[folder], [this] { return mExit.load(); });
+        {
+            std::lock_guard<std::mutex> idle(mIdleLock);
+            mBuilding = kNoFolder;
+            if (!mExit) mBuilt.emplace(folder, std::move(frame));
+        }
+        mIdleCond.notify_all();
+    }
 }
 
 void ReadControl::RecycleFrame(int64_t frameId) {
@@ -260,7 +318,7 @@ void ReadControl::NeedRewind(int64_t frameId) {
 
 size_t ReadControl::IdleFrameCount() {
     std::lock_guard<std::mutex> guard(mIdleLock);
-    return mIdleFrames.size();
+    return mIdleFrames.size() + mBuilt.size() + (mBuilding != kNoFolder ? 1 : 0);
 }
 
 }  // namespace ZEB

@@ -6,7 +6,9 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <cstddef>
 #include <list>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -48,13 +50,20 @@ public:
     void ReWindBuffer(int64_t frameId);
     void NeedRewind(int64_t frameId);
 
-    // Slots waiting for a folder (empty ones included).
+    // Slots waiting for a folder (empty ones and those being built included).
     size_t IdleFrameCount();
 
 private:
     void ReadThread();
-    // Takes the first idle slot, waiting for one; false when told to exit.
-    bool TakeIdleSlot(ZEBFramePtr* slot);
+    // Builds the frames of never-used slots for the folders after the read
+    // thread's first one, beside it, so that obtaining and first touching
+    // fresh buffers does not hold up the first tasks; ends once every slot
+    // has been built.
+    void SlotThread();
+    // The slot for the read thread's `folder`-th folder: the frame SlotThread
+    // built for it (`built` set), else the first idle slot, waiting for one;
+    // false when told to exit.
+    bool TakeIdleSlot(size_t folder, ZEBFramePtr* slot, bool* built);
 
     // Moves the task's frames to the idle slots; the caller holds the task's
     // lock and mIdleLock.
@@ -62,6 +71,11 @@ private:
 
     std::list<ZEBFramePtr> mIdleFrames;   // guarded by mIdleLock
     std::set<int64_t> mRecycleWhenRead;   // guarded by mIdleLock
+    static constexpr size_t kNoFolder = SIZE_MAX;
+    std::map<size_t, ZEBFramePtr> mBuilt;  // by folder number, for the read thread; guarded by mIdleLock
+    size_t mBuilding = kNoFolder;          // folder SlotThread builds; guarded by mIdleLock
+    size_t mReaderAt = 0;                  // folder the read thread takes; guarded by mIdleLock
+    bool mSlotThreadStarted = false;       // guarded by mThreadLock
     std::list<ZEBFramePtr> mReadyFrames;  // guarded by mReadyLock
     TaskMap* mTasks;
     std::mutex mReadyLock;

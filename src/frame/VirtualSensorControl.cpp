@@ -66,6 +66,7 @@ long VirtualSensorControl::SetFrame(const ZEBFramePtr& frame, bool skipRealign) 
         return -1;
     }
     if (!skipRealign && !frame->mRawAligned) SensorRawProcess(frame);
+    if (skipRealign && !frame->mRawAligned && frame->mRawAtStride) CompactLines(frame);
     ConvertFrame(frame, &frame->mRawProcInfo);
     ZLOG(kTag, 4, "%d, %s: Set Frame to VirtualSensor with SensorRaw Addr %p", static_cast<void*>(&frame->mRawProcInfo));
     return SendCommand(VSENSOR_CMD_SET_FRAME, &frame->mRawProcInfo);
@@ -86,15 +87,18 @@ void VirtualSensorControl::SetFrame(const ZEBFramePtr& frame, int32_t binningFac
     const int binnedStride = ZEBFrame::AlignedStride(width / binningFactor);
     const int stride = ZEBFrame::AlignedStride(width);
     ZLOG(kTag, 4, "%d, %s: width %d,sensor_width %d", binnedStride, stride);
-    // Decode the lines where they are: at the aligned stride once realigned,
-    // back to back as read from the file before.
-    const int held = frame->mRawAligned ? stride : ZEBFrame::PackedLineBytes(width);
-    if (!frame->UnpackSensorRaw(width, height, held, frame->mMipiRawBuf, frame->mRawBuf)) {
+    // Decode the lines where they are: at the aligned stride once read or
+    // realigned there, else back to back as stored in the file. Unpacking, binning and
+    // packing run band by band, in one pass over the image.
+    const int held = frame->mRawAligned || frame->mRawAtStride ? stride : ZEBFrame::PackedLineBytes(width);
+    const uint64_t spans = static_cast<uint64_t>(held) * static_cast<uint64_t>(height - 1) +
+                           static_cast<uint64_t>(ZEBFrame::PackedLineBytes(width));
+    if (spans > BufferBytes(frame->mMipiRawBuf)) {
         ZLOG(kTag, 1, "%d, %s: Raw buffers of %s cannot hold [%d, %d], frame not sent", frame->mFilePath, width,
              height);
         return;
     }
-    if (!ZEBFrame::CreateBinningFrame(frame, binningFactor, binnedStride)) {
+    if (!ZEBFrame::CreateBinningFrame(frame, binningFactor, binnedStride, held)) {
         ZLOG(kTag, 1, "%d, %s: Could not bin %s by %d, frame not sent", frame->mFilePath, binningFactor);
         return;
     }
@@ -108,7 +112,7 @@ bool VirtualSensorControl::SensorRawProcess(const ZEBFramePtr& frame) {
     const int32_t width = frame->mRawWidth, height = frame->mRawHeight;
     const int lineBytes = ZEBFrame::PackedLineBytes(width);
     const int stride = lineBytes % 16 == 0 ? lineBytes : ZEBFrame::AlignedStride(width);
-    if (stride != lineBytes) {
+    if (stride != lineBytes && !frame->mRawAtStride) {
         uint8_t* raw = BufferAddress(frame->mMipiRawBuf);
         if (!raw || height < 1 ||
             static_cast<uint64_t>(stride) * static_cast<uint64_t>(height) > BufferBytes(frame->mMipiRawBuf)) {
@@ -122,6 +126,20 @@ bool VirtualSensorControl::SensorRawProcess(const ZEBFramePtr& frame) {
     frame->mRawAligned = true;
     ZLOG(kTag, 4, "%d, %s: AlignWidth is %d vs %d with base %d, Height %d", stride, lineBytes, 16, height);
     return true;
+}
+
+// The skip variant sends the lines as the file stores them, back to back:
+// lines read straight to the stride are moved together again (first line
+// first), the bytes after them zeroed as after a plain read.
+void VirtualSensorControl::CompactLines(const ZEBFramePtr& frame) {
+    const int32_t height = frame->mRawHeight;
+    const size_t line = static_cast<size_t>(ZEBFrame::PackedLineBytes(frame->mRawWidth));
+    const size_t stride = static_cast<size_t>(ZEBFrame::AlignedStride(frame->mRawWidth));
+    uint8_t* raw = BufferAddress(frame->mMipiRawBuf);
+    if (!raw || height < 1 || stride * static_cast<size_t>(height) > BufferBytes(frame->mMipiRawBuf)) return;
+    for (int32_t r = 1; r < height; ++r) memmove(raw + line * r, raw + stride * r, line);
+    memset(raw + line * height, 0, (stride - line) * height);
+    frame->mRawAtStride = false;
 }
 
 void VirtualSensorControl::FillRecord(isp_raw_proc_info* info, int32_t width, int32_t height, int fd) {

@@ -49,6 +49,7 @@ public:
 private:
     long SendCommand(VirtualSensorCommand code, void* param);
     void FillRecord(isp_raw_proc_info* info, int32_t width, int32_t height, int fd);
+    static void CompactLines(const ZEBFramePtr& frame);
 
     std::atomic<zeb_sensor_ioctl_t> mSensorIoctl{nullptr};
     std::atomic<void*> mGrabHandle{nullptr};

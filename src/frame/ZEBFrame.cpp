@@ -540,7 +540,13 @@ void ZEBFrame::ReadRow(const Listing& listing, DataFileEntry& row, const files::
     files::InputFile file = OpenRowFile(listing, index, path, &refused);
     uint8_t* const to = static_cast<uint8_t*>(row.mem);
     if (file.IsOpen()) {
-        row.valid = ReadIntoRow(file, path, to, row.size, stop);
+        bool complete = false;
+        if (ReadRawToStride(file.Descriptor(), path, file.Size(), row, stop, &complete)) {
+            // The packed lines went straight to the driver's stride.
+            row.valid = complete;
+        } else {
+            row.valid = ReadIntoRow(file, path, to, row.size, stop);
+        }
     } else {
         ZLOG(kTag, 4, "%d, %s: ZEB failed to read file %s", files::Escaped(path).c_str());
         row.valid = false;
@@ -556,6 +562,7 @@ void ZEBFrame::ReadRow(const Listing& listing, DataFileEntry& row, const files::
 void ZEBFrame::ReadAllFile() { ReadAllFile(Listing(mFilePath), {}); }
 
 void ZEBFrame::ReadAllFile(const Listing& listing, const files::StopRequested& stop) {
+    mRawAtStride = false;
     for (DataFileEntry& row : mDataFiles) {
         if (stop && stop()) {
             // The reader is going: what is left is not read, and not valid.

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -149,6 +150,10 @@ public:
     // Binned, packed copy of the frame's 16-bit raw into mBinningRawBuf. Logs
     // and returns false for a factor whose binned size packing cannot hold.
     static bool CreateBinningFrame(const std::shared_ptr<ZEBFrame>& frame, int factor, int binnedStride);
+    // The same binned, packed image made straight from the packed raw, whose
+    // lines lie `stride` bytes apart in mMipiRawBuf, in one pass over bands of
+    // lines; mRawBuf is not touched.
+    static bool CreateBinningFrame(const std::shared_ptr<ZEBFrame>& frame, int factor, int binnedStride, int stride);
     // Whether `factor` gives a binned image the conversions can produce.
     static bool BinningFactorUsable(int width, int height, int factor);
 
@@ -197,6 +202,9 @@ public:
     uint8_t mXtmResultInfo[17436] = {};
     int64_t mFrameId = 0;
     bool mRawAligned = false;
+    // The read put the packed lines at the aligned stride already, fill bytes
+    // zeroed: realigning has nothing to move.
+    bool mRawAtStride = false;
     int32_t mRawWidth = 0, mRawHeight = 0;
     int32_t mYuvWidth = 0, mYuvHeight = 0;
     uint32_t mBufferCount = 0;
@@ -210,6 +218,14 @@ public:
 private:
     class Listing;
     static bool PathMatches(const std::string& full, const char* pattern);
+    // Reads the packed raw file `fd` (at `path`) of the row straight to the
+    // aligned stride (RawLineRead.cpp); false, nothing read, when the lines
+    // are on the stride as stored or the buffer cannot hold them there.
+    // `complete` says whether every byte the file holds for the image came:
+    // what did not is zeroed, and the row is then not valid.
+    bool ReadRawToStride(int fd, const char* path, uint64_t fileBytes, const DataFileEntry& row,
+                         const std::function<bool()>& stop, bool* complete);
+    static bool BinnedSizeUsable(const std::shared_ptr<ZEBFrame>& frame, int factor, int binnedStride);
     static void MatchFile(const Listing& listing, const char* pattern, char* outPath);
     static void ParseImageSize(const char* path, int32_t* width, int32_t* height);
     // False (logged, sizes 0) when a name asks for more than the limits: the

@@ -21,11 +21,11 @@ std::vector<uint16_t> RandomSamples(size_t count, unsigned seed) {
 }
 
 // The paths this target compiles; each must run on the processor, except
-// AVX2, which older x86-64 processors lack.
+// AVX2 and AVX-512 VBMI, which older x86-64 processors lack.
 const raw::KernelPath kTargetPaths[] = {
     raw::KernelPath::Scalar,
 #if defined(__x86_64__)
-    raw::KernelPath::Ssse3, raw::KernelPath::Avx2,
+    raw::KernelPath::Ssse3, raw::KernelPath::Avx2, raw::KernelPath::Avx512Vbmi,
 #elif defined(__aarch64__)
     raw::KernelPath::Neon,
 #endif
@@ -35,23 +35,28 @@ class RawConversion : public ::testing::TestWithParam<raw::KernelPath> {
 protected:
     void SetUp() override {
         if (raw::SetKernelPath(GetParam())) return;
-        if (GetParam() == raw::KernelPath::Avx2) GTEST_SKIP() << "no AVX2 on this processor";
+        if (GetParam() == raw::KernelPath::Avx2 || GetParam() == raw::KernelPath::Avx512Vbmi) {
+            GTEST_SKIP() << "no " << raw::KernelPathName(GetParam()) << " on this processor";
+        }
         FAIL() << raw::KernelPathName(GetParam()) << " is missing on this processor";
     }
     void TearDown() override { raw::ResetKernelPath(); }
 };
 
 TEST_P(RawConversion, RoundTripsAreByteExactAndSkipTheFillBytes) {
-    for (int width : {4, 8, 36, 44, 64, 100, 4000, 4160}) {
+    // Widths around each loop's step (16 and 32 samples) and its line end.
+    for (int width : {4, 8, 36, 44, 52, 64, 96, 100, 1000, 4000, 4160}) {
         for (bool aligned : {false, true}) {
             const int height = 3;
             const size_t line = ZEBFrame::PackedLineBytes(width);
             const size_t stride = aligned ? ZEBFrame::AlignedStride(width) : line;
             SCOPED_TRACE(testing::Message() << "width " << width << " stride " << stride);
             const auto samples = RandomSamples(static_cast<size_t>(width) * height, width);
-            std::vector<uint8_t> packed(stride * height, 0);
+            std::vector<uint8_t> packed(stride * height, 0xA5);
             raw::PackRaw10(samples.data(), width, height, stride, packed.data());
-            ASSERT_EQ(packed, frame_test::PackReference(samples, width, height, stride));
+            auto expected = frame_test::PackReference(samples, width, height, stride);
+            for (int y = 0; y < height; ++y) memset(&expected[stride * y + line], 0xA5, stride - line);
+            ASSERT_EQ(packed, expected) << "fill bytes are left as they are";
             for (int y = 0; y < height; ++y) memset(&packed[stride * y + line], 0xFF, stride - line);
             std::vector<uint16_t> unpacked(samples.size() + 32, 0xBEEF);
             raw::UnpackRaw10(packed.data(), width, height, stride, unpacked.data());
@@ -74,6 +79,48 @@ TEST_P(RawConversion, PackingInPlaceMatchesPackingElsewhere) {
     }
 }
 
+TEST_P(RawConversion, PackingAnySixteenBitSamplesMatchesTheScalarPath) {
+    // Samples past ten bits keep the low eight of sample >> 2, as the scalar loop does.
+    const int width = 1000, height = 2;
+    std::mt19937 random(5);
+    std::vector<uint16_t> samples(static_cast<size_t>(width) * height);
+    for (auto& sample : samples) sample = static_cast<uint16_t>(random());
+    const size_t stride = ZEBFrame::AlignedStride(width);
+    std::vector<uint8_t> packed(stride * height, 0), scalar(stride * height, 0);
+    raw::PackRaw10(samples.data(), width, height, stride, packed.data());
+    ASSERT_TRUE(raw::SetKernelPath(raw::KernelPath::Scalar));
+    raw::PackRaw10(samples.data(), width, height, stride, scalar.data());
+    EXPECT_EQ(packed, scalar);
+}
+
+TEST_P(RawConversion, BinningPackedBandsGivesTheLinesOfTheThreeSteps) {
+    const struct {
+        int width, height, factor;
+        bool aligned;
+    } cases[] = {{4000, 8, 2, true}, {4000, 12, 2, false}, {40, 8, 2, false}, {40, 8, 2, true},
+                 {80, 12, 2, true},  {64, 16, 4, true},    {72, 4, 2, false}};
+    for (const auto& c : cases) {
+        const size_t line = ZEBFrame::PackedLineBytes(c.width);
+        const size_t stride = c.aligned ? ZEBFrame::AlignedStride(c.width) : line;
+        const int outW = c.width / c.factor, outH = c.height / c.factor;
+        const size_t outStride = ZEBFrame::AlignedStride(outW);
+        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " by " << c.factor << " stride " << stride);
+        const auto samples = RandomSamples(static_cast<size_t>(c.width) * c.height, c.width + c.height);
+        auto packed = frame_test::PackReference(samples, c.width, c.height, stride);
+        for (int y = 0; y < c.height; ++y) memset(&packed[stride * y + line], 0xEE, stride - line);
+        const auto binned = frame_test::BinReference(samples, c.width, c.height, c.factor);
+        auto expected = frame_test::PackReference(binned, outW, outH, outStride);
+        expected.resize(expected.size() + 64, 0xCD);
+        std::vector<uint8_t> out(expected.size(), 0xCD);
+        ASSERT_TRUE(raw::BinPackedRaw10(packed.data(), c.width, c.height, stride, c.factor, out.data(), outStride));
+        ASSERT_EQ(out, expected) << "fill bytes zeroed, nothing written past the last line";
+    }
+    std::vector<uint8_t> in(1000, 1), out(1000, 0);
+    EXPECT_FALSE(raw::BinPackedRaw10(in.data(), 20, 8, 25, 2, out.data(), 16)) << "10 wide: not whole groups";
+    EXPECT_FALSE(raw::BinPackedRaw10(in.data(), 16, 6, 20, 2, out.data(), 16)) << "3 lines: not whole quads";
+    EXPECT_EQ(out, std::vector<uint8_t>(1000, 0));
+}
+
 TEST_P(RawConversion, BinningIsTheMeanOfEachBayerSite) {
     // 4 x 4 by two: output (0, 0) is the mean of the four (even, even) samples.
     const std::vector<uint16_t> small = {10, 1, 13, 1, 2, 3, 2, 3, 20, 1, 22, 1, 2, 3, 2, 9};
@@ -83,7 +130,7 @@ TEST_P(RawConversion, BinningIsTheMeanOfEachBayerSite) {
 
     const struct {
         int factor, width, height;
-    } cases[] = {{2, 8, 8}, {2, 40, 8}, {2, 72, 8}, {2, 4000, 8}, {4, 64, 16}};
+    } cases[] = {{2, 8, 8}, {2, 40, 8}, {2, 72, 8}, {2, 4000, 8}, {2, 104, 12}, {4, 64, 16}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "factor " << c.factor << " width " << c.width);
         const auto samples = RandomSamples(static_cast<size_t>(c.width) * c.height, c.width);

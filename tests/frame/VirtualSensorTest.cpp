@@ -197,6 +197,9 @@ TEST_F(VirtualSensorTest, TheDriverFindsTheLinesOfFreshAndRecycledFrames) {
     mSensor.SetFrame(frame, true);
     EXPECT_FALSE(frame->mRawAligned);
     EXPECT_EQ(memcmp(BufferAddress(frame->mMipiRawBuf), PackedLines(4000, 4, 1).data(), 5000 * 4), 0);
+    // Sent normally afterwards, they are realigned.
+    mSensor.SetFrame(frame);
+    EXPECT_EQ(mDriver.commands.back().lines, PackedLines(4000, 4, 1));
 }
 
 TEST_F(VirtualSensorTest, ABinnedFrameIsBinnedPerSiteAtItsOwnStride) {

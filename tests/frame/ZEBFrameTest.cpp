@@ -19,6 +19,12 @@ namespace {
 
 pvk::BufferManager& Manager() { return *ZEBMemoryPool<BufferInfo>::Manager(); }
 
+// A frame's packed lines at the 16-byte aligned stride, fill bytes zero.
+std::vector<uint8_t> AtStride(int width, int height, int tag) {
+    return frame_test::PackReference(frame_test::RawSamples(tag, width, height), width, height,
+                                     static_cast<size_t>(ZEBFrame::AlignedStride(width)));
+}
+
 // Every row but the packed raw holds the bytes of the folder tagged `tag`.
 void ExpectRowsOf(const ZEBFrame& frame, const FolderSpec& layout) {
     for (int row = DF_RAW; row < kDataFormatCount; ++row) {
@@ -57,10 +63,63 @@ TEST(ZEBFrameTest, EveryRowOfAFolderArrivesInItsDestination) {
     EXPECT_EQ(frame.mDataFiles[DF_YUV_NV21].mem, BufferAddress(frame.mYuvBuf));
     EXPECT_EQ(frame.mDataFiles[DF_PDAF].mem, BufferAddress(frame.mPdafBuf));
     EXPECT_EQ(frame.mDataFiles[DF_AFM].size, 256u);
-    // The packed raw is read as stored, lines back to back.
-    const auto packed = frame_test::PackedLines(400, 30, 3);
-    EXPECT_EQ(memcmp(BufferAddress(frame.mMipiRawBuf), packed.data(), packed.size()), 0);
+    // The packed raw is read to the driver's stride; the sensor still logs its realignment.
+    EXPECT_EQ(memcmp(BufferAddress(frame.mMipiRawBuf), AtStride(400, 30, 3).data(), 512 * 30), 0);
     EXPECT_FALSE(frame.mRawAligned);
+}
+
+// What the driver must find once the raw file of `layout` is read and its
+// lines are moved 16-byte aligned: line r of the file (zeros where the file
+// ends) at r x stride, the fill bytes zero.
+std::vector<uint8_t> ReadThenRealigned(const FolderSpec& layout) {
+    auto file = frame_test::PackedLines(layout.width, layout.height, layout.tag);
+    file.resize(frame_test::RowFileSize(layout, DF_MIPI_RAW), 0x5A);
+    const size_t line = static_cast<size_t>(layout.width) * 5 / 4, stride = (line + 15) / 16 * 16;
+    std::vector<uint8_t> lines(stride * layout.height, 0);
+    for (size_t r = 0; r < static_cast<size_t>(layout.height); ++r) {
+        for (size_t b = 0; b < line && r * line + b < file.size(); ++b) lines[r * stride + b] = file[r * line + b];
+    }
+    return lines;
+}
+
+TEST(ZEBFrameTest, ThePackedRawIsReadStraightToTheDriversStride) {
+    zeb_test::TempDir dir;
+    const struct {
+        int width, height;
+        long fileDelta;  // bytes the raw file has more (or fewer) than its lines
+        bool atStride;   // read to the stride: its lines are not on it as stored
+    } cases[] = {
+        {4160, 4, 0, false},  // 5200-byte lines: on the stride as stored
+        {4000, 6, 0, true},   {40, 8, 0, true},  {44, 8, 0, true},  // 50- and 55-byte lines
+        {4000, 3, -7, true},  {44, 8, -240, true},  // short: the missing lines are zero
+        {40, 8, 100, true},   // longer: the lines are the first bytes
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " " << c.fileDelta);
+        FolderSpec layout;
+        layout.tag = 4;
+        layout.width = c.width;
+        layout.height = c.height;
+        layout.sizes[DF_MIPI_RAW] = frame_test::RowFileSize(layout, DF_MIPI_RAW) + c.fileDelta;
+        const std::string folder = dir / (std::to_string(c.width) + "x" + std::to_string(c.height) + "_" +
+                                          std::to_string(c.fileDelta));
+        frame_test::WriteFolder(folder, layout);
+        for (bool recycled : {false, true}) {
+            FolderSpec before;
+            before.width = c.width;
+            before.height = c.height;
+            frame_test::WriteFolder(folder + "_before", before);
+            ZEBFrame frame(recycled ? folder + "_before" : folder);
+            if (recycled) frame.RecycleOneFrame(folder);
+            const auto expected = ReadThenRealigned(layout);
+            ASSERT_GE(BufferBytes(frame.mMipiRawBuf), expected.size());
+            EXPECT_EQ(std::vector<uint8_t>(BufferAddress(frame.mMipiRawBuf),
+                                           BufferAddress(frame.mMipiRawBuf) + expected.size()),
+                      expected);
+            EXPECT_EQ(frame.mRawAtStride, c.atStride);
+            EXPECT_FALSE(frame.mRawAligned);
+        }
+    }
 }
 
 TEST(ZEBFrameTest, SizesAndTheRawCapacityComeFromTheFileName) {
@@ -245,7 +304,7 @@ TEST(ZEBFrameTest, RecyclingReadsTheNextFolderGrowingOnlyTheBuffersThatAreTooSma
         EXPECT_EQ(frame.mRawWidth, c.width);
         EXPECT_FALSE(frame.GetAemForAwbValid());
         ExpectRowsOf(frame, next);
-        const auto packed = frame_test::PackedLines(c.width, c.height, 2);
+        const auto packed = AtStride(c.width, c.height, 2);
         EXPECT_EQ(memcmp(BufferAddress(frame.mMipiRawBuf), packed.data(), packed.size()), 0);
         for (size_t i = 10; i < sizeof frame.mAeResultInfo; ++i) ASSERT_EQ(frame.mAeResultInfo[i], 0) << i;
         EXPECT_EQ(Manager().totalBufferCount() > total, c.grows) << "buffers are obtained only to grow";

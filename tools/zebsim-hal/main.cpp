@@ -188,6 +188,10 @@ int main(int argc, char** argv) {
     }
     printf("zebsim-hal: %d of %zu task(s) completed, %d frame(s) received, %d matched the recording, %d error(s)%s\n",
            completed, report.tasks.size(), frames, matched, report.errors, report.timedOut ? ", timed out" : "");
+    if (report.playSeconds > 0) {
+        printf("frames/s: %.1f (%d frame(s) in %.3f s from the job start, every byte compared)\n",
+               frames / report.playSeconds, frames, report.playSeconds);
+    }
     if (report.secondCamera.cameraId >= 0) {
         int secondCompleted = 0, secondFrames = 0, secondMatched = 0;
         for (const auto& task : report.secondCamera.tasks) {

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
@@ -20,6 +21,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 
 #include "develop/lib/Develop.h"
 #include "frame/HalRecords.h"
@@ -76,6 +78,174 @@ struct FrameEvent {
 };
 
 class Emulator;
+
+// The frame buffers the library hands over, each mapped once: a descriptor
+// stays mapped while it names the same buffer (device, inode and size), so a
+// recycled slot is compared where it lies, without a copy or a new mapping.
+class FrameMappings {
+public:
+    FrameMappings() = default;
+    FrameMappings(const FrameMappings&) = delete;
+    FrameMappings& operator=(const FrameMappings&) = delete;
+    ~FrameMappings() {
+        for (auto& entry : mMappings) munmap(entry.second.address, entry.second.bytes);
+    }
+
+    // The buffer's first `bytes` bytes, or null when it does not hold them.
+    const uint8_t* Map(int fd, size_t bytes) {
+        struct stat status;
+        if (fd < 0 || fstat(fd, &status) != 0 || static_cast<uint64_t>(status.st_size) < bytes) return nullptr;
+        std::lock_guard<std::mutex> guard(mLock);
+        Mapping& mapping = mMappings[fd];
+        const size_t size = static_cast<size_t>(status.st_size);
+        if (mapping.address && (mapping.device != status.st_dev || mapping.inode != status.st_ino || mapping.bytes != size)) {
+            munmap(mapping.address, mapping.bytes);
+            mapping.address = nullptr;
+        }
+        if (!mapping.address) {
+            void* address = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+            if (address == MAP_FAILED) {
+                mMappings.erase(fd);
+                return nullptr;
+            }
+            mapping = {status.st_dev, status.st_ino, size, address};
+        }
+        return static_cast<const uint8_t*>(mapping.address);
+    }
+
+private:
+    struct Mapping {
+        dev_t device = 0;
+        ino_t inode = 0;
+        size_t bytes = 0;
+        void* address = nullptr;
+    };
+    std::mutex mLock;
+    std::map<int, Mapping> mMappings;
+};
+
+// Which recorded frame a buffer holds, found by a key of three of its lines
+// (first, middle, last) and then confirmed byte by byte, line by line, where
+// the buffer lies.
+class FrameIndex {
+public:
+    struct Found {
+        size_t task = SIZE_MAX;
+        int index = -1;
+    };
+
+    explicit FrameIndex(const Recording& recording) : mRecording(recording) {
+        for (size_t t = 0; t < recording.tasks.size(); ++t) {
+            const auto& frames = recording.tasks[t].frames;
+            for (size_t i = 0; i < frames.size(); ++i) {
+                const ExpectedFrame& frame = frames[i];
+                const size_t line = static_cast<size_t>(frame.rawWidth) * 5 / 4;
+                if (frame.rawWidth <= 0 || frame.rawHeight <= 0 ||
+                    frame.packedRaw.size() != line * static_cast<size_t>(frame.rawHeight)) {
+                    continue;
+                }
+                mKeys.emplace(Key(frame.packedRaw.data(), frame.rawWidth, frame.rawHeight, line), Found{t, static_cast<int>(i)});
+            }
+        }
+    }
+
+    // Every recorded frame with these bytes: tasks may hold the same frames.
+    std::vector<Found> Find(const uint8_t* lines, int width, int height, size_t stride) const {
+        std::vector<Found> matches;
+        if (!lines || width <= 0 || height <= 0) return matches;
+        const size_t line = static_cast<size_t>(width) * 5 / 4;
+        const auto range = mKeys.equal_range(Key(lines, width, height, stride));
+        for (auto it = range.first; it != range.second; ++it) {
+            const ExpectedFrame& frame = mRecording.tasks[it->second.task].frames[static_cast<size_t>(it->second.index)];
+            if (frame.rawWidth != width || frame.rawHeight != height) continue;
+            bool same = true;
+            for (int r = 0; r < height && same; ++r) {
+                same = memcmp(lines + stride * r, frame.packedRaw.data() + line * r, line) == 0;
+            }
+            if (same) matches.push_back(it->second);
+        }
+        return matches;
+    }
+
+private:
+    static uint64_t Key(const uint8_t* lines, int width, int height, size_t stride) {
+        const size_t line = static_cast<size_t>(width) * 5 / 4;
+        uint64_t hash = 1469598103934665603ull ^ (static_cast<uint64_t>(width) << 32 | static_cast<uint32_t>(height));
+        for (int r : {0, height / 2, height - 1}) {
+            const uint8_t* bytes = lines + stride * r;
+            for (size_t b = 0; b < line; ++b) hash = (hash ^ bytes[b]) * 1099511628211ull;
+        }
+        return hash;
+    }
+
+    const Recording& mRecording;
+    std::unordered_multimap<uint64_t, Found> mKeys;
+};
+
+// Writes the pictures of received frames on a thread of its own, so that
+// neither the library's driver thread nor the pipeline waits for an encoder.
+class PictureWriter {
+public:
+    struct Job {
+        std::string path;
+        std::vector<uint8_t> lines;  // back to back
+        int width = 0, height = 0;
+        uint32_t pattern = 0;
+        // The matched frame's records, which live as long as the recording.
+        const std::map<std::string, std::vector<uint8_t>>* dumps = nullptr;
+    };
+
+    PictureWriter() = default;
+    PictureWriter(const PictureWriter&) = delete;
+    PictureWriter& operator=(const PictureWriter&) = delete;
+    ~PictureWriter() { Finish(); }
+
+    void Add(Job job) {
+        std::lock_guard<std::mutex> guard(mLock);
+        if (mDone) return;
+        mJobs.push_back(std::move(job));
+        if (!mThread.joinable()) mThread = std::thread(&PictureWriter::Run, this);
+        mCond.notify_all();
+    }
+
+    // Writes what is queued and ends the thread; returns the pictures that
+    // could not be written, with the reason.
+    std::vector<std::pair<std::string, std::string>> Finish() {
+        {
+            std::lock_guard<std::mutex> guard(mLock);
+            mDone = true;
+        }
+        mCond.notify_all();
+        if (mThread.joinable()) mThread.join();
+        std::lock_guard<std::mutex> guard(mLock);
+        return mFailed;
+    }
+
+private:
+    void Run() {
+        std::unique_lock<std::mutex> lock(mLock);
+        for (;;) {
+            mCond.wait(lock, [this] { return mDone || !mJobs.empty(); });
+            if (mJobs.empty()) return;
+            Job job = std::move(mJobs.front());
+            mJobs.pop_front();
+            lock.unlock();
+            std::string why;
+            const bool written = zeb_develop::WriteDevelopedPng(job.path, job.lines.data(), job.width, job.height,
+                                                                static_cast<size_t>(job.width) * 5 / 4, job.pattern,
+                                                                job.dumps, &why);
+            lock.lock();
+            if (!written) mFailed.push_back({job.path, why});
+        }
+    }
+
+    std::mutex mLock;
+    std::condition_variable mCond;
+    std::deque<Job> mJobs;
+    std::vector<std::pair<std::string, std::string>> mFailed;  // path, why
+    bool mDone = false;
+    std::thread mThread;
+};
 
 // One open camera: its simulation instance, the fake sensor driver its
 // virtual sensor talks to (the context names this object as the sensor), the
@@ -178,6 +348,10 @@ private:
     bool mStopPipeline = false;
     std::atomic<bool> mDeleting{false};
     std::unique_ptr<IspToolSession> mIspTool;
+    FrameMappings mMappings;
+    std::unique_ptr<FrameIndex> mFrameIndex;  // made once the recording is loaded
+    PictureWriter mPictures;
+    Clock::time_point mLastFrameAt;  // guarded by mLock
 };
 
 void Emulator::Progress(const Camera& camera, const char* format, ...) {
@@ -288,27 +462,21 @@ long Emulator::OnCommand(Camera& c, unsigned long tag, unsigned long record) {
 // Runs on the library's driver thread: the frame's buffer is read now, while
 // the library guarantees it.
 void Emulator::OnFrame(Camera& c, const isp_raw_proc_info& info) {
-    std::vector<uint8_t> packed;
     const int width = static_cast<int>(info.width), height = static_cast<int>(info.height);
     std::string problem;
     if (info.type != 3 || memcmp(info.format, "GREY", 4) != 0 || info.pattern != mRecording.pattern || info.offset != 0) {
         problem = "frame record fields";
     }
     const int line = width * 5 / 4, stride = AlignedStride(width);
+    const uint8_t* lines = nullptr;
     if (width > 0 && height > 0 && info.fd >= 0) {
-        const size_t bytes = static_cast<size_t>(stride) * static_cast<size_t>(height);
-        void* mapped = mmap(nullptr, bytes, PROT_READ, MAP_SHARED, info.fd, 0);
-        if (mapped != MAP_FAILED) {
-            packed.resize(static_cast<size_t>(line) * static_cast<size_t>(height));
-            for (int r = 0; r < height; ++r) {
-                memcpy(packed.data() + static_cast<size_t>(r) * line, static_cast<uint8_t*>(mapped) + static_cast<size_t>(r) * stride,
-                       static_cast<size_t>(line));
-            }
-            munmap(mapped, bytes);
-        } else {
-            problem = "frame descriptor does not map";
-        }
+        lines = mMappings.Map(info.fd, static_cast<size_t>(stride) * static_cast<size_t>(height));
+        if (!lines) problem = "frame descriptor does not map";
     }
+    // Found outside the lock: the recording does not change while it plays.
+    const std::vector<FrameIndex::Found> matches =
+        mFrameIndex ? mFrameIndex->Find(lines, width, height, static_cast<size_t>(stride))
+                    : std::vector<FrameIndex::Found>{};
     std::lock_guard<std::mutex> guard(mLock);
     const bool capture = c.fps == 8;
     // The frame's task is the one whose recording holds its bytes, looked for
@@ -320,17 +488,16 @@ void Emulator::OnFrame(Camera& c, const isp_raw_proc_info& info) {
     const size_t tasks = mRecording.tasks.size();
     size_t owner = SIZE_MAX;
     int index = -1;
-    for (size_t k = 0; k < tasks && index < 0 && !packed.empty(); ++k) {
-        const size_t t = (std::min(playing, tasks) + k) % tasks;
-        const auto& frames = mRecording.tasks[t].frames;
-        for (size_t i = 0; i < frames.size(); ++i) {
-            if (frames[i].packedRaw == packed) {
-                owner = t;
-                index = static_cast<int>(i);
-                break;
-            }
+    size_t nearest = SIZE_MAX;
+    for (const FrameIndex::Found& match : matches) {
+        const size_t ahead = tasks == 0 ? 0 : (match.task + tasks - std::min(playing, tasks) % tasks) % tasks;
+        if (ahead < nearest) {
+            nearest = ahead;
+            owner = match.task;
+            index = match.index;
         }
     }
+    mLastFrameAt = Clock::now();
     // Once a task's snapshot has stopped, its frames are done: the next one is playing.
     if (owner == SIZE_MAX) owner = playing;
     if (owner >= mRecording.tasks.size()) return;
@@ -348,7 +515,7 @@ void Emulator::OnFrame(Camera& c, const isp_raw_proc_info& info) {
     (capture ? report.captureFrames : report.previewFrames)++;
     if (index >= 0) {
         report.matchedFrames++;
-    } else if (packed.empty()) {
+    } else if (!lines) {
         bool folderMissing = false;
         for (const auto& frame : task.frames) folderMissing |= !frame.present;
         if (!folderMissing) report.errors.push_back("frame without an image");
@@ -356,21 +523,24 @@ void Emulator::OnFrame(Camera& c, const isp_raw_proc_info& info) {
         report.errors.push_back("frame bytes match no frame of the task");
     }
     if (!problem.empty()) report.errors.push_back(problem);
-    if (!packed.empty() && report.picture.empty()) {
+    if (lines && report.picture.empty()) {
         // The second camera's pictures carry its id.
         const std::string prefix = &c == mCameras.front().get() ? "" : "camera" + std::to_string(c.id) + "-";
-        std::string path = mOptions.outputDir + "/" + prefix + "task" + std::to_string(task.id) + ".png";
+        PictureWriter::Job job;
+        job.path = mOptions.outputDir + "/" + prefix + "task" + std::to_string(task.id) + ".png";
+        job.width = width;
+        job.height = height;
+        job.pattern = mRecording.pattern;
         // Developed with the recorded 3A of the frame it matched.
-        const auto* dumps = index >= 0 ? &task.frames[static_cast<size_t>(index)].dumps : nullptr;
-        std::string why;
-        if (zeb_develop::WriteDevelopedPng(path, packed.data(), width, height, static_cast<size_t>(line),
-                                           mRecording.pattern, dumps, &why)) {
-            report.picture = path;
-            mReport.pictures.push_back(path);
-        } else if (std::find(mReport.unwritten.begin(), mReport.unwritten.end(), path + ": " + why) ==
-                   mReport.unwritten.end()) {
-            mReport.unwritten.push_back(path + ": " + why);
+        job.dumps = index >= 0 ? &task.frames[static_cast<size_t>(index)].dumps : nullptr;
+        job.lines.resize(static_cast<size_t>(line) * static_cast<size_t>(height));
+        for (int r = 0; r < height; ++r) {
+            memcpy(job.lines.data() + static_cast<size_t>(r) * line, lines + static_cast<size_t>(r) * stride,
+                   static_cast<size_t>(line));
         }
+        report.picture = job.path;
+        mReport.pictures.push_back(job.path);
+        mPictures.Add(std::move(job));
     }
     c.firstFrameSeen[owner] = true;
     c.events.push_back({owner, index, capture});
@@ -869,6 +1039,7 @@ int Emulator::Run() {
         mReport.fatal = mRecording.error;
         return 1;
     }
+    mFrameIndex = std::make_unique<FrameIndex>(mRecording);
     const bool twoCameras = mOptions.secondCameraId >= 0;
     if (twoCameras && mOptions.secondCameraId == mOptions.cameraId) {
         mReport.fatal = "the second camera needs an id of its own";
@@ -969,6 +1140,7 @@ int Emulator::Run() {
     first.reloads = zeb_platform::GetSensorTuningState(first.id).reloads;
     for (const auto& camera : mCameras) camera->pipeline = std::thread(&Emulator::Pipeline, this, std::ref(*camera));
     mStart = Clock::now();
+    mLastFrameAt = mStart;
     for (const auto& camera : mCameras) {
         Progress(*camera, "job started: %zu task(s), camera %d%s", mRecording.tasks.size(), camera->id,
                  mOptions.tester ? ", tester mode" : "");
@@ -1155,6 +1327,22 @@ int Emulator::Run() {
         const auto begin = Clock::now();
         mApi.DeleteSimulation(camera->id);
         *camera->deleteSeconds = std::chrono::duration<double>(Clock::now() - begin).count();
+    }
+    // The pictures are written by now: the report names only those that were.
+    for (const auto& [failed, why] : mPictures.Finish()) {
+        std::lock_guard<std::mutex> guard(mLock);
+        mReport.unwritten.push_back(failed + ": " + why);
+        auto& pictures = mReport.pictures;
+        pictures.erase(std::remove(pictures.begin(), pictures.end(), failed), pictures.end());
+        for (const auto& camera : mCameras) {
+            for (auto& task : *camera->tasks) {
+                if (task.picture == failed) task.picture.clear();
+            }
+        }
+    }
+    {
+        std::lock_guard<std::mutex> guard(mLock);
+        mReport.playSeconds = std::chrono::duration<double>(mLastFrameAt - mStart).count();
     }
     mApi.CheckSimulationDeinit();
     for (const auto& camera : mCameras) {

@@ -125,6 +125,7 @@ struct RunReport {
     bool timedOut = false;
     bool deleted = false;        // the instance was deleted in the middle of a task
     double deleteSeconds = -1;   // time DeleteSimulation took
+    double playSeconds = 0;      // from the job start to the last frame received
     std::string fatal;           // why the run could not start
     std::vector<std::string> threeAErrors;  // 3A set-up problems (operation tables, init)
     // Whether the 3A results were checked against the recording: not with two
