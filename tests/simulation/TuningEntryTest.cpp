@@ -1,6 +1,7 @@
 // The driver's tuning entries as a tuning engineer compares them: an entry
 // whose combination could not be installed is played in its place under the
 // tuning installed before, and its output folder says so.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -27,11 +28,21 @@ using zeb_sim_test::TaskSpec;
 
 class TuningEntry : public zeb_sim_test::SimulationTest {
 protected:
-    void SetUp() override { zeb_platform::SetTimeScale(0.01); }
+    void SetUp() override {
+#ifdef ZEB_SANITIZED
+        // The sanitizers' dlopen becomes the caller of the updater's load by
+        // name, and its run path is not ours: load the plugin by path first.
+        mPlugin = dlopen(ZEB_BINARY_DIR "/src/libcorvale.so", RTLD_NOW);
+#endif
+        zeb_platform::SetTimeScale(0.01);
+    }
     void TearDown() override {
         SimulationTest::TearDown();
         zeb_platform::ResetSensorTuning();
+        if (mPlugin) dlclose(mPlugin);
     }
+
+    void* mPlugin = nullptr;
 };
 
 TEST_F(TuningEntry, AFailedCombinationIsMarkedAndPlayedUnderThePreviousTuning) {
