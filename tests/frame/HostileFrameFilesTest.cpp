@@ -61,19 +61,12 @@ protected:
         mPrevious.tag = 2;
         frame_test::WriteFolder(mRoot / "previous", mPrevious);
         frame_test::WriteFolder(mRoot / "hostile", mLayout);
-        zeb_test::WriteFile(mOutside / "secret", Repeat(kSecret, 300000));
+        zeb_test::WriteFile(mOutside / "secret", zeb_test::Repeated(kSecret, 300000));
         std::filesystem::create_directories(mOutside / "folder");
-        zeb_test::WriteFile(mOutside / "folder/inside", Repeat(kSecret, 10));
-        zeb_test::WriteFile(mRoot / "hostile/beside.bin", Repeat(kSecret, 300000));
+        zeb_test::WriteFile(mOutside / "folder/inside", zeb_test::Repeated(kSecret, 10));
+        zeb_test::WriteFile(mRoot / "hostile/beside.bin", zeb_test::Repeated(kSecret, 300000));
     }
     void TearDown() override { zeb_platform::SetOpenHook(nullptr); }
-
-    static std::string Repeat(const std::string& text, size_t bytes) {
-        std::string out;
-        while (out.size() < bytes) out += text;
-        out.resize(bytes);
-        return out;
-    }
 
     std::string RowPath(int row) const { return mRoot / ("hostile/" + frame_test::RowFileName(mLayout, row)); }
 

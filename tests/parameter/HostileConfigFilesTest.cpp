@@ -68,24 +68,6 @@ struct Loaded {
     uint32_t sceneWidth = 0;
 };
 
-// Every file below `root` with its content, links by their targets.
-std::map<std::string, std::string> Contents(const std::string& root) {
-    std::map<std::string, std::string> all;
-    std::error_code code;
-    for (auto it = fs::recursive_directory_iterator(root, code); !code && it != fs::recursive_directory_iterator();
-         it.increment(code)) {
-        const fs::path path = it->path();
-        if (fs::is_symlink(path)) {
-            all[path.string()] = "-> " + fs::read_symlink(path).string();
-        } else if (fs::is_regular_file(path) && fs::file_size(path) < (1u << 20)) {
-            all[path.string()] = zeb_test::ReadFile(path.string());
-        } else {
-            all[path.string()] = "(" + ZEB::files::Describe(path.string()) + ")";
-        }
-    }
-    return all;
-}
-
 // Ends a reader or writer that waits on a named pipe at `path`, should one
 // ever: a writer let through then finds no reader left.
 void Unstick(const std::string& path) {
@@ -200,7 +182,7 @@ TEST_P(HostilePlanted, IsRefusedWithinBoundsAndNothingOutsideIsReadOrChanged) {
     const PlaceInfo& place = std::get<0>(GetParam());
     const Planted kind = std::get<1>(GetParam());
     Plant(place, kind);
-    const auto outsideBefore = Contents(mOutside.path());
+    const auto outsideBefore = zeb_test::Contents(mOutside.path());
     LogCapture log;
     Loaded seen;
     const auto began = std::chrono::steady_clock::now();
@@ -208,10 +190,8 @@ TEST_P(HostilePlanted, IsRefusedWithinBoundsAndNothingOutsideIsReadOrChanged) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     EXPECT_LT(seconds, 10.0);
 
-    EXPECT_EQ(Contents(mOutside.path()), outsideBefore) << "something outside the root changed";
-    for (const auto& file : Contents(mRoot.path())) {
-        EXPECT_EQ(file.second.find(kSecret), std::string::npos) << file.first << " holds what lies outside the root";
-    }
+    EXPECT_EQ(zeb_test::Contents(mOutside.path()), outsideBefore) << "something outside the root changed";
+    EXPECT_EQ(zeb_test::Holding(mRoot.path(), kSecret), std::vector<std::string>()) << "what lies outside the root";
     const std::string path = ZEB::files::Escaped(PathOf(place));
     if (place.place == Place::SweepOutput) {
         // Written beside and renamed over the name, whatever stood there; a
@@ -242,11 +222,7 @@ INSTANTIATE_TEST_SUITE_P(
     EveryPlaceAndKind, HostilePlanted,
     ::testing::Combine(::testing::ValuesIn(kPlaces), ::testing::ValuesIn(zeb_test::EveryPlanted())),
     [](const ::testing::TestParamInfo<HostilePlanted::ParamType>& info) {
-        std::string name = std::string(std::get<0>(info.param).name) + "_" + zeb_test::Name(std::get<1>(info.param));
-        for (char& c : name) {
-            if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-        }
-        return name;
+        return zeb_test::TestName(std::string(std::get<0>(info.param).name) + "_" + zeb_test::Name(std::get<1>(info.param)));
     });
 
 // Names read from files that become paths: "." and ".." and nothing name a

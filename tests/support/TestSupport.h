@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -76,6 +77,15 @@ std::vector<Planted> EveryPlanted();
 // Plants `planted` at `at`; `outside` is a plain file or folder outside the
 // root that a link names, `beside` a plain file next to `at`.
 void Plant(Planted planted, const std::string& at, const std::string& outside, const std::string& beside = "");
+// A test name made of the planted kind (or any text): letters and digits kept.
+std::string TestName(std::string text);
+// Every entry below `root`: files by content (up to 1 MiB), links by target,
+// anything else by what it is; to compare a tree before and after.
+std::map<std::string, std::string> Contents(const std::string& root);
+// The files below `root` (links not followed) that hold `text`.
+std::vector<std::string> Holding(const std::string& root, const std::string& text);
+// `text` repeated to `bytes` bytes.
+std::string Repeated(const std::string& text, size_t bytes);
 
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);

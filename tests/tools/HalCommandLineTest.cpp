@@ -11,14 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "ToolsFixture.h"
 #include "support/TestSupport.h"
 
 namespace {
 namespace fs = std::filesystem;
 
-const std::string kRecgen = std::string(ZEB_BINARY_DIR) + "/tools/zebsim-recgen/zebsim-recgen";
-const std::string kHal = std::string(ZEB_BINARY_DIR) + "/tools/zebsim-hal/zebsim-hal";
-const std::string kTaskList = "data/vendor/cameraserver/zeb/config/RawListFile.xml";
+using namespace zeb_tools_test;
 
 class HalCommandLine : public ::testing::Test {
 protected:
