@@ -4,14 +4,12 @@
 // reaches a record, nothing of the previous folder stays valid, the reader and
 // its deletion return, and one level-1 line names what was refused.
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstring>
 #include <filesystem>
-#include <future>
 #include <mutex>
 #include <thread>
 
@@ -75,21 +73,11 @@ protected:
     // hanging the run (a pipe's writer is opened to let it out).
     std::unique_ptr<ZEBFrame> Recycled(const files::StopRequested& stop = {}) {
         auto frame = std::make_unique<ZEBFrame>(mRoot / "previous");
-        std::promise<void> done;
-        std::future<void> finished = done.get_future();
-        std::thread reader([&] {
-            frame->RecycleOneFrame(mRoot / "hostile", stop);
-            done.set_value();
-        });
-        const bool returned = finished.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
-        while (finished.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
+        EXPECT_TRUE(zeb_test::ReturnsWithin([&] { frame->RecycleOneFrame(mRoot / "hostile", stop); }, [&] {
             for (const auto& entry : std::filesystem::directory_iterator(mRoot / "hostile")) {
-                const int writer = open(entry.path().c_str(), O_WRONLY | O_NONBLOCK);
-                if (writer >= 0) close(writer);
+                zeb_test::OpenPipeEnds(entry.path());
             }
-        }
-        reader.join();
-        EXPECT_TRUE(returned) << "the reader blocked";
+        })) << "the reader blocked";
         return frame;
     }
 
@@ -246,17 +234,8 @@ TEST_F(HostileFrameFilesTest, DeletionDuringALargeReadCutsItShort) {
     zeb_platform::SetOpenHook(&HoldRawUntilDeletion);
     auto reader = std::make_unique<ReadControl>(&tasks);
     gReader = reader.get();
-    std::promise<void> done;
-    std::future<void> deleted = done.get_future();
-    std::thread deleting;
     ASSERT_TRUE(zeb_test::WaitFor([] { return gRawOpened.load(); }));
-    deleting = std::thread([&] {
-        reader.reset();
-        done.set_value();
-    });
-    const bool returned = deleted.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
-    deleting.join();
-    EXPECT_TRUE(returned);
+    EXPECT_TRUE(zeb_test::ReturnsWithin([&] { reader.reset(); }, [] {}, std::chrono::seconds(20)));
     const std::string raw = folder + "/" + frame_test::RowFileName(large, DF_MIPI_RAW);
     EXPECT_TRUE(capture.Contains("read of " + raw + " stopped after 0 of", "ZEBFrame", 4));
     EXPECT_TRUE(capture.Contains("Reading " + folder + " stopped at row 1", "ZEBFrame", 4));

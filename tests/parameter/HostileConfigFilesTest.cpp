@@ -6,14 +6,11 @@
 // level-1 line what it refused.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <future>
 #include <map>
 #include <memory>
 
@@ -67,14 +64,6 @@ struct Loaded {
     size_t tasks = 0, blocks = 0, sweepFrames = 0;
     uint32_t sceneWidth = 0;
 };
-
-// Ends a reader or writer that waits on a named pipe at `path`, should one
-// ever: a writer let through then finds no reader left.
-void Unstick(const std::string& path) {
-    signal(SIGPIPE, SIG_IGN);
-    const int fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0) close(fd);
-}
 
 class HostileConfig : public ::testing::Test {
 protected:
@@ -131,7 +120,7 @@ protected:
     // Loads the parameter side as the library does, waits for its sweep and
     // scene reader, and unloads it; false when that does not end in time.
     bool LoadWithin(std::chrono::seconds limit, const std::string& pipe, Loaded* seen) {
-        auto run = std::async(std::launch::async, [seen] {
+        return zeb_test::ReturnsWithin([seen] {
             ZEB::SceneParameter scene;
             ParameterManager::CreateParameter("SceneParameter", &scene);
             {
@@ -155,11 +144,7 @@ protected:
                 ParameterManager::StopStatusWatch();
                 ParameterManager::Clear();
             }
-        });
-        const bool ended = run.wait_for(limit) == std::future_status::ready;
-        if (!ended) Unstick(pipe);
-        run.get();
-        return ended;
+        }, [&pipe] { zeb_test::OpenPipeEnds(pipe); }, limit);
     }
 
     zeb_test::DeviceRoot mRoot;

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <condition_variable>
+#include <csignal>
+#include <future>
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -54,6 +56,28 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds t
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
+}
+
+bool ReturnsWithin(const std::function<void()>& call, const std::function<void()>& unblock,
+                   std::chrono::seconds limit) {
+    std::promise<void> done;
+    std::future<void> finished = done.get_future();
+    std::thread caller([&] {
+        call();
+        done.set_value();
+    });
+    const bool returned = finished.wait_for(limit) == std::future_status::ready;
+    while (finished.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) unblock();
+    caller.join();
+    return returned;
+}
+
+void OpenPipeEnds(const std::string& path) {
+    signal(SIGPIPE, SIG_IGN);
+    const int reader = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int writer = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (writer >= 0) close(writer);
+    if (reader >= 0) close(reader);
 }
 
 namespace {

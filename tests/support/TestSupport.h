@@ -41,6 +41,14 @@ public:
 bool WaitFor(const std::function<bool()>& condition,
              std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
 
+// Runs `call` on a thread of its own: true when it returned within `limit`.
+// Otherwise `unblock` is run until it does, so a failing case never hangs.
+bool ReturnsWithin(const std::function<void()>& call, const std::function<void()>& unblock,
+                   std::chrono::seconds limit = std::chrono::seconds(10));
+// Opens and closes both ends of a named pipe at `path`, should there be one,
+// letting out a reader or writer caught in open().
+void OpenPipeEnds(const std::string& path);
+
 // A file whose reader is held: an ordinary empty file at `path`, and the
 // library's opening of it waits in the platform's open hook until Release()
 // lets it through. Destroy it before the reader is joined.
