@@ -111,6 +111,8 @@ TEST_F(TuningUpdate, FlagsComeFromBlockNamesWithTuningAndStayUntouchedWithoutSta
 // One combination: translated into the scenario folders under its own file
 // names, converted (the AE block by the plugin), installed into the device
 // root's firmware folder, trigger files and sensor tuning reloaded, flags set.
+// Stale entries of the tuning-bin folder (a dangling link, binaries of an
+// earlier combination) go before converting; the bypass lists stay.
 TEST_F(TuningUpdate, OneCombinationIsTranslatedConvertedInstalledAndReloaded) {
     LoadBlocks({{"CMC10_V1", 2, "t"}});
     Sensor("cam_a");
@@ -120,6 +122,10 @@ TEST_F(TuningUpdate, OneCombinationIsTranslatedConvertedInstalledAndReloaded) {
     WriteFile(sweep + "plain.xml", "<T block=\"TRG_AFL\" id=\"16410\"><v>7</v></T>");
     const std::string param = mRoot.Device("/data/vendor/cameraserver/zeb/tuningparameter/cam_a/");
     WriteFile(param + "old/stale.xml", "<old/>");
+    const std::string bin = mRoot.Device("/data/vendor/cameraserver/zeb/tuningbin/cam_a/");
+    WriteFile(bin + "prv.xml", "<BypassBlocks/>");
+    WriteFile(bin + "prv/OLD_16999.bin", "stale");
+    fs::create_symlink(mRoot / "gone.bin", bin + "prv/AAA_1.bin");
     mTasks[0] = std::make_shared<ZEB::TaskInfo>();
     LogCapture log(4);
     ParameterUpdate update(0, &mTasks);
@@ -131,6 +137,11 @@ TEST_F(TuningUpdate, OneCombinationIsTranslatedConvertedInstalledAndReloaded) {
                                          &scene, &record));
     EXPECT_FALSE(fs::exists(param + "old"));
     EXPECT_TRUE(fs::exists(param + "prv/AE_16433.xml") && fs::exists(param + "com/plain.xml"));
+    EXPECT_EQ(ReadFile(bin + "prv.xml"), "<BypassBlocks/>");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(bin + "prv/AAA_1.bin")));
+    EXPECT_FALSE(fs::exists(bin + "prv/OLD_16999.bin"));
+    EXPECT_FALSE(fs::exists(Firmware("cam_a/prv/OLD_16999.bin")));
+    EXPECT_EQ(ReadFile(Firmware("cam_a/prv.xml")), "<BypassBlocks/>");
     EXPECT_EQ(log.Count("", "ParameterUpdate", 1) + log.Count("", "XML2Bin", 1), 0u) << "a clean update prints no failure line";
     ASSERT_TRUE(zeb_platform::WaitSensorIdle(0, std::chrono::seconds(10)));
     const zeb_platform::SensorTuningState state = zeb_platform::GetSensorTuningState(0);
@@ -265,27 +276,6 @@ TEST_F(TuningUpdate, AFailedCombinationLeavesThePreviousTuningAndSaysSo) {
         EXPECT_EQ(state.files.size(), loaded.size());
         fs::remove_all(Firmware("cam_a"));
     }
-}
-
-// Stale entries of the tuning-bin folder (a dangling link, binaries of an
-// earlier combination) go before converting; the bypass lists stay.
-TEST_F(TuningUpdate, TheTuningBinFolderIsClearedButForItsBypassLists) {
-    Sensor("cam_a");
-    const std::string bin = mRoot.Device("/data/vendor/cameraserver/zeb/tuningbin/cam_a/");
-    WriteFile(bin + "prv.xml", "<BypassBlocks/>");
-    WriteFile(bin + "prv/OLD_16999.bin", "stale");
-    fs::create_symlink(mRoot / "gone.bin", bin + "prv/AAA_1.bin");
-    WriteFile(mRoot / "s/Frame0_NR_16700.xml", TuningXml("NR", "16700", "4"));
-    mTasks[0] = std::make_shared<ZEB::TaskInfo>();
-    ParameterUpdate update(0, &mTasks);
-    const ZEB::iSceneInfo scene = Scene(0x1a, 0x2b);
-    ASSERT_TRUE(update.UpdateFrameWithId(0, {mRoot / "s/Frame0_NR_16700.xml"}, &scene, nullptr));
-    EXPECT_EQ(ReadFile(bin + "prv.xml"), "<BypassBlocks/>");
-    EXPECT_FALSE(fs::exists(fs::symlink_status(bin + "prv/AAA_1.bin")));
-    EXPECT_FALSE(fs::exists(bin + "prv/OLD_16999.bin"));
-    EXPECT_FALSE(fs::exists(Firmware("cam_a/prv/OLD_16999.bin")));
-    EXPECT_TRUE(fs::exists(Firmware("cam_a/prv/NR_16700.bin")));
-    EXPECT_EQ(ReadFile(Firmware("cam_a/prv.xml")), "<BypassBlocks/>");
 }
 
 // Two cameras with one tuning name take turns: every round, each camera's
