@@ -332,9 +332,13 @@ TEST_F(HostileConfig, APipeAtAnyConfigurationFileNeitherHangsTheLoadNorTheExit) 
                                                 {"ZEB_DEVICE_ROOT=" + mRoot.path(), std::string(kChildEnv) + "=" + out});
         EXPECT_EQ(child.status, 0) << "142: the child hung and its alarm ended it\n" << child.out;
         EXPECT_EQ(zeb_test::ReadFile(out), "loaded\n");
-        EXPECT_NE(child.err.find(std::string(place.role) + " " + ZEB::files::Escaped(PathOf(place)) +
-                                 " refused: a named pipe"),
-                  std::string::npos);
+        // The scene file is read by a reader of its own, which the unload may
+        // stop before it gets there: its refusal line is the in-process cases'.
+        if (place.place != Place::SceneFile) {
+            EXPECT_NE(child.err.find(std::string(place.role) + " " + ZEB::files::Escaped(PathOf(place)) +
+                                     " refused: a named pipe"),
+                      std::string::npos);
+        }
         fs::remove(PathOf(place));
         TearDown();
     }
