@@ -5,46 +5,11 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <future>
 
 #include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
 using namespace ZEB::files;
-
-TEST(FileAccess, ReadingRefusesWhatIsNotAPlainFileWithinItsCap) {
-    using zeb_test::Planted;
-    for (Planted planted : zeb_test::EveryPlanted()) {
-        SCOPED_TRACE(zeb_test::Name(planted));
-        zeb_test::TempDir dir;
-        fs::create_directory(dir / "outside");
-        zeb_test::WriteFile(dir / "outside/secret", "secret");
-        zeb_test::WriteFile(dir / "beside.bin", "beside");
-        const std::string at = dir / "dump.bin";
-        zeb_test::Plant(planted, at, planted == Planted::LinkToFolder ? dir / "outside" : dir / "outside/secret",
-                        dir / "beside.bin");
-        // A pipe with no writer must not hold the reader: bound the call.
-        auto opened = std::async(std::launch::async, [&at] {
-            std::string why, bytes;
-            const bool read = ReadAll(at, 1u << 20, &bytes, &why);
-            return std::make_tuple(read, bytes, why);
-        });
-        ASSERT_EQ(opened.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-        const auto [read, bytes, why] = opened.get();
-        EXPECT_FALSE(read);
-        EXPECT_EQ(bytes, "");
-        const std::string expected = planted == Planted::Pipe     ? "a named pipe"
-                                     : planted == Planted::Folder ? "a folder"
-                                     : planted == Planted::SparseHuge
-                                         ? "larger than its cap of 1048576 bytes"
-                                         : planted == Planted::Device && !fs::is_symlink(at) ? "a device file"
-                                                                                            : "a link";
-        EXPECT_EQ(why, expected);
-    }
-    std::string why;
-    EXPECT_FALSE(InputFile::Open("/nonexistent/zebsim", 16, &why).IsOpen());
-    EXPECT_EQ(why, "missing");
-}
 
 TEST(FileAccess, AFileThatShrinksWhileReadIsAShortRead) {
     zeb_test::TempDir dir;
@@ -63,41 +28,18 @@ TEST(FileAccess, AFileThatShrinksWhileReadIsAShortRead) {
     EXPECT_EQ(why, "shorter than its size of " + std::to_string(3 * kReadChunk) + " bytes");
 }
 
-TEST(FileAccess, AStopEndsAReadBetweenChunks) {
+// A link at the name is replaced (the hostile-file suites check that through
+// the sweep writer); a folder there is refused and the temporary file goes.
+TEST(FileAccess, AFailedWriteLeavesNothingBehind) {
     zeb_test::TempDir dir;
-    zeb_test::WriteFile(dir / "big.bin", std::string(3 * kReadChunk, 'x'));
-    InputFile file = InputFile::Open(dir / "big.bin", 1ull << 30);
-    ASSERT_TRUE(file.IsOpen());
-    std::string to(file.Size(), '\0');
-    int asked = 0;
-    EXPECT_EQ(file.Read(&to[0], file.Size(), [&] { return ++asked > 1; }), kReadChunk);
-}
-
-TEST(FileAccess, WritingReplacesWhatStandsAtTheNameAndNeverWritesThroughIt) {
-    zeb_test::TempDir dir;
-    fs::create_directory(dir / "outside");
-    zeb_test::WriteFile(dir / "outside/secret", "secret");
-    fs::create_directory(dir / "out");
-    fs::create_symlink(dir / "outside/secret", dir / "out/Frame1_AE.xml");
     std::string why;
-    ASSERT_TRUE(WriteFileReplacing(dir / "out/Frame1_AE.xml", std::string("new"), &why)) << why;
-    EXPECT_EQ(zeb_test::ReadFile(dir / "outside/secret"), "secret");
-    EXPECT_FALSE(fs::is_symlink(dir / "out/Frame1_AE.xml"));
-    EXPECT_EQ(zeb_test::ReadFile(dir / "out/Frame1_AE.xml"), "new");
-
-    fs::create_directory(dir / "out/Frame2_AE.xml");
+    fs::create_directories(dir / "out/Frame2_AE.xml");
     EXPECT_FALSE(WriteFileReplacing(dir / "out/Frame2_AE.xml", std::string("new"), &why));
     EXPECT_EQ(why, "a folder");
     // Nothing is left behind by the failed write.
     size_t entries = 0;
     for (auto& entry : fs::directory_iterator(dir / "out")) entries += entry.path().filename().string()[0] == '.';
     EXPECT_EQ(entries, 0u);
-
-    // A copy reads no link and writes through none.
-    fs::create_symlink(dir / "outside/secret", dir / "out/linked.bin");
-    EXPECT_FALSE(CopyFile(dir / "out/linked.bin", dir / "out/copy.bin", 1024, &why));
-    EXPECT_EQ(why, "source a link");
-    EXPECT_FALSE(fs::exists(dir / "out/copy.bin"));
 }
 
 TEST(FileAccess, FoldersAreMadeLevelByLevelAndNeverThroughALink) {
@@ -159,17 +101,4 @@ TEST(FileAccess, NamesAndLogText) {
     EXPECT_TRUE(IsPlainName("..a"));
     EXPECT_EQ(Escaped("IMG\n2026-12-07 1 1 1 ZEB: forged\t\\\x1b\x7f"),
               "IMG\\n2026-12-07 1 1 1 ZEB: forged\\t\\\\\\x1b\\x7f");
-}
-
-TEST(FileAccess, AHeldFileHoldsItsReaderUntilReleased) {
-    zeb_test::TempDir dir;
-    zeb_test::HeldFile held(dir / "slow.bin");
-    auto reader = std::async(std::launch::async, [&] {
-        std::string bytes;
-        return ReadAll(dir / "slow.bin", 16, &bytes);
-    });
-    EXPECT_TRUE(held.Reached());
-    EXPECT_EQ(reader.wait_for(std::chrono::milliseconds(20)), std::future_status::timeout);
-    EXPECT_TRUE(held.Release());
-    EXPECT_TRUE(reader.get());
 }

@@ -4,14 +4,12 @@
 // reaches a record, nothing of the previous folder stays valid, the reader and
 // its deletion return, and one level-1 line names what was refused.
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstring>
 #include <filesystem>
-#include <future>
 #include <mutex>
 #include <thread>
 
@@ -61,19 +59,12 @@ protected:
         mPrevious.tag = 2;
         frame_test::WriteFolder(mRoot / "previous", mPrevious);
         frame_test::WriteFolder(mRoot / "hostile", mLayout);
-        zeb_test::WriteFile(mOutside / "secret", Repeat(kSecret, 300000));
+        zeb_test::WriteFile(mOutside / "secret", zeb_test::Repeated(kSecret, 300000));
         std::filesystem::create_directories(mOutside / "folder");
-        zeb_test::WriteFile(mOutside / "folder/inside", Repeat(kSecret, 10));
-        zeb_test::WriteFile(mRoot / "hostile/beside.bin", Repeat(kSecret, 300000));
+        zeb_test::WriteFile(mOutside / "folder/inside", zeb_test::Repeated(kSecret, 10));
+        zeb_test::WriteFile(mRoot / "hostile/beside.bin", zeb_test::Repeated(kSecret, 300000));
     }
     void TearDown() override { zeb_platform::SetOpenHook(nullptr); }
-
-    static std::string Repeat(const std::string& text, size_t bytes) {
-        std::string out;
-        while (out.size() < bytes) out += text;
-        out.resize(bytes);
-        return out;
-    }
 
     std::string RowPath(int row) const { return mRoot / ("hostile/" + frame_test::RowFileName(mLayout, row)); }
 
@@ -82,21 +73,11 @@ protected:
     // hanging the run (a pipe's writer is opened to let it out).
     std::unique_ptr<ZEBFrame> Recycled(const files::StopRequested& stop = {}) {
         auto frame = std::make_unique<ZEBFrame>(mRoot / "previous");
-        std::promise<void> done;
-        std::future<void> finished = done.get_future();
-        std::thread reader([&] {
-            frame->RecycleOneFrame(mRoot / "hostile", stop);
-            done.set_value();
-        });
-        const bool returned = finished.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
-        while (finished.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
+        EXPECT_TRUE(zeb_test::ReturnsWithin([&] { frame->RecycleOneFrame(mRoot / "hostile", stop); }, [&] {
             for (const auto& entry : std::filesystem::directory_iterator(mRoot / "hostile")) {
-                const int writer = open(entry.path().c_str(), O_WRONLY | O_NONBLOCK);
-                if (writer >= 0) close(writer);
+                zeb_test::OpenPipeEnds(entry.path());
             }
-        }
-        reader.join();
-        EXPECT_TRUE(returned) << "the reader blocked";
+        })) << "the reader blocked";
         return frame;
     }
 
@@ -253,17 +234,8 @@ TEST_F(HostileFrameFilesTest, DeletionDuringALargeReadCutsItShort) {
     zeb_platform::SetOpenHook(&HoldRawUntilDeletion);
     auto reader = std::make_unique<ReadControl>(&tasks);
     gReader = reader.get();
-    std::promise<void> done;
-    std::future<void> deleted = done.get_future();
-    std::thread deleting;
     ASSERT_TRUE(zeb_test::WaitFor([] { return gRawOpened.load(); }));
-    deleting = std::thread([&] {
-        reader.reset();
-        done.set_value();
-    });
-    const bool returned = deleted.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
-    deleting.join();
-    EXPECT_TRUE(returned);
+    EXPECT_TRUE(zeb_test::ReturnsWithin([&] { reader.reset(); }, [] {}, std::chrono::seconds(20)));
     const std::string raw = folder + "/" + frame_test::RowFileName(large, DF_MIPI_RAW);
     EXPECT_TRUE(capture.Contains("read of " + raw + " stopped after 0 of", "ZEBFrame", 4));
     EXPECT_TRUE(capture.Contains("Reading " + folder + " stopped at row 1", "ZEBFrame", 4));

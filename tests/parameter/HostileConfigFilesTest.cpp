@@ -6,14 +6,11 @@
 // level-1 line what it refused.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <future>
 #include <map>
 #include <memory>
 
@@ -67,32 +64,6 @@ struct Loaded {
     size_t tasks = 0, blocks = 0, sweepFrames = 0;
     uint32_t sceneWidth = 0;
 };
-
-// Every file below `root` with its content, links by their targets.
-std::map<std::string, std::string> Contents(const std::string& root) {
-    std::map<std::string, std::string> all;
-    std::error_code code;
-    for (auto it = fs::recursive_directory_iterator(root, code); !code && it != fs::recursive_directory_iterator();
-         it.increment(code)) {
-        const fs::path path = it->path();
-        if (fs::is_symlink(path)) {
-            all[path.string()] = "-> " + fs::read_symlink(path).string();
-        } else if (fs::is_regular_file(path) && fs::file_size(path) < (1u << 20)) {
-            all[path.string()] = zeb_test::ReadFile(path.string());
-        } else {
-            all[path.string()] = "(" + ZEB::files::Describe(path.string()) + ")";
-        }
-    }
-    return all;
-}
-
-// Ends a reader or writer that waits on a named pipe at `path`, should one
-// ever: a writer let through then finds no reader left.
-void Unstick(const std::string& path) {
-    signal(SIGPIPE, SIG_IGN);
-    const int fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0) close(fd);
-}
 
 class HostileConfig : public ::testing::Test {
 protected:
@@ -149,7 +120,7 @@ protected:
     // Loads the parameter side as the library does, waits for its sweep and
     // scene reader, and unloads it; false when that does not end in time.
     bool LoadWithin(std::chrono::seconds limit, const std::string& pipe, Loaded* seen) {
-        auto run = std::async(std::launch::async, [seen] {
+        return zeb_test::ReturnsWithin([seen] {
             ZEB::SceneParameter scene;
             ParameterManager::CreateParameter("SceneParameter", &scene);
             {
@@ -173,11 +144,7 @@ protected:
                 ParameterManager::StopStatusWatch();
                 ParameterManager::Clear();
             }
-        });
-        const bool ended = run.wait_for(limit) == std::future_status::ready;
-        if (!ended) Unstick(pipe);
-        run.get();
-        return ended;
+        }, [&pipe] { zeb_test::OpenPipeEnds(pipe); }, limit);
     }
 
     zeb_test::DeviceRoot mRoot;
@@ -200,7 +167,7 @@ TEST_P(HostilePlanted, IsRefusedWithinBoundsAndNothingOutsideIsReadOrChanged) {
     const PlaceInfo& place = std::get<0>(GetParam());
     const Planted kind = std::get<1>(GetParam());
     Plant(place, kind);
-    const auto outsideBefore = Contents(mOutside.path());
+    const auto outsideBefore = zeb_test::Contents(mOutside.path());
     LogCapture log;
     Loaded seen;
     const auto began = std::chrono::steady_clock::now();
@@ -208,10 +175,8 @@ TEST_P(HostilePlanted, IsRefusedWithinBoundsAndNothingOutsideIsReadOrChanged) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     EXPECT_LT(seconds, 10.0);
 
-    EXPECT_EQ(Contents(mOutside.path()), outsideBefore) << "something outside the root changed";
-    for (const auto& file : Contents(mRoot.path())) {
-        EXPECT_EQ(file.second.find(kSecret), std::string::npos) << file.first << " holds what lies outside the root";
-    }
+    EXPECT_EQ(zeb_test::Contents(mOutside.path()), outsideBefore) << "something outside the root changed";
+    EXPECT_EQ(zeb_test::Holding(mRoot.path(), kSecret), std::vector<std::string>()) << "what lies outside the root";
     const std::string path = ZEB::files::Escaped(PathOf(place));
     if (place.place == Place::SweepOutput) {
         // Written beside and renamed over the name, whatever stood there; a
@@ -242,11 +207,7 @@ INSTANTIATE_TEST_SUITE_P(
     EveryPlaceAndKind, HostilePlanted,
     ::testing::Combine(::testing::ValuesIn(kPlaces), ::testing::ValuesIn(zeb_test::EveryPlanted())),
     [](const ::testing::TestParamInfo<HostilePlanted::ParamType>& info) {
-        std::string name = std::string(std::get<0>(info.param).name) + "_" + zeb_test::Name(std::get<1>(info.param));
-        for (char& c : name) {
-            if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-        }
-        return name;
+        return zeb_test::TestName(std::string(std::get<0>(info.param).name) + "_" + zeb_test::Name(std::get<1>(info.param)));
     });
 
 // Names read from files that become paths: "." and ".." and nothing name a
@@ -371,9 +332,13 @@ TEST_F(HostileConfig, APipeAtAnyConfigurationFileNeitherHangsTheLoadNorTheExit) 
                                                 {"ZEB_DEVICE_ROOT=" + mRoot.path(), std::string(kChildEnv) + "=" + out});
         EXPECT_EQ(child.status, 0) << "142: the child hung and its alarm ended it\n" << child.out;
         EXPECT_EQ(zeb_test::ReadFile(out), "loaded\n");
-        EXPECT_NE(child.err.find(std::string(place.role) + " " + ZEB::files::Escaped(PathOf(place)) +
-                                 " refused: a named pipe"),
-                  std::string::npos);
+        // The scene file is read by a reader of its own, which the unload may
+        // stop before it gets there: its refusal line is the in-process cases'.
+        if (place.place != Place::SceneFile) {
+            EXPECT_NE(child.err.find(std::string(place.role) + " " + ZEB::files::Escaped(PathOf(place)) +
+                                     " refused: a named pipe"),
+                      std::string::npos);
+        }
         fs::remove(PathOf(place));
         TearDown();
     }

@@ -3,12 +3,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fcntl.h>
-
 #include <cstring>
 #include <filesystem>
-#include <functional>
-#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -80,20 +76,7 @@ TEST(Property, PersistedValuesCrossProcesses) {
     EXPECT_STREQ(value, "0");
 }
 
-// Runs `call` on a thread of its own: true when it returned within 10 s.
-// Otherwise `unblock` is run until it does, so a failing case never hangs.
-bool ReturnsWithin(const std::function<void()>& call, const std::function<void()>& unblock) {
-    std::promise<void> done;
-    std::future<void> finished = done.get_future();
-    std::thread caller([&] {
-        call();
-        done.set_value();
-    });
-    const bool returned = finished.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
-    while (finished.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) unblock();
-    caller.join();
-    return returned;
-}
+using zeb_test::ReturnsWithin;
 
 TEST(Property, WhatIsPlantedAtAPersistedKeyIsNeitherWrittenThroughNorWaitedOn) {
     const std::string key = "persist.vendor.cam.loop.parse";
@@ -105,13 +88,7 @@ TEST(Property, WhatIsPlantedAtAPersistedKeyIsNeitherWrittenThroughNorWaitedOn) {
         const std::string at = root.Device("/data/property/" + key);
         zeb_test::Plant(planted, at, planted == zeb_test::Planted::LinkToFolder ? outside.path() : outside / "secret",
                         root.Device("/data/property/persist.other"));
-        // Both ends, for a reader or a writer caught in open().
-        const auto letPipeOut = [&] {
-            const int reader = open(at.c_str(), O_RDONLY | O_NONBLOCK);
-            const int writer = open(at.c_str(), O_WRONLY | O_NONBLOCK);
-            if (writer >= 0) close(writer);
-            if (reader >= 0) close(reader);
-        };
+        const auto letPipeOut = [&] { zeb_test::OpenPipeEnds(at); };
         LogCapture log(1);
         char value[PROPERTY_VALUE_MAX] = "";
         EXPECT_TRUE(ReturnsWithin([&] { property_get(key.c_str(), value, "0"); }, letPipeOut));

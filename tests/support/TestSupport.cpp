@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <condition_variable>
+#include <csignal>
+#include <future>
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -54,6 +56,28 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds t
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
+}
+
+bool ReturnsWithin(const std::function<void()>& call, const std::function<void()>& unblock,
+                   std::chrono::seconds limit) {
+    std::promise<void> done;
+    std::future<void> finished = done.get_future();
+    std::thread caller([&] {
+        call();
+        done.set_value();
+    });
+    const bool returned = finished.wait_for(limit) == std::future_status::ready;
+    while (finished.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) unblock();
+    caller.join();
+    return returned;
+}
+
+void OpenPipeEnds(const std::string& path) {
+    signal(SIGPIPE, SIG_IGN);
+    const int reader = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int writer = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (writer >= 0) close(writer);
+    if (reader >= 0) close(reader);
 }
 
 namespace {
@@ -159,6 +183,41 @@ void Plant(Planted planted, const std::string& at, const std::string& outside, c
     }
 }
 
+std::string TestName(std::string text) {
+    for (char& c : text) {
+        if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+    }
+    return text;
+}
+
+std::map<std::string, std::string> Contents(const std::string& root) {
+    namespace fs = std::filesystem;
+    std::map<std::string, std::string> all;
+    std::error_code code;
+    for (auto it = fs::recursive_directory_iterator(root, code); !code && it != fs::recursive_directory_iterator();
+         it.increment(code)) {
+        const std::string path = it->path().string();
+        all[path] = it->is_symlink() ? "-> " + fs::read_symlink(it->path()).string()
+                    : it->is_regular_file() && it->file_size() < (1u << 20) ? ReadFile(path)
+                                                                            : "(type " + std::to_string(static_cast<int>(it->symlink_status().type())) + ")";
+    }
+    return all;
+}
+
+std::vector<std::string> Holding(const std::string& root, const std::string& text) {
+    std::vector<std::string> found;
+    for (const auto& entry : Contents(root)) {
+        if (entry.second.rfind("-> ", 0) != 0 && entry.second.find(text) != std::string::npos) found.push_back(entry.first);
+    }
+    return found;
+}
+
+std::string Repeated(const std::string& text, size_t bytes) {
+    std::string out;
+    while (out.size() < bytes) out += text;
+    out.resize(bytes);
+    return out;
+}
 
 void WriteFile(const std::string& path, const std::string& content) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -39,6 +40,14 @@ public:
 // Polls `condition` until it holds or `timeout` (real time, unscaled) passes.
 bool WaitFor(const std::function<bool()>& condition,
              std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+
+// Runs `call` on a thread of its own: true when it returned within `limit`.
+// Otherwise `unblock` is run until it does, so a failing case never hangs.
+bool ReturnsWithin(const std::function<void()>& call, const std::function<void()>& unblock,
+                   std::chrono::seconds limit = std::chrono::seconds(10));
+// Opens and closes both ends of a named pipe at `path`, should there be one,
+// letting out a reader or writer caught in open().
+void OpenPipeEnds(const std::string& path);
 
 // A file whose reader is held: an ordinary empty file at `path`, and the
 // library's opening of it waits in the platform's open hook until Release()
@@ -76,6 +85,15 @@ std::vector<Planted> EveryPlanted();
 // Plants `planted` at `at`; `outside` is a plain file or folder outside the
 // root that a link names, `beside` a plain file next to `at`.
 void Plant(Planted planted, const std::string& at, const std::string& outside, const std::string& beside = "");
+// A test name made of the planted kind (or any text): letters and digits kept.
+std::string TestName(std::string text);
+// Every entry below `root`: files by content (up to 1 MiB), links by target,
+// anything else by what it is; to compare a tree before and after.
+std::map<std::string, std::string> Contents(const std::string& root);
+// The files below `root` (links not followed) that hold `text`.
+std::vector<std::string> Holding(const std::string& root, const std::string& text);
+// `text` repeated to `bytes` bytes.
+std::string Repeated(const std::string& text, size_t bytes);
 
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);

@@ -122,10 +122,6 @@ TEST(Develop, TheDemoCaptureChartIsNeutralAndItsGreyRampRises) {
     EXPECT_GE(rampsChecked, 4);  // and on two grey rows
 }
 
-}  // namespace
-
-namespace {
-
 // A recording of one task of five 400 x 300 frames, then a fault planted in
 // its reference images: each case names the frames the check must flag.
 struct PairCase {

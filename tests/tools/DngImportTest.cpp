@@ -17,11 +17,13 @@
 #include <string>
 #include <vector>
 
+#include "ToolsFixture.h"
 #include "support/TestSupport.h"
 
 namespace {
 namespace fs = std::filesystem;
 using zeb_test::At;
+using namespace zeb_tools_test;
 
 struct DngSpec {
     const char* name;
@@ -225,11 +227,6 @@ std::vector<uint16_t> UnpackRaw10(const std::string& bytes) {
     return pixels;
 }
 
-const std::string kRecgen = std::string(ZEB_BINARY_DIR) + "/tools/zebsim-recgen/zebsim-recgen";
-const std::string kHal = std::string(ZEB_BINARY_DIR) + "/tools/zebsim-hal/zebsim-hal";
-const std::string kInspect = std::string(ZEB_BINARY_DIR) + "/tools/zebsim-inspect/zebsim-inspect";
-const char* const kTaskList = "data/vendor/cameraserver/zeb/config/RawListFile.xml";
-
 zeb_test::ProgramRun Import(const zeb_test::TempDir& root, const std::vector<std::string>& files, int pedestal) {
     std::vector<std::string> arguments = {kRecgen, "-o", root / "rec", "--frames", "2"};
     arguments.insert(arguments.end(), {"--task-list", root / kTaskList});
@@ -346,24 +343,11 @@ TEST_P(DngImport, TheDriverGetsTheCfaDataScaledToTenBitsAndTheDumpsCarryTheFiles
         EXPECT_EQ(usedLine.find(tag) != std::string::npos, present) << tag << ": " << usedLine;
     }
 
-    // The inspector finds nothing to say of an import.
-    const auto inspect = zeb_test::RunProgram({kInspect, root.path()});
-    ASSERT_EQ(inspect.status, 0) << inspect.out << inspect.err;
-    EXPECT_NE(inspect.out.find("\n0 error(s), 0 warning(s)"), std::string::npos) << inspect.out;
-
-    // The raw that reaches the fake driver is matched byte for byte against
-    // the files just checked, with the pattern of the task list in the context.
-    const auto hal = zeb_test::RunProgram({kHal, "--device-root", root.path(), "--library", ZEB_LIBRARY_PATH, "--quiet",
-                                           "--timeout", "60", "--log-file", root / "library.log"});
-    ASSERT_EQ(hal.status, 0) << hal.out << hal.err;
-    std::ifstream in(root / "hal-out/report.json");
-    const nlohmann::json report = nlohmann::json::parse(in, nullptr, false);
-    ASSERT_EQ(report["tasks"].size(), 1u);
-    const auto& task = report["tasks"][0];
-    EXPECT_TRUE(task["completed"].get<bool>());
-    EXPECT_TRUE(task["errors"].empty()) << task["errors"].dump();
-    EXPECT_GE(task["previewFrames"].get<int>(), 2);
-    EXPECT_EQ(task["matchedFrames"].get<int>(), task["previewFrames"].get<int>() + task["captureFrames"].get<int>());
+    // The inspector finds nothing to say of an import; the raw that reaches
+    // the fake driver is matched byte for byte against the files just checked,
+    // with the pattern of the task list in the context.
+    ASSERT_NO_FATAL_FAILURE(ExpectInspectsClean(root.path()));
+    ExpectPlaysWhole(root.path(), 1, 2);
 }
 
 TEST(DngImportLayout, AnImportInTheDeviceLayoutPlaysWhereverItIsMoved) {
@@ -375,21 +359,10 @@ TEST(DngImportLayout, AnImportInTheDeviceLayoutPlaysWhereverItIsMoved) {
     arguments.insert(arguments.end(), files.begin(), files.end());
     const auto import = zeb_test::RunProgram(arguments);
     ASSERT_EQ(import.status, 0) << import.out << import.err;
-    EXPECT_EQ(zeb_test::ReadFile(root / ("made/" + std::string(kTaskList))).find(root.path()), std::string::npos)
+    EXPECT_EQ(zeb_test::ReadFile(root / ("made/" + kTaskList)).find(root.path()), std::string::npos)
         << "the task list names host paths";
     fs::rename(root / "made", root / "moved");
-    const auto hal = zeb_test::RunProgram({kHal, "--device-root", root / "moved", "--library", ZEB_LIBRARY_PATH,
-                                           "--quiet", "--timeout", "60", "--log-file", root / "library.log"});
-    ASSERT_EQ(hal.status, 0) << hal.out << hal.err;
-    std::ifstream in(root / "moved/hal-out/report.json");
-    const nlohmann::json report = nlohmann::json::parse(in, nullptr, false);
-    ASSERT_EQ(report["tasks"].size(), 2u);
-    for (const auto& task : report["tasks"]) {
-        EXPECT_TRUE(task["completed"].get<bool>());
-        EXPECT_TRUE(task["errors"].empty()) << task["errors"].dump();
-        EXPECT_EQ(task["matchedFrames"].get<int>(),
-                  task["previewFrames"].get<int>() + task["captureFrames"].get<int>());
-    }
+    ExpectPlaysWhole(root / "moved", 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(Variants, DngImport, ::testing::ValuesIn(kPlayable),

@@ -1,16 +1,12 @@
 // The recording inspector: a generator recording broken one way names exactly
 // that fault, where it is; the generator's own recordings pass without a word.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <future>
 #include <nlohmann/json.hpp>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/TestSupport.h"
@@ -190,18 +186,10 @@ TEST(Inspector, TheHalReadsWhatTheLibraryReadsAndNothingWithoutBound) {
     zeb_test::Plant(zeb_test::Planted::LinkOut, recording.tasks[0].scenePath, "/dev/urandom");
     zeb_test::Plant(zeb_test::Planted::Pipe, recording.frames[0].dumpPaths.at(6), "");
     zeb_test::Plant(zeb_test::Planted::SparseHuge, recording.frames[1].dumpPaths.at(9), "");
-    std::promise<zeb_hal::Recording> read;
-    std::future<zeb_hal::Recording> done = read.get_future();
-    std::thread reader([&] { read.set_value(zeb_hal::ReadRecording(recording.taskListPath)); });
-    const bool returned = done.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
-    if (!returned) {
-        // Let a reader caught in the pipe out, then fail.
-        const int writer = open(recording.frames[0].dumpPaths.at(6).c_str(), O_WRONLY | O_NONBLOCK);
-        if (writer >= 0) close(writer);
-    }
-    reader.join();
-    ASSERT_TRUE(returned);
-    const zeb_hal::Recording expected = done.get();
+    zeb_hal::Recording expected;
+    ASSERT_TRUE(zeb_test::ReturnsWithin([&] { expected = zeb_hal::ReadRecording(recording.taskListPath); },
+                                        [&] { zeb_test::OpenPipeEnds(recording.frames[0].dumpPaths.at(6)); },
+                                        std::chrono::seconds(20)));
     ASSERT_EQ(expected.tasks.size(), 1u);
     EXPECT_FALSE(expected.tasks[0].hasScene);
     ASSERT_EQ(expected.tasks[0].frames.size(), 2u);

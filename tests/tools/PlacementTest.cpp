@@ -12,39 +12,19 @@
 #include <string>
 #include <vector>
 
+#include "ToolsFixture.h"
 #include "support/TestSupport.h"
 
 namespace {
 namespace fs = std::filesystem;
-
-const std::string kRecgen = std::string(ZEB_BINARY_DIR) + "/tools/zebsim-recgen/zebsim-recgen";
-const std::string kHal = std::string(ZEB_BINARY_DIR) + "/tools/zebsim-hal/zebsim-hal";
-const std::string kInspect = std::string(ZEB_BINARY_DIR) + "/tools/zebsim-inspect/zebsim-inspect";
-const std::string kZeb = "data/vendor/cameraserver/zeb";
+using namespace zeb_tools_test;
 
 zeb_test::ProgramRun Tool(const std::vector<std::string>& argv) { return zeb_test::RunProgram(argv); }
-
-// Every task played whole: completed, every frame received matched, no error.
-void ExpectPlaysWhole(const std::string& root, size_t tasks) {
-    const auto hal = Tool({kHal, "--device-root", root, "--library", ZEB_LIBRARY_PATH, "--quiet", "--timeout", "60",
-                          "--log-file", root + "/library.log"});
-    ASSERT_EQ(hal.status, 0) << hal.out << hal.err;
-    std::ifstream in(root + "/hal-out/report.json");
-    const nlohmann::json report = nlohmann::json::parse(in, nullptr, false);
-    ASSERT_EQ(report["tasks"].size(), tasks) << report.dump();
-    for (const auto& task : report["tasks"]) {
-        EXPECT_TRUE(task["completed"].get<bool>()) << task.dump();
-        EXPECT_TRUE(task["errors"].empty()) << task["errors"].dump();
-        EXPECT_GE(task["previewFrames"].get<int>(), 1);
-        EXPECT_EQ(task["matchedFrames"].get<int>(), task["previewFrames"].get<int>() + task["captureFrames"].get<int>());
-    }
-}
 
 // Every path text of the task list and the block list is a device path.
 void ExpectDeviceTexts(const std::string& root) {
     for (const std::string& file : {kZeb + "/config/RawListFile.xml", kZeb + "/config/ispconfig.xml"}) {
-        std::ifstream in(root + "/" + file);
-        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string text = zeb_test::ReadFile(root + "/" + file);
         ASSERT_FALSE(text.empty()) << file;
         EXPECT_EQ(text.find(root), std::string::npos) << file << " names a host path:\n" << text;
     }
@@ -57,9 +37,7 @@ TEST(Placement, ASyntheticRecordingInTheDeviceLayoutPlaysWhereverItIsMoved) {
     ASSERT_EQ(made.status, 0) << made.out << made.err;
     ASSERT_NO_FATAL_FAILURE(ExpectDeviceTexts(dir / "made"));
     fs::rename(dir / "made", dir / "moved");
-    const auto inspect = Tool({kInspect, "--device-paths", dir / "moved"});
-    EXPECT_EQ(inspect.status, 0) << inspect.out << inspect.err;
-    EXPECT_NE(inspect.out.find("\n0 error(s), 0 warning(s)"), std::string::npos) << inspect.out;
+    ASSERT_NO_FATAL_FAILURE(ExpectInspectsClean(dir / "moved", true));
     ASSERT_NO_FATAL_FAILURE(ExpectPlaysWhole(dir / "moved", 2));
     // The library made the output folders and the sweep files below the root.
     EXPECT_TRUE(fs::is_directory(dir / ("moved/" + kZeb + "/output/ZEB_task1")));
@@ -73,15 +51,12 @@ TEST(Placement, TheReadmeWayFromTheHostToTheDevice) {
     // Make a host recording and check it.
     auto run = Tool({kRecgen, "-o", dir / "host", "--size", "64x8", "--frames", "2", "--tasks", "2"});
     ASSERT_EQ(run.status, 0) << run.out << run.err;
-    run = Tool({kInspect, dir / "host"});
-    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    ASSERT_NO_FATAL_FAILURE(ExpectInspectsClean(dir / "host"));
     // Relocate it into the device layout and check the layout.
     run = Tool({kRecgen, "--relocate", dir / "host/RawListFile.xml", "--device-root", dir / "ROOT"});
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     ASSERT_NO_FATAL_FAILURE(ExpectDeviceTexts(dir / "ROOT"));
-    run = Tool({kInspect, "--device-paths", dir / "ROOT"});
-    ASSERT_EQ(run.status, 0) << run.out << run.err;
-    EXPECT_NE(run.out.find("\n0 error(s), 0 warning(s)"), std::string::npos) << run.out;
+    ASSERT_NO_FATAL_FAILURE(ExpectInspectsClean(dir / "ROOT", true));
     // adb push ROOT/data/vendor/cameraserver/zeb /data/vendor/cameraserver/
     fs::create_directories(dir / "device/data/vendor/cameraserver");
     fs::copy(dir / ("ROOT/" + kZeb), dir / ("device/" + kZeb), fs::copy_options::recursive);

@@ -15,7 +15,6 @@
 #include "platform/Host.h"
 #include "platform/Log.h"
 #include "platform/SensorTuning.h"
-#include "tuning/TuningPaths.h"
 
 namespace fs = std::filesystem;
 using zeb_config::Block;
@@ -112,6 +111,8 @@ TEST_F(TuningUpdate, FlagsComeFromBlockNamesWithTuningAndStayUntouchedWithoutSta
 // One combination: translated into the scenario folders under its own file
 // names, converted (the AE block by the plugin), installed into the device
 // root's firmware folder, trigger files and sensor tuning reloaded, flags set.
+// Stale entries of the tuning-bin folder (a dangling link, binaries of an
+// earlier combination) go before converting; the bypass lists stay.
 TEST_F(TuningUpdate, OneCombinationIsTranslatedConvertedInstalledAndReloaded) {
     LoadBlocks({{"CMC10_V1", 2, "t"}});
     Sensor("cam_a");
@@ -121,6 +122,10 @@ TEST_F(TuningUpdate, OneCombinationIsTranslatedConvertedInstalledAndReloaded) {
     WriteFile(sweep + "plain.xml", "<T block=\"TRG_AFL\" id=\"16410\"><v>7</v></T>");
     const std::string param = mRoot.Device("/data/vendor/cameraserver/zeb/tuningparameter/cam_a/");
     WriteFile(param + "old/stale.xml", "<old/>");
+    const std::string bin = mRoot.Device("/data/vendor/cameraserver/zeb/tuningbin/cam_a/");
+    WriteFile(bin + "prv.xml", "<BypassBlocks/>");
+    WriteFile(bin + "prv/OLD_16999.bin", "stale");
+    fs::create_symlink(mRoot / "gone.bin", bin + "prv/AAA_1.bin");
     mTasks[0] = std::make_shared<ZEB::TaskInfo>();
     LogCapture log(4);
     ParameterUpdate update(0, &mTasks);
@@ -132,6 +137,11 @@ TEST_F(TuningUpdate, OneCombinationIsTranslatedConvertedInstalledAndReloaded) {
                                          &scene, &record));
     EXPECT_FALSE(fs::exists(param + "old"));
     EXPECT_TRUE(fs::exists(param + "prv/AE_16433.xml") && fs::exists(param + "com/plain.xml"));
+    EXPECT_EQ(ReadFile(bin + "prv.xml"), "<BypassBlocks/>");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(bin + "prv/AAA_1.bin")));
+    EXPECT_FALSE(fs::exists(bin + "prv/OLD_16999.bin"));
+    EXPECT_FALSE(fs::exists(Firmware("cam_a/prv/OLD_16999.bin")));
+    EXPECT_EQ(ReadFile(Firmware("cam_a/prv.xml")), "<BypassBlocks/>");
     EXPECT_EQ(log.Count("", "ParameterUpdate", 1) + log.Count("", "XML2Bin", 1), 0u) << "a clean update prints no failure line";
     ASSERT_TRUE(zeb_platform::WaitSensorIdle(0, std::chrono::seconds(10)));
     const zeb_platform::SensorTuningState state = zeb_platform::GetSensorTuningState(0);
@@ -145,18 +155,6 @@ TEST_F(TuningUpdate, OneCombinationIsTranslatedConvertedInstalledAndReloaded) {
         EXPECT_EQ(loaded[folder + "TRG_AFL_16410.bin"], std::vector<float>{7}) << folder;
     }
     EXPECT_EQ(Flags(record), (std::vector<int32_t>{0, 0, 0, 1, 0}));
-}
-
-TEST(TuningPaths, NamesThatLeaveTheirRoot) {
-    struct Row {
-        const char* name;
-        bool leaves, tuningName;
-    } rows[] = {{"..", true, false},   {".", true, false},  {"../victim", true, false}, {"a/b", true, false},
-                {"", false, false},    {"prv", false, true}, {"q'uote $(x)", false, true}};
-    for (const Row& row : rows) {
-        EXPECT_EQ(ZEB::LeavesItsRoot(row.name), row.leaves) << row.name;
-        EXPECT_EQ(ZEB::IsTuningName(row.name), row.tuningName) << row.name;
-    }
 }
 
 // No shell runs, and a name that could leave the tuning folders is refused
@@ -208,12 +206,6 @@ TEST_F(TuningUpdate, HostileNamesRunNothingAndNeverLeaveTheTuningFolders) {
 // A combination that does not convert or install whole leaves the previous
 // tuning in the firmware folder and on the sensor side, and says so: a false
 // result naming the failure, a level-1 line with its files, flags of -1.
-std::string Repeated(const std::string& text, size_t times) {
-    std::string out;
-    for (size_t i = 0; i < times; ++i) out += text;
-    return out;
-}
-
 TEST_F(TuningUpdate, AFailedCombinationLeavesThePreviousTuningAndSaysSo) {
     const std::string sweep = mRoot / "sweep/";
     WriteFile(sweep + "Frame0_CMC_16500.xml", TuningXml("CMC10_V1", "16500", "1"));
@@ -230,8 +222,8 @@ TEST_F(TuningUpdate, AFailedCombinationLeavesThePreviousTuningAndSaysSo) {
          "binary tuning file(s) from"},
         {"a document that does not parse", {{"Frame1_CMC_16500.xml", "<T"}}, kCfg, nullptr, "could not be translated"},
         {"a document nested 100,000 deep",
-         {{"Frame1_CMC_16500.xml", "<T block=\"CMC10_V1\" id=\"16500\">" + Repeated("<a>", 100000) + "1" +
-                                       Repeated("</a>", 100000) + "</T>"}},
+         {{"Frame1_CMC_16500.xml", "<T block=\"CMC10_V1\" id=\"16500\">" + zeb_test::Repeated("<a>", 300000) + "1" +
+                                       zeb_test::Repeated("</a>", 400000) + "</T>"}},
          kCfg, nullptr, "could not be translated"},
         {"two files of one block", {{"Frame1_CMC_16500.xml", TuningXml("CMC10_V1", "16500", "2")},
                                     {"Frame2_CMCB_16500.xml", TuningXml("CMC10_V1", "16500", "3")}},
@@ -284,27 +276,6 @@ TEST_F(TuningUpdate, AFailedCombinationLeavesThePreviousTuningAndSaysSo) {
         EXPECT_EQ(state.files.size(), loaded.size());
         fs::remove_all(Firmware("cam_a"));
     }
-}
-
-// Stale entries of the tuning-bin folder (a dangling link, binaries of an
-// earlier combination) go before converting; the bypass lists stay.
-TEST_F(TuningUpdate, TheTuningBinFolderIsClearedButForItsBypassLists) {
-    Sensor("cam_a");
-    const std::string bin = mRoot.Device("/data/vendor/cameraserver/zeb/tuningbin/cam_a/");
-    WriteFile(bin + "prv.xml", "<BypassBlocks/>");
-    WriteFile(bin + "prv/OLD_16999.bin", "stale");
-    fs::create_symlink(mRoot / "gone.bin", bin + "prv/AAA_1.bin");
-    WriteFile(mRoot / "s/Frame0_NR_16700.xml", TuningXml("NR", "16700", "4"));
-    mTasks[0] = std::make_shared<ZEB::TaskInfo>();
-    ParameterUpdate update(0, &mTasks);
-    const ZEB::iSceneInfo scene = Scene(0x1a, 0x2b);
-    ASSERT_TRUE(update.UpdateFrameWithId(0, {mRoot / "s/Frame0_NR_16700.xml"}, &scene, nullptr));
-    EXPECT_EQ(ReadFile(bin + "prv.xml"), "<BypassBlocks/>");
-    EXPECT_FALSE(fs::exists(fs::symlink_status(bin + "prv/AAA_1.bin")));
-    EXPECT_FALSE(fs::exists(bin + "prv/OLD_16999.bin"));
-    EXPECT_FALSE(fs::exists(Firmware("cam_a/prv/OLD_16999.bin")));
-    EXPECT_TRUE(fs::exists(Firmware("cam_a/prv/NR_16700.bin")));
-    EXPECT_EQ(ReadFile(Firmware("cam_a/prv.xml")), "<BypassBlocks/>");
 }
 
 // Two cameras with one tuning name take turns: every round, each camera's

@@ -50,20 +50,13 @@ inline std::vector<int32_t> Flags(const ZEB::zeb_update_flag& record) {
 // Every file and link below `root`, with its content or target, leaving out
 // the tuning folders of `name` (which an update rewrites).
 inline std::map<std::string, std::string> Tree(const std::string& root, const std::string& name = "\n") {
-    std::map<std::string, std::string> files;
-    const std::string own[] = {"/tuningparameter/" + name + "/", "/tuningbin/" + name + "/", "/vendor/firmware/" + name + "/"};
-    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
-        const std::string path = it->path().string() + (it->is_directory() && !it->is_symlink() ? "/" : "");
-        bool skip = false;
-        for (const std::string& folder : own) skip = skip || path.find(folder) != std::string::npos;
-        if (skip) continue;
-        if (it->is_symlink()) {
-            files[path] = "-> " + fs::read_symlink(it->path()).string();
-        } else if (it->is_regular_file()) {
-            files[path] = ReadFile(path);
-        } else {
-            files[path] = "";
+    std::map<std::string, std::string> files = zeb_test::Contents(root);
+    for (auto it = files.begin(); it != files.end();) {
+        bool own = false;
+        for (const char* folder : {"/tuningparameter/", "/tuningbin/", "/vendor/firmware/"}) {
+            own = own || (it->first + "/").find(folder + name + "/") != std::string::npos;
         }
+        it = own ? files.erase(it) : std::next(it);
     }
     return files;
 }
