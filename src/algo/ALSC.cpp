@@ -1,6 +1,7 @@
 #include "algo/ALSC.h"
 
 #include <memory>
+#include <vector>
 #include <new>
 
 #include "platform/Log.h"
@@ -84,6 +85,19 @@ uint8_t* PrivateBlock() {
     thread_local std::unique_ptr<uint8_t[]> block;
     if (!block) block.reset(new (std::nothrow) uint8_t[kLscmBytes]);
     return block.get();
+}
+
+// The shading tables the HAL's result callback reads. The recorded ones lie in
+// a frame's buffers, which a recycle or the instance's deletion may free while
+// the HAL still reads its result: it is handed a copy of its own thread's,
+// which stays until that thread's next result. Grown once; then the per-frame
+// path allocates nothing.
+const void* ThreadCopy(const void* table, size_t bytes, bool weights) {
+    thread_local std::vector<uint8_t> copies[2];
+    if (!table || bytes == 0) return table;
+    std::vector<uint8_t>& copy = copies[weights ? 1 : 0];
+    copy.assign(static_cast<const uint8_t*>(table), static_cast<const uint8_t*>(table) + bytes);
+    return copy.data();
 }
 
 // The first twelve 16-bit values of a table, zeros past its end.
@@ -237,7 +251,8 @@ int ALSC::AlscCbFunc(void* handle, int64_t type, void* param, void* data) {
             } else if (Field<uint64_t>(lsc, kLscAlsc3) != 0 && record->lscTable) {
                 SetField<int32_t>(result, kResultAlsc3Word, Field<int32_t>(lsc, kLscWord));
                 SetField<uint16_t>(result, kResultAlsc3Half, Field<uint16_t>(lsc, kLscHalf));
-                SetField<uint64_t>(result, kResultAlsc3Table, reinterpret_cast<uintptr_t>(record->lscTable));
+                SetField<uint64_t>(result, kResultAlsc3Table,
+                                   reinterpret_cast<uintptr_t>(ThreadCopy(record->lscTable, record->lscTableBytes, false)));
                 ZLOG(kTag, 4, "%d, %s: override ALSC 3 done");
             } else if (record->lsc4Result && Field<uint64_t>(record->lsc4Result, kLsc4Alsc4) != 0 && record->lscTable &&
                        record->lscWTable) {
@@ -253,8 +268,10 @@ void ALSC::OverrideAlsc4(const ZebAlscInfo& record, uint8_t* result) {
     memcpy(result + kResultLsc4Fields, lsc4 + kLsc4Fields, kLsc4FieldBytes);
     SetField<int32_t>(result, kResultGridWidthX, Field<int32_t>(lsc4, kLsc4GridWidthX));
     SetField<int32_t>(result, kResultGridWidthY, Field<int32_t>(lsc4, kLsc4GridWidthY));
-    SetField<uint64_t>(result, kResultTable, reinterpret_cast<uintptr_t>(record.lscTable));
-    for (size_t offset : kResultWTable) SetField<uint64_t>(result, offset, reinterpret_cast<uintptr_t>(record.lscWTable));
+    const void* table = ThreadCopy(record.lscTable, record.lscTableBytes, false);
+    const void* weights = ThreadCopy(record.lscWTable, record.lscWTableBytes, true);
+    SetField<uint64_t>(result, kResultTable, reinterpret_cast<uintptr_t>(table));
+    for (size_t offset : kResultWTable) SetField<uint64_t>(result, offset, reinterpret_cast<uintptr_t>(weights));
     int w[12], t[12], f[12];
     FirstValues(record.lscWTable, record.lscWTableBytes, w);
     FirstValues(record.lscTable, record.lscTableBytes, t);

@@ -342,7 +342,13 @@ TEST_F(Adapters, FixedAwbAlscAndXtmHandTheHalTheRecordedResults) {
     alscHal.Callback(28, q.data(), nullptr);
     expected.assign(240, 0);
     Copy(expected, 216, lsc3, 0, 6);
-    Put(expected.data(), 224, table.data());
+    // The HAL reads the recorded table through a copy of its own: the frame
+    // holding the recorded one may be recycled or freed meanwhile.
+    const auto* handed3 = At<const uint8_t*>(q.data(), 224);
+    ASSERT_NE(handed3, nullptr);
+    EXPECT_NE(handed3, table.data());
+    EXPECT_EQ(Bytes(handed3, handed3 + 64), table);
+    Put(expected.data(), 224, handed3);
     EXPECT_EQ(q, expected);
     EXPECT_TRUE(log.Contains("override ALSC 3 done", "ZEB_ALSC"));
 
@@ -354,9 +360,16 @@ TEST_F(Adapters, FixedAwbAlscAndXtmHandTheHalTheRecordedResults) {
     expected.assign(240, 0);
     Copy(expected, 12, lsc4, 4, 40);
     Copy(expected, 88, lsc4, 80, 8);
-    Put(expected.data(), 56, table.data());
-    for (size_t offset : {64, 72, 80}) Put(expected.data(), offset, weights.data());
+    const auto* handed = At<const uint8_t*>(q.data(), 56);
+    const auto* handedWeights = At<const uint8_t*>(q.data(), 64);
+    Put(expected.data(), 56, handed);
+    for (size_t offset : {64, 72, 80}) Put(expected.data(), offset, handedWeights);
     EXPECT_EQ(q, expected);
+    const Bytes recordedTable = table, recordedWeights = weights;
+    std::fill(table.begin(), table.end(), 0);
+    std::fill(weights.begin(), weights.end(), 0);
+    EXPECT_EQ(Bytes(handed, handed + 64), recordedTable) << "the frame's buffer went; the HAL's copy stays";
+    EXPECT_EQ(Bytes(handedWeights, handedWeights + 64), recordedWeights);
     EXPECT_TRUE(log.Contains("override ALSC 4 done", "ZEB_ALSC"));
 
     // The shading algorithm writes into the planes it is given: each call
