@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "core/FileAccess.h"
 #include "platform/Log.h"
 #include "trigger/TriggerNumbers.h"
 
@@ -39,11 +40,15 @@ XMLAutoParser::~XMLAutoParser() { ZLOG(kTag, 4, "%d, %s: delete XMLAutoParser");
 std::map<std::string, dataPool>& XMLAutoParser::GetXMLData() { return xmlData; }
 
 void XMLAutoParser::ParseParamXML(const std::string& path) {
-    ZLOG(kTag, 4, "%d, %s: Param xml path is %s, start to parse it", path.c_str());
+    ZLOG(kTag, 4, "%d, %s: Param xml path is %s, start to parse it", files::Escaped(path).c_str());
     pugi::xml_document document;
-    pugi::xml_parse_result loaded = document.load_file(path.c_str());
-    if (!loaded) {
-        ZLOG(kTag, 1, "%d, %s: Param xml parsed failed! xml file path is %s", path.c_str());
+    // Read as any file from outside, but parsed whole: this parser cuts deep
+    // trigger nesting itself instead of refusing the file.
+    std::string why, bytes;
+    if (!files::ReadAll(path, files::kMaxXmlBytes, &bytes, &why) ||
+        !document.load_buffer(bytes.data(), bytes.size())) {
+        ZLOG(kTag, 1, "%d, %s: Param xml parsed failed! xml file path is %s (%s)", files::Escaped(path).c_str(),
+             why.c_str());
         return;
     }
     pugi::xml_node root = document.child("root");
