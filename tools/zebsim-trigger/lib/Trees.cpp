@@ -3,8 +3,8 @@
 #include <pugixml.hpp>
 
 #include <algorithm>
-#include <filesystem>
 
+#include "core/FileAccess.h"
 #include "zebsim-trigger/lib/Arguments.h"
 
 namespace zeb_trigger_tool {
@@ -12,14 +12,14 @@ namespace zeb_trigger_tool {
 using ZEB::paramInfo;
 
 std::string CheckFile(const std::string& path) {
-    std::error_code code;
-    if (!std::filesystem::is_regular_file(path, code)) return "cannot read " + path + ": no such file";
-    pugi::xml_document document;
-    pugi::xml_parse_result result = document.load_file(path.c_str());
-    if (!result) {
-        return path + " is not well-formed XML: " + result.description() + " at byte " +
-               std::to_string(result.offset);
+    // The same reading the library does: no link, pipe or device at the name,
+    // a size cap and a nesting limit, so the check cannot hang or run away.
+    std::string bytes, why;
+    if (!ZEB::files::ReadAll(path, ZEB::files::kMaxXmlBytes, &bytes, &why)) {
+        return "cannot read " + path + ": " + (why == "missing" ? std::string("no such file") : why);
     }
+    pugi::xml_document document;
+    if (!ZEB::files::ParseXml(document, bytes, &why)) return path + " is not well-formed XML: " + why;
     pugi::xml_node root = document.child("root");
     if (!root) return path + " has no <root> element";
     if (!root.child("Triggers") || !root.child("Parameters")) {
