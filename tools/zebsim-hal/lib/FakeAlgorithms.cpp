@@ -242,6 +242,10 @@ void Fake3A::MultiEv(size_t task) {
             mEvTable.push_back(SceneFloat(scene, ZEB::SceneRecord::kHdrEv + 4 * static_cast<size_t>(i)));
         mEvTable.resize(kEvTableLength, 0.0f);
     }
+    // Each preview of a "Preview" task tells the frame count again, so every
+    // tuning entry's capture walks the task's frames as the first one did.
+    const auto& frames = mRecording.tasks[task].frames;
+    if (mRecording.tasks[task].mode == "Preview") mXtmFrmSize = std::max<int64_t>(static_cast<int64_t>(frames.size()), 1);
     mXtmCap = true;
 }
 

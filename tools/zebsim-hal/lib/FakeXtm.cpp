@@ -66,6 +66,7 @@ void Fake3A::RunXtm(Algorithm& a) {
             if (mXtmCur >= mXtmFrmSize) {
                 mXtmCur = 0;
                 mXtmFrmSize = 1;
+                mXtmCap = false;  // the capture's walk is over
             }
             const auto& frames = mRecording.tasks[a.task].frames;
             const size_t pos = static_cast<size_t>(std::min<int64_t>(mXtmCur, static_cast<int64_t>(frames.size()) - 1));
