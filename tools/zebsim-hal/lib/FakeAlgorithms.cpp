@@ -9,7 +9,8 @@
 #include <cstring>
 #include <vector>
 
-#include "core/RecordOffsets.h"
+#include "core/records/SceneRecords.h"
+#include "core/records/ThreeARecords.h"
 #include "platform/Property.h"
 #include "zebsim-hal/lib/HalAlgo.h"
 
@@ -74,13 +75,13 @@ bool Same(const uint8_t* actual, const Bytes& expected) {
 struct Field {
     size_t offset, size;
 };
-const Field kAeBookkeeping[] = {{zeb_3a::ae::kEv, 4},           {zeb_3a::ae::kFrameId, 4},
-                                {zeb_3a::ae::kHdrStep, 1},      {zeb_3a::ae::kNextFrameId, 4},
-                                {zeb_3a::ae::kTimestamp, 8},    {zeb_3a::ae::kExposureLine, 4},
-                                {zeb_3a::ae::kLcgGain, 4},      {zeb_3a::ae::kFlashState, 4},
-                                {zeb_3a::ae::kHdrStepFlag, 4},  {zeb_3a::ae::kSensorFrameId, 4},
-                                {zeb_3a::ae::kStatsFrameId, 4}, {zeb_3a::ae::kOfflineCurFrameId, 4},
-                                {zeb_3a::ae::kSofTimestamp, 8}};
+const Field kAeBookkeeping[] = {{ZEB::AeResult::kEv, 4},           {ZEB::AeResult::kFrameId, 4},
+                                {ZEB::AeResult::kHdrStep, 1},      {ZEB::AeResult::kNextFrameId, 4},
+                                {ZEB::AeResult::kTimestamp, 8},    {ZEB::AeResult::kExposureLine, 4},
+                                {ZEB::AeResult::kLcgGain, 4},      {ZEB::AeResult::kFlashState, 4},
+                                {ZEB::AeResult::kHdrStepFlag, 4},  {ZEB::AeResult::kSensorFrameId, 4},
+                                {ZEB::AeResult::kStatsFrameId, 4}, {ZEB::AeResult::kOfflineCurFrameId, 4},
+                                {ZEB::AeResult::kSofTimestamp, 8}};
 
 // Which of the task's recorded frames an AE result carries, outside the bookkeeping.
 int SourceFrame(const uint8_t* result, const ExpectedTask& task) {
@@ -140,15 +141,15 @@ struct FakeEntries {
 
     static int AeInit(void* initIn, void*, void* handleOut) {
         Fake3A::Algorithm& a = Of(kAe);
-        a.callback = initIn ? Get<ResultCallback>(initIn, ae::kInitCallback) : nullptr;
-        if (handleOut) Put<void*>(handleOut, 0, &a);
+        a.callback = initIn ? ReadField<ResultCallback>(initIn, ae::kInitCallback) : nullptr;
+        if (handleOut) WriteField<void*>(handleOut, 0, &a);
         return 0;
     }
     static int AeProcess(void* handle, void*, void* callbackParam) {
         auto& a = *static_cast<Fake3A::Algorithm*>(handle);
         a.processCalls++;
         a.live = Pattern(ae::kSize, a.seq * 4 + kAe);
-        Put<int32_t>(a.live.data(), zeb_3a::ae::kFrameId, 7000 + static_cast<int32_t>(a.seq));
+        WriteField<int32_t>(a.live.data(), ZEB::AeResult::kFrameId, 7000 + static_cast<int32_t>(a.seq));
         // A skipped frame's report first, then the frame's own result.
         Bytes skipped = a.live;
         uint64_t none = 0;
@@ -166,8 +167,8 @@ struct FakeEntries {
 
     static int AwbInit(void* param, void* handleOut) {
         Fake3A::Algorithm& a = Of(kAwb);
-        a.callback = param ? Get<ResultCallback>(param, awb::kInitCallback) : nullptr;
-        if (handleOut) Put<void*>(handleOut, 0, &a);
+        a.callback = param ? ReadField<ResultCallback>(param, awb::kInitCallback) : nullptr;
+        if (handleOut) WriteField<void*>(handleOut, 0, &a);
         return 0;
     }
     static int AwbProcess(void* handle, void* calcParam, void* calcResult) {
@@ -175,7 +176,7 @@ struct FakeEntries {
         a.processCalls++;
         gFake->OnStatistics(a, calcParam);
         a.live = Pattern(awb::kSize, a.seq * 4 + kAwb);
-        Put<uint32_t>(a.live.data(), zeb_3a::awb::kFrameId, 7000 + a.seq);
+        WriteField<uint32_t>(a.live.data(), ZEB::AwbCalc::kFrameId, 7000 + a.seq);
         Bytes result = a.live;
         void* tables[2] = {calcResult, result.data()};
         Report(a, awb::kCbResult, calcResult, tables);
@@ -199,8 +200,8 @@ struct FakeEntries {
 
     static int AlscInit(void* param, void* handleOut) {
         Fake3A::Algorithm& a = Of(kAlsc);
-        a.callback = param ? Get<ResultCallback>(param, alsc::kInitCallback) : nullptr;
-        if (handleOut) Put<void*>(handleOut, 0, &a);
+        a.callback = param ? ReadField<ResultCallback>(param, alsc::kInitCallback) : nullptr;
+        if (handleOut) WriteField<void*>(handleOut, 0, &a);
         return 0;
     }
     static int AlscProcess(void* handle, void* calcParam, void* calcResult) {
@@ -219,8 +220,8 @@ struct FakeEntries {
         auto& a = *static_cast<Fake3A::Algorithm*>(handle);
         a.ioctlCalls++;
         if (command == alsc::kIoctlGetLsc4 && out) {
-            void* lsc4 = Get<void*>(out, sizeof(void*));
-            const Bytes own = Pattern(zeb_3a::lsc4::kSize, a.seq * 4 + 8);
+            void* lsc4 = ReadField<void*>(out, sizeof(void*));
+            const Bytes own = Pattern(ZEB::Lsc4Result::kSize, a.seq * 4 + 8);
             if (lsc4) memcpy(lsc4, own.data(), own.size());
         }
         return 0;
@@ -228,7 +229,7 @@ struct FakeEntries {
 
     static int XtmInit(void*, void*, void* handleOut) {
         Fake3A::Algorithm& a = Of(kXtm);
-        if (handleOut) Put<void*>(handleOut, 0, &a);
+        if (handleOut) WriteField<void*>(handleOut, 0, &a);
         return 0;
     }
     static int XtmCalc(void* handle, void*, void* result) {
@@ -241,10 +242,10 @@ struct FakeEntries {
         memcpy(r + xtm::kGtmTarget, own.data() + xtm::kGtmTarget, 4);
         memcpy(r + xtm::kLtmTiles, own.data() + xtm::kLtmTiles, 4);
         memcpy(r + xtm::kCurve, own.data() + xtm::kCurve, xtm::kCurveSize);
-        auto* ltm = Get<uint8_t*>(r, xtm::kLtmBuffer);
-        auto* gamma = Get<uint8_t*>(r, xtm::kGammaBuffer);
-        if (ltm) memcpy(ltm, Pattern(zeb_3a::xtm::kLtmSize, a.seq + 48).data(), zeb_3a::xtm::kLtmSize);
-        if (gamma) memcpy(gamma, Pattern(zeb_3a::xtm::kGammaSize, a.seq + 576).data(), zeb_3a::xtm::kGammaSize);
+        auto* ltm = ReadField<uint8_t*>(r, xtm::kLtmBuffer);
+        auto* gamma = ReadField<uint8_t*>(r, xtm::kGammaBuffer);
+        if (ltm) memcpy(ltm, Pattern(ZEB::XtmResult::kLtmSize, a.seq + 48).data(), ZEB::XtmResult::kLtmSize);
+        if (gamma) memcpy(gamma, Pattern(ZEB::XtmResult::kGammaSize, a.seq + 576).data(), ZEB::XtmResult::kGammaSize);
         return 0;
     }
     static int XtmIoctl(void* handle, uint32_t, void*, void*) {
@@ -330,19 +331,21 @@ void Fake3A::Start(const GetOps& getOps) {
             case kAe:
                 a.initParam = Pattern(ae::kInitSize, 1);
                 a.initResult = Pattern(64, 2);
-                Put<void*>(a.initParam.data(), ae::kInitCallback, reinterpret_cast<void*>(&FakeEntries::OnAeResult));
+                WriteField<void*>(a.initParam.data(), ae::kInitCallback,
+                                  reinterpret_cast<void*>(&FakeEntries::OnAeResult));
                 result = reinterpret_cast<ae::InitFunc>(a.table[kOpsInit])(a.initParam.data(), a.initResult.data(),
                                                                            &a.handle);
                 break;
             case kAwb:
                 a.initParam = Pattern(awb::kInitSize, 3);
-                Put<void*>(a.initParam.data(), awb::kInitCallback, reinterpret_cast<void*>(&FakeEntries::OnAwbResult));
+                WriteField<void*>(a.initParam.data(), awb::kInitCallback,
+                                  reinterpret_cast<void*>(&FakeEntries::OnAwbResult));
                 result = reinterpret_cast<awb::InitFunc>(a.table[kOpsInit])(a.initParam.data(), &a.handle);
                 break;
             case kAlsc:
                 a.initParam = Pattern(alsc::kInitSize, 4);
-                Put<void*>(a.initParam.data(), alsc::kInitCallback,
-                           reinterpret_cast<void*>(&FakeEntries::OnAlscResult));
+                WriteField<void*>(a.initParam.data(), alsc::kInitCallback,
+                                  reinterpret_cast<void*>(&FakeEntries::OnAlscResult));
                 result = reinterpret_cast<alsc::InitFunc>(a.table[kOpsInit])(a.initParam.data(), &a.handle);
                 break;
             default:
@@ -519,9 +522,9 @@ void Fake3A::RunAe(Algorithm& a) {
 void Fake3A::OnAe(Algorithm& a, int64_t type, void* param, void* data) {
     if (!Checked(a.task) || !data) return;
     const auto* actual = static_cast<const uint8_t*>(data);
-    namespace f = zeb_3a::ae;
+    namespace f = ZEB::AeResult;
     const uint8_t* live = a.live.data();
-    const bool frameResult = type == ae::kCbResult && param && Get<uint64_t>(param, 0) == 0;
+    const bool frameResult = type == ae::kCbResult && param && ReadField<uint64_t>(param, 0) == 0;
     Bytes r;
     {
         std::lock_guard<std::mutex> lock(mModelLock);
@@ -538,23 +541,23 @@ void Fake3A::OnAe(Algorithm& a, int64_t type, void* param, void* data) {
             if (mLcgGain) CopyField(r, live, f::kLcgGain, 4);
             CopyField(r, live, f::kFrameId, 4);
             CopyField(r, live, f::kOfflineCurFrameId, 4);
-            Put<int32_t>(r.data(), f::kStatsFrameId, Get<int32_t>(live, f::kFrameId));
-            Put<int32_t>(r.data(), f::kNextFrameId, Get<int32_t>(r.data(), f::kFrameId) + 1);
+            WriteField<int32_t>(r.data(), f::kStatsFrameId, ReadField<int32_t>(live, f::kFrameId));
+            WriteField<int32_t>(r.data(), f::kNextFrameId, ReadField<int32_t>(r.data(), f::kFrameId) + 1);
             r[f::kHdrStep] = 0;
-            Put<uint32_t>(r.data(), f::kHdrStepFlag, 0);
+            WriteField<uint32_t>(r.data(), f::kHdrStepFlag, 0);
             CopyField(r, live, f::kFlashState, 4);
             CopyField(r, live, f::kTimestamp, 8);
             CopyField(r, live, f::kExposureLine, 4);
             CopyField(r, live, f::kSofTimestamp, 8);
-            if (!mEvMode) Put<float>(r.data(), f::kEv, 0.0f);
-            Put<int32_t>(r.data(), f::kSensorFrameId, Get<int32_t>(live, f::kFrameId));
+            if (!mEvMode) WriteField<float>(r.data(), f::kEv, 0.0f);
+            WriteField<int32_t>(r.data(), f::kSensorFrameId, ReadField<int32_t>(live, f::kFrameId));
             if (mEvMode) {
                 // Past the sixteenth there is no EV left: an ordinary result.
                 const bool known = mEvPos >= 0 && static_cast<size_t>(mEvPos) < mEvTable.size();
-                Put<float>(r.data(), f::kEv, known ? mEvTable[static_cast<size_t>(mEvPos)] : 0.0f);
+                WriteField<float>(r.data(), f::kEv, known ? mEvTable[static_cast<size_t>(mEvPos)] : 0.0f);
                 if (mEvPos == 1) {
                     r[f::kHdrStep] = 1;
-                    Put<uint32_t>(r.data(), f::kHdrStepFlag, 1);
+                    WriteField<uint32_t>(r.data(), f::kHdrStepFlag, 1);
                 }
                 if (mEvPos++ >= 0) ++mAeCur;
             }
@@ -569,13 +572,13 @@ void Fake3A::OnAe(Algorithm& a, int64_t type, void* param, void* data) {
     AeResultSeen seen;
     seen.phase = a.phase == CyclePhase::Preview ? "preview" : a.phase == CyclePhase::Capture ? "capture" : "resume";
     seen.frame = SourceFrame(actual, mRecording.tasks[a.task]);
-    seen.ev = Get<float>(actual, f::kEv);
-    seen.iso = Get<int32_t>(actual, f::kIso);
-    seen.gain = Get<int32_t>(actual, f::kGain);
-    seen.bv = Get<int32_t>(actual, f::kBv);
-    seen.lum = Get<uint32_t>(actual, f::kLum);
+    seen.ev = ReadField<float>(actual, f::kEv);
+    seen.iso = ReadField<int32_t>(actual, f::kIso);
+    seen.gain = ReadField<int32_t>(actual, f::kGain);
+    seen.bv = ReadField<int32_t>(actual, f::kBv);
+    seen.lum = ReadField<uint32_t>(actual, f::kLum);
     seen.hdrStep = actual[f::kHdrStep];
-    seen.hdrStepFlag = static_cast<int>(Get<uint32_t>(actual, f::kHdrStepFlag));
+    seen.hdrStepFlag = static_cast<int>(ReadField<uint32_t>(actual, f::kHdrStepFlag));
     std::lock_guard<std::mutex> guard(mReportLock);
     mReports[a.task].aeResults.push_back(seen);
 }
@@ -600,7 +603,7 @@ void Fake3A::OnStatistics(Algorithm& a, void* param) {
     bool matches = true;
     std::string detail;
     for (size_t k = 0; k < count && matches; ++k) {
-        const auto* plane = Get<const uint8_t*>(param, offsets[k]);
+        const auto* plane = ReadField<const uint8_t*>(param, offsets[k]);
         if (substitute) {
             matches = Holds(plane, recorded.data() + awb::kPlaneSize * recordedPlane[k], awb::kPlaneSize);
         } else {
@@ -618,7 +621,7 @@ void Fake3A::RunAwb(Algorithm& a) {
     std::fill(a.planes.begin(), a.planes.end(), static_cast<uint8_t>(a.seq));
     Bytes param = Pattern(awb::kCalcSize, a.seq + 11), result = Pattern(128, a.seq + 12);
     for (size_t k = 0; k < 3; ++k)
-        Put<const void*>(param.data(), awb::kCalcPlanes[k], a.planes.data() + awb::kPlaneSize * k);
+        WriteField<const void*>(param.data(), awb::kCalcPlanes[k], a.planes.data() + awb::kPlaneSize * k);
     reinterpret_cast<ProcessFunc>(a.table[kOpsProcess])(a.handle, param.data(), result.data());
     if (!Checked(a.task)) return;
 
@@ -633,8 +636,8 @@ void Fake3A::RunAwb(Algorithm& a) {
         const Bytes r = First(a.task).Dump("AWB_CALC_INFO.bin", awb::kSize);
         expected = before;
         memcpy(expected.data() + awb::kGainOutHead, r.data(), awb::kGainOutHeadSize);
-        memcpy(expected.data() + awb::kGainOutCcm, r.data() + zeb_3a::awb::kCcm, awb::kGainOutCcmSize);
-        memcpy(expected.data() + awb::kGainOutCcmLast, r.data() + zeb_3a::awb::kCcm + 16, 2);
+        memcpy(expected.data() + awb::kGainOutCcm, r.data() + ZEB::AwbCalc::kCcm, awb::kGainOutCcmSize);
+        memcpy(expected.data() + awb::kGainOutCcmLast, r.data() + ZEB::AwbCalc::kCcm + 16, 2);
         ran = false;
     }
     Tally(a.task, kAwb, "ioctl 257", mFixed[kAwb], code == 0 && (a.ioctlCalls != calls) == ran && out == expected,
@@ -645,9 +648,9 @@ void Fake3A::OnAwb(Algorithm& a, int64_t type, void* param, void* data) {
     if (!Checked(a.task)) return;
     const bool fixed = mFixed[kAwb];
     const Bytes r = First(a.task).Dump("AWB_CALC_INFO.bin", awb::kSize);
-    namespace f = zeb_3a::awb;
+    namespace f = ZEB::AwbCalc;
     if (type == awb::kCbResult && data) {
-        const auto* actual = Get<const uint8_t*>(data, sizeof(void*));
+        const auto* actual = ReadField<const uint8_t*>(data, sizeof(void*));
         Bytes expected = a.live;
         if (fixed) {
             expected = r;
@@ -661,9 +664,11 @@ void Fake3A::OnAwb(Algorithm& a, int64_t type, void* param, void* data) {
         std::lock_guard<std::mutex> guard(mReportLock);
         ThreeAReport& report = mReports[a.task];
         report.awbRecorded = true;
-        for (int i = 0; i < 3; ++i) report.awbGains[i] = Get<uint32_t>(actual, f::kGainR + 4 * static_cast<size_t>(i));
-        report.awbCt = Get<uint32_t>(actual, f::kCt);
-        for (int i = 0; i < 9; ++i) report.awbCcm[i] = Get<int16_t>(actual, f::kCcm + 2 * static_cast<size_t>(i));
+        for (int i = 0; i < 3; ++i) {
+            report.awbGains[i] = ReadField<uint32_t>(actual, f::kGainR + 4 * static_cast<size_t>(i));
+        }
+        report.awbCt = ReadField<uint32_t>(actual, f::kCt);
+        for (int i = 0; i < 9; ++i) report.awbCcm[i] = ReadField<int16_t>(actual, f::kCcm + 2 * static_cast<size_t>(i));
         return;
     }
     if (!param || (type != awb::kCbCcm && type != awb::kCbGains)) return;
@@ -682,7 +687,7 @@ void Fake3A::RunAlsc(Algorithm& a) {
     std::fill(a.planes.begin(), a.planes.end(), static_cast<uint8_t>(a.seq + 1));
     Bytes param = Pattern(alsc::kCalcSize, a.seq + 21), result = Pattern(64, a.seq + 22);
     for (size_t k = 0; k < 4; ++k)
-        Put<const void*>(param.data(), alsc::kCalcPlanes[k], a.planes.data() + alsc::kPlaneSize * k);
+        WriteField<const void*>(param.data(), alsc::kCalcPlanes[k], a.planes.data() + alsc::kPlaneSize * k);
     const int code = reinterpret_cast<ProcessFunc>(a.table[kOpsProcess])(a.handle, param.data(), result.data());
     if (!Checked(a.task)) return;
     const bool fixed = mFixed[kAlsc];
@@ -693,17 +698,17 @@ void Fake3A::RunAlsc(Algorithm& a) {
         first.Has("LSC_RESULT_TABLE_INFO.bin") && !first.dumps.at("LSC_RESULT_TABLE_INFO.bin").empty();
     const bool hasWTable =
         first.Has("LSC_RESULT_WTABLE_INFO.bin") && !first.dumps.at("LSC_RESULT_WTABLE_INFO.bin").empty();
-    const Bytes before = Pattern(zeb_3a::lsc4::kSize, a.seq + 23);
+    const Bytes before = Pattern(ZEB::Lsc4Result::kSize, a.seq + 23);
     Bytes lsc4 = before;
     void* out[2] = {param.data(), lsc4.data()};
     const int calls = a.ioctlCalls;
     const int ioctlCode =
         reinterpret_cast<IoctlFunc>(a.table[kOpsIoctl])(a.handle, alsc::kIoctlGetLsc4, result.data(), out);
-    Bytes expected = Pattern(zeb_3a::lsc4::kSize, a.seq * 4 + 8);
+    Bytes expected = Pattern(ZEB::Lsc4Result::kSize, a.seq * 4 + 8);
     bool ran = true;
     const bool substitute = fixed && hasTable;
     if (substitute) {
-        expected = hasWTable ? first.Dump("LSC4_RESULT_INFO.bin", zeb_3a::lsc4::kSize) : before;
+        expected = hasWTable ? first.Dump("LSC4_RESULT_INFO.bin", ZEB::Lsc4Result::kSize) : before;
         ran = false;
     }
     Tally(a.task, kAlsc, "ioctl 8", substitute,
@@ -720,15 +725,15 @@ void Fake3A::OnAlsc(Algorithm& a, int64_t type, void* param) {
         return;
     }
     const ExpectedFrame& first = First(a.task);
-    const Bytes lsc = first.Dump("LSC_RESULT_INFO.bin", zeb_3a::lsc::kSize);
-    const Bytes lsc4 = first.Dump("LSC4_RESULT_INFO.bin", zeb_3a::lsc4::kSize);
+    const Bytes lsc = first.Dump("LSC_RESULT_INFO.bin", ZEB::LscResult::kSize);
+    const Bytes lsc4 = first.Dump("LSC4_RESULT_INFO.bin", ZEB::Lsc4Result::kSize);
     const Bytes table = first.Has("LSC_RESULT_TABLE_INFO.bin") ? first.dumps.at("LSC_RESULT_TABLE_INFO.bin") : Bytes();
     const Bytes wtable =
         first.Has("LSC_RESULT_WTABLE_INFO.bin") ? first.dumps.at("LSC_RESULT_WTABLE_INFO.bin") : Bytes();
     const char* path = nullptr;
-    if (mFixed[kAlsc] && Get<uint64_t>(lsc.data(), zeb_3a::lsc::kValid) != 0 && !table.empty()) {
+    if (mFixed[kAlsc] && ReadField<uint64_t>(lsc.data(), ZEB::LscResult::kValid) != 0 && !table.empty()) {
         path = "ALSC 3";
-    } else if (mFixed[kAlsc] && Get<uint64_t>(lsc4.data(), zeb_3a::lsc4::kValid) != 0 && !table.empty() &&
+    } else if (mFixed[kAlsc] && ReadField<uint64_t>(lsc4.data(), ZEB::Lsc4Result::kValid) != 0 && !table.empty() &&
                !wtable.empty()) {
         path = "ALSC 4";
     }
@@ -737,18 +742,18 @@ void Fake3A::OnAlsc(Algorithm& a, int64_t type, void* param) {
     // The tables are the recording's buffers inside the simulation: their
     // addresses are checked by what they hold.
     auto tableAt = [&](size_t offset, const Bytes& recorded) {
-        const auto* address = Get<const uint8_t*>(actual, offset);
+        const auto* address = ReadField<const uint8_t*>(actual, offset);
         if (!Holds(address, recorded.data(), recorded.size())) detail = "table at byte " + std::to_string(offset);
         CopyField(expected, actual, offset, sizeof(void*));
     };
     if (path && path[5] == '3') {
-        memcpy(expected.data() + alsc::kV3TableIndex, lsc.data() + zeb_3a::lsc::kTableIndex, 4);
-        memcpy(expected.data() + alsc::kV3GridSize, lsc.data() + zeb_3a::lsc::kGridSize, 2);
+        memcpy(expected.data() + alsc::kV3TableIndex, lsc.data() + ZEB::LscResult::kTableIndex, 4);
+        memcpy(expected.data() + alsc::kV3GridSize, lsc.data() + ZEB::LscResult::kGridSize, 2);
         tableAt(alsc::kV3Table, table);
     } else if (path) {
         memcpy(expected.data() + alsc::kV4Params, lsc4.data() + alsc::kV4ParamsFrom, alsc::kV4ParamsSize);
-        memcpy(expected.data() + alsc::kV4GridWidthX, lsc4.data() + zeb_3a::lsc4::kGridWidthX, 4);
-        memcpy(expected.data() + alsc::kV4GridWidthY, lsc4.data() + zeb_3a::lsc4::kGridWidthY, 4);
+        memcpy(expected.data() + alsc::kV4GridWidthX, lsc4.data() + ZEB::Lsc4Result::kGridWidthX, 4);
+        memcpy(expected.data() + alsc::kV4GridWidthY, lsc4.data() + ZEB::Lsc4Result::kGridWidthY, 4);
         tableAt(alsc::kV4Table, table);
         for (size_t offset : alsc::kV4WTables) tableAt(offset, wtable);
     }
@@ -764,11 +769,11 @@ void Fake3A::OnAlsc(Algorithm& a, int64_t type, void* param) {
 // ---- XTM ----
 
 void Fake3A::RunXtm(Algorithm& a) {
-    namespace x = zeb_3a::xtm;
+    namespace x = ZEB::XtmResult;
     Bytes result = Pattern(xtm::kResultSize, a.seq + 31), ltm = Pattern(x::kLtmSize, a.seq + 32),
           gamma = Pattern(x::kGammaSize, a.seq + 33), param = Pattern(xtm::kCalcSize, a.seq + 34);
-    Put<void*>(result.data(), xtm::kLtmBuffer, ltm.data());
-    Put<void*>(result.data(), xtm::kGammaBuffer, gamma.data());
+    WriteField<void*>(result.data(), xtm::kLtmBuffer, ltm.data());
+    WriteField<void*>(result.data(), xtm::kGammaBuffer, gamma.data());
     Bytes expected = result, expectedLtm = ltm, expectedGamma = gamma;
     const int calls = a.processCalls;
     const int code = reinterpret_cast<ProcessFunc>(a.table[kOpsProcess])(a.handle, param.data(), result.data());
@@ -800,11 +805,11 @@ void Fake3A::RunXtm(Algorithm& a) {
         // The algorithm's own calc, run on the same records.
         Algorithm own;
         own.seq = a.seq;
-        Put<void*>(expected.data(), xtm::kLtmBuffer, expectedLtm.data());
-        Put<void*>(expected.data(), xtm::kGammaBuffer, expectedGamma.data());
+        WriteField<void*>(expected.data(), xtm::kLtmBuffer, expectedLtm.data());
+        WriteField<void*>(expected.data(), xtm::kGammaBuffer, expectedGamma.data());
         FakeEntries::XtmCalc(&own, nullptr, expected.data());
-        Put<void*>(expected.data(), xtm::kLtmBuffer, ltm.data());
-        Put<void*>(expected.data(), xtm::kGammaBuffer, gamma.data());
+        WriteField<void*>(expected.data(), xtm::kLtmBuffer, ltm.data());
+        WriteField<void*>(expected.data(), xtm::kGammaBuffer, gamma.data());
     }
     const bool matches =
         code == 0 && halCalcs == (fixed ? 0 : 1) && result == expected && ltm == expectedLtm && gamma == expectedGamma;
@@ -823,10 +828,10 @@ void Fake3A::RunXtm(Algorithm& a) {
         std::lock_guard<std::mutex> guard(mReportLock);
         ThreeAReport& report = mReports[a.task];
         report.xtmRecorded = true;
-        for (size_t i = 0; i < 8; ++i) report.xtmGtm[i] = Get<uint16_t>(result.data(), xtm::kGtm + 2 * i);
+        for (size_t i = 0; i < 8; ++i) report.xtmGtm[i] = ReadField<uint16_t>(result.data(), xtm::kGtm + 2 * i);
         report.xtmGamma.clear();
         for (int point : {0, 32, 64, 128, 192, 256})
-            report.xtmGamma.emplace_back(point, Get<uint16_t>(gamma.data(), 2 * static_cast<size_t>(point)));
+            report.xtmGamma.emplace_back(point, ReadField<uint16_t>(gamma.data(), 2 * static_cast<size_t>(point)));
     }
     Bytes in = Pattern(16, 35), out = Pattern(16, 36);
     const int ioctlCalls = a.ioctlCalls;

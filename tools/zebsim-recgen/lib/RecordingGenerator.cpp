@@ -14,7 +14,8 @@
 #include "frame/RawKernels.h"
 #include "frame/ZEBFrame.h"
 #include "zebsim-recgen/lib/SensorLook.h"
-#include "zebsim-recgen/lib/ThreeARecords.h"
+#include "core/records/Field.h"
+#include "core/records/ThreeARecords.h"
 #include "platform/TuningBin.h"
 
 namespace zeb_recgen {
@@ -375,64 +376,63 @@ bool TaskOfSerial(const Options& options, int serial, TaskOptions* task, int* in
 // tone map. The bytes no field names keep the per-frame pattern, so a copy
 // that misses a byte still shows.
 void FillThreeA(int row, int serial, int index, const TaskOptions& task, std::vector<uint8_t>& bytes) {
-    using namespace zeb_3a;
     const size_t size = bytes.size();
     uint8_t* b = bytes.data();
     const uint64_t timestamp = 1700000000000000000ull + static_cast<uint64_t>(serial) * 33333333ull;
     const int32_t frameId = 1000 + 4 * serial + 1;
     switch (row) {
         case ZEB::DF_AE_RESULT_INFO: {
-            if (size < ae::kSize) return;
+            if (size < ZEB::AeResult::kSize) return;
             const float ev = static_cast<size_t>(index) < task.scene.hdrEvs.size() ? task.scene.hdrEvs[index] : 0.0f;
             const int32_t gain = 128 * (2 + serial % 4);
-            Put<int32_t>(b, ae::kBv, task.scene.bv + 12 * index - serial % 3);
-            Put<uint32_t>(b, ae::kLum, static_cast<uint32_t>(std::lround(72 * std::pow(2.0, ev / 2))) + serial % 5);
-            Put<float>(b, ae::kEv, ev);
-            Put<int32_t>(b, ae::kFrameId, frameId);
-            Put<int32_t>(b, ae::kGain, gain);
-            Put<int32_t>(b, ae::kIso, gain * 100 / 128);
-            b[ae::kHdrStep] = 0;
-            Put<int32_t>(b, ae::kNextFrameId, frameId + 1);
-            Put<uint64_t>(b, ae::kTimestamp, timestamp);
-            Put<uint32_t>(b, ae::kExposureLine, 1480 + 16 * static_cast<uint32_t>(serial % 8));
-            Put<uint32_t>(b, ae::kLcgGain, 1024);
-            Put<uint32_t>(b, ae::kFlashState, 0);
-            Put<uint32_t>(b, ae::kHdrStepFlag, 0);
-            Put<int32_t>(b, ae::kSensorFrameId, frameId);
-            Put<int32_t>(b, ae::kStatsFrameId, frameId);
-            Put<int32_t>(b, ae::kOfflineCurFrameId, frameId - 1);
-            Put<uint64_t>(b, ae::kSofTimestamp, timestamp - 8000000);
+            ZEB::WriteField<int32_t>(b, ZEB::AeResult::kBv, task.scene.bv + 12 * index - serial % 3);
+            ZEB::WriteField<uint32_t>(b, ZEB::AeResult::kLum, static_cast<uint32_t>(std::lround(72 * std::pow(2.0, ev / 2))) + serial % 5);
+            ZEB::WriteField<float>(b, ZEB::AeResult::kEv, ev);
+            ZEB::WriteField<int32_t>(b, ZEB::AeResult::kFrameId, frameId);
+            ZEB::WriteField<int32_t>(b, ZEB::AeResult::kGain, gain);
+            ZEB::WriteField<int32_t>(b, ZEB::AeResult::kIso, gain * 100 / 128);
+            b[ZEB::AeResult::kHdrStep] = 0;
+            ZEB::WriteField<int32_t>(b, ZEB::AeResult::kNextFrameId, frameId + 1);
+            ZEB::WriteField<uint64_t>(b, ZEB::AeResult::kTimestamp, timestamp);
+            ZEB::WriteField<uint32_t>(b, ZEB::AeResult::kExposureLine, 1480 + 16 * static_cast<uint32_t>(serial % 8));
+            ZEB::WriteField<uint32_t>(b, ZEB::AeResult::kLcgGain, 1024);
+            ZEB::WriteField<uint32_t>(b, ZEB::AeResult::kFlashState, 0);
+            ZEB::WriteField<uint32_t>(b, ZEB::AeResult::kHdrStepFlag, 0);
+            ZEB::WriteField<int32_t>(b, ZEB::AeResult::kSensorFrameId, frameId);
+            ZEB::WriteField<int32_t>(b, ZEB::AeResult::kStatsFrameId, frameId);
+            ZEB::WriteField<int32_t>(b, ZEB::AeResult::kOfflineCurFrameId, frameId - 1);
+            ZEB::WriteField<uint64_t>(b, ZEB::AeResult::kSofTimestamp, timestamp - 8000000);
             return;
         }
         case ZEB::DF_AWB_CALC_INFO: {
-            if (size < awb::kSize) return;
-            Put<uint32_t>(b, awb::kGainR, 1880 + 8 * static_cast<uint32_t>(serial % 5));
-            Put<uint32_t>(b, awb::kGainG, 1024);
-            Put<uint32_t>(b, awb::kGainB, 1540 - 6 * static_cast<uint32_t>(serial % 5));
-            Put<uint32_t>(b, awb::kCt, 5100 - 25 * static_cast<uint32_t>(serial % 4));
+            if (size < ZEB::AwbCalc::kSize) return;
+            ZEB::WriteField<uint32_t>(b, ZEB::AwbCalc::kGainR, 1880 + 8 * static_cast<uint32_t>(serial % 5));
+            ZEB::WriteField<uint32_t>(b, ZEB::AwbCalc::kGainG, 1024);
+            ZEB::WriteField<uint32_t>(b, ZEB::AwbCalc::kGainB, 1540 - 6 * static_cast<uint32_t>(serial % 5));
+            ZEB::WriteField<uint32_t>(b, ZEB::AwbCalc::kCt, 5100 - 25 * static_cast<uint32_t>(serial % 4));
             const int16_t ccm[9] = {1700, -520, -156, -260, 1540, -256, -30, -590, 1644};
-            for (int i = 0; i < 9; ++i) Put<int16_t>(b, awb::kCcm + 2 * i, ccm[i]);
-            Put<uint64_t>(b, awb::kTimestamp, timestamp);
-            Put<uint32_t>(b, awb::kStatsIndex, static_cast<uint32_t>(serial));
-            Put<uint32_t>(b, awb::kFrameId, static_cast<uint32_t>(frameId));
+            for (int i = 0; i < 9; ++i) ZEB::WriteField<int16_t>(b, ZEB::AwbCalc::kCcm + 2 * i, ccm[i]);
+            ZEB::WriteField<uint64_t>(b, ZEB::AwbCalc::kTimestamp, timestamp);
+            ZEB::WriteField<uint32_t>(b, ZEB::AwbCalc::kStatsIndex, static_cast<uint32_t>(serial));
+            ZEB::WriteField<uint32_t>(b, ZEB::AwbCalc::kFrameId, static_cast<uint32_t>(frameId));
             return;
         }
         case ZEB::DF_LSC_RESULT_INFO:
-            if (size < lsc::kSize) return;
-            Put<uint32_t>(b, lsc::kTableIndex, 2 + static_cast<uint32_t>(serial % 3));
-            Put<uint16_t>(b, lsc::kGridSize, 32);
-            Put<uint64_t>(b, lsc::kValid, task.lscFormat == LscFormat::Alsc3 ? 1 : 0);
+            if (size < ZEB::LscResult::kSize) return;
+            ZEB::WriteField<uint32_t>(b, ZEB::LscResult::kTableIndex, 2 + static_cast<uint32_t>(serial % 3));
+            ZEB::WriteField<uint16_t>(b, ZEB::LscResult::kGridSize, 32);
+            ZEB::WriteField<uint64_t>(b, ZEB::LscResult::kValid, task.lscFormat == LscFormat::Alsc3 ? 1 : 0);
             return;
         case ZEB::DF_LSC4_RESULT_INFO: {
-            if (size < lsc4::kSize) return;
+            if (size < ZEB::Lsc4Result::kSize) return;
             const uint32_t grid[5] = {32, 32, 24, 4, 2}, weight[3] = {512, 320, 192};
-            Put<uint32_t>(b, lsc4::kBypass, 0);
-            Put<uint32_t>(b, lsc4::kUpdateAll, 1);
-            for (int i = 0; i < 5; ++i) Put<uint32_t>(b, lsc4::kGrid + 4 * i, grid[i]);
-            for (int i = 0; i < 3; ++i) Put<uint32_t>(b, lsc4::kWeight + 4 * i, weight[i] + static_cast<uint32_t>(serial % 4));
-            Put<uint64_t>(b, lsc4::kValid, task.lscFormat == LscFormat::None ? 0 : 1);
-            Put<uint32_t>(b, lsc4::kGridWidthX, 128);
-            Put<uint32_t>(b, lsc4::kGridWidthY, 96);
+            ZEB::WriteField<uint32_t>(b, ZEB::Lsc4Result::kBypass, 0);
+            ZEB::WriteField<uint32_t>(b, ZEB::Lsc4Result::kUpdateAll, 1);
+            for (int i = 0; i < 5; ++i) ZEB::WriteField<uint32_t>(b, ZEB::Lsc4Result::kGrid + 4 * i, grid[i]);
+            for (int i = 0; i < 3; ++i) ZEB::WriteField<uint32_t>(b, ZEB::Lsc4Result::kWeight + 4 * i, weight[i] + static_cast<uint32_t>(serial % 4));
+            ZEB::WriteField<uint64_t>(b, ZEB::Lsc4Result::kValid, task.lscFormat == LscFormat::None ? 0 : 1);
+            ZEB::WriteField<uint32_t>(b, ZEB::Lsc4Result::kGridWidthX, 128);
+            ZEB::WriteField<uint32_t>(b, ZEB::Lsc4Result::kGridWidthY, 96);
             return;
         }
         case ZEB::DF_LSC_RESULT_TABLE_INFO:
@@ -447,31 +447,31 @@ void FillThreeA(int row, int serial, int index, const TaskOptions& task, std::ve
                 const double r2 = (dx * dx + dy * dy) / 2;
                 const double value = row == ZEB::DF_LSC_RESULT_TABLE_INFO ? 1024 + (600 + 40 * channel) * r2 + serial % 3
                                                                            : 1024 - 300 * r2 - serial % 3;
-                Put<uint16_t>(b, 2 * k, static_cast<uint16_t>(std::lround(value)));
+                ZEB::WriteField<uint16_t>(b, 2 * k, static_cast<uint16_t>(std::lround(value)));
             }
             return;
         }
         case ZEB::DF_XTM_RESULT_INFO: {
-            if (size < xtm::kSize) return;
+            if (size < ZEB::XtmResult::kSize) return;
             const uint16_t gtm[8] = {16, 1008, static_cast<uint16_t>(2 + serial % 3), static_cast<uint16_t>(512 + 4 * (serial % 8)),
                                      640, 96, 24, 3};
-            for (int i = 0; i < 8; ++i) Put<uint16_t>(b, xtm::kGtm + 2 * i, gtm[i]);
-            Put<uint16_t>(b, xtm::kGtmTarget, static_cast<uint16_t>(118 + serial % 4));
-            Put<uint16_t>(b, xtm::kGtmStrength, 6);
+            for (int i = 0; i < 8; ++i) ZEB::WriteField<uint16_t>(b, ZEB::XtmResult::kGtm + 2 * i, gtm[i]);
+            ZEB::WriteField<uint16_t>(b, ZEB::XtmResult::kGtmTarget, static_cast<uint16_t>(118 + serial % 4));
+            ZEB::WriteField<uint16_t>(b, ZEB::XtmResult::kGtmStrength, 6);
             // 64 tiles of 128 bins, each tile's curve rising with its own slope.
-            for (size_t k = 0; k < xtm::kLtmSize / 2; ++k) {
+            for (size_t k = 0; k < ZEB::XtmResult::kLtmSize / 2; ++k) {
                 const size_t tile = k / 128, bin = k % 128;
                 const size_t slope = 1000 + 24 * (tile % 8) + 8 * (tile / 8) + 2 * static_cast<size_t>(serial % 4);
-                Put<uint16_t>(b, xtm::kLtm + 2 * k, static_cast<uint16_t>(std::min<size_t>(bin * 8 * slope / 1024, 1023)));
+                ZEB::WriteField<uint16_t>(b, ZEB::XtmResult::kLtm + 2 * k, static_cast<uint16_t>(std::min<size_t>(bin * 8 * slope / 1024, 1023)));
             }
-            Put<uint32_t>(b, xtm::kLtmTiles, 64);
-            for (size_t i = 0; i < xtm::kCurveSize / 2; ++i) {
+            ZEB::WriteField<uint32_t>(b, ZEB::XtmResult::kLtmTiles, 64);
+            for (size_t i = 0; i < ZEB::XtmResult::kCurveSize / 2; ++i) {
                 const double x = static_cast<double>(i) / 255;
-                Put<uint16_t>(b, xtm::kCurve + 2 * i, static_cast<uint16_t>(std::lround(1023 * (3 * x * x - 2 * x * x * x))));
+                ZEB::WriteField<uint16_t>(b, ZEB::XtmResult::kCurve + 2 * i, static_cast<uint16_t>(std::lround(1023 * (3 * x * x - 2 * x * x * x))));
             }
-            for (size_t i = 0; i < xtm::kGammaPoints; ++i) {
+            for (size_t i = 0; i < ZEB::XtmResult::kGammaPoints; ++i) {
                 const double value = 1023 * std::pow(static_cast<double>(i) / 256, 1 / 2.2) + (i ? serial % 3 : 0);
-                Put<uint16_t>(b, xtm::kGamma + 2 * i, static_cast<uint16_t>(std::min<long>(std::lround(value), 1023)));
+                ZEB::WriteField<uint16_t>(b, ZEB::XtmResult::kGamma + 2 * i, static_cast<uint16_t>(std::min<long>(std::lround(value), 1023)));
             }
             return;
         }
