@@ -225,7 +225,7 @@ FrameFiles WriteFrame(const DngFrame& frame, const std::string& folder, int seri
     std::string error;
     if (options.preview && !WriteRawPreviewPng(folder + "/preview.png", packed.data(), frame.width, frame.height, line,
                                                frame.pattern, &error)) {
-        throw std::runtime_error(folder + "/preview.png: " + error);
+        throw std::runtime_error(error);
     }
 
     files.yuvPath = ImagePath(folder, frame.width, frame.height, serial, ".cap.yuv_nv21");
