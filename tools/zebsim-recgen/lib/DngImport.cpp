@@ -264,6 +264,103 @@ int32_t DngBv(const DngFrame& frame) {
     return static_cast<int32_t>(std::lround(100 * bv));
 }
 
+namespace {
+
+// The pattern number of the cell at the active area's top-left corner, -1
+// when it is not a Bayer cell.
+int BayerPatternOf(LibRaw& raw) {
+    // LibRaw names the second green 3.
+    int sites[4];
+    for (int i = 0; i < 4; ++i) {
+        const int colour = raw.COLOR(i / 2, i % 2);
+        sites[i] = colour == 3 ? 1 : colour;
+    }
+    const int kCells[4][4] = {{0, 1, 1, 2}, {1, 0, 2, 1}, {1, 2, 0, 1}, {2, 1, 1, 0}};
+    int pattern = -1;
+    for (int p = 0; p < 4; ++p) {
+        if (std::equal(sites, sites + 4, kCells[p])) pattern = p;
+    }
+    return pattern;
+}
+
+bool WhiteAboveBlack(const DngTags& tags, unsigned maximum, const std::string& path, std::string* error) {
+    for (int row = 0; row < std::max(2, 2 * static_cast<int>(tags.blackRows)); ++row) {
+        for (int col = 0; col < std::max(2, 2 * static_cast<int>(tags.blackCols)); ++col) {
+            const int64_t level = tags.BlackAt(static_cast<uint32_t>(row), static_cast<uint32_t>(col));
+            if (level >= int64_t{maximum}) {
+                return Fail(error, path,
+                            "the white level " + std::to_string(maximum) + " is not above the black level " +
+                                std::to_string(level));
+            }
+        }
+    }
+    return true;
+}
+
+// What the file says of the exposure and the as-shot white balance.
+void TakeExposure(const libraw_data_t& data, const IsoTag& isoTag, DngFrame* frame) {
+    if (Plausible(data.other.iso_speed, 1, 1e6)) {
+        frame->hasIso = true;
+        frame->iso = data.other.iso_speed;
+    } else if (isoTag.found && isoTag.value <= 1000000) {
+        frame->hasIso = true;
+        frame->iso = isoTag.value;
+    }
+    if (Plausible(data.other.shutter, 1e-9, 1e5)) {
+        frame->hasExposure = true;
+        frame->exposureSeconds = data.other.shutter;
+    }
+    if (Plausible(data.other.aperture, 0.5, 1000)) {
+        frame->hasAperture = true;
+        frame->fNumber = data.other.aperture;
+    }
+    // LibRaw turns the as-shot white balance into channel multipliers.
+    const float* multipliers = data.color.cam_mul;
+    if (Plausible(multipliers[0], 1e-6, 1e6) && Plausible(multipliers[1], 1e-6, 1e6) &&
+        Plausible(multipliers[2], 1e-6, 1e6)) {
+        frame->hasNeutral = true;
+        for (int c = 0; c < 3; ++c) {
+            const double gain = 1024.0 * multipliers[c] / multipliers[1];
+            frame->wbGain[c] = static_cast<uint32_t>(std::lround(std::clamp(gain, 64.0, 16384.0)));
+        }
+    }
+    for (const auto& tag : {std::make_pair(frame->hasIso, "ISOSpeedRatings"),
+                            std::make_pair(frame->hasExposure, "ExposureTime"),
+                            std::make_pair(frame->hasAperture, "FNumber"),
+                            std::make_pair(frame->hasNeutral, "AsShotNeutral")}) {
+        if (tag.first) frame->usedTags.push_back(tag.second);
+    }
+}
+
+// The active area's samples at 10 bits: the black level goes to the
+// pedestal, the white level to 1023, rounded half up and clamped to 0..1023.
+bool ToTenBits(const ushort* image, size_t pitch, const libraw_image_sizes_t& sizes, const DngTags& tags,
+               const BlackLevels& black, unsigned maximum, int pedestal, DngFrame* frame, const std::string& path,
+               std::string* error) {
+    const int64_t span = 1023 - pedestal;
+    frame->samples.resize(static_cast<size_t>(frame->width) * static_cast<size_t>(frame->height));
+    for (int row = 0; row < frame->height; ++row) {
+        const ushort* in = image + (static_cast<size_t>(row) + sizes.top_margin) * pitch + sizes.left_margin;
+        uint16_t* out = &frame->samples[static_cast<size_t>(row) * static_cast<size_t>(frame->width)];
+        for (int col = 0; col < frame->width; ++col) {
+            const int64_t level = tags.HasBlack() ? tags.BlackAt(static_cast<uint32_t>(row + frame->activeRow),
+                                                                 static_cast<uint32_t>(col + frame->activeCol))
+                                                  : black.At(row, col);
+            const int64_t range = int64_t{maximum} - level;
+            if (range <= 0) {
+                return Fail(error, path,
+                            "the white level " + std::to_string(maximum) + " is not above the black level " +
+                                std::to_string(level));
+            }
+            const int64_t value = pedestal + FloorDiv(2 * (in[col] - level) * span + range, 2 * range);
+            out[col] = static_cast<uint16_t>(std::clamp<int64_t>(value, 0, 1023));
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 bool ReadDng(const std::string& path, int pedestal, bool withSamples, DngFrame* frame, std::string* error) {
     *frame = DngFrame();
     frame->path = path;
@@ -297,18 +394,7 @@ bool ReadDng(const std::string& path, int pedestal, bool withSamples, DngFrame* 
         (filters & 0xffu) * 0x01010101u != filters) {
         return Fail(error, path, "not a 2 x 2 Bayer CFA image (a demosaiced, monochrome or other-pattern DNG)");
     }
-    // Colours of the cell at the active area's top-left corner; LibRaw names
-    // the second green 3.
-    int sites[4];
-    for (int i = 0; i < 4; ++i) {
-        const int colour = raw->COLOR(i / 2, i % 2);
-        sites[i] = colour == 3 ? 1 : colour;
-    }
-    const int kCells[4][4] = {{0, 1, 1, 2}, {1, 0, 2, 1}, {1, 2, 0, 1}, {2, 1, 1, 0}};
-    int pattern = -1;
-    for (int p = 0; p < 4; ++p) {
-        if (std::equal(sites, sites + 4, kCells[p])) pattern = p;
-    }
+    const int pattern = BayerPatternOf(*raw);
     if (pattern < 0)
         return Fail(error, path, "the 2 x 2 CFA cell is not a Bayer cell of one red, two greens and one blue");
     frame->pattern = static_cast<BayerPattern>(pattern);
@@ -365,50 +451,9 @@ bool ReadDng(const std::string& path, int pedestal, bool withSamples, DngFrame* 
     if (colour.maximum != 0) frame->usedTags.push_back("WhiteLevel");
     // The file's own levels, each from the active area's own corner: LibRaw's
     // pattern starts at the corner it moved to.
-    if (tags.HasBlack()) {
-        for (int row = 0; row < std::max(2, 2 * static_cast<int>(tags.blackRows)); ++row) {
-            for (int col = 0; col < std::max(2, 2 * static_cast<int>(tags.blackCols)); ++col) {
-                const int64_t level = tags.BlackAt(static_cast<uint32_t>(row), static_cast<uint32_t>(col));
-                if (level >= int64_t{colour.maximum}) {
-                    return Fail(error, path,
-                                "the white level " + std::to_string(colour.maximum) +
-                                    " is not above the black level " + std::to_string(level));
-                }
-            }
-        }
-    }
+    if (tags.HasBlack() && !WhiteAboveBlack(tags, colour.maximum, path, error)) return false;
 
-    if (Plausible(data.other.iso_speed, 1, 1e6)) {
-        frame->hasIso = true;
-        frame->iso = data.other.iso_speed;
-    } else if (isoTag.found && isoTag.value <= 1000000) {
-        frame->hasIso = true;
-        frame->iso = isoTag.value;
-    }
-    if (Plausible(data.other.shutter, 1e-9, 1e5)) {
-        frame->hasExposure = true;
-        frame->exposureSeconds = data.other.shutter;
-    }
-    if (Plausible(data.other.aperture, 0.5, 1000)) {
-        frame->hasAperture = true;
-        frame->fNumber = data.other.aperture;
-    }
-    // LibRaw turns the as-shot white balance into channel multipliers.
-    const float* multipliers = colour.cam_mul;
-    if (Plausible(multipliers[0], 1e-6, 1e6) && Plausible(multipliers[1], 1e-6, 1e6) &&
-        Plausible(multipliers[2], 1e-6, 1e6)) {
-        frame->hasNeutral = true;
-        for (int c = 0; c < 3; ++c) {
-            const double gain = 1024.0 * multipliers[c] / multipliers[1];
-            frame->wbGain[c] = static_cast<uint32_t>(std::lround(std::clamp(gain, 64.0, 16384.0)));
-        }
-    }
-    for (const auto& tag : {std::make_pair(frame->hasIso, "ISOSpeedRatings"),
-                            std::make_pair(frame->hasExposure, "ExposureTime"),
-                            std::make_pair(frame->hasAperture, "FNumber"),
-                            std::make_pair(frame->hasNeutral, "AsShotNeutral")}) {
-        if (tag.first) frame->usedTags.push_back(tag.second);
-    }
+    TakeExposure(data, isoTag, frame);
     if (!withSamples) return true;
 
     result = raw->unpack();
@@ -429,28 +474,7 @@ bool ReadDng(const std::string& path, int pedestal, bool withSamples, DngFrame* 
         int64_t{sizes.left_margin} + frame->width > rawWidth) {
         return Fail(error, path, "LibRaw gave no integer CFA samples (a floating-point DNG?)");
     }
-    // 10-bit value: the black level goes to the pedestal, the white level to
-    // 1023, rounded half up and clamped to 0..1023.
-    const int64_t span = 1023 - pedestal;
-    frame->samples.resize(static_cast<size_t>(frame->width) * static_cast<size_t>(frame->height));
-    for (int row = 0; row < frame->height; ++row) {
-        const ushort* in = image + (static_cast<size_t>(row) + sizes.top_margin) * pitch + sizes.left_margin;
-        uint16_t* out = &frame->samples[static_cast<size_t>(row) * static_cast<size_t>(frame->width)];
-        for (int col = 0; col < frame->width; ++col) {
-            const int64_t level = tags.HasBlack() ? tags.BlackAt(static_cast<uint32_t>(row + frame->activeRow),
-                                                                 static_cast<uint32_t>(col + frame->activeCol))
-                                                  : black.At(row, col);
-            const int64_t range = int64_t{colour.maximum} - level;
-            if (range <= 0) {
-                return Fail(error, path,
-                            "the white level " + std::to_string(colour.maximum) + " is not above the black level " +
-                                std::to_string(level));
-            }
-            const int64_t value = pedestal + FloorDiv(2 * (in[col] - level) * span + range, 2 * range);
-            out[col] = static_cast<uint16_t>(std::clamp<int64_t>(value, 0, 1023));
-        }
-    }
-    return true;
+    return ToTenBits(image, pitch, sizes, tags, black, colour.maximum, pedestal, frame, path, error);
 }
 
 std::vector<uint16_t> DngShadingTable(const DngFrame& frame, size_t count) {
