@@ -9,7 +9,7 @@
 #include <map>
 #include <mutex>
 
-#include "algo/AlgoRecords.h"
+#include "core/records/ThreeARecords.h"
 #include "algo/OfflineAlgo.h"
 #include "parameter/ParameterManagerBase.h"
 

@@ -19,13 +19,13 @@ namespace {
 struct Field {
     size_t offset, size;
 };
-const Field kAeBookkeeping[] = {{zeb_3a::ae::kEv, 4},           {zeb_3a::ae::kFrameId, 4},
-                                {zeb_3a::ae::kHdrStep, 1},      {zeb_3a::ae::kNextFrameId, 4},
-                                {zeb_3a::ae::kTimestamp, 8},    {zeb_3a::ae::kExposureLine, 4},
-                                {zeb_3a::ae::kLcgGain, 4},      {zeb_3a::ae::kFlashState, 4},
-                                {zeb_3a::ae::kHdrStepFlag, 4},  {zeb_3a::ae::kSensorFrameId, 4},
-                                {zeb_3a::ae::kStatsFrameId, 4}, {zeb_3a::ae::kOfflineCurFrameId, 4},
-                                {zeb_3a::ae::kSofTimestamp, 8}};
+const Field kAeBookkeeping[] = {{ZEB::AeResult::kEv, 4},           {ZEB::AeResult::kFrameId, 4},
+                                {ZEB::AeResult::kHdrStep, 1},      {ZEB::AeResult::kNextFrameId, 4},
+                                {ZEB::AeResult::kTimestamp, 8},    {ZEB::AeResult::kExposureLine, 4},
+                                {ZEB::AeResult::kLcgGain, 4},      {ZEB::AeResult::kFlashState, 4},
+                                {ZEB::AeResult::kHdrStepFlag, 4},  {ZEB::AeResult::kSensorFrameId, 4},
+                                {ZEB::AeResult::kStatsFrameId, 4}, {ZEB::AeResult::kOfflineCurFrameId, 4},
+                                {ZEB::AeResult::kSofTimestamp, 8}};
 
 // Which of the task's recorded frames an AE result carries, outside the bookkeeping.
 int SourceFrame(const uint8_t* result, const ExpectedTask& task) {
@@ -42,8 +42,8 @@ int SourceFrame(const uint8_t* result, const ExpectedTask& task) {
 
 int FakeEntries::AeInit(void* initIn, void*, void* handleOut) {
     Fake3A::Algorithm& a = Of(kAe);
-    a.callback = initIn ? Get<ResultCallback>(initIn, ae::kInitCallback) : nullptr;
-    if (handleOut) Put<void*>(handleOut, 0, &a);
+    a.callback = initIn ? ReadField<ResultCallback>(initIn, ae::kInitCallback) : nullptr;
+    if (handleOut) WriteField<void*>(handleOut, 0, &a);
     return 0;
 }
 
@@ -51,7 +51,7 @@ int FakeEntries::AeProcess(void* handle, void*, void* callbackParam) {
     auto& a = *static_cast<Fake3A::Algorithm*>(handle);
     a.processCalls++;
     a.live = Pattern(ae::kSize, a.seq * 4 + kAe);
-    Put<int32_t>(a.live.data(), zeb_3a::ae::kFrameId, 7000 + static_cast<int32_t>(a.seq));
+    WriteField<int32_t>(a.live.data(), ZEB::AeResult::kFrameId, 7000 + static_cast<int32_t>(a.seq));
     // A skipped frame's report first, then the frame's own result.
     Bytes skipped = a.live;
     uint64_t none = 0;
@@ -71,7 +71,7 @@ int FakeEntries::AeIoctl(void* handle, uint32_t command, void*, void* out) {
 int FakeEntries::StartAe(Fake3A::Algorithm& a) {
     a.initParam = Pattern(ae::kInitSize, 1);
     a.initResult = Pattern(64, 2);
-    Put<void*>(a.initParam.data(), ae::kInitCallback, reinterpret_cast<void*>(&FakeEntries::OnAeResult));
+    WriteField<void*>(a.initParam.data(), ae::kInitCallback, reinterpret_cast<void*>(&FakeEntries::OnAeResult));
     return reinterpret_cast<ae::InitFunc>(a.table[kOpsInit])(a.initParam.data(), a.initResult.data(), &a.handle);
 }
 
@@ -107,9 +107,9 @@ void Fake3A::RunAe(Algorithm& a) {
 void Fake3A::OnAe(Algorithm& a, int64_t type, void* param, void* data) {
     if (!Checked(a.task) || !data) return;
     const auto* actual = static_cast<const uint8_t*>(data);
-    namespace f = zeb_3a::ae;
+    namespace f = ZEB::AeResult;
     const uint8_t* live = a.live.data();
-    const bool frameResult = type == ae::kCbResult && param && Get<uint64_t>(param, 0) == 0;
+    const bool frameResult = type == ae::kCbResult && param && ReadField<uint64_t>(param, 0) == 0;
     Bytes r;
     {
         MutexLock lock(mModelLock);
@@ -126,23 +126,23 @@ void Fake3A::OnAe(Algorithm& a, int64_t type, void* param, void* data) {
             if (mLcgGain) CopyField(r, live, f::kLcgGain, 4);
             CopyField(r, live, f::kFrameId, 4);
             CopyField(r, live, f::kOfflineCurFrameId, 4);
-            Put<int32_t>(r.data(), f::kStatsFrameId, Get<int32_t>(live, f::kFrameId));
-            Put<int32_t>(r.data(), f::kNextFrameId, Get<int32_t>(r.data(), f::kFrameId) + 1);
+            WriteField<int32_t>(r.data(), f::kStatsFrameId, ReadField<int32_t>(live, f::kFrameId));
+            WriteField<int32_t>(r.data(), f::kNextFrameId, ReadField<int32_t>(r.data(), f::kFrameId) + 1);
             r[f::kHdrStep] = 0;
-            Put<uint32_t>(r.data(), f::kHdrStepFlag, 0);
+            WriteField<uint32_t>(r.data(), f::kHdrStepFlag, 0);
             CopyField(r, live, f::kFlashState, 4);
             CopyField(r, live, f::kTimestamp, 8);
             CopyField(r, live, f::kExposureLine, 4);
             CopyField(r, live, f::kSofTimestamp, 8);
-            if (!mEvMode) Put<float>(r.data(), f::kEv, 0.0f);
-            Put<int32_t>(r.data(), f::kSensorFrameId, Get<int32_t>(live, f::kFrameId));
+            if (!mEvMode) WriteField<float>(r.data(), f::kEv, 0.0f);
+            WriteField<int32_t>(r.data(), f::kSensorFrameId, ReadField<int32_t>(live, f::kFrameId));
             if (mEvMode) {
                 // Past the sixteenth there is no EV left: an ordinary result.
                 const bool known = mEvPos >= 0 && static_cast<size_t>(mEvPos) < mEvTable.size();
-                Put<float>(r.data(), f::kEv, known ? mEvTable[static_cast<size_t>(mEvPos)] : 0.0f);
+                WriteField<float>(r.data(), f::kEv, known ? mEvTable[static_cast<size_t>(mEvPos)] : 0.0f);
                 if (mEvPos == 1) {
                     r[f::kHdrStep] = 1;
-                    Put<uint32_t>(r.data(), f::kHdrStepFlag, 1);
+                    WriteField<uint32_t>(r.data(), f::kHdrStepFlag, 1);
                 }
                 if (mEvPos++ >= 0) ++mAeCur;
             }
@@ -157,13 +157,13 @@ void Fake3A::OnAe(Algorithm& a, int64_t type, void* param, void* data) {
     AeResultSeen seen;
     seen.phase = a.phase == CyclePhase::Preview ? "preview" : a.phase == CyclePhase::Capture ? "capture" : "resume";
     seen.frame = SourceFrame(actual, mRecording.tasks[a.task]);
-    seen.ev = Get<float>(actual, f::kEv);
-    seen.iso = Get<int32_t>(actual, f::kIso);
-    seen.gain = Get<int32_t>(actual, f::kGain);
-    seen.bv = Get<int32_t>(actual, f::kBv);
-    seen.lum = Get<uint32_t>(actual, f::kLum);
+    seen.ev = ReadField<float>(actual, f::kEv);
+    seen.iso = ReadField<int32_t>(actual, f::kIso);
+    seen.gain = ReadField<int32_t>(actual, f::kGain);
+    seen.bv = ReadField<int32_t>(actual, f::kBv);
+    seen.lum = ReadField<uint32_t>(actual, f::kLum);
     seen.hdrStep = actual[f::kHdrStep];
-    seen.hdrStepFlag = static_cast<int>(Get<uint32_t>(actual, f::kHdrStepFlag));
+    seen.hdrStepFlag = static_cast<int>(ReadField<uint32_t>(actual, f::kHdrStepFlag));
     MutexLock guard(mReportLock);
     mReports[a.task].aeResults.push_back(seen);
 }

@@ -10,7 +10,9 @@
 #include <cstring>
 #include <vector>
 
-#include "core/RecordOffsets.h"
+#include "core/records/Field.h"
+#include "core/records/SceneRecords.h"
+#include "core/records/ThreeARecords.h"
 #include "platform/Property.h"
 #include "zebsim-hal/lib/FakeShared.h"
 
@@ -268,7 +270,7 @@ void Fake3A::OnStatistics(Algorithm& a, void* param) {
     bool matches = true;
     std::string detail;
     for (size_t k = 0; k < count && matches; ++k) {
-        const auto* plane = Get<const uint8_t*>(param, offsets[k]);
+        const auto* plane = ReadField<const uint8_t*>(param, offsets[k]);
         if (substitute) {
             matches = Holds(plane, recorded.data() + awb::kPlaneSize * recordedPlane[k], awb::kPlaneSize);
         } else {

@@ -15,8 +15,8 @@ using namespace fake3a;
 
 int FakeEntries::AlscInit(void* param, void* handleOut) {
     Fake3A::Algorithm& a = Of(kAlsc);
-    a.callback = param ? Get<ResultCallback>(param, alsc::kInitCallback) : nullptr;
-    if (handleOut) Put<void*>(handleOut, 0, &a);
+    a.callback = param ? ReadField<ResultCallback>(param, alsc::kInitCallback) : nullptr;
+    if (handleOut) WriteField<void*>(handleOut, 0, &a);
     return 0;
 }
 
@@ -37,8 +37,8 @@ int FakeEntries::AlscIoctl(void* handle, uint32_t command, void*, void* out) {
     auto& a = *static_cast<Fake3A::Algorithm*>(handle);
     a.ioctlCalls++;
     if (command == alsc::kIoctlGetLsc4 && out) {
-        void* lsc4 = Get<void*>(out, sizeof(void*));
-        const Bytes own = Pattern(zeb_3a::lsc4::kSize, a.seq * 4 + 8);
+        void* lsc4 = ReadField<void*>(out, sizeof(void*));
+        const Bytes own = Pattern(ZEB::Lsc4Result::kSize, a.seq * 4 + 8);
         if (lsc4) memcpy(lsc4, own.data(), own.size());
     }
     return 0;
@@ -46,7 +46,7 @@ int FakeEntries::AlscIoctl(void* handle, uint32_t command, void*, void* out) {
 
 int FakeEntries::StartAlsc(Fake3A::Algorithm& a) {
     a.initParam = Pattern(alsc::kInitSize, 4);
-    Put<void*>(a.initParam.data(), alsc::kInitCallback, reinterpret_cast<void*>(&FakeEntries::OnAlscResult));
+    WriteField<void*>(a.initParam.data(), alsc::kInitCallback, reinterpret_cast<void*>(&FakeEntries::OnAlscResult));
     return reinterpret_cast<alsc::InitFunc>(a.table[kOpsInit])(a.initParam.data(), &a.handle);
 }
 
@@ -62,7 +62,7 @@ void Fake3A::RunAlsc(Algorithm& a) {
     std::fill(a.planes.begin(), a.planes.end(), static_cast<uint8_t>(a.seq + 1));
     Bytes param = Pattern(alsc::kCalcSize, a.seq + 21), result = Pattern(64, a.seq + 22);
     for (size_t k = 0; k < 4; ++k)
-        Put<const void*>(param.data(), alsc::kCalcPlanes[k], a.planes.data() + alsc::kPlaneSize * k);
+        WriteField<const void*>(param.data(), alsc::kCalcPlanes[k], a.planes.data() + alsc::kPlaneSize * k);
     const int code = reinterpret_cast<ProcessFunc>(a.table[kOpsProcess])(a.handle, param.data(), result.data());
     if (!Checked(a.task)) return;
     const bool fixed = mFixed[kAlsc];
@@ -73,17 +73,17 @@ void Fake3A::RunAlsc(Algorithm& a) {
         first.Has("LSC_RESULT_TABLE_INFO.bin") && !first.dumps.at("LSC_RESULT_TABLE_INFO.bin").empty();
     const bool hasWTable =
         first.Has("LSC_RESULT_WTABLE_INFO.bin") && !first.dumps.at("LSC_RESULT_WTABLE_INFO.bin").empty();
-    const Bytes before = Pattern(zeb_3a::lsc4::kSize, a.seq + 23);
+    const Bytes before = Pattern(ZEB::Lsc4Result::kSize, a.seq + 23);
     Bytes lsc4 = before;
     void* out[2] = {param.data(), lsc4.data()};
     const int calls = a.ioctlCalls;
     const int ioctlCode =
         reinterpret_cast<IoctlFunc>(a.table[kOpsIoctl])(a.handle, alsc::kIoctlGetLsc4, result.data(), out);
-    Bytes expected = Pattern(zeb_3a::lsc4::kSize, a.seq * 4 + 8);
+    Bytes expected = Pattern(ZEB::Lsc4Result::kSize, a.seq * 4 + 8);
     bool ran = true;
     const bool substitute = fixed && hasTable;
     if (substitute) {
-        expected = hasWTable ? first.Dump("LSC4_RESULT_INFO.bin", zeb_3a::lsc4::kSize) : before;
+        expected = hasWTable ? first.Dump("LSC4_RESULT_INFO.bin", ZEB::Lsc4Result::kSize) : before;
         ran = false;
     }
     Tally(a.task, kAlsc, "ioctl 8", substitute,
@@ -100,15 +100,15 @@ void Fake3A::OnAlsc(Algorithm& a, int64_t type, void* param) {
         return;
     }
     const ExpectedFrame& first = First(a.task);
-    const Bytes lsc = first.Dump("LSC_RESULT_INFO.bin", zeb_3a::lsc::kSize);
-    const Bytes lsc4 = first.Dump("LSC4_RESULT_INFO.bin", zeb_3a::lsc4::kSize);
+    const Bytes lsc = first.Dump("LSC_RESULT_INFO.bin", ZEB::LscResult::kSize);
+    const Bytes lsc4 = first.Dump("LSC4_RESULT_INFO.bin", ZEB::Lsc4Result::kSize);
     const Bytes table = first.Has("LSC_RESULT_TABLE_INFO.bin") ? first.dumps.at("LSC_RESULT_TABLE_INFO.bin") : Bytes();
     const Bytes wtable =
         first.Has("LSC_RESULT_WTABLE_INFO.bin") ? first.dumps.at("LSC_RESULT_WTABLE_INFO.bin") : Bytes();
     const char* path = nullptr;
-    if (mFixed[kAlsc] && Get<uint64_t>(lsc.data(), zeb_3a::lsc::kValid) != 0 && !table.empty()) {
+    if (mFixed[kAlsc] && ReadField<uint64_t>(lsc.data(), ZEB::LscResult::kValid) != 0 && !table.empty()) {
         path = "ALSC 3";
-    } else if (mFixed[kAlsc] && Get<uint64_t>(lsc4.data(), zeb_3a::lsc4::kValid) != 0 && !table.empty() &&
+    } else if (mFixed[kAlsc] && ReadField<uint64_t>(lsc4.data(), ZEB::Lsc4Result::kValid) != 0 && !table.empty() &&
                !wtable.empty()) {
         path = "ALSC 4";
     }
@@ -117,18 +117,18 @@ void Fake3A::OnAlsc(Algorithm& a, int64_t type, void* param) {
     // The tables are the recording's buffers inside the simulation: their
     // addresses are checked by what they hold.
     auto tableAt = [&](size_t offset, const Bytes& recorded) {
-        const auto* address = Get<const uint8_t*>(actual, offset);
+        const auto* address = ReadField<const uint8_t*>(actual, offset);
         if (!Holds(address, recorded.data(), recorded.size())) detail = "table at byte " + std::to_string(offset);
         CopyField(expected, actual, offset, sizeof(void*));
     };
     if (path && path[5] == '3') {
-        memcpy(expected.data() + alsc::kV3TableIndex, lsc.data() + zeb_3a::lsc::kTableIndex, 4);
-        memcpy(expected.data() + alsc::kV3GridSize, lsc.data() + zeb_3a::lsc::kGridSize, 2);
+        memcpy(expected.data() + alsc::kV3TableIndex, lsc.data() + ZEB::LscResult::kTableIndex, 4);
+        memcpy(expected.data() + alsc::kV3GridSize, lsc.data() + ZEB::LscResult::kGridSize, 2);
         tableAt(alsc::kV3Table, table);
     } else if (path) {
         memcpy(expected.data() + alsc::kV4Params, lsc4.data() + alsc::kV4ParamsFrom, alsc::kV4ParamsSize);
-        memcpy(expected.data() + alsc::kV4GridWidthX, lsc4.data() + zeb_3a::lsc4::kGridWidthX, 4);
-        memcpy(expected.data() + alsc::kV4GridWidthY, lsc4.data() + zeb_3a::lsc4::kGridWidthY, 4);
+        memcpy(expected.data() + alsc::kV4GridWidthX, lsc4.data() + ZEB::Lsc4Result::kGridWidthX, 4);
+        memcpy(expected.data() + alsc::kV4GridWidthY, lsc4.data() + ZEB::Lsc4Result::kGridWidthY, 4);
         tableAt(alsc::kV4Table, table);
         for (size_t offset : alsc::kV4WTables) tableAt(offset, wtable);
     }

@@ -14,8 +14,8 @@ using namespace fake3a;
 
 int FakeEntries::AwbInit(void* param, void* handleOut) {
     Fake3A::Algorithm& a = Of(kAwb);
-    a.callback = param ? Get<ResultCallback>(param, awb::kInitCallback) : nullptr;
-    if (handleOut) Put<void*>(handleOut, 0, &a);
+    a.callback = param ? ReadField<ResultCallback>(param, awb::kInitCallback) : nullptr;
+    if (handleOut) WriteField<void*>(handleOut, 0, &a);
     return 0;
 }
 
@@ -24,7 +24,7 @@ int FakeEntries::AwbProcess(void* handle, void* calcParam, void* calcResult) {
     a.processCalls++;
     gFake->OnStatistics(a, calcParam);
     a.live = Pattern(awb::kSize, a.seq * 4 + kAwb);
-    Put<uint32_t>(a.live.data(), zeb_3a::awb::kFrameId, 7000 + a.seq);
+    WriteField<uint32_t>(a.live.data(), ZEB::AwbCalc::kFrameId, 7000 + a.seq);
     Bytes result = a.live;
     void* tables[2] = {calcResult, result.data()};
     Report(a, awb::kCbResult, calcResult, tables);
@@ -49,7 +49,7 @@ int FakeEntries::AwbIoctl(void* handle, uint32_t command, void*, void* out) {
 
 int FakeEntries::StartAwb(Fake3A::Algorithm& a) {
     a.initParam = Pattern(awb::kInitSize, 3);
-    Put<void*>(a.initParam.data(), awb::kInitCallback, reinterpret_cast<void*>(&FakeEntries::OnAwbResult));
+    WriteField<void*>(a.initParam.data(), awb::kInitCallback, reinterpret_cast<void*>(&FakeEntries::OnAwbResult));
     return reinterpret_cast<awb::InitFunc>(a.table[kOpsInit])(a.initParam.data(), &a.handle);
 }
 
@@ -65,7 +65,7 @@ void Fake3A::RunAwb(Algorithm& a) {
     std::fill(a.planes.begin(), a.planes.end(), static_cast<uint8_t>(a.seq));
     Bytes param = Pattern(awb::kCalcSize, a.seq + 11), result = Pattern(128, a.seq + 12);
     for (size_t k = 0; k < 3; ++k)
-        Put<const void*>(param.data(), awb::kCalcPlanes[k], a.planes.data() + awb::kPlaneSize * k);
+        WriteField<const void*>(param.data(), awb::kCalcPlanes[k], a.planes.data() + awb::kPlaneSize * k);
     reinterpret_cast<ProcessFunc>(a.table[kOpsProcess])(a.handle, param.data(), result.data());
     if (!Checked(a.task)) return;
 
@@ -80,8 +80,8 @@ void Fake3A::RunAwb(Algorithm& a) {
         const Bytes r = First(a.task).Dump("AWB_CALC_INFO.bin", awb::kSize);
         expected = before;
         memcpy(expected.data() + awb::kGainOutHead, r.data(), awb::kGainOutHeadSize);
-        memcpy(expected.data() + awb::kGainOutCcm, r.data() + zeb_3a::awb::kCcm, awb::kGainOutCcmSize);
-        memcpy(expected.data() + awb::kGainOutCcmLast, r.data() + zeb_3a::awb::kCcm + 16, 2);
+        memcpy(expected.data() + awb::kGainOutCcm, r.data() + ZEB::AwbCalc::kCcm, awb::kGainOutCcmSize);
+        memcpy(expected.data() + awb::kGainOutCcmLast, r.data() + ZEB::AwbCalc::kCcm + 16, 2);
         ran = false;
     }
     Tally(a.task, kAwb, "ioctl 257", mFixed[kAwb], code == 0 && (a.ioctlCalls != calls) == ran && out == expected,
@@ -92,9 +92,9 @@ void Fake3A::OnAwb(Algorithm& a, int64_t type, void* param, void* data) {
     if (!Checked(a.task)) return;
     const bool fixed = mFixed[kAwb];
     const Bytes r = First(a.task).Dump("AWB_CALC_INFO.bin", awb::kSize);
-    namespace f = zeb_3a::awb;
+    namespace f = ZEB::AwbCalc;
     if (type == awb::kCbResult && data) {
-        const auto* actual = Get<const uint8_t*>(data, sizeof(void*));
+        const auto* actual = ReadField<const uint8_t*>(data, sizeof(void*));
         Bytes expected = a.live;
         if (fixed) {
             expected = r;
@@ -108,9 +108,9 @@ void Fake3A::OnAwb(Algorithm& a, int64_t type, void* param, void* data) {
         MutexLock guard(mReportLock);
         ThreeAReport& report = mReports[a.task];
         report.awbRecorded = true;
-        for (int i = 0; i < 3; ++i) report.awbGains[i] = Get<uint32_t>(actual, f::kGainR + 4 * static_cast<size_t>(i));
-        report.awbCt = Get<uint32_t>(actual, f::kCt);
-        for (int i = 0; i < 9; ++i) report.awbCcm[i] = Get<int16_t>(actual, f::kCcm + 2 * static_cast<size_t>(i));
+        for (int i = 0; i < 3; ++i) report.awbGains[i] = ReadField<uint32_t>(actual, f::kGainR + 4 * static_cast<size_t>(i));
+        report.awbCt = ReadField<uint32_t>(actual, f::kCt);
+        for (int i = 0; i < 9; ++i) report.awbCcm[i] = ReadField<int16_t>(actual, f::kCcm + 2 * static_cast<size_t>(i));
         return;
     }
     if (!param || (type != awb::kCbCcm && type != awb::kCbGains)) return;

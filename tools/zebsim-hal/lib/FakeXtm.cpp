@@ -14,7 +14,7 @@ using namespace fake3a;
 
 int FakeEntries::XtmInit(void*, void*, void* handleOut) {
     Fake3A::Algorithm& a = Of(kXtm);
-    if (handleOut) Put<void*>(handleOut, 0, &a);
+    if (handleOut) WriteField<void*>(handleOut, 0, &a);
     return 0;
 }
 
@@ -28,10 +28,10 @@ int FakeEntries::XtmCalc(void* handle, void*, void* result) {
     memcpy(r + xtm::kGtmTarget, own.data() + xtm::kGtmTarget, 4);
     memcpy(r + xtm::kLtmTiles, own.data() + xtm::kLtmTiles, 4);
     memcpy(r + xtm::kCurve, own.data() + xtm::kCurve, xtm::kCurveSize);
-    auto* ltm = Get<uint8_t*>(r, xtm::kLtmBuffer);
-    auto* gamma = Get<uint8_t*>(r, xtm::kGammaBuffer);
-    if (ltm) memcpy(ltm, Pattern(zeb_3a::xtm::kLtmSize, a.seq + 48).data(), zeb_3a::xtm::kLtmSize);
-    if (gamma) memcpy(gamma, Pattern(zeb_3a::xtm::kGammaSize, a.seq + 576).data(), zeb_3a::xtm::kGammaSize);
+    auto* ltm = ReadField<uint8_t*>(r, xtm::kLtmBuffer);
+    auto* gamma = ReadField<uint8_t*>(r, xtm::kGammaBuffer);
+    if (ltm) memcpy(ltm, Pattern(ZEB::XtmResult::kLtmSize, a.seq + 48).data(), ZEB::XtmResult::kLtmSize);
+    if (gamma) memcpy(gamma, Pattern(ZEB::XtmResult::kGammaSize, a.seq + 576).data(), ZEB::XtmResult::kGammaSize);
     return 0;
 }
 
@@ -47,11 +47,11 @@ int FakeEntries::StartXtm(Fake3A::Algorithm& a) {
 }
 
 void Fake3A::RunXtm(Algorithm& a) {
-    namespace x = zeb_3a::xtm;
+    namespace x = ZEB::XtmResult;
     Bytes result = Pattern(xtm::kResultSize, a.seq + 31), ltm = Pattern(x::kLtmSize, a.seq + 32),
           gamma = Pattern(x::kGammaSize, a.seq + 33), param = Pattern(xtm::kCalcSize, a.seq + 34);
-    Put<void*>(result.data(), xtm::kLtmBuffer, ltm.data());
-    Put<void*>(result.data(), xtm::kGammaBuffer, gamma.data());
+    WriteField<void*>(result.data(), xtm::kLtmBuffer, ltm.data());
+    WriteField<void*>(result.data(), xtm::kGammaBuffer, gamma.data());
     Bytes expected = result, expectedLtm = ltm, expectedGamma = gamma;
     const int calls = a.processCalls;
     const int code = reinterpret_cast<ProcessFunc>(a.table[kOpsProcess])(a.handle, param.data(), result.data());
@@ -84,11 +84,11 @@ void Fake3A::RunXtm(Algorithm& a) {
         // The algorithm's own calc, run on the same records.
         Algorithm own;
         own.seq = a.seq;
-        Put<void*>(expected.data(), xtm::kLtmBuffer, expectedLtm.data());
-        Put<void*>(expected.data(), xtm::kGammaBuffer, expectedGamma.data());
+        WriteField<void*>(expected.data(), xtm::kLtmBuffer, expectedLtm.data());
+        WriteField<void*>(expected.data(), xtm::kGammaBuffer, expectedGamma.data());
         FakeEntries::XtmCalc(&own, nullptr, expected.data());
-        Put<void*>(expected.data(), xtm::kLtmBuffer, ltm.data());
-        Put<void*>(expected.data(), xtm::kGammaBuffer, gamma.data());
+        WriteField<void*>(expected.data(), xtm::kLtmBuffer, ltm.data());
+        WriteField<void*>(expected.data(), xtm::kGammaBuffer, gamma.data());
     }
     const bool matches =
         code == 0 && halCalcs == (fixed ? 0 : 1) && result == expected && ltm == expectedLtm && gamma == expectedGamma;
@@ -107,10 +107,10 @@ void Fake3A::RunXtm(Algorithm& a) {
         MutexLock guard(mReportLock);
         ThreeAReport& report = mReports[a.task];
         report.xtmRecorded = true;
-        for (size_t i = 0; i < 8; ++i) report.xtmGtm[i] = Get<uint16_t>(result.data(), xtm::kGtm + 2 * i);
+        for (size_t i = 0; i < 8; ++i) report.xtmGtm[i] = ReadField<uint16_t>(result.data(), xtm::kGtm + 2 * i);
         report.xtmGamma.clear();
         for (int point : {0, 32, 64, 128, 192, 256})
-            report.xtmGamma.emplace_back(point, Get<uint16_t>(gamma.data(), 2 * static_cast<size_t>(point)));
+            report.xtmGamma.emplace_back(point, ReadField<uint16_t>(gamma.data(), 2 * static_cast<size_t>(point)));
     }
     Bytes in = Pattern(16, 35), out = Pattern(16, 36);
     const int ioctlCalls = a.ioctlCalls;

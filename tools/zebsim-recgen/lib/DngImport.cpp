@@ -11,10 +11,11 @@
 #include <memory>
 #include <pugixml.hpp>
 
-#include "core/RecordOffsets.h"
+#include "core/records/Field.h"
+#include "core/records/SceneRecords.h"
+#include "core/records/ThreeARecords.h"
 #include "frame/RawKernels.h"
 #include "frame/ZEBFrame.h"
-#include "zebsim-recgen/lib/ThreeARecords.h"
 
 namespace zeb_recgen {
 namespace {
@@ -141,19 +142,19 @@ std::vector<uint8_t> Dump(const DngFrame& frame, int row, uint32_t lum) {
     const size_t size = bytes.size();
     switch (row) {
         case ZEB::DF_AE_RESULT_INFO:
-            if (size < zeb_3a::ae::kSize) break;
-            zeb_3a::Put<int32_t>(b, zeb_3a::ae::kBv, DngBv(frame));
-            zeb_3a::Put<uint32_t>(b, zeb_3a::ae::kLum, lum);
-            zeb_3a::Put<float>(b, zeb_3a::ae::kEv, 0.0f);
-            zeb_3a::Put<int32_t>(b, zeb_3a::ae::kGain, DngGain(frame));
-            zeb_3a::Put<int32_t>(b, zeb_3a::ae::kIso, DngIso(frame));
+            if (size < ZEB::AeResult::kSize) break;
+            ZEB::WriteField<int32_t>(b, ZEB::AeResult::kBv, DngBv(frame));
+            ZEB::WriteField<uint32_t>(b, ZEB::AeResult::kLum, lum);
+            ZEB::WriteField<float>(b, ZEB::AeResult::kEv, 0.0f);
+            ZEB::WriteField<int32_t>(b, ZEB::AeResult::kGain, DngGain(frame));
+            ZEB::WriteField<int32_t>(b, ZEB::AeResult::kIso, DngIso(frame));
             break;
         case ZEB::DF_AWB_CALC_INFO: {
-            if (size < zeb_3a::awb::kSize) break;
-            const size_t gains[3] = {zeb_3a::awb::kGainR, zeb_3a::awb::kGainG, zeb_3a::awb::kGainB};
-            for (int c = 0; c < 3; ++c) zeb_3a::Put<uint32_t>(b, gains[c], frame.wbGain[c]);
-            zeb_3a::Put<uint32_t>(b, zeb_3a::awb::kCt, kNeutralCt);
-            for (int i = 0; i < 3; ++i) zeb_3a::Put<int16_t>(b, zeb_3a::awb::kCcm + 8 * i, 1024);
+            if (size < ZEB::AwbCalc::kSize) break;
+            const size_t gains[3] = {ZEB::AwbCalc::kGainR, ZEB::AwbCalc::kGainG, ZEB::AwbCalc::kGainB};
+            for (int c = 0; c < 3; ++c) ZEB::WriteField<uint32_t>(b, gains[c], frame.wbGain[c]);
+            ZEB::WriteField<uint32_t>(b, ZEB::AwbCalc::kCt, kNeutralCt);
+            for (int i = 0; i < 3; ++i) ZEB::WriteField<int16_t>(b, ZEB::AwbCalc::kCcm + 8 * i, 1024);
             break;
         }
         case ZEB::DF_CCM_INFO:
@@ -180,9 +181,9 @@ std::vector<uint8_t> Dump(const DngFrame& frame, int row, uint32_t lum) {
             for (size_t i = 0; i + 2 <= size; i += 2) WriteField<uint16_t>(b, i, kUnityTable);
             break;
         case ZEB::DF_XTM_RESULT_INFO:
-            if (size < zeb_3a::xtm::kSize) break;
-            for (size_t i = 0; i < zeb_3a::xtm::kGammaPoints; ++i) {
-                zeb_3a::Put<uint16_t>(b, zeb_3a::xtm::kGamma + 2 * i, GammaPoint(i));
+            if (size < ZEB::XtmResult::kSize) break;
+            for (size_t i = 0; i < ZEB::XtmResult::kGammaPoints; ++i) {
+                ZEB::WriteField<uint16_t>(b, ZEB::XtmResult::kGamma + 2 * i, GammaPoint(i));
             }
             break;
         default:
@@ -224,7 +225,7 @@ FrameFiles WriteFrame(const DngFrame& frame, const std::string& folder, int seri
     std::string error;
     if (options.preview && !WriteRawPreviewPng(folder + "/preview.png", packed.data(), frame.width, frame.height, line,
                                                frame.pattern, &error)) {
-        throw std::runtime_error(folder + "/preview.png: " + error);
+        throw std::runtime_error(error);
     }
 
     files.yuvPath = ImagePath(folder, frame.width, frame.height, serial, ".cap.yuv_nv21");
