@@ -2,16 +2,17 @@
 // Writes the pictures of received frames on a thread of its own, so that
 // neither the library's driver thread nor the pipeline waits for an encoder.
 // The thread starts with the first picture and ends in Finish (or the
-// destructor), after writing everything queued.
-#include <condition_variable>
+// destructor), after writing everything queued: a picture is taken until
+// Finish begins, and every picture taken is written or named as failed.
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <map>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
+#include "core/Worker.h"
 #include "platform/Mutex.h"
 
 namespace zeb_hal {
@@ -42,11 +43,13 @@ private:
     void Run() EXCLUDES(mLock);
 
     Mutex mLock;
-    std::condition_variable mCond;
     std::deque<Job> mJobs GUARDED_BY(mLock);
     std::vector<std::pair<std::string, std::string>> mFailed GUARDED_BY(mLock);  // path, why
-    bool mDone GUARDED_BY(mLock) = false;
-    std::thread mThread;  // started under mLock by the first Add, joined by Finish
+    bool mDone GUARDED_BY(mLock) = false;  // Finish began: no picture is taken any more
+    std::atomic<size_t> mQueued{0};        // mJobs' size, for the writer's wait
+    // Started under mLock by the first Add, stopped and joined by Finish; last,
+    // so that it ends before what it uses goes.
+    ZEB::Worker mWriter;
 };
 
 }  // namespace zeb_hal

@@ -2,6 +2,8 @@
 
 #include <sys/mman.h>
 
+#include <thread>
+
 #include "core/RecordOffsets.h"
 #include "platform/Host.h"
 #include "platform/Property.h"
@@ -20,7 +22,9 @@ constexpr std::chrono::milliseconds kSnapshotWindow(250);
 constexpr std::chrono::milliseconds kStreamingWindow(250);
 constexpr std::chrono::milliseconds kUpdateWindow(600);
 
-std::chrono::nanoseconds FramePeriod() { return zeb_platform::Scaled(std::chrono::nanoseconds(1000000000 / 15)); }
+// The preview's frame period, unscaled (the Worker's waits scale it themselves).
+constexpr std::chrono::nanoseconds kFramePeriod(1000000000 / 15);
+std::chrono::nanoseconds FramePeriod() { return zeb_platform::Scaled(kFramePeriod); }
 }  // namespace
 
 CameraSession::CameraSession(Process& process, int index, const CyclePlan& plan)
@@ -106,7 +110,7 @@ void CameraSession::FollowReader() {
 }
 
 void CameraSession::ThreeALoop() {
-    while (!mStop3A.load()) {
+    while (!mThreeA.Stopping()) {
         const size_t task = TaskNow();
         int fps;
         {
@@ -120,7 +124,7 @@ void CameraSession::ThreeALoop() {
             m3A->Cycle(task, fps == 8 ? zeb_hal::CyclePhase::Capture : zeb_hal::CyclePhase::Preview);
             mInRun = false;
         }
-        if (!mThreeAFast.load()) std::this_thread::sleep_for(FramePeriod());
+        if (!mThreeAFast.load()) mThreeA.SleepFor(kFramePeriod);
     }
 }
 
@@ -167,11 +171,10 @@ void CameraSession::QueryLoop() {
     }
     mQueryCond.notify_all();
     // Through the close and after it, what a HAL may still ask by camera id.
-    while (!mStopQueries.load()) {
+    while (!mQueries.Stopping()) {
         mApi.Getinstance(mProcess.options.cameraId);
         mApi.NotifyMultiEV2ZEB(mProcess.options.cameraId);
-        MutexLock lock(mQueryLock);
-        mQueryCond.wait_for(lock.native(), FramePeriod(), [this] { return mStopQueries.load(); });
+        mQueries.SleepFor(kFramePeriod);
     }
 }
 
@@ -224,23 +227,23 @@ void CameraSession::StopHalThreads() {
     // The 3A algorithms run twice more on a closed camera before they stop.
     const uint64_t runs = mRunsStarted.load();
     const auto by = Clock::now() + std::chrono::seconds(5);
-    while (mThreeA.joinable() && mRunsStarted.load() < runs + 2 && Clock::now() < by) {
+    while (mThreeA.Started() && mRunsStarted.load() < runs + 2 && Clock::now() < by) {
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
-    mStop3A = true;
-    if (mThreeA.joinable()) mThreeA.join();
+    mThreeA.Stop();
+    mThreeA.Join();
     if (m3A) {
         MutexLock guard(m3ALock);
         m3A->Stop();
         m3A.reset();
     }
-    mStopQueries = true;
+    mQueries.Stop();
     {
         MutexLock guard(mQueryLock);
         mHandleGone = true;
     }
     mQueryCond.notify_all();
-    if (mQueries.joinable()) mQueries.join();
+    mQueries.Join();
     if (mStream) {
         const zeb_hal::IspToolReport stream = mStream->Stop("");
         mStream.reset();
@@ -305,8 +308,8 @@ bool CameraSession::Open() {
                                                             options.cameraId, kStreamWidth, kStreamHeight);
         mStream->Open();
     }
-    mThreeA = std::thread(&CameraSession::ThreeALoop, this);
-    mQueries = std::thread(&CameraSession::QueryLoop, this);
+    mThreeA.Start([this] { ThreeALoop(); });
+    mQueries.Start([this] { QueryLoop(); });
     if (plan.moment != Moment::Read) {
         // The HAL's pipeline takes as long to come up as the reader takes for
         // the first task: at a small time scale the driver's one-second wait

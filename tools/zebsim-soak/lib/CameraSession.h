@@ -11,11 +11,11 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "common/LibraryBinding.h"
 #include "common/VirtualSensorDriver.h"
+#include "core/Worker.h"
 #include "platform/Host.h"
 #include "platform/Log.h"
 #include "platform/Mutex.h"
@@ -141,24 +141,25 @@ private:
     std::vector<std::string> mFaults GUARDED_BY(mLock);
     std::atomic<size_t> mEntriesDone{0};  // tuning entries (or tasks) whose process signal came
 
-    // The 3A algorithms' thread: one run of all four per frame period. Every
-    // call into them goes under m3ALock: a run, and the HAL's snapshot
+    // The 3A algorithms: one run of all four per frame period (mThreeA).
+    // Every call into them goes under m3ALock: a run, and the HAL's snapshot
     // preparation, which must not come in the middle of one.
-    std::thread mThreeA;
     Mutex m3ALock;
     std::unique_ptr<zeb_hal::Fake3A> m3A PT_GUARDED_BY(m3ALock);
-    std::atomic<bool> mStop3A{false};
     std::atomic<bool> mInRun{false};
     std::atomic<uint64_t> mRunsStarted{0};
     std::atomic<bool> mThreeAFast{false};
 
-    // The query thread: by handle until the close begins, then by camera id.
-    std::thread mQueries;
+    // The query thread's hand-over at the close: by handle until the close
+    // begins, then by camera id.
     Mutex mQueryLock;
     std::condition_variable mQueryCond;
     bool mHandleGone GUARDED_BY(mQueryLock) = false;
     bool mByHandleDone GUARDED_BY(mQueryLock) = false;
-    std::atomic<bool> mStopQueries{false};
+
+    // The HAL's threads, last: they end before what they use goes.
+    ZEB::Worker mThreeA;   // ThreeALoop
+    ZEB::Worker mQueries;  // QueryLoop
 };
 
 }  // namespace zeb_soak
