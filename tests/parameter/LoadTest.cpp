@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "ConfigFiles.h"
+#include "common/LibraryBinding.h"
 #include "platform/Log.h"
 #include "platform/Property.h"
 #include "support/TestSupport.h"
@@ -42,9 +43,7 @@ TEST(LibraryLoadChild, ReportsWhatTheLoadProduced) {
             if (at != std::string::npos) report["registered"] = record.text.substr(at + loaded.size());
         }
 
-        using SetDeviceReady = void (*)(bool);
-        auto setDeviceReady = reinterpret_cast<SetDeviceReady>(
-            dlsym(library, "_ZN3ZEB26SimulationControlInterface14SetDeviceReadyEb"));
+        const zeb_tools::SetDeviceReadyFunc setDeviceReady = zeb_tools::ResolveSetDeviceReady(library);
         ASSERT_NE(setDeviceReady, nullptr) << dlerror();
         setDeviceReady(true);
         zeb_test::WaitFor([] { return Property("persist.vendor.cam.zeb.serverready") == "1"; },
