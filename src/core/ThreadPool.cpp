@@ -11,7 +11,7 @@ ThreadPool::ThreadPool(unsigned long workers, const char* name) {
         for (unsigned long i = 0; i < workers; ++i) mWorkers.emplace_back(&ThreadPool::WorkerLoop, this);
     } catch (const std::system_error&) {
         {
-            std::lock_guard<std::mutex> guard(mQueueLock);
+            MutexLock guard(mQueueLock);
             mStop = true;
         }
         mWakeup.notify_all();
@@ -23,7 +23,7 @@ ThreadPool::ThreadPool(unsigned long workers, const char* name) {
 
 ThreadPool::~ThreadPool() {
     {
-        std::lock_guard<std::mutex> guard(mQueueLock);
+        MutexLock guard(mQueueLock);
         mStop = true;
     }
     mWakeup.notify_all();
@@ -35,8 +35,8 @@ void ThreadPool::WorkerLoop() {
     for (;;) {
         std::function<void()> job;
         {
-            std::unique_lock<std::mutex> lock(mQueueLock);
-            mWakeup.wait(lock, [this] { return mStop || !mJobs.empty(); });
+            MutexLock lock(mQueueLock);
+            mWakeup.wait(lock.native(), [this]() REQUIRES(mQueueLock) { return mStop || !mJobs.empty(); });
             if (mStop && mJobs.empty()) return;
             job = std::move(mJobs.front());
             mJobs.pop();

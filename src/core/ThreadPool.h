@@ -4,7 +4,6 @@
 #include <functional>
 #include <future>
 #include <memory>
-#include <mutex>
 #include <queue>
 #include <thread>
 #include <type_traits>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "platform/Log.h"
+#include "platform/Mutex.h"
 
 class ThreadPool {
 public:
@@ -30,7 +30,7 @@ public:
             std::bind(std::forward<F>(f), std::forward<Args>(args)...));
         std::future<Result> result = task->get_future();
         {
-            std::unique_lock<std::mutex> lock(mQueueLock);
+            MutexLock lock(mQueueLock);
             if (mStop) ZLOG(nullptr, 4, "%d, %s: enqueue on stopped ThreadPool");
             mJobs.emplace([task]() { (*task)(); });
         }
@@ -41,7 +41,7 @@ public:
     const char* Name() const { return mName; }
     // True once destruction has begun.
     bool stopped() {
-        std::lock_guard<std::mutex> guard(mQueueLock);
+        MutexLock guard(mQueueLock);
         return mStop;
     }
 
@@ -49,9 +49,9 @@ private:
     void WorkerLoop();
 
     std::vector<std::thread> mWorkers;
-    std::queue<std::function<void()>> mJobs;
-    std::mutex mQueueLock;
+    Mutex mQueueLock;
+    std::queue<std::function<void()>> mJobs GUARDED_BY(mQueueLock);
     std::condition_variable mWakeup;
-    bool mStop = false;  // guarded by mQueueLock
+    bool mStop GUARDED_BY(mQueueLock) = false;
     char mName[16];
 };

@@ -20,8 +20,8 @@ constexpr std::chrono::seconds kFrameWait{1};
 
 ReadControl::ReadControl(TaskMap* tasks) : mTasks(tasks) {
     {
-        std::lock_guard<std::mutex> guard(mThreadLock);
-        mThreads.emplace_back(&ReadControl::ReadThread, this);
+        MutexLock guard(mThreadLock);
+        StartThread(&ReadControl::ReadThread);
     }
     ZLOG(kTag, 4, "%d, %s: ReadControl Prepared with Task %d", mTasks ? static_cast<int>(mTasks->size()) : 0);
 }
@@ -29,27 +29,25 @@ ReadControl::ReadControl(TaskMap* tasks) : mTasks(tasks) {
 ReadControl::~ReadControl() {
     ZLOG(kTag, 4, "%d, %s: Prepare to Delete ReadControl");
     {
-        std::lock_guard<std::mutex> guard(mIdleLock);
+        MutexLock guard(mIdleLock);
         mExit = true;
         mIdleFrames.clear();
         mBuilt.clear();
     }
     // Taking each lock once orders the flag before any waiter's next check.
-    { std::lock_guard<std::mutex> guard(mEndLock); }
-    { std::lock_guard<std::mutex> guard(mReadyLock); }
+    { MutexLock guard(mEndLock); }
+    { MutexLock guard(mReadyLock); }
     mEndCond.notify_all();
     mIdleCond.notify_all();
     mReadyCond.notify_all();
-    std::vector<std::thread> threads;
+    std::vector<std::unique_ptr<Worker>> threads;
     {
-        std::lock_guard<std::mutex> guard(mThreadLock);
+        MutexLock guard(mThreadLock);
         threads.swap(mThreads);
     }
     // The read threads hold no owner of this object, so the destructor never
     // runs on one of them: every one can be joined.
-    for (std::thread& thread : threads) {
-        if (thread.joinable()) thread.join();
-    }
+    for (auto& thread : threads) thread->Join();
     if (!mTasks) return;
     for (auto& entry : *mTasks) {
         const std::shared_ptr<TaskInfo>& task = entry.second;
@@ -63,16 +61,24 @@ ReadControl::~ReadControl() {
 }
 
 void ReadControl::RunReadThread() {
-    std::lock_guard<std::mutex> guard(mThreadLock);
+    MutexLock guard(mThreadLock);
     if (mExit) return;
-    mThreads.emplace_back(&ReadControl::ReadThread, this);
+    StartThread(&ReadControl::ReadThread);
+}
+
+void ReadControl::StartThread(void (ReadControl::*body)()) {
+    // Room first: a Worker that started its thread must not be dropped.
+    mThreads.reserve(mThreads.size() + 1);
+    auto worker = std::make_unique<Worker>();
+    worker->Start([this, body] { (this->*body)(); });
+    mThreads.push_back(std::move(worker));
 }
 
 bool ReadControl::TakeIdleSlot(size_t folder, ZEBFramePtr* slot, bool* built) {
-    std::unique_lock<std::mutex> idle(mIdleLock);
+    MutexLock idle(mIdleLock);
     mReaderAt = std::max(mReaderAt, folder);
     // A folder SlotThread is building is waited for, not built twice.
-    mIdleCond.wait(idle, [&] {
+    mIdleCond.wait(idle.native(), [&]() REQUIRES(mIdleLock) {
         return mBuilt.count(folder) != 0 || (mBuilding != folder && !mIdleFrames.empty()) || mExit;
     });
     if (mExit) return false;
@@ -92,15 +98,15 @@ bool ReadControl::TakeIdleSlot(size_t folder, ZEBFramePtr* slot, bool* built) {
 void ReadControl::ReadThread() {
     pthread_setname_np(pthread_self(), "ReadThread");
     {
-        std::lock_guard<std::mutex> guard(mIdleLock);
+        MutexLock guard(mIdleLock);
         if (!mExit) mIdleFrames.resize(mIdleFrames.size() + kFrameSlots);
     }
     {
         // One builder, ahead of the first read thread.
-        std::lock_guard<std::mutex> guard(mThreadLock);
+        MutexLock guard(mThreadLock);
         if (!mExit && !mSlotThreadStarted) {
             mSlotThreadStarted = true;
-            mThreads.emplace_back(&ReadControl::SlotThread, this);
+            StartThread(&ReadControl::SlotThread);
         }
     }
     size_t folder = 0;  // folders taken so far, in reading order
@@ -146,7 +152,7 @@ void ReadControl::ReadThread() {
                 std::lock_guard<std::mutex> guard(task->TaskLock);
                 task->TaskReadDone = true;
                 task->TaskFrameStatus = true;
-                std::lock_guard<std::mutex> idle(mIdleLock);
+                MutexLock idle(mIdleLock);
                 if (mRecycleWhenRead.erase(frameId) != 0) {
                     ZLOG(kTag, 4, "%d, %s: Recycling frame %ld once read", static_cast<long>(frameId));
                     ReleaseTaskFrames(*task);
@@ -159,8 +165,8 @@ void ReadControl::ReadThread() {
             ZLOG(kTag, 4, "%d, %s: with FrmId %ld", static_cast<long>(frameId));
         }
     }
-    std::unique_lock<std::mutex> end(mEndLock);
-    mEndCond.wait(end, [this] { return mExit.load(); });
+    MutexLock end(mEndLock);
+    mEndCond.wait(end.native(), [this] { return mExit.load(); });
     ZLOG(kTag, 4, "%d, %s: Task Reading End");
 }
 
@@ -179,7 +185,7 @@ void ReadControl::SlotThread() {
     // following folders' slots beside it while never-used slots remain.
     for (size_t folder = 1; folder < folders.size(); ++folder) {
         {
-            std::lock_guard<std::mutex> idle(mIdleLock);
+            MutexLock idle(mIdleLock);
             if (mExit) return;
             if (folder <= mReaderAt) continue;
             auto empty = std::find(mIdleFrames.begin(), mIdleFrames.end(), nullptr);
@@ -189,7 +195,7 @@ void ReadControl::SlotThread() {
         }
         auto frame = std::make_shared<ZEBFrame>(folders[folder], [this] { return mExit.load(); });
         {
-            std::lock_guard<std::mutex> idle(mIdleLock);
+            MutexLock idle(mIdleLock);
             mBuilding = kNoFolder;
             if (!mExit) mBuilt.emplace(folder, std::move(frame));
         }
@@ -206,7 +212,7 @@ void ReadControl::RecycleFrame(int64_t frameId) {
     TaskInfo& task = *it->second;
     {
         std::lock_guard<std::mutex> guard(task.TaskLock);
-        std::lock_guard<std::mutex> idle(mIdleLock);
+        MutexLock idle(mIdleLock);
         if (!task.TaskReadDone) {
             // The read thread finishes the task whatever happens; its frames
             // come back the moment it is done.
@@ -234,7 +240,7 @@ ZEBFramePtr ReadControl::GetFrame(int64_t frameId) {
     ZLOG(kTag, 4, "%d, %s: GetFrame %ld", static_cast<long>(frameId));
     bool missed = false;
     {
-        std::lock_guard<std::mutex> guard(mReadyLock);
+        MutexLock guard(mReadyLock);
         if (mReadyFrames.empty()) {
             ZLOG(kTag, 4, "%d, %s: Empty");
         } else {
@@ -253,9 +259,10 @@ ZEBFramePtr ReadControl::GetFrame(int64_t frameId) {
 }
 
 ZEBFramePtr ReadControl::WaitForValidFrame() {
-    std::unique_lock<std::mutex> ready(mReadyLock);
+    MutexLock ready(mReadyLock);
     ZEBFramePtr found;
-    const bool ok = mReadyCond.wait_for(ready, zeb_platform::ScaledForIo(kFrameWait), [&] {
+    const auto limit = zeb_platform::ScaledForIo(kFrameWait);
+    const bool ok = mReadyCond.wait_for(ready.native(), limit, [&]() REQUIRES(mReadyLock) {
         for (const ZEBFramePtr& frame : mReadyFrames) {
             if (frame && frame->mFrameId == mRewindStart) {
                 found = frame;
@@ -275,7 +282,7 @@ ZEBFramePtr ReadControl::WaitForValidFrame() {
 void ReadControl::PushFrame(const ZEBFramePtr& frame) {
     if (!frame) return;
     {
-        std::lock_guard<std::mutex> guard(mReadyLock);
+        MutexLock guard(mReadyLock);
         for (const ZEBFramePtr& present : mReadyFrames) {
             if (present && present->mFrameId == frame->mFrameId) return;
         }
@@ -287,7 +294,7 @@ void ReadControl::PushFrame(const ZEBFramePtr& frame) {
 void ReadControl::PushFrame(const ZEBFramePtr& frame, int64_t frameId) {
     if (!frame) return;
     {
-        std::lock_guard<std::mutex> guard(mReadyLock);
+        MutexLock guard(mReadyLock);
         frame->mFrameId = frameId;
     }
     PushFrame(frame);
@@ -295,10 +302,10 @@ void ReadControl::PushFrame(const ZEBFramePtr& frame, int64_t frameId) {
 
 void ReadControl::ReWindBuffer(int64_t frameId) {
     {
-        std::lock_guard<std::mutex> ready(mReadyLock);
+        MutexLock ready(mReadyLock);
         mRewindStart = frameId;
         mRewindEnd = frameId;
-        std::lock_guard<std::mutex> idle(mIdleLock);
+        MutexLock idle(mIdleLock);
         if (!mExit) mIdleFrames.insert(mIdleFrames.end(), mReadyFrames.begin(), mReadyFrames.end());
         mReadyFrames.clear();
     }
@@ -310,14 +317,14 @@ void ReadControl::ReWindBuffer(int64_t frameId) {
 void ReadControl::NeedRewind(int64_t frameId) {
     bool outside;
     {
-        std::lock_guard<std::mutex> guard(mReadyLock);
+        MutexLock guard(mReadyLock);
         outside = frameId < mRewindStart || frameId > mRewindEnd;
     }
     if (outside) ReWindBuffer(frameId);
 }
 
 size_t ReadControl::IdleFrameCount() {
-    std::lock_guard<std::mutex> guard(mIdleLock);
+    MutexLock guard(mIdleLock);
     return mIdleFrames.size() + mBuilt.size() + (mBuilding != kNoFolder ? 1 : 0);
 }
 

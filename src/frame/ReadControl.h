@@ -9,13 +9,14 @@
 #include <cstddef>
 #include <list>
 #include <map>
-#include <mutex>
+#include <memory>
 #include <set>
-#include <thread>
 #include <vector>
 
+#include "core/Worker.h"
 #include "frame/ZEBFrame.h"
 #include "parameter/TaskInfo.h"
+#include "platform/Mutex.h"
 
 namespace ZEB {
 
@@ -67,28 +68,33 @@ private:
 
     // Moves the task's frames to the idle slots; the caller holds the task's
     // lock and mIdleLock.
-    void ReleaseTaskFrames(TaskInfo& task);
+    void ReleaseTaskFrames(TaskInfo& task) REQUIRES(mIdleLock);
 
-    std::list<ZEBFramePtr> mIdleFrames;   // guarded by mIdleLock
-    std::set<int64_t> mRecycleWhenRead;   // guarded by mIdleLock
+    // Starts `body` on a Worker of mThreads.
+    void StartThread(void (ReadControl::*body)()) REQUIRES(mThreadLock);
+
+    Mutex mReadyLock;
+    Mutex mIdleLock;
+    Mutex mEndLock;
+    Mutex mThreadLock;
+    std::list<ZEBFramePtr> mIdleFrames GUARDED_BY(mIdleLock);
+    std::set<int64_t> mRecycleWhenRead GUARDED_BY(mIdleLock);
     static constexpr size_t kNoFolder = SIZE_MAX;
-    std::map<size_t, ZEBFramePtr> mBuilt;  // by folder number, for the read thread; guarded by mIdleLock
-    size_t mBuilding = kNoFolder;          // folder SlotThread builds; guarded by mIdleLock
-    size_t mReaderAt = 0;                  // folder the read thread takes; guarded by mIdleLock
-    bool mSlotThreadStarted = false;       // guarded by mThreadLock
-    std::list<ZEBFramePtr> mReadyFrames;  // guarded by mReadyLock
+    std::map<size_t, ZEBFramePtr> mBuilt GUARDED_BY(mIdleLock);  // by folder number, for the read thread
+    size_t mBuilding GUARDED_BY(mIdleLock) = kNoFolder;          // folder SlotThread builds
+    size_t mReaderAt GUARDED_BY(mIdleLock) = 0;                  // folder the read thread takes
+    bool mSlotThreadStarted GUARDED_BY(mThreadLock) = false;
+    std::list<ZEBFramePtr> mReadyFrames GUARDED_BY(mReadyLock);
     TaskMap* mTasks;
-    std::mutex mReadyLock;
-    std::mutex mIdleLock;
-    std::mutex mEndLock;
     std::condition_variable mIdleCond;
     std::condition_variable mEndCond;
     std::condition_variable mReadyCond;  // a frame was pushed or the window moved
-    int64_t mRewindStart = 0;            // guarded by mReadyLock
-    int64_t mRewindEnd = 0;              // guarded by mReadyLock
+    int64_t mRewindStart GUARDED_BY(mReadyLock) = 0;
+    int64_t mRewindEnd GUARDED_BY(mReadyLock) = 0;
+    // Every thread of the object waits on one of the conditions above until
+    // mExit; their Workers own and join them.
     std::atomic<bool> mExit{false};
-    std::mutex mThreadLock;
-    std::vector<std::thread> mThreads;  // guarded by mThreadLock
+    std::vector<std::unique_ptr<Worker>> mThreads GUARDED_BY(mThreadLock);
 };
 
 }  // namespace ZEB

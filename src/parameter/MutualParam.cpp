@@ -16,7 +16,7 @@ MutualParam::MutualParam(const char* tuningTaskPath) {
     ParseTuningTaskXML(&mTask, tuningTaskPath);
     ZLOG(kTag, 4, "%d, %s: task xml parse sucessfully, task info is %p", static_cast<void*>(&mTask));
     try {
-        mPreparation = std::thread([this] {
+        mPreparation.Start([this] {
             try {
                 PreparMutualParam();
             } catch (const std::exception& error) {
@@ -40,8 +40,8 @@ MutualParam::~MutualParam() {
 }
 
 void MutualParam::Stop() {
-    mStop.store(true);
-    if (mPreparation.joinable()) mPreparation.join();
+    mPreparation.Stop();
+    mPreparation.Join();
 }
 
 std::string MutualParam::FileNamePart(const std::string& path) {
@@ -59,8 +59,8 @@ void MutualParam::PreparMutualParam() {
         ZLOG(kTag, 1, "%d, %s: sweep of %s refused: its parameter file %s has no file name",
              files::Escaped(mTask.Block).c_str(), files::Escaped(mTask.ParamPath).c_str());
     }
-    const bool kept = named && TraverseParam(&mTask, &files, "_" + fileName, &mStop);
-    if (mStop.load()) return;  // cut short: a partial sweep is never offered
+    const bool kept = named && TraverseParam(&mTask, &files, "_" + fileName, &mPreparation.StopFlag());
+    if (mPreparation.Stopping()) return;  // cut short: a partial sweep is never offered
     if (!kept && !mTask.SyncParamMap.empty()) {
         // A dropped sweep offers nothing: none of its frames is played.
         mStatus.SetReady();

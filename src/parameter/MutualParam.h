@@ -2,10 +2,9 @@
 // The parameter module of one swept ISP block: it reads the block's tuning
 // task, writes every sweep file on a thread of its own, and then offers the
 // block key with its frame-to-file map.
-#include <atomic>
 #include <string>
-#include <thread>
 
+#include "core/Worker.h"
 #include "parameter/ParameterManagerBase.h"
 #include "parameter/TaskInfo.h"
 #include "parameter/TuningTask.h"
@@ -39,8 +38,7 @@ private:
     ParamTaskInfoTag mTask;
     TuningSweepMap mSweepMap;  // written by the preparation before mStatus is ready
     ZebStatusTag mStatus;
-    std::atomic<bool> mStop{false};
-    std::thread mPreparation;
+    Worker mPreparation;  // last: it uses the members above
 };
 
 }  // namespace ZEB

@@ -1,12 +1,11 @@
 #include "parameter/ParameterManager.h"
 
-#include <atomic>
 #include <map>
 #include <mutex>
-#include <thread>
 
-#include "platform/Host.h"
 #include "core/FileAccess.h"
+#include "core/Worker.h"
+#include "platform/Mutex.h"
 #include "platform/Log.h"
 #include "core/SimulationControlInterface.h"
 
@@ -19,34 +18,33 @@ const char* const kTag = "ZEBParameter";
 // exists before any module registers whatever the order of static
 // initialisation; its destructor ends the watch before the map goes.
 struct Registry {
-    std::mutex lock;  // guards mapper; never held while a module's code runs
-    std::map<std::string, ParameterManagerBase*> mapper;
+    Mutex lock;  // never held while a module's code runs
+    std::map<std::string, ParameterManagerBase*> mapper GUARDED_BY(lock);
 
-    std::mutex watchLock;  // guards watch, waitingOn and the stop wake-up
-    std::condition_variable stopCond;
-    std::atomic<bool> stop{false};
-    ZebStatusTag* waitingOn = nullptr;
-    std::thread watch;
+    // Serializes starting and stopping the watch (the owner's side of its
+    // Worker); taken before watchLock, and never by the watch itself.
+    Mutex startStopLock ACQUIRED_BEFORE(watchLock);
+    Mutex watchLock;
+    ZebStatusTag* waitingOn GUARDED_BY(watchLock) = nullptr;
+    Worker watch;
 
     ~Registry() { Stop(); }
 
-    void Stop() {
-        std::thread finishing;
+    void Stop() EXCLUDES(startStopLock, watchLock) {
+        MutexLock owner(startStopLock);
         {
-            std::lock_guard<std::mutex> guard(watchLock);
-            if (!watch.joinable()) return;
-            stop.store(true);
+            MutexLock guard(watchLock);
+            if (!watch.Started()) return;
+            watch.Stop();
             if (waitingOn) {
                 // Taking the module's lock orders this wake-up after the watch's
                 // predicate check: it is either waiting already or sees stop.
                 std::lock_guard<std::mutex> tagGuard(waitingOn->mMutex);
                 waitingOn->mCond.notify_all();
             }
-            finishing = std::move(watch);
         }
-        stopCond.notify_all();
-        finishing.join();
-        stop.store(false);
+        // Without watchLock: the watch takes it on its way out.
+        watch.Join();
     }
 };
 
@@ -58,7 +56,7 @@ Registry& TheRegistry() {
 // The first registered name after `previous` (the first of all when `first`).
 bool NextEntry(bool first, const std::string& previous, std::string* name, ParameterManagerBase** module) {
     Registry& registry = TheRegistry();
-    std::lock_guard<std::mutex> guard(registry.lock);
+    MutexLock guard(registry.lock);
     auto it = first ? registry.mapper.begin() : registry.mapper.upper_bound(previous);
     if (it == registry.mapper.end()) return false;
     *name = it->first;
@@ -75,7 +73,7 @@ intptr_t ParameterManager::CreateParameter(const char* name, ParameterManagerBas
     }
     if (!module) ZLOG(kTag, 1, "%d, %s: %s registered without a module", files::Escaped(name).c_str());
     Registry& registry = TheRegistry();
-    std::lock_guard<std::mutex> guard(registry.lock);
+    MutexLock guard(registry.lock);
     registry.mapper.emplace(name, module);
     return reinterpret_cast<intptr_t>(module);
 }
@@ -84,7 +82,7 @@ ParameterManagerBase* ParameterManager::GetInstance(const char* name) {
     ParameterManagerBase* module = nullptr;
     if (name) {
         Registry& registry = TheRegistry();
-        std::lock_guard<std::mutex> guard(registry.lock);
+        MutexLock guard(registry.lock);
         auto it = registry.mapper.find(name);
         if (it != registry.mapper.end()) module = it->second;
     }
@@ -125,7 +123,7 @@ void ParameterManager::SetFrameId2ALG(int64_t frameId) {
     std::vector<ParameterManagerBase*> modules;
     {
         Registry& registry = TheRegistry();
-        std::lock_guard<std::mutex> guard(registry.lock);
+        MutexLock guard(registry.lock);
         for (const auto& entry : registry.mapper) modules.push_back(entry.second);
     }
     for (ParameterManagerBase* module : modules) {
@@ -137,13 +135,13 @@ void ParameterManager::SetFrameSize2ALG(int64_t count) { ParameterManagerBase::S
 
 void ParameterManager::WatchStatus() {
     Registry& registry = TheRegistry();
-    std::lock_guard<std::mutex> guard(registry.watchLock);
-    if (registry.watch.joinable()) {
+    MutexLock owner(registry.startStopLock);
+    if (registry.watch.Started()) {
         ZLOG(kTag, 4, "%d, %s: status watch already started");
         return;
     }
     // The caller may be a temporary: the thread keeps nothing of it.
-    registry.watch = std::thread([] { ParameterManager().StatusThread(); });
+    registry.watch.Start([] { ParameterManager().StatusThread(); });
 }
 
 void ParameterManager::StatusThread() {
@@ -164,36 +162,30 @@ void ParameterManager::StatusThread() {
         // Published before the module's lock is taken: Stop takes the two locks
         // in the other order.
         {
-            std::lock_guard<std::mutex> guard(registry.watchLock);
+            MutexLock guard(registry.watchLock);
             registry.waitingOn = status;
         }
         bool ready;
         {
             std::unique_lock<std::mutex> lock(status->mMutex);
-            status->mCond.wait(lock, [&] { return status->mReady || registry.stop.load(); });
+            status->mCond.wait(lock, [&] { return status->mReady || registry.watch.Stopping(); });
             ready = status->mReady;
             if (ready) ZLOG(kTag, 4, "%d, %s: %s param parse done", files::Escaped(name).c_str());
         }
         {
-            std::lock_guard<std::mutex> guard(registry.watchLock);
+            MutexLock guard(registry.watchLock);
             registry.waitingOn = nullptr;
         }
         if (!ready) return;  // stopped
     }
-    {
-        std::unique_lock<std::mutex> lock(registry.watchLock);
-        if (registry.stopCond.wait_for(lock, zeb_platform::Scaled(SimulationControlInterface::ServerReadyDuration()),
-                                       [&] { return registry.stop.load(); })) {
-            return;
-        }
-    }
+    if (!registry.watch.SleepFor(SimulationControlInterface::ServerReadyDuration())) return;
     SimulationControlInterface::SetZebDataReady(true);
     ZLOG(kTag, 4, "%d, %s: server ready");
 }
 
 std::vector<std::string> ParameterManager::RegisteredNames() {
     Registry& registry = TheRegistry();
-    std::lock_guard<std::mutex> guard(registry.lock);
+    MutexLock guard(registry.lock);
     std::vector<std::string> names;
     for (const auto& entry : registry.mapper) names.push_back(entry.first);
     return names;
@@ -203,7 +195,7 @@ void ParameterManager::StopStatusWatch() { TheRegistry().Stop(); }
 
 void ParameterManager::Clear() {
     Registry& registry = TheRegistry();
-    std::lock_guard<std::mutex> guard(registry.lock);
+    MutexLock guard(registry.lock);
     registry.mapper.clear();
 }
 

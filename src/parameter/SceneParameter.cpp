@@ -44,7 +44,7 @@ SceneParameter::SceneParameter() { mStatus.SetReady(); }
 SceneParameter::~SceneParameter() {
     Stop();
     {
-        std::lock_guard<std::mutex> guard(mMapLock);
+        MutexLock guard(mMapLock);
         mSceneMapper.clear();
     }
     ZLOG(kTag, 4, "%d, %s: Delete SceneParameter");
@@ -58,9 +58,9 @@ void* SceneParameter::GetParameter(void* arg) {
     const int64_t index = *static_cast<const int64_t*>(arg);
     ZLOG(kTag, 4, "%d, %s: Prepare to get FrameId %ld", static_cast<long>(index));
     const auto deadline = std::chrono::steady_clock::now() + zeb_platform::ScaledForIo(kRecordWait);
-    std::unique_lock<std::mutex> lock(mMapLock);
+    MutexLock lock(mMapLock);
     iSceneInfo* record = nullptr;
-    mMapCond.wait_until(lock, deadline, [&] {
+    mMapCond.wait_until(lock.native(), deadline, [&]() REQUIRES(mMapLock) {
         auto found = mSceneMapper.find(index);
         if (found == mSceneMapper.end() || found->second.Valid == 0) return false;
         record = &found->second;  // map entries stay put while the module lives
@@ -84,7 +84,7 @@ void SceneParameter::ParseParameter(void* arg) {
         return;
     }
     {
-        std::lock_guard<std::mutex> guard(mMapLock);
+        MutexLock guard(mMapLock);
         mTaskList = static_cast<TaskMap*>(arg);
     }
     StartReader();
@@ -93,14 +93,14 @@ void SceneParameter::ParseParameter(void* arg) {
 void SceneParameter::PrepareSceneParameters() { StartReader(); }
 
 void SceneParameter::StartReader() {
-    std::lock_guard<std::mutex> guard(mThreadLock);
+    MutexLock guard(mThreadLock);
     if (mReading.load()) {
         ZLOG(kTag, 1, "%d, %s: scene reader already running");
         return;
     }
-    if (mReader.joinable()) mReader.join();  // finished: it cleared mReading last
+    mReader.Join();  // finished: it cleared mReading last
     {
-        std::lock_guard<std::mutex> mapGuard(mMapLock);
+        MutexLock mapGuard(mMapLock);
         mTasks.clear();
         if (mTaskList) {
             for (const auto& task : *mTaskList) {
@@ -108,10 +108,9 @@ void SceneParameter::StartReader() {
             }
         }
     }
-    mStop.store(false);
     mReading.store(true);
     try {
-        mReader = std::thread([this] {
+        mReader.Start([this] {
             try {
                 ParserThread();
             } catch (const std::exception& error) {  // the camera process must not go down with it
@@ -126,9 +125,9 @@ void SceneParameter::StartReader() {
 }
 
 void SceneParameter::Stop() {
-    std::lock_guard<std::mutex> guard(mThreadLock);
-    mStop.store(true);
-    if (mReader.joinable()) mReader.join();
+    MutexLock guard(mThreadLock);
+    mReader.Stop();
+    mReader.Join();
 }
 
 bool SceneParameter::MatchFile(const char* pattern, std::string& folder) {
@@ -187,11 +186,11 @@ void SceneParameter::ReadSceneFile(const std::string& file, iSceneInfo* scene, R
 void SceneParameter::ParserThread() {
     std::vector<std::pair<int64_t, std::string>> tasks;
     {
-        std::lock_guard<std::mutex> guard(mMapLock);
+        MutexLock guard(mMapLock);
         tasks = mTasks;
     }
     for (const auto& task : tasks) {
-        if (mStop.load()) break;
+        if (mReader.Stopping()) break;
         std::string file = task.second;
         if (!MatchFile(kSceneFile, file)) continue;
         iSceneInfo scene;
@@ -208,7 +207,7 @@ void SceneParameter::ParserThread() {
              hdr.ev[3], hdr.ev[4], hdr.ev[5], hdr.ev[6], hdr.ev[7], hdr.ev[8], hdr.ev[9]);
         ZLOG(kTag, 4, "%d, %s: Temp cap with ev %f ", scene.capInfo.ev);
         {
-            std::lock_guard<std::mutex> guard(mMapLock);
+            MutexLock guard(mMapLock);
             mSceneMapper.emplace(task.first, scene);
         }
         mMapCond.notify_all();

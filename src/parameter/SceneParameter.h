@@ -4,15 +4,15 @@
 #include <atomic>
 #include <condition_variable>
 #include <map>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
+#include "core/Worker.h"
 #include "parameter/ParameterManagerBase.h"
 #include "parameter/SceneInfo.h"
 #include "parameter/TaskInfo.h"
+#include "platform/Mutex.h"
 
 namespace ZEB {
 
@@ -56,22 +56,23 @@ public:
 
 private:
     friend struct SceneParameterProbe;  // lets tests hold the map lock as a busy poller would
-    void StartReader();
+    void StartReader() EXCLUDES(mThreadLock, mMapLock);
 
     std::atomic<int64_t> mSceneFrameId{0};
-    std::mutex mMapLock;  // guards mSceneMapper, mTasks
+    Mutex mMapLock;
     std::condition_variable mMapCond;
-    std::map<int64_t, iSceneInfo> mSceneMapper;
-    TaskMap* mTaskList = nullptr;
+    std::map<int64_t, iSceneInfo> mSceneMapper GUARDED_BY(mMapLock);
+    TaskMap* mTaskList GUARDED_BY(mMapLock) = nullptr;
     // What the reader needs of each task, taken when it starts, so that it
     // never touches the task map of another module.
-    std::vector<std::pair<int64_t, std::string>> mTasks;
+    std::vector<std::pair<int64_t, std::string>> mTasks GUARDED_BY(mMapLock);
     ZebStatusTag mStatus;
 
-    std::mutex mThreadLock;  // guards mReader
-    std::thread mReader;
+    // Serializes the owner's side of mReader (start, stop, join): a caller
+    // may restart the reader while another stops it.
+    Mutex mThreadLock;
     std::atomic<bool> mReading{false};
-    std::atomic<bool> mStop{false};
+    Worker mReader;  // last: its thread uses the members above
 };
 
 }  // namespace ZEB

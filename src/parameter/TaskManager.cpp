@@ -36,7 +36,7 @@ TaskManager::TaskManager() {
     SimulationControlInterface::SetZebDataReady(false);
     SimulationControlInterface::SetPropZEBServerInit();
     try {
-        mReadyLoop = std::thread([this] { SetServerReady(); });
+        mReadyLoop.Start([this] { SetServerReady(); });
     } catch (const std::exception& error) {
         ZLOG(kTag, 1, "%d, %s: could not start the ready loop: %s", error.what());
     }
@@ -113,12 +113,8 @@ TaskManager::~TaskManager() {
 }
 
 void TaskManager::Stop() {
-    {
-        std::lock_guard<std::mutex> guard(mReadyLock);
-        mStopReady = true;
-    }
-    mReadyCond.notify_all();
-    if (mReadyLoop.joinable()) mReadyLoop.join();
+    mReadyLoop.Stop();
+    mReadyLoop.Join();
     // The watch may be waiting on one of the mutual modules.
     if (mWatchStarted) ParameterManager::StopStatusWatch();
     for (auto& module : mMutualModules) module->Stop();
@@ -130,12 +126,9 @@ intptr_t TaskManager::CreateParameter(std::shared_ptr<ParameterManager>, const c
 }
 
 void TaskManager::SetServerReady() {
-    {
-        std::unique_lock<std::mutex> lock(mReadyLock);
-        const auto circle = zeb_platform::Scaled(SimulationControlInterface::ServerReadyCircleDuration());
-        while (!(SimulationControlInterface::GetDeviceReady() && SimulationControlInterface::GetZebDataReady())) {
-            if (mReadyCond.wait_for(lock, circle, [this] { return mStopReady; })) return;
-        }
+    const auto circle = SimulationControlInterface::ServerReadyCircleDuration();
+    while (!(SimulationControlInterface::GetDeviceReady() && SimulationControlInterface::GetZebDataReady())) {
+        if (!mReadyLoop.SleepFor(circle)) return;
     }
     SimulationControlInterface::SetPropZEBServerReady();
     ZLOG(kTag, 4, "%d, %s: server ready");

@@ -6,14 +6,12 @@
 // instance is created it copies every block's sweep into every task of the
 // instance's own view of the task list.
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "core/Worker.h"
 #include "parameter/ParameterManager.h"
 #include "parameter/ParameterManagerBase.h"
 #include "parameter/TaskInfo.h"
@@ -80,10 +78,7 @@ private:
     std::vector<std::unique_ptr<MutualParam>> mMutualModules;
     bool mWatchStarted = false;
 
-    std::mutex mReadyLock;  // guards mStopReady
-    std::condition_variable mReadyCond;
-    bool mStopReady = false;
-    std::thread mReadyLoop;
+    Worker mReadyLoop;
 };
 
 }  // namespace ZEB

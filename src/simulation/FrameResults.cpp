@@ -74,7 +74,7 @@ bool SimulationControl::GetFrameYuv(void** list, int* count) {
     }
     // Every list handed out stays valid until the instance goes: the HAL may
     // still read an earlier one.
-    std::lock_guard<std::mutex> guard(mYuvListLock);
+    MutexLock guard(mYuvListLock);
     mYuvLists.push_back(std::move(descriptors));
     *list = mYuvLists.back().get();
     *count = number;
@@ -215,7 +215,7 @@ void SimulationControl::GetFrameManualInfo(void* destination) {
         return;
     }
     auto* out = static_cast<uint8_t*>(destination);
-    std::lock_guard<std::mutex> guard(mInfoLock);
+    MutexLock guard(mInfoLock);
     const uint8_t wbMode = mControlInfo[ControlInfo::kWbMode];
     const uint8_t saturation = mZoltDefInfo[ZoltDef::kSaturation];
     const uint8_t contrast = mZoltDefInfo[ZoltDef::kContrast];
@@ -296,7 +296,7 @@ void SimulationControl::GetFlag(void* flag) {
 
 void SimulationControl::SetDataUpdate(ISP_ALG_OPS kind, void* destination) {
     {
-        std::lock_guard<std::mutex> guard(mDataLock);
+        MutexLock guard(mDataLock);
         if (mRecycling.load()) return;
         mDataUpdating = true;
     }
@@ -357,7 +357,7 @@ void SimulationControl::SetDataUpdate(ISP_ALG_OPS kind, void* destination) {
     }
     bool recycling;
     {
-        std::lock_guard<std::mutex> guard(mDataLock);
+        MutexLock guard(mDataLock);
         mDataUpdating = false;
         recycling = mRecycling.load();
     }
@@ -370,7 +370,7 @@ void SimulationControl::SetAeOfflineInfo(void* destination) {
     bool found = false;
     int32_t current = mCurCnt.load();
     {
-        std::lock_guard<std::mutex> guard(mAeOfflineLock);
+        MutexLock guard(mAeOfflineLock);
         auto entry = mAeOfflineInfo.find(frameId);
         if (entry == mAeOfflineInfo.end()) {
             ZLOG(kTag, 1, "%d, %s: Offline AE info error, could get AE info with frame id %ld",

@@ -58,7 +58,7 @@ void SimulationControl::SetInfo2Parameter(int64_t frameId, std::shared_ptr<TaskI
     mParamManager->SetFrameStaticInfo(&xtm, frameId, "XTM");
 
     {
-        std::lock_guard<std::mutex> guard(mInfoLock);
+        MutexLock guard(mInfoLock);
         mSensitivity = ReadField<int32_t>(first.mAeResultInfo, AeResult::kGain);
         mIso = ReadField<int32_t>(first.mAeResultInfo, AeResult::kIso);
         ZLOG(kTag, 4, "%d, %s: mSensitivity=%d,mIso=%d", mSensitivity, mIso);
@@ -90,7 +90,7 @@ void SimulationControl::SetInfo2Parameter(int64_t frameId, std::shared_ptr<TaskI
     const uint8_t* scene = reinterpret_cast<const uint8_t*>(sceneRecord);
     ZLOG(kTag, 4, "%d, %s: update mScene done");
     {
-        std::lock_guard<std::mutex> guard(mInfoLock);
+        MutexLock guard(mInfoLock);
         memcpy(mZoltDefInfo, first.mZoltDefInfo, sizeof mZoltDefInfo);
         memcpy(mControlInfo, first.mControlInfo, sizeof mControlInfo);
     }
@@ -257,7 +257,7 @@ void SimulationControl::WaitFrameInfoDone(int64_t frameId, std::shared_ptr<TaskI
     const int64_t currentId = frameId;
     {
         // An earlier task under the same id keeps its records.
-        std::lock_guard<std::mutex> guard(mAeOfflineLock);
+        MutexLock guard(mAeOfflineLock);
         mAeOfflineInfo.emplace(currentId, std::move(offline));
     }
     mParamManager->SetFrameStaticInfo(&ae, currentId, "AE");
@@ -285,7 +285,7 @@ void SimulationControl::WaitFrameInfoDone(int64_t frameId, std::shared_ptr<TaskI
             }
         }
     }
-    std::lock_guard<std::mutex> guard(mSnapStopLock);
+    MutexLock guard(mSnapStopLock);
     if (mSnapStopped) mCurCnt.store(0);
 }
 

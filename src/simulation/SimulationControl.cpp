@@ -63,15 +63,10 @@ SimulationControl::~SimulationControl() {
     mExit.store(true);
     WakeAll();
     // Every thread that uses the instance ends here, before anything it
-    // touches is released.
-    std::thread driver, checker;
-    {
-        std::lock_guard<std::mutex> guard(mThreadLock);
-        driver = std::move(mDriver);
-        checker = std::move(mChecker);
-    }
-    if (driver.joinable()) driver.join();
-    if (checker.joinable()) checker.join();
+    // touches is released. Past the lock no driver or tester can start.
+    { MutexLock guard(mThreadLock); }
+    mDriver.Join();
+    mChecker.Join();
     JoinFrameInfoWorkers();
     // Queued jobs see mExit and return; the workers end before the sensor and
     // the reader they use go.
@@ -83,7 +78,7 @@ SimulationControl::~SimulationControl() {
     mVirtualSensor.reset();
     mReadControl.reset();
     {
-        std::lock_guard<std::mutex> guard(mYuvListLock);
+        MutexLock guard(mYuvListLock);
         mYuvLists.clear();
     }
     mParamUpdate.reset();
@@ -93,17 +88,19 @@ SimulationControl::~SimulationControl() {
 void SimulationControl::WakeAll() {
     // Each flag's lock is taken before its condition is notified, so a waiter
     // that has just tested its predicate cannot miss the exit.
-    { std::lock_guard<std::mutex> guard(mSnapStartLock); }
+    { MutexLock guard(mSnapStartLock); }
     mSnapStartCond.notify_all();
     mCaptureWaitCond.notify_all();
-    { std::lock_guard<std::mutex> guard(mSnapStopLock); }
+    { MutexLock guard(mSnapStopLock); }
     mSnapStopCond.notify_all();
-    { std::lock_guard<std::mutex> guard(mDataLock); }
+    { MutexLock guard(mDataLock); }
     mDataCond.notify_all();
-    { std::lock_guard<std::mutex> guard(mFrameDoneLock); }
+    { MutexLock guard(mFrameDoneLock); }
     mFrameDoneCond.notify_all();
-    { std::lock_guard<std::mutex> guard(mExitLock); }
+    { MutexLock guard(mExitLock); }
     mExitCond.notify_all();
+    mDriver.Stop();
+    mChecker.Stop();
     // The driver may wait for the tuning updater's start-up or its status
     // polls.
     if (mParamUpdate) mParamUpdate->Stop();
@@ -126,8 +123,8 @@ std::shared_ptr<ParameterUpdate> SimulationControl::TuningUpdater() const {
 }
 
 bool SimulationControl::SleepUnlessExit(std::chrono::nanoseconds duration) {
-    std::unique_lock<std::mutex> lock(mExitLock);
-    return !mExitCond.wait_for(lock, zeb_platform::Scaled(duration), [this] { return mExit.load(); });
+    MutexLock lock(mExitLock);
+    return !mExitCond.wait_for(lock.native(), zeb_platform::Scaled(duration), [this] { return mExit.load(); });
 }
 
 bool SimulationControl::WaitTask(TaskInfo& task, const std::function<bool(TaskInfo&)>& ready,

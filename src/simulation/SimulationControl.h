@@ -14,11 +14,9 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <shared_mutex>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -28,6 +26,8 @@
 #include "core/Export.h"
 #include "core/SimulationControlInterface.h"
 #include "core/ThreadPool.h"
+#include "core/Worker.h"
+#include "platform/Mutex.h"
 
 namespace ZEB {
 
@@ -152,9 +152,9 @@ private:
     std::unique_ptr<ThreadPool> mPool;
 
     // Frame-done counter standing in for an unnamed semaphore.
-    std::mutex mFrameDoneLock;
+    Mutex mFrameDoneLock;
     std::condition_variable mFrameDoneCond;
-    int mFrameDone = 0;
+    int mFrameDone GUARDED_BY(mFrameDoneLock) = 0;
 
     std::atomic<int32_t> mYuvCount{0};
     std::atomic<int32_t> mTaskSeq{0};
@@ -167,41 +167,44 @@ private:
     TaskMap* mTaskMap = nullptr;  // mTaskView's map; null without a task manager
     std::map<int64_t, iSceneInfo>* mSceneModule = nullptr;
 
-    std::mutex mAeOfflineLock;  // guards mAeOfflineInfo
-    std::map<int64_t, std::vector<ZebAeOfflineInfo>> mAeOfflineInfo;
+    Mutex mAeOfflineLock;
+    std::map<int64_t, std::vector<ZebAeOfflineInfo>> mAeOfflineInfo GUARDED_BY(mAeOfflineLock);
 
-    std::mutex mSnapStartLock;
-    std::mutex mSnapStopLock;
-    std::mutex mDataLock;
+    Mutex mSnapStartLock;
+    Mutex mSnapStopLock;
+    Mutex mDataLock;
     std::condition_variable mSnapStartCond;
     std::condition_variable mSnapStopCond;
     std::condition_variable mDataCond;
-    bool mSnapStopped = false;  // guarded by mSnapStopLock
+    bool mSnapStopped GUARDED_BY(mSnapStopLock) = false;
     std::atomic<bool> mSnapStarted{false};  // written under mSnapStartLock, read by the EV query
-    // Capture steps that have come to wait for a snapshot start, guarded by
-    // mSnapStartLock; the tester waits on the condition for the next one.
-    uint64_t mCaptureWaits = 0;
+    // Capture steps that have come to wait for a snapshot start; the tester
+    // waits on the condition for the next one.
+    uint64_t mCaptureWaits GUARDED_BY(mSnapStartLock) = 0;
     std::condition_variable mCaptureWaitCond;
-    bool mDataUpdating = false;  // guarded by mDataLock
+    bool mDataUpdating GUARDED_BY(mDataLock) = false;
     std::atomic<bool> mRecycling{false};
     bool mTester = false;
     std::atomic<bool> mExit{false};
     std::atomic<bool> mRunning{false};
     std::atomic<bool> mFinished{false};
 
-    int32_t mBayerHistUpdate = 0;
-    int32_t mXtmHistUpdate = 0;
-    int32_t mLtmHistUpdate = 0;
-    int32_t mHist2Update = 0;
-    int32_t mPostProc = 0;
+    // The property switches: GetProperty may read them again at any time
+    // while HAL threads ask them.
+    std::atomic<int32_t> mBayerHistUpdate{0};
+    std::atomic<int32_t> mXtmHistUpdate{0};
+    std::atomic<int32_t> mLtmHistUpdate{0};
+    std::atomic<int32_t> mHist2Update{0};
+    std::atomic<int32_t> mPostProc{0};
 
     std::shared_ptr<VirtualSensorControl> mVirtualSensor;
     std::shared_ptr<ReadControl> mReadControl;
     std::shared_ptr<ParameterManager> mParamManager;
     std::shared_ptr<ParameterUpdate> mParamUpdate;
 
-    std::mutex mYuvListLock;
-    std::vector<std::unique_ptr<uint8_t[]>> mYuvLists;  // every list handed out lives until destruction
+    Mutex mYuvListLock;
+    // Every list handed out lives until destruction.
+    std::vector<std::unique_ptr<uint8_t[]>> mYuvLists GUARDED_BY(mYuvListLock);
 
     void* mContext = nullptr;
     std::atomic<SceneUpdateFunc> mSceneOps{nullptr};
@@ -210,11 +213,11 @@ private:
     std::atomic<int32_t> mRunningSeq{0};
     std::atomic<int32_t> mPrevCount{0};
 
-    std::mutex mInfoLock;  // guards the two copies and the two AE values below
-    uint8_t mZoltDefInfo[1392] = {0};
-    uint8_t mControlInfo[324] = {0};
-    int32_t mSensitivity = 0;
-    int32_t mIso = 0;
+    Mutex mInfoLock;
+    uint8_t mZoltDefInfo[1392] GUARDED_BY(mInfoLock) = {0};
+    uint8_t mControlInfo[324] GUARDED_BY(mInfoLock) = {0};
+    int32_t mSensitivity GUARDED_BY(mInfoLock) = 0;
+    int32_t mIso GUARDED_BY(mInfoLock) = 0;
     std::atomic<void*> mUpdateFlag{nullptr};
 
     // The running task's frames; queries read them under a shared lock and
@@ -223,13 +226,18 @@ private:
     RunningTask mRun;
 
     // One exit condition for every timed wait of the instance's threads.
-    std::mutex mExitLock;
+    Mutex mExitLock;
     std::condition_variable mExitCond;
 
-    std::mutex mThreadLock;  // guards the thread handles below
-    std::thread mDriver;
-    std::thread mChecker;
-    std::vector<std::pair<int64_t, std::thread>> mFrameInfoWorkers;
+    // The driver and the tester start under mThreadLock while mExit is down.
+    // Their loops end on mExit, not on their Workers' stop; the destructor
+    // raises mExit, passes mThreadLock once (no start is then under way or
+    // to come) and joins them without it, since the driver takes it to start
+    // a frame-information worker.
+    Mutex mThreadLock;
+    Worker mDriver;
+    Worker mChecker;
+    std::vector<std::pair<int64_t, std::unique_ptr<Worker>>> mFrameInfoWorkers GUARDED_BY(mThreadLock);
 };
 
 }  // namespace ZEB

@@ -5,11 +5,11 @@
 
 #include <map>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "frame/VirtualSensorControl.h"
 #include "platform/Log.h"
+#include "platform/Mutex.h"
 #include "simulation/SimulationControl.h"
 #include "socket/SocketServerManager.h"
 
@@ -21,12 +21,12 @@ const char* const kTag = "SimulationWrapper";
 // costs nothing there and keeps a stray caller from corrupting the map.
 // Instances are destroyed outside the lock, since destruction joins threads.
 struct InstanceRegistry {
-    std::mutex lock;
-    std::map<int, std::unique_ptr<SimulationControl>> instances;
+    Mutex lock;
+    std::map<int, std::unique_ptr<SimulationControl>> instances GUARDED_BY(lock);
     // Instances replaced by a second CreateSimulation for their camera id. The
     // HAL may still hold their handles, so they live until the registry is
     // emptied, instead of leaking with their threads running.
-    std::vector<std::unique_ptr<SimulationControl>> replaced;
+    std::vector<std::unique_ptr<SimulationControl>> replaced GUARDED_BY(lock);
 };
 
 InstanceRegistry& Registry() {
@@ -35,7 +35,7 @@ InstanceRegistry& Registry() {
 }
 
 // The instance of `cameraId`, found under the registry lock the caller holds.
-SimulationControl* FindLocked(InstanceRegistry& registry, int cameraId) {
+SimulationControl* FindLocked(InstanceRegistry& registry, int cameraId) REQUIRES(registry.lock) {
     auto found = registry.instances.find(cameraId);
     if (found != registry.instances.end() && found->second) return found->second.get();
     _log(kTag, 1).__print_log_("%d, %s: cannot getinstance", __LINE__, "Getinstance");
@@ -88,7 +88,7 @@ void* CreateSimulation(void* context, int cameraId) {
     return ZEB::Guarded<void*>(__func__, nullptr, [&]() -> void* {
         auto instance = std::make_unique<SimulationControl>(context, cameraId);
         auto& registry = ZEB::Registry();
-        std::lock_guard<std::mutex> guard(registry.lock);
+        MutexLock guard(registry.lock);
         auto& slot = registry.instances[cameraId];
         if (slot) {
             _log(ZEB::kTag, 1).__print_log_("%d, %s: instance of camera %d replaced before it was deleted", __LINE__,
@@ -105,7 +105,7 @@ void DeleteSimulation(int cameraId) {
         std::unique_ptr<SimulationControl> instance;
         {
             auto& registry = ZEB::Registry();
-            std::lock_guard<std::mutex> guard(registry.lock);
+            MutexLock guard(registry.lock);
             auto found = registry.instances.find(cameraId);
             if (found == registry.instances.end()) return;
             instance = std::move(found->second);
@@ -121,7 +121,7 @@ void CheckSimulationDeinit() {
         std::vector<std::unique_ptr<SimulationControl>> replaced;
         {
             auto& registry = ZEB::Registry();
-            std::lock_guard<std::mutex> guard(registry.lock);
+            MutexLock guard(registry.lock);
             instances.swap(registry.instances);
             replaced.swap(registry.replaced);
         }
@@ -134,7 +134,7 @@ void CheckSimulationDeinit() {
 void* Getinstance(int cameraId) {
     // Nothing here throws: the lookup is a map search.
     auto& registry = ZEB::Registry();
-    std::lock_guard<std::mutex> guard(registry.lock);
+    MutexLock guard(registry.lock);
     return ZEB::FindLocked(registry, cameraId);
 }
 
@@ -143,7 +143,7 @@ void NotifyMultiEV2ZEB(int cameraId) {
         // The call runs under the registry lock: a DeleteSimulation on another
         // thread cannot destroy the instance it found. The call never waits.
         auto& registry = ZEB::Registry();
-        std::lock_guard<std::mutex> guard(registry.lock);
+        MutexLock guard(registry.lock);
         if (SimulationControl* instance = ZEB::FindLocked(registry, cameraId)) instance->ReceivingSnapshotCmd();
     });
 }

@@ -121,11 +121,11 @@ void SimulationControl::GenerateOneJob() {
     // Claimed here rather than on the new thread, so two quick calls cannot
     // both start a driver.
     if (!mRunning.compare_exchange_strong(idle, true)) return;
-    std::lock_guard<std::mutex> guard(mThreadLock);
+    MutexLock guard(mThreadLock);
     if (mExit.load()) return;
     try {
-        mDriver = std::thread(&SimulationControl::TaskManagerThread, this);
-        if (mTester) mChecker = std::thread(&SimulationControl::TaskManagerChecker, this);
+        mDriver.Start([this] { TaskManagerThread(); });
+        if (mTester) mChecker.Start([this] { TaskManagerChecker(); });
     } catch (const std::system_error& error) {
         ZLOG(kTag, 1, "%d, %s: thread constructor failed: %s", error.what());
     }
@@ -200,7 +200,7 @@ void SimulationControl::TaskManagerThread() {
 
 void SimulationControl::Finish() {
     {
-        std::lock_guard<std::mutex> guard(mSnapStartLock);
+        MutexLock guard(mSnapStartLock);
         mFinished.store(true);
     }
     mCaptureWaitCond.notify_all();
@@ -295,10 +295,10 @@ void SimulationControl::PreviewStep(int64_t, const RunningTask& run) {
 void SimulationControl::CaptureStep(int64_t frameId, const RunningTask& run) {
     ZLOG(kTag, 4, "%d, %s: Wait Capture Start");
     {
-        std::unique_lock<std::mutex> lock(mSnapStartLock);
+        MutexLock lock(mSnapStartLock);
         ++mCaptureWaits;
         mCaptureWaitCond.notify_all();
-        mSnapStartCond.wait(lock, [this] { return mSnapStarted.load() || mExit.load(); });
+        mSnapStartCond.wait(lock.native(), [this]() REQUIRES(mSnapStartLock) { return mSnapStarted.load() || mExit.load(); });
     }
     if (mExit.load()) return;
     ZLOG(kTag, 4, "%d, %s: Start One Capture with %ld with output path %s", static_cast<long>(frameId),
@@ -332,12 +332,12 @@ void SimulationControl::CaptureStep(int64_t frameId, const RunningTask& run) {
     mVirtualSensor->PauseVirtualSensor(false);
     ZLOG(kTag, 4, "%d, %s: Wait Capture Stop");
     {
-        std::unique_lock<std::mutex> lock(mSnapStopLock);
-        mSnapStopCond.wait(lock, [this] { return mSnapStopped || mExit.load(); });
+        MutexLock lock(mSnapStopLock);
+        mSnapStopCond.wait(lock.native(), [this]() REQUIRES(mSnapStopLock) { return mSnapStopped || mExit.load(); });
         mSnapStopped = false;
     }
     {
-        std::lock_guard<std::mutex> guard(mSnapStartLock);
+        MutexLock guard(mSnapStartLock);
         mSnapStarted.store(false);
     }
 }
@@ -348,9 +348,9 @@ void SimulationControl::RecycleTask(int64_t frameId) {
     // before the list goes back to the reader.
     JoinFrameInfoWorkers();
     {
-        std::unique_lock<std::mutex> lock(mDataLock);
+        MutexLock lock(mDataLock);
         mRecycling.store(true);
-        mDataCond.wait(lock, [this] { return !mDataUpdating || mExit.load(); });
+        mDataCond.wait(lock.native(), [this]() REQUIRES(mDataLock) { return !mDataUpdating || mExit.load(); });
     }
     {
         // Waits for queries in flight; later ones find no running frames.
@@ -408,7 +408,7 @@ bool SimulationControl::Wait4FrameControl(const std::pair<int64_t, std::shared_p
 void SimulationControl::OnSnapshotStart() {
     ZLOG(kTag, 4, "%d, %s: Receiving Snapshot cmd");
     {
-        std::lock_guard<std::mutex> guard(mSnapStartLock);
+        MutexLock guard(mSnapStartLock);
         mSnapStarted.store(true);
     }
     mSnapStartCond.notify_one();
@@ -418,7 +418,7 @@ void SimulationControl::OnSnapshotStart() {
 void SimulationControl::OnSnapshotStop() {
     ZLOG(kTag, 4, "%d, %s: Snapshot has done");
     {
-        std::lock_guard<std::mutex> guard(mSnapStopLock);
+        MutexLock guard(mSnapStopLock);
         mSnapStopped = true;
     }
     mSnapStopCond.notify_one();
@@ -446,8 +446,8 @@ void SimulationControl::TaskManagerChecker() {
         // second one would merge with it: each start goes to a capture that
         // waits for it, so none is lost however long a task takes.
         {
-            std::unique_lock<std::mutex> lock(mSnapStartLock);
-            mCaptureWaitCond.wait(lock, [&] { return mCaptureWaits > sent || mFinished.load() || mExit.load(); });
+            MutexLock lock(mSnapStartLock);
+            mCaptureWaitCond.wait(lock.native(), [&]() REQUIRES(mSnapStartLock) { return mCaptureWaits > sent || mFinished.load() || mExit.load(); });
             if (mCaptureWaits <= sent || mExit.load()) return;
         }
         OnSnapshotStart();
@@ -484,41 +484,42 @@ void SimulationControl::threadloop(int64_t frameId, int count, bool noWait) {
 }
 
 void SimulationControl::WaitOneFrameDone() {
-    std::unique_lock<std::mutex> lock(mFrameDoneLock);
-    mFrameDoneCond.wait(lock, [this] { return mFrameDone > 0 || mExit.load(); });
+    MutexLock lock(mFrameDoneLock);
+    mFrameDoneCond.wait(lock.native(), [this]() REQUIRES(mFrameDoneLock) { return mFrameDone > 0 || mExit.load(); });
     if (mFrameDone > 0) --mFrameDone;
 }
 
 void SimulationControl::ReceivingFrame() {
     {
-        std::lock_guard<std::mutex> guard(mFrameDoneLock);
+        MutexLock guard(mFrameDoneLock);
         ++mFrameDone;
     }
     mFrameDoneCond.notify_one();
 }
 
 void SimulationControl::StartFrameInfoWorker(int64_t frameId, std::shared_ptr<TaskInfo> task) {
-    std::lock_guard<std::mutex> guard(mThreadLock);
+    MutexLock guard(mThreadLock);
     if (mExit.load()) return;
+    mFrameInfoWorkers.emplace_back(frameId, std::make_unique<Worker>());
     try {
-        mFrameInfoWorkers.emplace_back(frameId, std::thread([this, frameId, task] {
-                                           NameThread("zeb_frameinfo");
-                                           WaitFrameInfoDone(frameId, task);
-                                       }));
+        mFrameInfoWorkers.back().second->Start([this, frameId, task] {
+            NameThread("zeb_frameinfo");
+            WaitFrameInfoDone(frameId, task);
+        });
     } catch (const std::system_error& error) {
+        mFrameInfoWorkers.pop_back();
         ZLOG(kTag, 1, "%d, %s: thread constructor failed: %s", error.what());
     }
 }
 
 void SimulationControl::JoinFrameInfoWorkers() {
-    std::vector<std::pair<int64_t, std::thread>> workers;
+    std::vector<std::pair<int64_t, std::unique_ptr<Worker>>> workers;
     {
-        std::lock_guard<std::mutex> guard(mThreadLock);
+        MutexLock guard(mThreadLock);
         workers.swap(mFrameInfoWorkers);
     }
-    for (auto& worker : workers) {
-        if (worker.second.joinable()) worker.second.join();
-    }
+    // Each ends on mExit or its task's condition, not on its Worker's stop.
+    for (auto& worker : workers) worker.second->Join();
 }
 
 }  // namespace ZEB

@@ -14,17 +14,16 @@
 // before it joins the thread.
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/Export.h"
+#include "core/Worker.h"
 #include "parameter/TaskInfo.h"
+#include "platform/Mutex.h"
 
 namespace ZEB {
 
@@ -63,7 +62,7 @@ public:
 
     std::string GetTuningName();
     void TuningCfgXMLParser(std::string name);
-    void TuningVecParser();
+    void TuningVecParser() EXCLUDES(sTaskTuningLock);
     // Cartesian product step: every combination of `combinations` once per
     // alternative, the alternatives of the new block varying slowest.
     void ParserVec(std::vector<Combination>& combinations, std::map<int, std::string> alternatives);
@@ -95,12 +94,15 @@ public:
     void UpateBypassMode(int64_t frameId, const iSceneInfo* scene, zeb_update_flag* flag);
 
     // The tuning name the scenario table was read for.
-    std::string TuningName() const;
+    std::string TuningName() const EXCLUDES(mStateLock);
 
 private:
+    // How often the start-up and an update's status polls look again.
+    static constexpr std::chrono::milliseconds kPoll{500};
+
     // Waits the scaled duration unless stopped; false when stopped.
-    bool Pause(std::chrono::nanoseconds duration);
-    bool Stopped() const { return mStop.load(); }
+    bool Pause(std::chrono::nanoseconds duration) { return mStartup.SleepFor(duration); }
+    bool Stopped() const { return mStartup.Stopping(); }
     // False when the file was not patched.
     bool PatchBypassWord(const std::string& path, int32_t status, size_t headerSize, size_t offset);
     // Clears the tuning-bin folder, converts, checks, and switches the
@@ -111,30 +113,34 @@ private:
     // The firmware tuning folder of a scenario alias.
     std::string FirmwareFolder(const std::string& name, const std::string& alias) const;
 
-    std::map<uint64_t, std::string> mScenarioMapper;  // guarded by mStateLock
+    // What the start-up thread learns, read by the updates.
+    mutable Mutex mStateLock;
+    std::map<uint64_t, std::string> mScenarioMapper GUARDED_BY(mStateLock);
     std::map<std::string, int32_t> mBypassStatus;
     TaskMap* mTaskMapper = nullptr;
     std::vector<IspInfo>* mIspConfig = nullptr;
     std::vector<std::string> mBinNames;
-    std::string mTuningName;  // guarded by mStateLock
+    std::string mTuningName GUARDED_BY(mStateLock);
     int32_t mCameraId = 0;
-    // Guarded by mStateLock.
-    int32_t mRgbGainUpdate = 0;
-    int32_t mAwbUpdate = 0;
-    int32_t mLscUpdate = 0;
-    int32_t mCmcUpdate = 0;
-    int32_t mXtmUpdate = 0;
+    int32_t mRgbGainUpdate GUARDED_BY(mStateLock) = 0;
+    int32_t mAwbUpdate GUARDED_BY(mStateLock) = 0;
+    int32_t mLscUpdate GUARDED_BY(mStateLock) = 0;
+    int32_t mCmcUpdate GUARDED_BY(mStateLock) = 0;
+    int32_t mXtmUpdate GUARDED_BY(mStateLock) = 0;
     void* lib_handle_3A = nullptr;
     int (*XML2BinFunc_3A)(const char*, const char*) = nullptr;
 
-    mutable std::mutex mStateLock;
+    // Each instance hands its updater a task list of its own, but a caller
+    // may give several updaters one map: this process-wide lock keeps their
+    // start-up threads from filling the same tasks' TaskTuning maps at once.
+    // Readers of those maps come after WaitStartup of their own updater.
+    static Mutex sTaskTuningLock;
 
-    // Start-up thread, its completion and the stop of every wait.
-    std::mutex mLock;
-    std::condition_variable mCond;
-    bool mStartupDone = false;  // guarded by mLock
-    std::atomic<bool> mStop{false};
-    std::thread mStartup;
+    // Start-up thread and the stop of every wait of the object (its Stop).
+    // mStartupLock keeps two ParserThread calls from both starting it.
+    Mutex mStartupLock;
+    std::atomic<bool> mStartupDone{false};
+    Worker mStartup;  // last: its thread uses every member above
 };
 
 }  // namespace ZEB

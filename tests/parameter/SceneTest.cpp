@@ -18,8 +18,10 @@ using ZEB::iSceneInfo;
 
 namespace ZEB {
 struct SceneParameterProbe {
-    static std::mutex& MapLock(SceneParameter& scene) { return scene.mMapLock; }
-    static size_t Filed(const SceneParameter& scene) { return scene.mSceneMapper.size(); }  // under the map lock
+    static std::mutex& MapLock(SceneParameter& scene) { return scene.mMapLock.native(); }
+    static size_t Filed(const SceneParameter& scene) NO_THREAD_SAFETY_ANALYSIS {  // under the map lock
+        return scene.mSceneMapper.size();
+    }
 };
 }  // namespace ZEB
 

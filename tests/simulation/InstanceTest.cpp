@@ -231,6 +231,24 @@ TEST_F(SimulationInstance, FaceCountBeyondTheRecordIsCut) {
     EXPECT_TRUE(log.Contains("faces recorded"));
 }
 
+TEST_F(SimulationInstance, PropertySwitchesReadAgainWhileTheHalQueriesThem) {
+    // GetProperty rewrites the switches a HAL thread's queries read; a
+    // ThreadSanitizer build reports the pair unless the switches are safe to
+    // share. Without a running task the query copies nothing.
+    Load({TaskSpec(1, false)});
+    SimulationControl instance(nullptr, 0);
+    auto rereading = std::async(std::launch::async, [&instance] {
+        for (int i = 0; i < 200; ++i) instance.GetProperty();
+    });
+    uint8_t out[64];
+    memset(out, 0xee, sizeof out);
+    do {
+        instance.GetFrameYuv(static_cast<void*>(out));
+    } while (rereading.wait_for(std::chrono::seconds(0)) != std::future_status::ready);
+    rereading.get();
+    for (uint8_t byte : out) ASSERT_EQ(byte, 0xee);
+}
+
 TEST_F(SimulationInstance, QueriesWithoutSceneOrRunningTaskAnswerNothing) {
     Load({TaskSpec(1, false)});
     LogCapture log(4);
