@@ -126,6 +126,7 @@ void AE::SetFrameStaticInfo(void* record, int64_t frameId) {
         memcpy(mEvTable, record, sizeof mEvTable);
         mEvMode = true;
         mEvPos = 0;
+        mEvWalk = true;
         ZLOG(kTag, 4, "%d, %s: ev With [%f, %f, %f]", static_cast<double>(mEvTable[0]),
              static_cast<double>(mEvTable[1]), static_cast<double>(mEvTable[2]));
         return;
@@ -204,6 +205,9 @@ int AE::AeCbFunc(void* handle, int64_t type, void* param, void* data) {
         if (mCurFrm >= mFrmSize.load()) {
             mCurFrm = 0;
             mFrmSize.store(1);
+            // The walk is over while the EVs go on: a frame count told again
+            // before the next capture (a tuning entry's preview) must not resume it.
+            mEvWalk = false;
         }
         const int64_t frameId = mFrmId.load();
         ZLOG(kTag, 4, "%d, %s: type:%d", static_cast<int>(type));
@@ -247,7 +251,7 @@ void AE::Substitute(uint8_t* recorded, uint8_t* live) {
         }
         const int32_t old = mEvPos;
         if (mEvPos < kEvEntries) ++mEvPos;
-        if (old >= 0) ++mCurFrm;
+        if (old >= 0 && mEvWalk) ++mCurFrm;
     }
     memcpy(live, r, AeResult::kSize);
     ZLOG_AS(

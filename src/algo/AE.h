@@ -76,6 +76,7 @@ private:
     float mEvTable[kEvEntries] = {0};
     bool mEvMode = false;
     int32_t mEvPos = 0;
+    bool mEvWalk = false;  // the sequence still walks the task's frames: until it wraps
 };
 
 // The record at `position` of `frameId`'s list (the last one past its end),

@@ -323,6 +323,70 @@ TEST_F(Adapters, EveryTuningEntryReplaysXtmAsTheFirst) {
     }
 }
 
+// The same sweep over a task whose scene brackets EVs: AE walks the frames
+// with the EVs in capture, and shares with XTM the frame count that a walk
+// drops at its wrap. Every entry must again see the frames the first saw,
+// whichever of the two runs first within a frame. (Past the bracket AE's EVs
+// run on through the scene's list as after a single capture; only the
+// capture's EVs are checked.)
+TEST_F(Adapters, EveryTuningEntryReplaysAnAeEvBracketAsTheFirst) {
+    Start({{"XTM", 3}});
+    const std::vector<Bytes> x{Pattern(17436, 40), Pattern(17436, 41)};
+    std::vector<Bytes> aeResults{Pattern(1248, 42), Pattern(1248, 43)};
+    const std::vector<Bytes> recorded = aeResults;
+    Bytes aem(16), live(1248), toneMap(16384), gamma(514), param(8);
+    float ev[16] = {-2.0f, 2.0f, -1.0f, 1.0f, 0.5f, -0.5f, 1.5f, -1.5f, 3.0f, 2.5f};
+    // Which frame's record each ran on (by bytes neither adapter rewrites), and AE's EV.
+    auto runXtm = [&] {
+        Bytes r(600, 0);
+        Put(r.data(), 48, toneMap.data());
+        Put(r.data(), 576, gamma.data());
+        EXPECT_EQ(xtmHal.Process(param.data(), r.data()), 0);
+        for (int k = 0; k < 2; ++k) {
+            if (memcmp(r.data() + 24, x[k].data(), 16) == 0) return k;
+        }
+        return -1;
+    };
+    auto runAe = [&] {
+        aeHal.Callback(6, &mZero, live.data());
+        for (int k = 0; k < 2; ++k) {
+            if (memcmp(live.data(), recorded[k].data(), 12) == 0) return std::make_pair(k, At<float>(live.data(), 12));
+        }
+        return std::make_pair(-1, 0.0f);
+    };
+    for (const bool xtmFirst : {true, false}) {
+        SCOPED_TRACE(xtmFirst ? "XTM first" : "AE first");
+        std::vector<ZEB::ZebAeInfo> aeList{{aem.data(), aeResults[0].data()}, {aem.data(), aeResults[1].data()}};
+        std::vector<ZEB::ZebXtmInfo> xtmList{{const_cast<uint8_t*>(x[0].data())}, {const_cast<uint8_t*>(x[1].data())}};
+        ae->SetFrameStaticInfo(&aeList, 4);
+        xtm->SetFrameStaticInfo(&xtmList, 4);
+        ae->SetFrameId(4);
+        xtm->SetFrameId(4);
+        // The frames a frame's AE result and XTM calc used, and AE's EV.
+        float aeEv = 0.0f;
+        auto frame = [&] {
+            int xtmFrame = xtmFirst ? runXtm() : -2;
+            const auto aeSeen = runAe();
+            if (!xtmFirst) xtmFrame = runXtm();
+            aeEv = aeSeen.second;
+            return std::make_pair(aeSeen.first, xtmFrame);
+        };
+        for (int entry = 0; entry < 3; ++entry) {
+            SCOPED_TRACE("tuning entry " + std::to_string(entry));
+            ZEB::ParameterManagerBase::SetFrameSize(2);
+            EXPECT_EQ(frame(), std::make_pair(0, 0)) << "preview";
+            EXPECT_EQ(frame(), std::make_pair(0, 0)) << "preview";
+            ae->SetFrameStaticInfo(ev, 65535);
+            xtm->SetFrameStaticInfo(ev, 65535);
+            EXPECT_EQ(frame(), std::make_pair(0, 0)) << "capture";
+            EXPECT_EQ(aeEv, -2.0f);
+            EXPECT_EQ(frame(), std::make_pair(1, 1)) << "capture";
+            EXPECT_EQ(aeEv, 2.0f);
+            EXPECT_EQ(frame(), std::make_pair(0, 0)) << "after the capture";
+        }
+    }
+}
+
 TEST_F(Adapters, FixedAwbAlscAndXtmHandTheHalTheRecordedResults) {
     LogCapture log;
     Start({{"AWB", 3}, {"ALSC", 3}, {"XTM_GTM", 3}});

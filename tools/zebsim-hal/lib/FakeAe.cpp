@@ -118,6 +118,7 @@ void Fake3A::OnAe(Algorithm& a, int64_t type, void* param, void* data) {
         if (mAeCur >= mAeFrmSize) {
             mAeCur = 0;
             mAeFrmSize = 1;
+            mAeWalk = false;  // the bracket's walk is over, its EVs go on
         }
         if (frameResult) {
             const size_t pos =
@@ -144,7 +145,7 @@ void Fake3A::OnAe(Algorithm& a, int64_t type, void* param, void* data) {
                     r[f::kHdrStep] = 1;
                     WriteField<uint32_t>(r.data(), f::kHdrStepFlag, 1);
                 }
-                if (mEvPos++ >= 0) ++mAeCur;
+                if (mEvPos++ >= 0 && mAeWalk) ++mAeCur;
             }
             mAeAreas[pos] = r;
         }

@@ -220,7 +220,7 @@ void Fake3A::Tally(size_t task, int algo, const std::string& exchange, bool subs
 void Fake3A::ResetModel(size_t task) {
     mModelTask = task;
     mAeCur = mXtmCur = 0;
-    mEvMode = mXtmCap = false;
+    mEvMode = mXtmCap = mAeWalk = false;
     mEvPos = 0;
     mEvTable.clear();
     const auto& frames = mRecording.tasks[task].frames;
@@ -238,6 +238,7 @@ void Fake3A::MultiEv(size_t task) {
     if (static_cast<uint32_t>(SceneInt(scene, ZEB::SceneRecord::kPostprocType)) & 0x3d9006u) {
         mEvMode = true;
         mEvPos = 0;
+        mAeWalk = true;
         mEvTable.clear();
         // The scene's ten, then zeros up to the sixteen AE reads.
         for (int i = 0; i < kEvListLength; ++i)
@@ -247,7 +248,8 @@ void Fake3A::MultiEv(size_t task) {
     // Each preview of a "Preview" task tells the frame count again, so every
     // tuning entry's capture walks the task's frames as the first one did.
     const auto& frames = mRecording.tasks[task].frames;
-    if (mRecording.tasks[task].mode == "Preview") mXtmFrmSize = std::max<int64_t>(static_cast<int64_t>(frames.size()), 1);
+    if (mRecording.tasks[task].mode == "Preview")
+        mAeFrmSize = mXtmFrmSize = std::max<int64_t>(static_cast<int64_t>(frames.size()), 1);
     mXtmCap = true;
 }
 

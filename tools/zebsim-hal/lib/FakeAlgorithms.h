@@ -133,6 +133,7 @@ private:
     int64_t mAeCur GUARDED_BY(mModelLock) = 0, mXtmCur GUARDED_BY(mModelLock) = 0;
     bool mEvMode GUARDED_BY(mModelLock) = false, mXtmCap GUARDED_BY(mModelLock) = false;
     int mEvPos GUARDED_BY(mModelLock) = 0;
+    bool mAeWalk GUARDED_BY(mModelLock) = false;  // the bracket walks the frames until AE wraps
     std::vector<float> mEvTable GUARDED_BY(mModelLock);  // the sixteen EVs AE is handed
     // Each frame's AE result as the simulation holds it now.
     std::vector<std::vector<uint8_t>> mAeAreas GUARDED_BY(mModelLock);
