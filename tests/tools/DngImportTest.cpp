@@ -78,7 +78,7 @@ std::vector<uint8_t> GainMapOpcodes(uint32_t activeW, uint32_t activeH) {
         for (uint32_t v : {site / 2, site % 2, activeH, activeW, 0u, 1u, 2u, 2u, 2u, 2u}) u32(v);
         for (double v : {1.0, 1.0, 0.0, 0.0}) f64(v);
         u32(1);
-        for (int point = 0; point < 4; ++point) f32(site == 0 ? 1.0f + point % 2 : kGainOfSite[site]);
+        for (int point = 0; point < 4; ++point) f32(site == 0 ? 1.0f + static_cast<float>(point % 2) : kGainOfSite[site]);
     }
     return out;
 }
@@ -366,7 +366,7 @@ TEST(DngImportLayout, AnImportInTheDeviceLayoutPlaysWhereverItIsMoved) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Variants, DngImport, ::testing::ValuesIn(kPlayable),
-                         [](const ::testing::TestParamInfo<DngSpec>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<DngSpec>& instance) { return std::string(instance.param.name); });
 
 struct Refusal {
     const char* name;
@@ -434,6 +434,6 @@ TEST_P(DngRefusal, IsNamedWithItsReasonAndLeavesNoTaskList) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, DngRefusal, ::testing::ValuesIn(kRefusals),
-                         [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<Refusal>& instance) { return std::string(instance.param.name); });
 
 }  // namespace
