@@ -297,7 +297,7 @@ TEST_P(DngImport, TheDriverGetsTheCfaDataScaledToTenBitsAndTheDumpsCarryTheFiles
         ASSERT_EQ(ae.size(), 1248u);
         EXPECT_EQ(At<int32_t>(ae.data(), 96), std::lround(iso)) << "ISO";
         EXPECT_EQ(At<int32_t>(ae.data(), 84), std::lround(iso * 128 / 100)) << "gain, ISO 100 = 128";
-        const double bv = 2 * std::log2(s.fNumber ? s.fNumber : 2.0) - std::log2(s.exposure) - std::log2(iso / 3.125);
+        const double bv = 2 * std::log2(s.fNumber != 0.0 ? s.fNumber : 2.0) - std::log2(s.exposure) - std::log2(iso / 3.125);
         EXPECT_EQ(At<int32_t>(ae.data(), 0), std::lround(100 * bv)) << "bv";
         EXPECT_EQ(At<float>(ae.data(), 12), 0.0f) << "EV";
         // Lens shading: four sites per cell, 32 cells a row, each the gain of
