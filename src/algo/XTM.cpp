@@ -182,6 +182,9 @@ int XTM::XtmCalculate(void* handle, void* calcParam, void* calcResult) {
     if (mCurFrm >= mFrmSize.load()) {
         mCurFrm = 0;
         mFrmSize.store(1);
+        // The walk is over: a frame count told again before the next capture
+        // (a tuning entry's preview replaying the task) must not resume it.
+        mXtmCap = false;
     }
     const int64_t frameId = mFrmId.load();
     const ZebXtmInfo* record = GetCurXtmInfo(mXtmInfo, frameId, mCurFrm);

@@ -263,33 +263,12 @@ int32_t DngBv(const DngFrame& frame) {
     return static_cast<int32_t>(std::lround(100 * bv));
 }
 
-bool ReadDng(const std::string& path, int pedestal, bool withSamples, DngFrame* frame, std::string* error) {
-    *frame = DngFrame();
-    frame->path = path;
-    if (pedestal < 0 || pedestal > 1022) return Fail(error, path, "the pedestal must lie between 0 and 1022");
-    std::error_code failure;
-    const uintmax_t fileSize = fs::file_size(path, failure);
-    if (failure) return Fail(error, path, "cannot read the file: " + failure.message());
+namespace {
 
-    // The tags first: what LibRaw would refuse as an "unsupported file
-    // format" is named here with its reason. A file libtiff cannot open is
-    // left to LibRaw to say so.
-    DngTags tags;
-    std::string tagError;
-    if (!ReadDngTags(path, &tags, &tagError) && tags.opened) {
-        if (error) *error = tagError;
-        return false;
-    }
-
-    // LibRaw's object is large; it goes on the heap.
-    auto raw = std::make_unique<LibRaw>();
-    IsoTag isoTag;
-    raw->set_exifparser_handler(&OnTag, &isoTag);
-    int result = raw->open_file(path.c_str());
-    if (result != LIBRAW_SUCCESS) {
-        return Fail(error, path, std::string("LibRaw cannot read it as a raw file (") + libraw_strerror(result) + ")");
-    }
-    const libraw_data_t& data = raw->imgdata;
+// A 2 x 2 Bayer CFA, whose colours at the active area's top-left corner give
+// the pattern.
+bool ReadBayerPattern(LibRaw& raw, const std::string& path, DngFrame* frame, std::string* error) {
+    const libraw_data_t& data = raw.imgdata;
     if (data.idata.dng_version == 0) return Fail(error, path, "not a DNG file");
     const unsigned filters = data.idata.filters;
     if (filters < 1000 || data.idata.colors != 3 || strncmp(data.idata.cdesc, "RGB", 3) != 0 ||
@@ -300,7 +279,7 @@ bool ReadDng(const std::string& path, int pedestal, bool withSamples, DngFrame* 
     // the second green 3.
     int sites[4];
     for (int i = 0; i < 4; ++i) {
-        const int colour = raw->COLOR(i / 2, i % 2);
+        const int colour = raw.COLOR(i / 2, i % 2);
         sites[i] = colour == 3 ? 1 : colour;
     }
     const int kCells[4][4] = {{0, 1, 1, 2}, {1, 0, 2, 1}, {1, 2, 0, 1}, {2, 1, 1, 0}};
@@ -311,15 +290,20 @@ bool ReadDng(const std::string& path, int pedestal, bool withSamples, DngFrame* 
     if (pattern < 0)
         return Fail(error, path, "the 2 x 2 CFA cell is not a Bayer cell of one red, two greens and one blue");
     frame->pattern = static_cast<BayerPattern>(pattern);
+    return true;
+}
 
-    const libraw_internal_data_t* internal = raw->get_internal_data_pointer();
+// A compression, size and sample depth the import handles, in a file that
+// holds the data its header promises.
+bool CheckLayout(LibRaw& raw, uintmax_t fileSize, const std::string& path, DngFrame* frame, std::string* error) {
+    const libraw_internal_data_t* internal = raw.get_internal_data_pointer();
     const unsigned compression = internal->unpacker_data.tiff_compress;
     if (compression != kUncompressed && compression != kLosslessJpeg) {
         return Fail(error, path,
                     "compression " + std::to_string(compression) + " (" + CompressionName(compression) +
                         ") is not supported: the CFA data must be uncompressed or lossless JPEG");
     }
-    const libraw_image_sizes_t& sizes = data.sizes;
+    const libraw_image_sizes_t& sizes = raw.imgdata.sizes;
     const int64_t rawWidth = sizes.raw_width, rawHeight = sizes.raw_height;
     if (rawWidth > kDngMaxSide || rawHeight > kDngMaxSide || rawWidth * rawHeight > kDngMaxPixels) {
         return Fail(error, path,
@@ -347,10 +331,15 @@ bool ReadDng(const std::string& path, int pedestal, bool withSamples, DngFrame* 
                     "truncated: the CFA data takes at least " + std::to_string(needed) + " bytes, the file has " +
                         std::to_string(fileSize));
     }
+    return true;
+}
 
-    BlackLevels black;
-    if (!LevelsUsable(*raw, &black, path, error)) return false;
-    const libraw_colordata_t& colour = data.color;
+// The white and black levels, and what the frame takes from the file's tags.
+bool ReadLevels(LibRaw& raw, const DngTags& tags, BlackLevels* black, const std::string& path, DngFrame* frame,
+                std::string* error) {
+    if (!LevelsUsable(raw, black, path, error)) return false;
+    const libraw_colordata_t& colour = raw.imgdata.color;
+    const libraw_image_sizes_t& sizes = raw.imgdata.sizes;
     frame->whiteLevel = colour.maximum;
     frame->activeRow = static_cast<int>(sizes.top_margin) - static_cast<int>(tags.activeTop);
     frame->activeCol = static_cast<int>(sizes.left_margin) - static_cast<int>(tags.activeLeft);
@@ -376,7 +365,12 @@ bool ReadDng(const std::string& path, int pedestal, bool withSamples, DngFrame* 
             }
         }
     }
+    return true;
+}
 
+// ISO, exposure time, aperture and the as-shot white balance, each where the
+// file gives a plausible one.
+void ReadExposure(const libraw_data_t& data, const IsoTag& isoTag, DngFrame* frame) {
     if (Plausible(data.other.iso_speed, 1, 1e6)) {
         frame->hasIso = true;
         frame->iso = data.other.iso_speed;
@@ -393,7 +387,7 @@ bool ReadDng(const std::string& path, int pedestal, bool withSamples, DngFrame* 
         frame->fNumber = data.other.aperture;
     }
     // LibRaw turns the as-shot white balance into channel multipliers.
-    const float* multipliers = colour.cam_mul;
+    const float* multipliers = data.color.cam_mul;
     if (Plausible(multipliers[0], 1e-6, 1e6) && Plausible(multipliers[1], 1e-6, 1e6) &&
         Plausible(multipliers[2], 1e-6, 1e6)) {
         frame->hasNeutral = true;
@@ -408,9 +402,12 @@ bool ReadDng(const std::string& path, int pedestal, bool withSamples, DngFrame* 
                             std::make_pair(frame->hasNeutral, "AsShotNeutral")}) {
         if (tag.first) frame->usedTags.push_back(tag.second);
     }
-    if (!withSamples) return true;
+}
 
-    result = raw->unpack();
+// Unpacks the CFA data and scales the active area's samples to 10 bits.
+bool ReadSamples(LibRaw& raw, const DngTags& tags, BlackLevels* black, int pedestal, const std::string& path,
+                 DngFrame* frame, std::string* error) {
+    const int result = raw.unpack();
     if (result != LIBRAW_SUCCESS) {
         const bool damaged = result == LIBRAW_IO_ERROR || result == LIBRAW_DATA_ERROR;
         return Fail(
@@ -418,7 +415,11 @@ bool ReadDng(const std::string& path, int pedestal, bool withSamples, DngFrame* 
             std::string(damaged ? "the CFA data is truncated or damaged" : "LibRaw cannot decode the CFA data") + " (" +
                 libraw_strerror(result) + ")");
     }
-    if (!LevelsUsable(*raw, &black, path, error)) return false;
+    if (!LevelsUsable(raw, black, path, error)) return false;
+    const libraw_data_t& data = raw.imgdata;
+    const libraw_colordata_t& colour = data.color;
+    const libraw_image_sizes_t& sizes = data.sizes;
+    const int64_t rawWidth = sizes.raw_width, rawHeight = sizes.raw_height;
     frame->whiteLevel = colour.maximum;
     const ushort* image = data.rawdata.raw_image;
     const size_t pitch = data.rawdata.sizes.raw_pitch / 2;
@@ -438,7 +439,7 @@ bool ReadDng(const std::string& path, int pedestal, bool withSamples, DngFrame* 
         for (int col = 0; col < frame->width; ++col) {
             const int64_t level = tags.HasBlack() ? tags.BlackAt(static_cast<uint32_t>(row + frame->activeRow),
                                                                  static_cast<uint32_t>(col + frame->activeCol))
-                                                  : black.At(row, col);
+                                                  : black->At(row, col);
             const int64_t range = int64_t{colour.maximum} - level;
             if (range <= 0) {
                 return Fail(error, path,
@@ -450,6 +451,43 @@ bool ReadDng(const std::string& path, int pedestal, bool withSamples, DngFrame* 
         }
     }
     return true;
+}
+
+}  // namespace
+
+bool ReadDng(const std::string& path, int pedestal, bool withSamples, DngFrame* frame, std::string* error) {
+    *frame = DngFrame();
+    frame->path = path;
+    if (pedestal < 0 || pedestal > 1022) return Fail(error, path, "the pedestal must lie between 0 and 1022");
+    std::error_code failure;
+    const uintmax_t fileSize = fs::file_size(path, failure);
+    if (failure) return Fail(error, path, "cannot read the file: " + failure.message());
+
+    // The tags first: what LibRaw would refuse as an "unsupported file
+    // format" is named here with its reason. A file libtiff cannot open is
+    // left to LibRaw to say so.
+    DngTags tags;
+    std::string tagError;
+    if (!ReadDngTags(path, &tags, &tagError) && tags.opened) {
+        if (error) *error = tagError;
+        return false;
+    }
+
+    // LibRaw's object is large; it goes on the heap.
+    auto raw = std::make_unique<LibRaw>();
+    IsoTag isoTag;
+    raw->set_exifparser_handler(&OnTag, &isoTag);
+    const int result = raw->open_file(path.c_str());
+    if (result != LIBRAW_SUCCESS) {
+        return Fail(error, path, std::string("LibRaw cannot read it as a raw file (") + libraw_strerror(result) + ")");
+    }
+    if (!ReadBayerPattern(*raw, path, frame, error)) return false;
+    if (!CheckLayout(*raw, fileSize, path, frame, error)) return false;
+    BlackLevels black;
+    if (!ReadLevels(*raw, tags, &black, path, frame, error)) return false;
+    ReadExposure(raw->imgdata, isoTag, frame);
+    if (!withSamples) return true;
+    return ReadSamples(*raw, tags, &black, pedestal, path, frame, error);
 }
 
 std::vector<uint16_t> DngShadingTable(const DngFrame& frame, size_t count) {
