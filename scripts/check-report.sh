@@ -18,7 +18,8 @@ fi
 page="$(realpath "$page")"
 shot="${2:-${page%.html}.png}"
 
-if ! command -v chromium >/dev/null 2>&1; then
+# Asks dpkg first: with the package there, no apt-get runs (and none needs the network).
+if ! dpkg-query -W -f='${Status}' chromium 2>/dev/null | grep -q "install ok installed"; then
   sudo=""
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
   $sudo apt-get update -qq

@@ -37,8 +37,7 @@ cmake --build "$build_dir" --target "${targets[@]/#/fuzz_}"
 if [ -z "${TMPDIR:-}" ] && [ -w /dev/shm ]; then
   export TMPDIR=/dev/shm
 fi
-export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
-export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+source scripts/sanitizer-env.sh
 for target in "${targets[@]}"; do
   program="$PWD/$build_dir/fuzz/fuzz_$target"
   seeds="$PWD/fuzz/corpus/$target"

@@ -17,15 +17,13 @@ case " ${args[*]-} " in
   *) args+=(--seed "$(od -An -N4 -tu4 /dev/urandom | tr -d ' ')") ;;
 esac
 bash scripts/deps.sh
-export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
-export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
-export TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}"
+source scripts/sanitizer-env.sh
 status=0
 for config in build-asan:address,undefined build-tsan:thread; do
   dir="${config%%:*}"
   sanitize="${config#*:}"
   echo "=== soak: $cycles cycle(s) under $sanitize ($dir) ==="
-  cmake -S . -B "$dir" -G Ninja -DZEB_SANITIZE="$sanitize" -DZEB_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null
+  cmake -S . -B "$dir" -G Ninja -DZEB_SANITIZE="$sanitize" "${zeb_sanitizer_cmake_options[@]}" >/dev/null
   cmake --build "$dir" --target zebsim-soak
   start=$(date +%s)
   "$dir/tools/zebsim-soak/zebsim-soak" --cycles "$cycles" "${args[@]}" || status=1

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds everything for 64-bit Arm and runs every test under qemu-aarch64.
-#   scripts/test-arm64.sh [build-dir]   (default: build-arm64)
+#   scripts/test-arm64.sh [--cases-only] [build-dir]   (default: build-arm64)
+# --cases-only: ctest alone, without the whole runs of scripts/run-whole.sh
+# (as scripts/test.sh takes it).
 # Installs what is missing: Debian's cross compiler, qemu-user, and the arm64
 # build of each library scripts/deps.sh installs for the host, beside it
 # through multiarch. Tests start the tools and their own program as child
@@ -8,6 +10,11 @@
 # which this script registers where nothing did at boot.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+whole=1
+if [ "${1:-}" = "--cases-only" ]; then
+  whole=0
+  shift
+fi
 build_dir="${1:-build-arm64}"
 bash scripts/deps.sh
 
@@ -59,4 +66,6 @@ cmake --build "$build_dir"
 ctest --test-dir "$build_dir" --output-on-failure -j"$(nproc)"
 # Each test program once as a whole, in order and shuffled: no case leans
 # on another's leftovers.
-bash scripts/run-whole.sh "$build_dir"
+if [ $whole -eq 1 ]; then
+  bash scripts/run-whole.sh "$build_dir"
+fi

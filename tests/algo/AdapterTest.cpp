@@ -184,7 +184,7 @@ TEST_F(Adapters, AeEvSequenceWalksTheTaskFramesWithTheLiveBookkeeping) {
     EXPECT_EQ(aeHal.Ioctl(1, &gHandle, nullptr), 7);
 
     float ev[16];
-    for (int i = 0; i < 16; ++i) ev[i] = -2.0f + 2.0f * i;  // -2, 0, 2, 4, ...
+    for (int i = 0; i < 16; ++i) ev[i] = -2.0f + 2.0f * static_cast<float>(i);  // -2, 0, 2, 4, ...
     ae->SetFrameStaticInfo(ev, 65535);
     int64_t zero = 0;
     for (int k = 0; k < 17; ++k) {

@@ -149,8 +149,8 @@ TEST_P(RawConversion, BinningIsTheMeanOfEachBayerSite) {
 
 INSTANTIATE_TEST_SUITE_P(Paths, RawConversion,
                          ::testing::ValuesIn(kTargetPaths),
-                         [](const ::testing::TestParamInfo<raw::KernelPath>& info) {
-                             return std::string(raw::KernelPathName(info.param));
+                         [](const ::testing::TestParamInfo<raw::KernelPath>& instance) {
+                             return std::string(raw::KernelPathName(instance.param));
                          });
 
 TEST_P(RawConversion, TheReferencePacksFourSamplesIntoFiveBytes) {

@@ -206,8 +206,8 @@ TEST_P(HostilePlanted, IsRefusedWithinBoundsAndNothingOutsideIsReadOrChanged) {
 INSTANTIATE_TEST_SUITE_P(
     EveryPlaceAndKind, HostilePlanted,
     ::testing::Combine(::testing::ValuesIn(kPlaces), ::testing::ValuesIn(zeb_test::EveryPlanted())),
-    [](const ::testing::TestParamInfo<HostilePlanted::ParamType>& info) {
-        return zeb_test::TestName(std::string(std::get<0>(info.param).name) + "_" + zeb_test::Name(std::get<1>(info.param)));
+    [](const ::testing::TestParamInfo<HostilePlanted::ParamType>& instance) {
+        return zeb_test::TestName(std::string(std::get<0>(instance.param).name) + "_" + zeb_test::Name(std::get<1>(instance.param)));
     });
 
 // Names read from files that become paths: "." and ".." and nothing name a

@@ -266,7 +266,7 @@ TEST_F(RecordLayout, SkippedCaptureFramesAreSentWithoutRealignment) {
 TEST_F(RecordLayout, EveryTaskHandsOutItsFramesFromTheFirst) {
     Load({TaskSpec(3, true, SceneSpec(1)), TaskSpec(3, true, SceneSpec(1))});
     for (size_t t = 0; t < 2; ++t) {
-        for (int f = 0; f < 3; ++f) zeb_test::WriteFile(FramePath(t, f) + "/HIST2_INFO.bin", std::string(1048, '0' + f));
+        for (int f = 0; f < 3; ++f) zeb_test::WriteFile(FramePath(t, f) + "/HIST2_INFO.bin", std::string(1048, static_cast<char>('0' + f)));
     }
     property_set("persist.vendor.cam.zeb.post.process", "1");
     property_set("persist.vendor.cam.zeb.hist2.update", "1");

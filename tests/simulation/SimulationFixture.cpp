@@ -25,11 +25,11 @@ FakeHal::FakeHal(ZEB::SimulationControl& instance, std::function<void(int)> capt
     mThread = std::thread([this] {
         const char* const capReady = "persist.vendor.cam.zeb.capready";
         auto ready = [capReady] { return zeb_test::Property(capReady) == "1"; };
-        for (int capture = 0; !mStop.load();) {
+        for (int captures = 0; !mStop.load();) {
             if (!zeb_test::WaitFor(ready, std::chrono::milliseconds(20))) continue;
             property_set(capReady, "0");
             mInstance.ReceivingSnapStatus(true);
-            if (mCapture) mCapture(capture++);
+            if (mCapture) mCapture(captures++);
             mInstance.ReceivingSnapStatus(false);
         }
     });

@@ -78,7 +78,7 @@ std::vector<uint8_t> GainMapOpcodes(uint32_t activeW, uint32_t activeH) {
         for (uint32_t v : {site / 2, site % 2, activeH, activeW, 0u, 1u, 2u, 2u, 2u, 2u}) u32(v);
         for (double v : {1.0, 1.0, 0.0, 0.0}) f64(v);
         u32(1);
-        for (int point = 0; point < 4; ++point) f32(site == 0 ? 1.0f + point % 2 : kGainOfSite[site]);
+        for (int point = 0; point < 4; ++point) f32(site == 0 ? 1.0f + static_cast<float>(point % 2) : kGainOfSite[site]);
     }
     return out;
 }
@@ -297,7 +297,7 @@ TEST_P(DngImport, TheDriverGetsTheCfaDataScaledToTenBitsAndTheDumpsCarryTheFiles
         ASSERT_EQ(ae.size(), 1248u);
         EXPECT_EQ(At<int32_t>(ae.data(), 96), std::lround(iso)) << "ISO";
         EXPECT_EQ(At<int32_t>(ae.data(), 84), std::lround(iso * 128 / 100)) << "gain, ISO 100 = 128";
-        const double bv = 2 * std::log2(s.fNumber ? s.fNumber : 2.0) - std::log2(s.exposure) - std::log2(iso / 3.125);
+        const double bv = 2 * std::log2(s.fNumber != 0.0 ? s.fNumber : 2.0) - std::log2(s.exposure) - std::log2(iso / 3.125);
         EXPECT_EQ(At<int32_t>(ae.data(), 0), std::lround(100 * bv)) << "bv";
         EXPECT_EQ(At<float>(ae.data(), 12), 0.0f) << "EV";
         // Lens shading: four sites per cell, 32 cells a row, each the gain of
@@ -366,7 +366,7 @@ TEST(DngImportLayout, AnImportInTheDeviceLayoutPlaysWhereverItIsMoved) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Variants, DngImport, ::testing::ValuesIn(kPlayable),
-                         [](const ::testing::TestParamInfo<DngSpec>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<DngSpec>& instance) { return std::string(instance.param.name); });
 
 struct Refusal {
     const char* name;
@@ -434,6 +434,6 @@ TEST_P(DngRefusal, IsNamedWithItsReasonAndLeavesNoTaskList) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, DngRefusal, ::testing::ValuesIn(kRefusals),
-                         [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<Refusal>& instance) { return std::string(instance.param.name); });
 
 }  // namespace

@@ -1,0 +1,40 @@
+# Holds the source tree to the build's source lists: every .cpp below the
+# given folders must be compiled by some target, that is, be in the compile
+# database CMake writes (CMAKE_EXPORT_COMPILE_COMMANDS, Ninja and Makefile
+# generators). A file no list names would otherwise lie there unbuilt.
+#   cmake -DROOT=<source tree> -DFOLDERS="src|tools|..." -DDATABASE=<compile_commands.json> -P CheckSources.cmake
+cmake_minimum_required(VERSION 3.25)
+if(NOT EXISTS "${DATABASE}")
+  message(FATAL_ERROR "no compile database ${DATABASE}: configure with the Ninja generator")
+endif()
+file(READ "${DATABASE}" database)
+string(JSON count LENGTH "${database}")
+set(built "")
+if(count GREATER 0)
+  math(EXPR last "${count} - 1")
+  foreach(i RANGE ${last})
+    string(JSON file GET "${database}" ${i} file)
+    string(JSON directory GET "${database}" ${i} directory)
+    cmake_path(ABSOLUTE_PATH file BASE_DIRECTORY "${directory}" NORMALIZE)
+    list(APPEND built "${file}")
+  endforeach()
+endif()
+
+string(REPLACE "|" ";" folders "${FOLDERS}")
+set(faults 0)
+foreach(folder IN LISTS folders)
+  file(GLOB_RECURSE files RELATIVE "${ROOT}" "${ROOT}/${folder}/*.cpp")
+  foreach(file IN LISTS files)
+    set(path "${ROOT}/${file}")
+    cmake_path(NORMAL_PATH path)
+    if(NOT path IN_LIST built)
+      message("${file} is in no source list")
+      math(EXPR faults "${faults} + 1")
+    endif()
+  endforeach()
+endforeach()
+
+if(faults)
+  message(FATAL_ERROR "${faults} source file(s) in no source list: name each in its folder's CMakeLists.txt")
+endif()
+message("every source file is in a source list")
