@@ -279,8 +279,8 @@ void BM_FirstTask(benchmark::State& state) {
         const auto begin = std::chrono::steady_clock::now();
         auto reader = std::make_unique<ZEB::ReadControl>(&tasks);
         {
-            std::unique_lock<std::mutex> lock(task->TaskLock);
-            if (!task->TaskCond.wait_for(lock, std::chrono::seconds(30), [&] { return task->TaskReadDone; })) {
+            MutexLock lock(task->TaskLock);
+            if (!task->TaskCond.wait_for(lock.native(), std::chrono::seconds(30), [&] { return task->TaskReadDone; })) {
                 return state.SkipWithError("task not read");
             }
         }

@@ -92,8 +92,8 @@ void BM_LibraryLoad(benchmark::State& state) {
         ZEB::ParameterManager registry;
         for (const std::string& name : manager->MutualNames()) {
             ZEB::ZebStatusTag* status = registry.GetStatus(nullptr, name.c_str());
-            std::unique_lock<std::mutex> lock(status->mMutex);
-            status->mCond.wait(lock, [&] { return status->mReady; });
+            MutexLock lock(status->mMutex);
+            status->mCond.wait(lock.native(), [&] { return status->mReady; });
         }
         while (!scene->GetParameter(&last)) {
         }

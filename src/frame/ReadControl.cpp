@@ -52,7 +52,7 @@ ReadControl::~ReadControl() {
     for (auto& entry : *mTasks) {
         const std::shared_ptr<TaskInfo>& task = entry.second;
         if (!task) continue;
-        std::lock_guard<std::mutex> guard(task->TaskLock);
+        MutexLock guard(task->TaskLock);
         // The frames go with the reader; a later reader reads the task afresh.
         task->TaskFrame.clear();
         task->TaskReadDone = false;
@@ -144,12 +144,12 @@ void ReadControl::ReadThread() {
                 } else {
                     frame = std::make_shared<ZEBFrame>(path, stop);
                 }
-                std::lock_guard<std::mutex> guard(task->TaskLock);
+                MutexLock guard(task->TaskLock);
                 task->TaskFrame.push_back(std::move(frame));
             }
             bool recycled = false;
             {
-                std::lock_guard<std::mutex> guard(task->TaskLock);
+                MutexLock guard(task->TaskLock);
                 task->TaskReadDone = true;
                 task->TaskFrameStatus = true;
                 MutexLock idle(mIdleLock);
@@ -211,7 +211,7 @@ void ReadControl::RecycleFrame(int64_t frameId) {
     }
     TaskInfo& task = *it->second;
     {
-        std::lock_guard<std::mutex> guard(task.TaskLock);
+        MutexLock guard(task.TaskLock);
         MutexLock idle(mIdleLock);
         if (!task.TaskReadDone) {
             // The read thread finishes the task whatever happens; its frames

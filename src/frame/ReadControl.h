@@ -68,7 +68,7 @@ private:
 
     // Moves the task's frames to the idle slots; the caller holds the task's
     // lock and mIdleLock.
-    void ReleaseTaskFrames(TaskInfo& task) REQUIRES(mIdleLock);
+    void ReleaseTaskFrames(TaskInfo& task) REQUIRES(mIdleLock, task.TaskLock);
 
     // Starts `body` on a Worker of mThreads.
     void StartThread(void (ReadControl::*body)()) REQUIRES(mThreadLock);

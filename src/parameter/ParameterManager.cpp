@@ -39,7 +39,7 @@ struct Registry {
             if (waitingOn) {
                 // Taking the module's lock orders this wake-up after the watch's
                 // predicate check: it is either waiting already or sees stop.
-                std::lock_guard<std::mutex> tagGuard(waitingOn->mMutex);
+                MutexLock tagGuard(waitingOn->mMutex);
                 waitingOn->mCond.notify_all();
             }
         }
@@ -167,8 +167,8 @@ void ParameterManager::StatusThread() {
         }
         bool ready;
         {
-            std::unique_lock<std::mutex> lock(status->mMutex);
-            status->mCond.wait(lock, [&] { return status->mReady || registry.watch.Stopping(); });
+            MutexLock lock(status->mMutex);
+            status->mCond.wait(lock.native(), [&]() REQUIRES(status->mMutex) { return status->mReady || registry.watch.Stopping(); });
             ready = status->mReady;
             if (ready) ZLOG(kTag, 4, "%d, %s: %s param parse done", files::Escaped(name).c_str());
         }

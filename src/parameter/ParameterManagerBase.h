@@ -31,19 +31,19 @@ enum class SweepWrite { Written, Skipped, Failed };
 // Readiness record of a module: set once, under the lock, when its data is ready.
 // Every waiter is woken: the status watch is not necessarily the only one.
 struct ZebStatusTag {
-    std::mutex mMutex;
+    Mutex mMutex;
     std::condition_variable mCond;
-    bool mReady = false;
+    bool mReady GUARDED_BY(mMutex) = false;
 
     void SetReady() {
         {
-            std::lock_guard<std::mutex> guard(mMutex);
+            MutexLock guard(mMutex);
             mReady = true;
         }
         mCond.notify_all();
     }
     bool IsReady() {
-        std::lock_guard<std::mutex> guard(mMutex);
+        MutexLock guard(mMutex);
         return mReady;
     }
 };

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Mutex.h"
+
 namespace ZEB {
 
 class ZEBFrame;
@@ -35,17 +37,17 @@ struct TaskInfo {
     std::vector<std::shared_ptr<ZEBFrame>> TaskFrame;
     TuningSweepMap TaskTuningMapper;
     std::map<int, std::vector<std::string>> TaskTuning;
-    std::mutex TaskLock;
+    Mutex TaskLock;
     std::condition_variable TaskCond;
-    bool TaskReadDone = false;     // guarded by TaskLock
-    bool TaskFrameStatus = false;  // guarded by TaskLock
+    bool TaskReadDone GUARDED_BY(TaskLock) = false;
+    bool TaskFrameStatus GUARDED_BY(TaskLock) = false;
 
     TaskInfo() = default;
     TaskInfo(const TaskInfo&) = delete;
     TaskInfo& operator=(const TaskInfo&) = delete;
     ~TaskInfo() {
         {
-            std::lock_guard<std::mutex> guard(TaskLock);
+            MutexLock guard(TaskLock);
             TaskReadDone = false;
             TaskFrameStatus = false;
         }

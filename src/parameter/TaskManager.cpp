@@ -77,7 +77,7 @@ TaskManager::BlockSweep TaskManager::SweepOf(const IspInfo& block) {
 }
 
 void TaskManager::CreateMutualModules() {
-    std::lock_guard<std::mutex> guard(mStatus.mMutex);
+    MutexLock guard(mStatus.mMutex);
     auto manager = std::make_shared<ParameterManager>();
     for (const IspInfo& block : mIspInfo) {
         const std::string name = IspText(block.name);
@@ -178,10 +178,10 @@ void TaskManager::ParseParameter(void* arg) {
         ZebStatusTag* status = manager.GetStatus(nullptr, name.c_str());
         bool ready = true;
         if (status) {
-            std::unique_lock<std::mutex> lock(status->mMutex);
+            MutexLock lock(status->mMutex);
             if (!status->mReady) {
                 ZLOG(kTag, 4, "%d, %s: wait for the %s sweep", files::Escaped(name).c_str());
-                ready = status->mCond.wait_until(lock, deadline, [&] { return status->mReady; });
+                ready = status->mCond.wait_until(lock.native(), deadline, [&]() REQUIRES(status->mMutex) { return status->mReady; });
             }
         }
         if (!ready) {

@@ -310,7 +310,7 @@ void SimulationControl::SetDataUpdate(ISP_ALG_OPS kind, void* destination) {
             auto found = mTaskMap->lower_bound(running);
             if (found != mTaskMap->end() && found->first == running && found->second) {
                 // The reader and the driver hold a task's lock only for moments.
-                std::lock_guard<std::mutex> lock(found->second->TaskLock);
+                MutexLock lock(found->second->TaskLock);
                 ready = found->second->TaskFrameStatus;
             }
         }

@@ -43,7 +43,7 @@ void LogTenEvs(const char* format, const uint8_t* base, size_t offset) {
 void SimulationControl::SetInfo2Parameter(int64_t frameId, std::shared_ptr<TaskInfo> task) {
     std::vector<std::shared_ptr<ZEBFrame>> frames;
     if (task) {
-        std::lock_guard<std::mutex> guard(task->TaskLock);
+        MutexLock guard(task->TaskLock);
         frames = task->TaskFrame;
     }
     if (frames.empty() || !frames.front()) {
@@ -210,7 +210,7 @@ void SimulationControl::WaitFrameInfoDone(int64_t frameId, std::shared_ptr<TaskI
     // No time limit of its own: it ends when the reader is done or the
     // instance goes.
     if (!WaitTask(*task,
-                  [&frames](TaskInfo& info) {
+                  [&frames](TaskInfo& info) REQUIRES(info.TaskLock) {
                       if (!info.TaskReadDone) return false;
                       frames = info.TaskFrame;
                       return true;

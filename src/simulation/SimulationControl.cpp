@@ -109,7 +109,7 @@ void SimulationControl::WakeAll() {
     if (mTaskMap) {
         for (const auto& entry : *mTaskMap) {
             if (!entry.second) continue;
-            { std::lock_guard<std::mutex> guard(entry.second->TaskLock); }
+            { MutexLock guard(entry.second->TaskLock); }
             entry.second->TaskCond.notify_all();
         }
     }
@@ -129,7 +129,7 @@ bool SimulationControl::SleepUnlessExit(std::chrono::nanoseconds duration) {
 
 bool SimulationControl::WaitTask(TaskInfo& task, const std::function<bool(TaskInfo&)>& ready,
                                  std::optional<std::chrono::nanoseconds> limit) {
-    std::unique_lock<std::mutex> lock(task.TaskLock);
+    MutexLock lock(task.TaskLock);
     bool done = false;
     auto settled = [&] {
         if (mExit.load()) return true;
@@ -140,9 +140,9 @@ bool SimulationControl::WaitTask(TaskInfo& task, const std::function<bool(TaskIn
     // factor, that would overflow the clock.
     if (limit) {
         // The limits wait for the frame reader: reading takes as long at any scale.
-        task.TaskCond.wait_for(lock, zeb_platform::ScaledForIo(*limit), settled);
+        task.TaskCond.wait_for(lock.native(), zeb_platform::ScaledForIo(*limit), settled);
     } else {
-        task.TaskCond.wait(lock, settled);
+        task.TaskCond.wait(lock.native(), settled);
     }
     return done && !mExit.load();
 }

@@ -153,11 +153,11 @@ void SimulationControl::TaskManagerThread() {
         }
         // The first frame is there; the rest follow at the reader's pace,
         // however long a large task takes to read.
-        if (!WaitTask(*run.task, [](TaskInfo& info) { return info.TaskReadDone; }, std::nullopt)) return;
+        if (!WaitTask(*run.task, [](TaskInfo& info) REQUIRES(info.TaskLock) { return info.TaskReadDone; }, std::nullopt)) return;
         // The frames are taken once, under the task's lock, so the driver
         // never walks the list while the reader appends to it.
         {
-            std::lock_guard<std::mutex> guard(run.task->TaskLock);
+            MutexLock guard(run.task->TaskLock);
             run.frames = run.task->TaskFrame;
         }
         if (run.frames.empty()) {
@@ -371,7 +371,7 @@ bool SimulationControl::Wait4FrameControl(int64_t frameId) {
     // frame has none to come.
     bool found = false;
     if (task && WaitTask(*task,
-                         [&found](TaskInfo& info) {
+                         [&found](TaskInfo& info) REQUIRES(info.TaskLock) {
                              found = !info.TaskFrame.empty();
                              return found || info.TaskReadDone;
                          },
@@ -387,7 +387,7 @@ bool SimulationControl::Wait4FrameControl(int64_t frameId) {
 bool SimulationControl::Wait4FrameControl(const std::pair<int64_t, std::shared_ptr<TaskInfo>>& task) {
     bool logged = false;
     if (task.second && WaitTask(*task.second,
-                                [&logged](TaskInfo& info) {
+                                [&logged](TaskInfo& info) REQUIRES(info.TaskLock) {
                                     if (info.TaskFrameStatus) return true;
                                     // Once per wait, not once per retry.
                                     if (!logged) {

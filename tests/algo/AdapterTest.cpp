@@ -600,7 +600,7 @@ TEST_F(Adapters, ARecycledTasksRecordsAreDropped) {
     tasks[0]->TaskInputPath[0] = folder.path();
     ZEB::ReadControl reader(&tasks);
     ASSERT_TRUE(zeb_test::WaitFor([&] {
-        std::lock_guard<std::mutex> guard(tasks[0]->TaskLock);
+        MutexLock guard(tasks[0]->TaskLock);
         return tasks[0]->TaskFrameStatus;
     }));
     ZEB::ZEBFrame& f = *tasks[0]->TaskFrame.front();

@@ -48,15 +48,15 @@ struct Recording {
 
     template <typename F>
     auto Locked(int64_t id, F read) {
-        std::lock_guard<std::mutex> guard(Task(id).TaskLock);
+        MutexLock guard(Task(id).TaskLock);
         return read(Task(id));
     }
 
     // Waits on the task's condition, as the driver does.
     std::vector<ZEBFramePtr> WaitForFrames(int64_t id) {
         TaskInfo& task = Task(id);
-        std::unique_lock<std::mutex> lock(task.TaskLock);
-        if (!task.TaskCond.wait_for(lock, std::chrono::seconds(10), [&] { return task.TaskReadDone; })) return {};
+        MutexLock lock(task.TaskLock);
+        if (!task.TaskCond.wait_for(lock.native(), std::chrono::seconds(10), [&] { return task.TaskReadDone; })) return {};
         return task.TaskFrame;
     }
 

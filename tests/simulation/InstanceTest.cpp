@@ -115,7 +115,7 @@ TEST_F(SimulationInstance, ATaskWithoutFramesIsSkippedAndASlowReaderStillHasItsT
     ASSERT_TRUE(instance->Tester());
     ZEB::TaskInfo& task = *Tasks(*instance).at(1);
     ASSERT_TRUE(zeb_test::WaitFor([&] {
-        std::lock_guard<std::mutex> guard(task.TaskLock);
+        MutexLock guard(task.TaskLock);
         return task.TaskFrame.size() == 1;
     }));
     instance->GenerateOneJob();

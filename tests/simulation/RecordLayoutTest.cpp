@@ -68,7 +68,7 @@ class RecordLayout : public SimulationTest {
 protected:
     std::vector<std::shared_ptr<ZEB::ZEBFrame>> Frames(SimulationControl& instance, int64_t task) {
         auto& info = *Tasks(instance).at(task);
-        std::lock_guard<std::mutex> guard(info.TaskLock);
+        MutexLock guard(info.TaskLock);
         return info.TaskFrame;
     }
     // Plays the task list to its end with a capture-rate sensor and a fake HAL.

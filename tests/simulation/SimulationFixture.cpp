@@ -105,7 +105,7 @@ ZEB::TaskMap& SimulationTest::Tasks() {
 bool SimulationTest::WaitForFrames(ZEB::SimulationControl& instance) {
     return zeb_test::WaitFor([&instance] {
         for (auto& entry : Tasks(instance)) {
-            std::lock_guard<std::mutex> guard(entry.second->TaskLock);
+            MutexLock guard(entry.second->TaskLock);
             if (!entry.second->TaskFrameStatus) return false;
         }
         return true;
