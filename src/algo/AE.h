@@ -7,12 +7,12 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <vector>
 
 #include "algo/AlgoRecords.h"
 #include "algo/OfflineAlgo.h"
 #include "parameter/ParameterManagerBase.h"
+#include "platform/Mutex.h"
 
 namespace ZEB {
 
@@ -55,7 +55,7 @@ public:
 private:
     void SetAeOps(void* table);
     // Steps of a substituted result; mAeinfoMtx is held.
-    void Substitute(uint8_t* recorded, uint8_t* live);
+    void Substitute(uint8_t* recorded, uint8_t* live) REQUIRES(mAeinfoMtx);
 
     std::atomic<ae_init_t> mHalInit{nullptr};
     std::atomic<void*> mHalSecond{nullptr};
@@ -70,12 +70,12 @@ private:
     // Guards the map and the sequence state below. Held while a wrapper reads
     // or writes a record, never while the HAL's code runs: a record dropped
     // under it is never read again.
-    std::mutex mAeinfoMtx;
-    std::map<int64_t, std::vector<ZebAeInfo>> mAeInfo;  // at most one frame id
-    int64_t mCurFrm = 0;
-    float mEvTable[kEvEntries] = {0};
-    bool mEvMode = false;
-    int32_t mEvPos = 0;
+    Mutex mAeinfoMtx;
+    std::map<int64_t, std::vector<ZebAeInfo>> mAeInfo GUARDED_BY(mAeinfoMtx);  // at most one frame id
+    int64_t mCurFrm GUARDED_BY(mAeinfoMtx) = 0;
+    float mEvTable[kEvEntries] GUARDED_BY(mAeinfoMtx) = {0};
+    bool mEvMode GUARDED_BY(mAeinfoMtx) = false;
+    int32_t mEvPos GUARDED_BY(mAeinfoMtx) = 0;
 };
 
 // The record at `position` of `frameId`'s list (the last one past its end),

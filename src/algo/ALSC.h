@@ -7,11 +7,11 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
-#include <mutex>
 
 #include "algo/AlgoRecords.h"
 #include "algo/OfflineAlgo.h"
 #include "parameter/ParameterManagerBase.h"
+#include "platform/Mutex.h"
 
 namespace ZEB {
 
@@ -47,7 +47,7 @@ public:
 private:
     void SetAlscOps(void* table);
     // The current frame id's record, or null (logged); mAlscLock is held.
-    const ZebAlscInfo* Current(const char* caller);
+    const ZebAlscInfo* Current(const char* caller) REQUIRES(mAlscLock);
     void OverrideAlsc4(const ZebAlscInfo& record, uint8_t* result);
 
     std::atomic<alsc_init_t> mHalInit{nullptr};
@@ -61,8 +61,8 @@ private:
 
     // Guards the map; held while a wrapper reads a record, never while the
     // HAL's code runs (it reads a private copy of the statistics).
-    std::mutex mAlscLock;
-    std::map<int64_t, ZebAlscInfo> mAlscInfo;
+    Mutex mAlscLock;
+    std::map<int64_t, ZebAlscInfo> mAlscInfo GUARDED_BY(mAlscLock);
 };
 
 extern std::atomic<ALSC*> AlscClassPtr;

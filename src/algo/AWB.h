@@ -8,12 +8,12 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "algo/AlgoRecords.h"
 #include "algo/OfflineAlgo.h"
 #include "parameter/ParameterManagerBase.h"
+#include "platform/Mutex.h"
 
 namespace ZEB {
 
@@ -55,16 +55,16 @@ private:
     // A handed-over record. Its last owner frees it through Released.
     struct Kept {
         ZebAwbInfo info;
-        bool dropped = false;  // guarded by mReleaseLock
+        bool dropped = false;  // under the module's mReleaseLock
     };
     using Record = std::shared_ptr<Kept>;
 
     void SetAwbOps(void* table);
     // The current frame id's record, or null (logged); mAwbLockMtx is held.
-    const Record* Current(const char* caller);
+    const Record* Current(const char* caller) REQUIRES(mAwbLockMtx);
     // Waits until `records`, taken out of the map, are freed.
-    void Retire(std::vector<Record> records);
-    void Released(Kept* kept);
+    void Retire(std::vector<Record> records) EXCLUDES(mReleaseLock);
+    void Released(Kept* kept) EXCLUDES(mReleaseLock);
 
     std::atomic<awb_init_t> mHalInit{nullptr};
     std::atomic<void*> mHalSecond{nullptr};
@@ -79,12 +79,12 @@ private:
     // Guards the map. Held while a wrapper reads or writes a record; a process
     // call instead keeps its record (a shared owner) while the HAL reads the
     // statistics, and DropFrame waits until it lets go.
-    std::mutex mAwbLockMtx;
-    std::map<int64_t, Record> mAwbInfo;
+    Mutex mAwbLockMtx;
+    std::map<int64_t, Record> mAwbInfo GUARDED_BY(mAwbLockMtx);
 
-    std::mutex mReleaseLock;  // guards mDropping and the records' dropped flags
+    Mutex mReleaseLock;  // and the records' dropped flags
     std::condition_variable mReleaseCond;
-    size_t mDropping = 0;  // records taken out of the map and not yet freed
+    size_t mDropping GUARDED_BY(mReleaseLock) = 0;  // records taken out of the map and not yet freed
 };
 
 extern std::atomic<AWB*> AwbClassPtr;
