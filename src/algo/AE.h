@@ -36,21 +36,21 @@ public:
     ZebStatusTag* GetStatus(void* arg) override;
     void SetFrameId(int64_t frameId) override;
     // A std::vector<ZebAeInfo> for a task's frame id, or 16 EVs for 65535.
-    void SetFrameStaticInfo(void* record, int64_t frameId) override;
+    void SetFrameStaticInfo(void* record, int64_t frameId) EXCLUDES(mAeinfoMtx) override;
     void ParseParameter(void* arg) override;
 
     int AeInit(void* init, void* arg1, void* arg2);
-    int AeProcess(void* handle, void* calcIn, void* callbackParam);
-    int AeIoctl(void* handle, int command, void* in, void* out);
-    int AeCbFunc(void* handle, int64_t type, void* param, void* data);
+    int AeProcess(void* handle, void* calcIn, void* callbackParam) EXCLUDES(mAeinfoMtx);
+    int AeIoctl(void* handle, int command, void* in, void* out) EXCLUDES(mAeinfoMtx);
+    int AeCbFunc(void* handle, int64_t type, void* param, void* data) EXCLUDES(mAeinfoMtx);
 
     // Forgets every record that points into the span; returns once no
     // wrapper reads one any more.
-    void DropFrame(const FrameSpan& span);
+    void DropFrame(const FrameSpan& span) EXCLUDES(mAeinfoMtx);
 
     // A copy of a recorded AE result (1,248 bytes), taken under the lock
     // under which the result callback writes the live bookkeeping into it.
-    void CopyRecorded(const void* recorded, void* out);
+    void CopyRecorded(const void* recorded, void* out) EXCLUDES(mAeinfoMtx);
 
 private:
     void SetAeOps(void* table);

@@ -32,17 +32,17 @@ public:
     ZebStatusTag* GetStatus(void* arg) override;
     void SetFrameId(int64_t frameId) override;
     // A ZebAlscInfo; a frame id already known keeps its first record.
-    void SetFrameStaticInfo(void* record, int64_t frameId) override;
+    void SetFrameStaticInfo(void* record, int64_t frameId) EXCLUDES(mAlscLock) override;
     void ParseParameter(void* arg) override;
 
     int AlscInit(void* init, void* handle);
-    int AlscProcess(void* handle, void* calcParam, void* calcResult);
-    int AlscIoctl(void* handle, uint32_t command, void* in, void* out);
-    int AlscCbFunc(void* handle, int64_t type, void* param, void* data);
+    int AlscProcess(void* handle, void* calcParam, void* calcResult) EXCLUDES(mAlscLock);
+    int AlscIoctl(void* handle, uint32_t command, void* in, void* out) EXCLUDES(mAlscLock);
+    int AlscCbFunc(void* handle, int64_t type, void* param, void* data) EXCLUDES(mAlscLock);
 
     // Forgets every record that points into the span; returns once no
     // wrapper reads one any more.
-    void DropFrame(const FrameSpan& span);
+    void DropFrame(const FrameSpan& span) EXCLUDES(mAlscLock);
 
 private:
     void SetAlscOps(void* table);

@@ -34,22 +34,22 @@ public:
     ZebStatusTag* GetStatus(void* arg) override;
     void SetFrameId(int64_t frameId) override;
     // A ZebAwbInfo; a frame id already known keeps its first record.
-    void SetFrameStaticInfo(void* record, int64_t frameId) override;
+    void SetFrameStaticInfo(void* record, int64_t frameId) EXCLUDES(mAwbLockMtx) override;
     void ParseParameter(void* arg) override;
 
     int AwbInit(void* init, void* handle);
-    int AwbProcess(void* handle, void* calcParam, void* calcResult);
-    int AwbIoctl(void* handle, int command, void* in, void* out);
-    int AwbCbFunc(void* handle, int64_t type, void* param, void* data);
+    int AwbProcess(void* handle, void* calcParam, void* calcResult) EXCLUDES(mAwbLockMtx);
+    int AwbIoctl(void* handle, int command, void* in, void* out) EXCLUDES(mAwbLockMtx);
+    int AwbCbFunc(void* handle, int64_t type, void* param, void* data) EXCLUDES(mAwbLockMtx);
 
     // The record of a frame id, or null. It stays valid until its frame is
     // released (DropFrame).
-    const ZebAwbInfo* GetFrameAEMInfo(int64_t frameId);
+    const ZebAwbInfo* GetFrameAEMInfo(int64_t frameId) EXCLUDES(mAwbLockMtx);
     void DumpTempFile(void* calcParam);
 
     // Forgets every record that points into the span; returns once no
     // wrapper (nor a HAL process call given its statistics) uses one any more.
-    void DropFrame(const FrameSpan& span);
+    void DropFrame(const FrameSpan& span) EXCLUDES(mAwbLockMtx);
 
 private:
     // A handed-over record. Its last owner frees it through Released.

@@ -33,16 +33,16 @@ public:
     void SetFrameId(int64_t frameId) override;
     // A std::vector<ZebXtmInfo> for a task's frame id; 65535 starts a capture
     // sequence.
-    void SetFrameStaticInfo(void* record, int64_t frameId) override;
+    void SetFrameStaticInfo(void* record, int64_t frameId) EXCLUDES(xtm_mutex) override;
     void ParseParameter(void* arg) override;
 
     int XtmInit(void* init, void* arg, void* initResult);
-    int XtmCalculate(void* handle, void* calcParam, void* calcResult);
+    int XtmCalculate(void* handle, void* calcParam, void* calcResult) EXCLUDES(xtm_mutex);
     int XtmIoctl(void* handle, uint32_t command, void* in, void* out);
 
     // Forgets every record that points into the span; returns once no
     // wrapper reads one any more.
-    void DropFrame(const FrameSpan& span);
+    void DropFrame(const FrameSpan& span) EXCLUDES(xtm_mutex);
 
 private:
     void SetXtmOps(void* table);
