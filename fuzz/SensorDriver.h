@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "frame/HalRecords.h"
+#include "core/records/HalRecords.h"
 #include "frame/ZEBFrame.h"
 
 namespace zeb_fuzz {

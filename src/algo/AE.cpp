@@ -16,26 +16,6 @@ const char* const kTag = "ZEB_AE";
 // The HAL's AE init parameter holds its result callback here.
 constexpr size_t kInitCallback = 256;
 
-// The HAL's 1,248-byte AE result, as recorded (AE_RESULT_INFO) and as live.
-constexpr size_t kResultSize = 1248;
-constexpr size_t kBv = 0;
-constexpr size_t kLum = 4;
-constexpr size_t kEv = 12;
-constexpr size_t kFrameId = 56;
-constexpr size_t kGain = 84;
-constexpr size_t kIso = 96;
-constexpr size_t kEvSecondStep = 180;  // 8-bit
-constexpr size_t kNextFrameId = 192;
-constexpr size_t kLive216 = 216;  // 64-bit
-constexpr size_t kLive224 = 224;
-constexpr size_t kLcgGain = 232;
-constexpr size_t kLive260 = 260;
-constexpr size_t kEvSecondStepWord = 528;
-constexpr size_t kLiveFrameId616 = 616;
-constexpr size_t kLiveFrameId812 = 812;
-constexpr size_t kOfflineCurFrameId = 1108;
-constexpr size_t kLive1208 = 1208;  // 64-bit
-
 // The result callback type that carries an AE result.
 constexpr int64_t kResultCallback = 6;
 constexpr int64_t kEvCommandFrameId = 65535;
@@ -169,14 +149,14 @@ void AE::DropFrame(const FrameSpan& span) {
 
 void AE::CopyRecorded(const void* recorded, void* out) {
     MutexLock guard(mAeinfoMtx);
-    memcpy(out, recorded, kResultSize);
+    memcpy(out, recorded, AeResult::kSize);
 }
 
 void ReadRecordedAeResult(const void* recorded, void* out) {
     if (AE* ae = AeClassPtr.load()) {
         ae->CopyRecorded(recorded, out);
     } else {
-        memcpy(out, recorded, kResultSize);
+        memcpy(out, recorded, AeResult::kSize);
     }
 }
 
@@ -187,7 +167,7 @@ int AE::AeInit(void* init, void* arg1, void* arg2) {
         ZLOG(kTag, 4, "%d, %s: Not valid intput");
         return hal ? hal(init, arg1, arg2) : 1;
     }
-    ae_cb_t callback = Field<ae_cb_t>(init, kInitCallback);
+    ae_cb_t callback = ReadField<ae_cb_t>(init, kInitCallback);
     if (!callback) {
         // The HAL reports nothing; it keeps doing so.
         ZLOG(kTag, 5, "%d, %s: Could not get Callback function");
@@ -195,7 +175,7 @@ int AE::AeInit(void* init, void* arg1, void* arg2) {
         // A record initialised twice already holds the wrapper: the HAL's
         // callback saved the first time stays.
         mHalCallback.store(callback);
-        SetField<ae_cb_t>(init, kInitCallback, &ae_cb_func);
+        WriteField<ae_cb_t>(init, kInitCallback, &ae_cb_func);
     }
     return hal(init, arg1, arg2);
 }
@@ -232,7 +212,7 @@ int AE::AeCbFunc(void* handle, int64_t type, void* param, void* data) {
         const ZebAeInfo* record = GetCurAeInfo(mAeInfo, frameId, mCurFrm);
         if (!record) {
             ZLOG(kTag, 1, "%d, %s: get aeinfo err");
-        } else if (type == kResultCallback && Usable(data) && Usable(param) && Field<int64_t>(param, 0) == 0 &&
+        } else if (type == kResultCallback && Usable(data) && Usable(param) && ReadField<int64_t>(param, 0) == 0 &&
                    record->aeResult) {
             Substitute(static_cast<uint8_t*>(record->aeResult), static_cast<uint8_t*>(data));
         }
@@ -242,39 +222,42 @@ int AE::AeCbFunc(void* handle, int64_t type, void* param, void* data) {
 
 void AE::Substitute(uint8_t* recorded, uint8_t* live) {
     uint8_t* r = recorded;
-    if (mLcgGainUpdate) CopyField(r, live, kLcgGain, 4);
-    const uint32_t liveId = Field<uint32_t>(live, kFrameId);
-    CopyField(r, live, kFrameId, 4);
-    CopyField(r, live, kOfflineCurFrameId, 4);
-    SetField<uint32_t>(r, kLiveFrameId812, liveId);
-    SetField<uint32_t>(r, kNextFrameId, liveId + 1);
-    SetField<uint8_t>(r, kEvSecondStep, 0);
-    SetField<int32_t>(r, kEvSecondStepWord, 0);
-    CopyField(r, live, kLive260, 4);
-    CopyField(r, live, kLive216, 8);
-    CopyField(r, live, kLive224, 4);
-    CopyField(r, live, kLive1208, 8);
-    if (!mEvMode) SetField<float>(r, kEv, 0.0f);
-    SetField<uint32_t>(r, kLiveFrameId616, liveId);
+    if (mLcgGainUpdate) CopyField(r, live, AeResult::kLcgGain, 4);
+    const uint32_t liveId = ReadField<uint32_t>(live, AeResult::kFrameId);
+    CopyField(r, live, AeResult::kFrameId, 4);
+    CopyField(r, live, AeResult::kOfflineCurFrameId, 4);
+    WriteField<uint32_t>(r, AeResult::kStatsFrameId, liveId);
+    WriteField<uint32_t>(r, AeResult::kNextFrameId, liveId + 1);
+    WriteField<uint8_t>(r, AeResult::kHdrStep, 0);
+    WriteField<int32_t>(r, AeResult::kHdrStepFlag, 0);
+    CopyField(r, live, AeResult::kFlashState, 4);
+    CopyField(r, live, AeResult::kTimestamp, 8);
+    CopyField(r, live, AeResult::kExposureLine, 4);
+    CopyField(r, live, AeResult::kSofTimestamp, 8);
+    if (!mEvMode) WriteField<float>(r, AeResult::kEv, 0.0f);
+    WriteField<uint32_t>(r, AeResult::kSensorFrameId, liveId);
     if (mEvMode) {
         // Past the sixteenth result of a sequence there is no EV left: the
         // result is an ordinary one (EV 0) while the frames still advance.
         const float ev = mEvPos < kEvEntries ? mEvTable[mEvPos] : 0.0f;
-        SetField<float>(r, kEv, ev);
+        WriteField<float>(r, AeResult::kEv, ev);
         if (mEvPos == 1) {
-            SetField<uint8_t>(r, kEvSecondStep, 1);
-            SetField<int32_t>(r, kEvSecondStepWord, 1);
+            WriteField<uint8_t>(r, AeResult::kHdrStep, 1);
+            WriteField<int32_t>(r, AeResult::kHdrStepFlag, 1);
         }
         const int32_t old = mEvPos;
         if (mEvPos < kEvEntries) ++mEvPos;
         if (old >= 0) ++mCurFrm;
     }
-    memcpy(live, r, kResultSize);
-    ZLOG_AS("AeCbFunc", kTag, 4,
-            "%d, %s: AE Parameter with ISO[%d], Gain[%d], bv[%d], lum[%u], EV [%f], offline_aeinfo_cur_frame_id[%d], with "
-         "Id [%d]",
-         Field<int32_t>(r, kIso), Field<int32_t>(r, kGain), Field<int32_t>(r, kBv), Field<uint32_t>(r, kLum),
-         static_cast<double>(Field<float>(r, kEv)), Field<int32_t>(r, kOfflineCurFrameId), Field<int32_t>(r, kFrameId));
+    memcpy(live, r, AeResult::kSize);
+    ZLOG_AS(
+        "AeCbFunc", kTag, 4,
+        "%d, %s: AE Parameter with ISO[%d], Gain[%d], bv[%d], lum[%u], EV [%f], offline_aeinfo_cur_frame_id[%d], with "
+        "Id [%d]",
+        ReadField<int32_t>(r, AeResult::kIso), ReadField<int32_t>(r, AeResult::kGain),
+        ReadField<int32_t>(r, AeResult::kBv), ReadField<uint32_t>(r, AeResult::kLum),
+        static_cast<double>(ReadField<float>(r, AeResult::kEv)), ReadField<int32_t>(r, AeResult::kOfflineCurFrameId),
+        ReadField<int32_t>(r, AeResult::kFrameId));
 }
 
 int AE::AeIoctl(void* handle, int command, void* in, void* out) {
@@ -286,7 +269,7 @@ int AE::AeIoctl(void* handle, int command, void* in, void* out) {
         if (record && record->aeResult) {
             recorded = true;
             if (Usable(in) && Usable(out)) {
-                memcpy(out, record->aeResult, kResultSize);
+                memcpy(out, record->aeResult, AeResult::kSize);
                 return 0;
             }
         }

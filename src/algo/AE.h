@@ -9,7 +9,7 @@
 #include <map>
 #include <vector>
 
-#include "algo/AlgoRecords.h"
+#include "core/records/ThreeARecords.h"
 #include "algo/OfflineAlgo.h"
 #include "parameter/ParameterManagerBase.h"
 #include "platform/Mutex.h"

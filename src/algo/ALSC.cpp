@@ -25,17 +25,6 @@ constexpr size_t kPlaneBytes = 65536;
 constexpr size_t kPlaneAddress[4] = {0, 8, 16, 24};
 constexpr size_t kPlaneOf[4] = {0, 1, 1, 2};
 
-// LSC_RESULT_INFO (32 bytes).
-constexpr size_t kLscWord = 0;
-constexpr size_t kLscHalf = 4;    // 16-bit
-constexpr size_t kLscAlsc3 = 8;   // 64-bit, non-zero: the "ALSC 3" form
-// LSC4_RESULT_INFO (208 bytes).
-constexpr size_t kLsc4Bytes = 208;
-constexpr size_t kLsc4Fields = 4;  // bypass, update_all, grid[5], weight[3]: bytes 4 to 43
-constexpr size_t kLsc4FieldBytes = 40;
-constexpr size_t kLsc4Alsc4 = 48;  // 64-bit, non-zero: the "ALSC 4" form is allowed
-constexpr size_t kLsc4GridWidthX = 80;
-constexpr size_t kLsc4GridWidthY = 84;
 // The HAL's ALSC result, as reported by callback 28.
 constexpr size_t kResultAlsc3Word = 216;
 constexpr size_t kResultAlsc3Half = 220;
@@ -102,7 +91,7 @@ const void* ThreadCopy(const void* table, size_t bytes, bool weights) {
 
 // The first twelve 16-bit values of a table, zeros past its end.
 void FirstValues(const void* table, size_t bytes, int (&values)[12]) {
-    for (size_t i = 0; i < 12; ++i) values[i] = (i + 1) * 2 <= bytes ? Field<uint16_t>(table, i * 2) : 0;
+    for (size_t i = 0; i < 12; ++i) values[i] = (i + 1) * 2 <= bytes ? ReadField<uint16_t>(table, i * 2) : 0;
 }
 
 }  // namespace
@@ -189,12 +178,12 @@ int ALSC::AlscInit(void* init, void* handle) {
         ZLOG(kTag, 4, "%d, %s: Not valid intput");
         return hal ? hal(init, handle) : 1;
     }
-    alsc_cb_t callback = Field<alsc_cb_t>(init, kInitCallback);
+    alsc_cb_t callback = ReadField<alsc_cb_t>(init, kInitCallback);
     if (!callback) {
         ZLOG(kTag, 4, "%d, %s: No Callback function, return");
     } else if (callback != &alsc_cb_func) {
         mHalCallback.store(callback);
-        SetField<alsc_cb_t>(init, kInitCallback, &alsc_cb_func);
+        WriteField<alsc_cb_t>(init, kInitCallback, &alsc_cb_func);
     }
     return hal(init, handle);
 }
@@ -216,8 +205,8 @@ int ALSC::AlscProcess(void* handle, void* calcParam, void* calcResult) {
             if (block) {
                 memcpy(block, record->lscmInfo, kLscmBytes);
                 for (int i = 0; i < 4; ++i) {
-                    SetField<uint64_t>(calcParam, kPlaneAddress[i],
-                                       reinterpret_cast<uintptr_t>(block + kPlaneOf[i] * kPlaneBytes));
+                    WriteField<uint64_t>(calcParam, kPlaneAddress[i],
+                                         reinterpret_cast<uintptr_t>(block + kPlaneOf[i] * kPlaneBytes));
                 }
             }
         }
@@ -248,14 +237,15 @@ int ALSC::AlscCbFunc(void* handle, int64_t type, void* param, void* data) {
                 // passed on as it is
             } else if (!Usable(result)) {
                 ZLOG(kTag, 4, "%d, %s: Not valid intput");
-            } else if (Field<uint64_t>(lsc, kLscAlsc3) != 0 && record->lscTable) {
-                SetField<int32_t>(result, kResultAlsc3Word, Field<int32_t>(lsc, kLscWord));
-                SetField<uint16_t>(result, kResultAlsc3Half, Field<uint16_t>(lsc, kLscHalf));
-                SetField<uint64_t>(result, kResultAlsc3Table,
-                                   reinterpret_cast<uintptr_t>(ThreadCopy(record->lscTable, record->lscTableBytes, false)));
+            } else if (ReadField<uint64_t>(lsc, LscResult::kValid) != 0 && record->lscTable) {
+                WriteField<int32_t>(result, kResultAlsc3Word, ReadField<int32_t>(lsc, LscResult::kTableIndex));
+                WriteField<uint16_t>(result, kResultAlsc3Half, ReadField<uint16_t>(lsc, LscResult::kGridSize));
+                WriteField<uint64_t>(
+                    result, kResultAlsc3Table,
+                    reinterpret_cast<uintptr_t>(ThreadCopy(record->lscTable, record->lscTableBytes, false)));
                 ZLOG(kTag, 4, "%d, %s: override ALSC 3 done");
-            } else if (record->lsc4Result && Field<uint64_t>(record->lsc4Result, kLsc4Alsc4) != 0 && record->lscTable &&
-                       record->lscWTable) {
+            } else if (record->lsc4Result && ReadField<uint64_t>(record->lsc4Result, Lsc4Result::kValid) != 0 &&
+                       record->lscTable && record->lscWTable) {
                 OverrideAlsc4(*record, result);
             }
         }
@@ -265,13 +255,13 @@ int ALSC::AlscCbFunc(void* handle, int64_t type, void* param, void* data) {
 
 void ALSC::OverrideAlsc4(const ZebAlscInfo& record, uint8_t* result) {
     const uint8_t* lsc4 = static_cast<const uint8_t*>(record.lsc4Result);
-    memcpy(result + kResultLsc4Fields, lsc4 + kLsc4Fields, kLsc4FieldBytes);
-    SetField<int32_t>(result, kResultGridWidthX, Field<int32_t>(lsc4, kLsc4GridWidthX));
-    SetField<int32_t>(result, kResultGridWidthY, Field<int32_t>(lsc4, kLsc4GridWidthY));
+    memcpy(result + kResultLsc4Fields, lsc4 + Lsc4Result::kBypass, Lsc4Result::kFieldsBytes);
+    WriteField<int32_t>(result, kResultGridWidthX, ReadField<int32_t>(lsc4, Lsc4Result::kGridWidthX));
+    WriteField<int32_t>(result, kResultGridWidthY, ReadField<int32_t>(lsc4, Lsc4Result::kGridWidthY));
     const void* table = ThreadCopy(record.lscTable, record.lscTableBytes, false);
     const void* weights = ThreadCopy(record.lscWTable, record.lscWTableBytes, true);
-    SetField<uint64_t>(result, kResultTable, reinterpret_cast<uintptr_t>(table));
-    for (size_t offset : kResultWTable) SetField<uint64_t>(result, offset, reinterpret_cast<uintptr_t>(weights));
+    WriteField<uint64_t>(result, kResultTable, reinterpret_cast<uintptr_t>(table));
+    for (size_t offset : kResultWTable) WriteField<uint64_t>(result, offset, reinterpret_cast<uintptr_t>(weights));
     int w[12], t[12], f[12];
     FirstValues(record.lscWTable, record.lscWTableBytes, w);
     FirstValues(record.lscTable, record.lscTableBytes, t);
@@ -279,9 +269,9 @@ void ALSC::OverrideAlsc4(const ZebAlscInfo& record, uint8_t* result) {
          w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7], w[8], w[9], w[10], w[11]);
     ZLOG_AS("AlscCbFunc", kTag, 5, "%d, %s: grid_table:%p, grid_table[%d,%d,%d,%d],[%d,%d,%d,%d],[%d,%d,%d,%d]", record.lscTable, t[0],
          t[1], t[2], t[3], t[4], t[5], t[6], t[7], t[8], t[9], t[10], t[11]);
-    for (size_t i = 0; i < 10; ++i) f[i] = Field<int32_t>(lsc4, kLsc4Fields + 4 * i);
-    f[10] = Field<int32_t>(lsc4, kLsc4GridWidthX);
-    f[11] = Field<int32_t>(lsc4, kLsc4GridWidthY);
+    for (size_t i = 0; i < 10; ++i) f[i] = ReadField<int32_t>(lsc4, Lsc4Result::kBypass + 4 * i);
+    f[10] = ReadField<int32_t>(lsc4, Lsc4Result::kGridWidthX);
+    f[11] = ReadField<int32_t>(lsc4, Lsc4Result::kGridWidthY);
     ZLOG_AS("AlscCbFunc", kTag, 5,
          "%d, %s: alsc4_result: bypass %d, update_all %d, grid: %d %d %d %d %d, weight %d %d %d, grid_width_x/y %d "
          "%d\n",
@@ -299,9 +289,9 @@ int ALSC::AlscIoctl(void* handle, uint32_t command, void* in, void* out) {
         if (recorded && command == kIoctlLsc4Result) {
             if (!record->lscWTable) return 0;
             // The result goes where the second pointer of the output record points.
-            void* destination = Usable(out) ? Field<void*>(out, sizeof(void*)) : nullptr;
+            void* destination = Usable(out) ? ReadField<void*>(out, sizeof(void*)) : nullptr;
             if (Usable(destination)) {
-                memcpy(destination, record->lsc4Result, kLsc4Bytes);
+                memcpy(destination, record->lsc4Result, Lsc4Result::kSize);
                 return 0;
             }
             ZLOG(kTag, 4, "%d, %s: Not valid intput");

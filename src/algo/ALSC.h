@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <map>
 
-#include "algo/AlgoRecords.h"
+#include "core/records/ThreeARecords.h"
 #include "algo/OfflineAlgo.h"
 #include "parameter/ParameterManagerBase.h"
 #include "platform/Mutex.h"

@@ -21,16 +21,6 @@ constexpr size_t kInitCallback = 376;
 constexpr size_t kPlaneAddress[3] = {56, 64, 72};
 constexpr size_t kPlaneBytes = 65536;
 
-// The 120-byte AWB result, as recorded (AWB_CALC_INFO) and as live.
-constexpr size_t kResultSize = 120;
-constexpr size_t kGains = 0;  // R, G, B: three 32-bit values
-constexpr size_t kCt = 44;
-constexpr size_t kCcm = 56;  // nine 16-bit values
-constexpr size_t kCcmBytes = 18;
-constexpr size_t kLive96 = 96;  // 64-bit
-constexpr size_t kLive104 = 104;
-constexpr size_t kLiveFrameId = 112;
-
 // Result callback types, and the ioctl that reads the result.
 constexpr int64_t kCallbackResult = 32;
 constexpr int64_t kCallbackCcm = 33;
@@ -203,12 +193,12 @@ int AWB::AwbInit(void* init, void* handle) {
         ZLOG(kTag, 4, "%d, %s: Not valid intput");
         return hal ? hal(init, handle) : 1;
     }
-    awb_cb_t callback = Field<awb_cb_t>(init, kInitCallback);
+    awb_cb_t callback = ReadField<awb_cb_t>(init, kInitCallback);
     if (!callback) {
         ZLOG(kTag, 4, "%d, %s: No Callback function, return");
     } else if (callback != &awb_cb_func) {
         mHalCallback.store(callback);
-        SetField<awb_cb_t>(init, kInitCallback, &awb_cb_func);
+        WriteField<awb_cb_t>(init, kInitCallback, &awb_cb_func);
     }
     return hal(init, handle);
 }
@@ -227,8 +217,8 @@ int AWB::AwbProcess(void* handle, void* calcParam, void* calcResult) {
         if (record && mAemProcess) {
             if (uint8_t* aem = static_cast<uint8_t*>((*record)->info.aemInfo)) {
                 for (int plane = 0; plane < 3; ++plane) {
-                    SetField<uint64_t>(calcParam, kPlaneAddress[plane],
-                                       reinterpret_cast<uintptr_t>(aem + plane * kPlaneBytes));
+                    WriteField<uint64_t>(calcParam, kPlaneAddress[plane],
+                                         reinterpret_cast<uintptr_t>(aem + plane * kPlaneBytes));
                 }
                 statistics = *record;
             }
@@ -251,32 +241,34 @@ int AWB::AwbCbFunc(void* handle, int64_t type, void* param, void* data) {
         uint8_t* r = record ? static_cast<uint8_t*>((*record)->info.awbCalc) : nullptr;
         if (r && type == kCallbackCcm) {
             if (Usable(param)) {
-                memcpy(param, r + kCcm, kCcmBytes);
+                memcpy(param, r + AwbCalc::kCcm, AwbCalc::kCcmBytes);
             } else {
                 ZLOG(kTag, 4, "%d, %s: Not valid intput");
             }
         } else if (r && type == kCallbackResult) {
             // The live result is the second entry of the table `data` points to.
-            uint8_t* live = Usable(data) ? Field<uint8_t*>(data, sizeof(void*)) : nullptr;
+            uint8_t* live = Usable(data) ? ReadField<uint8_t*>(data, sizeof(void*)) : nullptr;
             if (Usable(live)) {
-                CopyField(r, live, kLive96, 8);
-                CopyField(r, live, kLive104, 4);
-                CopyField(r, live, kLiveFrameId, 4);
-                memcpy(live, r, kResultSize);
+                CopyField(r, live, AwbCalc::kTimestamp, 8);
+                CopyField(r, live, AwbCalc::kStatsIndex, 4);
+                CopyField(r, live, AwbCalc::kFrameId, 4);
+                memcpy(live, r, AwbCalc::kSize);
                 int16_t ccm[9];
-                memcpy(ccm, r + kCcm, sizeof ccm);
-                ZLOG(kTag, 4,
-                     "%d, %s: Preparing AWB info with frame_id %d RGB-Gain[%d, %d, %d], ct[%u], ccm[%d, %d, %d, %d, %d, "
-                     "%d, %d, %d, %d]",
-                     Field<int32_t>(live, kLiveFrameId), Field<int32_t>(r, kGains), Field<int32_t>(r, kGains + 4),
-                     Field<int32_t>(r, kGains + 8), Field<uint32_t>(r, kCt), ccm[0], ccm[1], ccm[2], ccm[3], ccm[4],
-                     ccm[5], ccm[6], ccm[7], ccm[8]);
+                memcpy(ccm, r + AwbCalc::kCcm, sizeof ccm);
+                ZLOG(
+                    kTag, 4,
+                    "%d, %s: Preparing AWB info with frame_id %d RGB-Gain[%d, %d, %d], ct[%u], ccm[%d, %d, %d, %d, %d, "
+                    "%d, %d, %d, %d]",
+                    ReadField<int32_t>(live, AwbCalc::kFrameId), ReadField<int32_t>(r, AwbCalc::kGainR),
+                    ReadField<int32_t>(r, AwbCalc::kGainG), ReadField<int32_t>(r, AwbCalc::kGainB),
+                    ReadField<uint32_t>(r, AwbCalc::kCt), ccm[0], ccm[1], ccm[2], ccm[3], ccm[4], ccm[5], ccm[6],
+                    ccm[7], ccm[8]);
             } else {
                 ZLOG(kTag, 4, "%d, %s: Not valid intput");
             }
         } else if (r && type == kCallbackGains) {
             if (Usable(param)) {
-                memcpy(param, r + kGains, 12);
+                memcpy(param, r + AwbCalc::kGainR, 12);
             } else {
                 ZLOG(kTag, 4, "%d, %s: Not valid intput");
             }
@@ -296,8 +288,8 @@ int AWB::AwbIoctl(void* handle, int command, void* in, void* out) {
         } else if (command == kIoctlGetResult) {
             if (Usable(out)) {
                 memcpy(out, r, kIoctlHeadBytes);
-                memcpy(static_cast<uint8_t*>(out) + kIoctlCcm, r + kCcm, kIoctlCcmBytes);
-                memcpy(static_cast<uint8_t*>(out) + kIoctlCcmLast, r + kCcm + kIoctlCcmBytes, 2);
+                memcpy(static_cast<uint8_t*>(out) + kIoctlCcm, r + AwbCalc::kCcm, kIoctlCcmBytes);
+                memcpy(static_cast<uint8_t*>(out) + kIoctlCcmLast, r + AwbCalc::kCcm + kIoctlCcmBytes, 2);
                 return 0;
             }
             ZLOG(kTag, 4, "%d, %s: Not valid intput");

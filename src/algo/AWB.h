@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "algo/AlgoRecords.h"
+#include "core/records/ThreeARecords.h"
 #include "algo/OfflineAlgo.h"
 #include "parameter/ParameterManagerBase.h"
 #include "platform/Mutex.h"

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <string>
 
+#include "core/records/Field.h"
+
 namespace ZEB {
 
 class ZEBFrame;
@@ -35,17 +37,6 @@ void SaveOp(Saved& saved, const void* table, int entry, Function wrapper) {
     if (found != wrapper) saved.store(found);
 }
 
-// Fields of the HAL's records and of the recorded areas, at byte offsets.
-template <class T>
-T Field(const void* base, size_t offset) {
-    T value;
-    memcpy(&value, static_cast<const uint8_t*>(base) + offset, sizeof value);
-    return value;
-}
-template <class T>
-void SetField(void* base, size_t offset, T value) {
-    memcpy(static_cast<uint8_t*>(base) + offset, &value, sizeof value);
-}
 // Copies one field of `width` bytes at `offset` from `from` to `to`.
 inline void CopyField(void* to, const void* from, size_t offset, size_t width) {
     memcpy(static_cast<uint8_t*>(to) + offset, static_cast<const uint8_t*>(from) + offset, width);

@@ -10,18 +10,6 @@ namespace {
 
 const char* const kTag = "ZEB_XTM";
 
-// The recorded XTM result X (XTM_RESULT_INFO, 17,436 bytes).
-constexpr size_t kGtm = 0;  // 16 bytes
-constexpr size_t kGtmBytes = 16;
-constexpr size_t kHalf16 = 16;
-constexpr size_t kHalf18 = 18;
-constexpr size_t kToneMap = 20;  // 16-bit values
-constexpr size_t kToneMapBytes = 16384;
-constexpr size_t kWord16404 = 16404;
-constexpr size_t kBlock16408 = 16408;
-constexpr size_t kBlockBytes = 512;
-constexpr size_t kGamma = 16920;  // 257 16-bit values
-constexpr size_t kGammaBytes = 514;
 // The HAL's calc result R.
 constexpr size_t kResultGtm = 24;
 constexpr size_t kResultHalf42 = 42;
@@ -171,8 +159,8 @@ int XTM::XtmCalculate(void* handle, void* calcParam, void* calcResult) {
     }
     if (!mFixed.load()) return hal(handle, calcParam, calcResult);
     uint8_t* result = static_cast<uint8_t*>(calcResult);
-    uint8_t* toneMap = Field<uint8_t*>(result, kResultToneMap);
-    uint8_t* gamma = Field<uint8_t*>(result, kResultGamma);
+    uint8_t* toneMap = ReadField<uint8_t*>(result, kResultToneMap);
+    uint8_t* gamma = ReadField<uint8_t*>(result, kResultGamma);
     if (!Usable(toneMap) || !Usable(gamma)) {
         // No buffers to write the recorded curves into: the HAL computes its own.
         ZLOG(kTag, 4, "%d, %s: Not valid intput");
@@ -182,6 +170,9 @@ int XTM::XtmCalculate(void* handle, void* calcParam, void* calcResult) {
     if (mCurFrm >= mFrmSize.load()) {
         mCurFrm = 0;
         mFrmSize.store(1);
+        // The walk is over: a frame count told again before the next capture
+        // (a tuning entry's preview replaying the task) must not resume it.
+        mXtmCap = false;
     }
     const int64_t frameId = mFrmId.load();
     const ZebXtmInfo* record = GetCurXtmInfo(mXtmInfo, frameId, mCurFrm);
@@ -198,19 +189,21 @@ int XTM::XtmCalculate(void* handle, void* calcParam, void* calcResult) {
 }
 
 void XTM::Fill(const uint8_t* x, uint8_t* result, uint8_t* toneMap, uint8_t* gamma) {
-    memcpy(result + kResultGtm, x + kGtm, kGtmBytes);
-    memcpy(result + kResultBlock60, x + kBlock16408, kBlockBytes);
-    memcpy(toneMap, x + kToneMap, kToneMapBytes);
-    memcpy(gamma, x + kGamma, kGammaBytes);
-    SetField<uint16_t>(result, kResultHalf42, Field<uint16_t>(x, kHalf16));
-    SetField<uint16_t>(result, kResultHalf44, Field<uint16_t>(x, kHalf18));
-    SetField<int32_t>(result, kResultWord56, Field<int32_t>(x, kWord16404));
-    auto gammaAt = [x](size_t index) { return static_cast<int>(Field<uint16_t>(x, kGamma + 2 * index)); };
+    memcpy(result + kResultGtm, x + XtmResult::kGtm, XtmResult::kGtmSize);
+    memcpy(result + kResultBlock60, x + XtmResult::kCurve, XtmResult::kCurveSize);
+    memcpy(toneMap, x + XtmResult::kLtm, XtmResult::kLtmSize);
+    memcpy(gamma, x + XtmResult::kGamma, XtmResult::kGammaSize);
+    WriteField<uint16_t>(result, kResultHalf42, ReadField<uint16_t>(x, XtmResult::kGtmTarget));
+    WriteField<uint16_t>(result, kResultHalf44, ReadField<uint16_t>(x, XtmResult::kGtmStrength));
+    WriteField<int32_t>(result, kResultWord56, ReadField<int32_t>(x, XtmResult::kLtmTiles));
+    auto gammaAt = [x](size_t index) {
+        return static_cast<int>(ReadField<uint16_t>(x, XtmResult::kGamma + 2 * index));
+    };
     ZLOG_AS("XtmCalculate", kTag, LOG_PRI_D, "%d, %s: XtmOut gtm (%d %d %d)) gamma_out: (%d %d %d %d %d %d %d %d %d)",
-            static_cast<int>(Field<uint16_t>(result, 30)), static_cast<int>(Field<uint16_t>(result, 32)),
-            static_cast<int>(Field<uint16_t>(result, 26)), gammaAt(0), gammaAt(32), gammaAt(64), gammaAt(96),
+            static_cast<int>(ReadField<uint16_t>(result, 30)), static_cast<int>(ReadField<uint16_t>(result, 32)),
+            static_cast<int>(ReadField<uint16_t>(result, 26)), gammaAt(0), gammaAt(32), gammaAt(64), gammaAt(96),
             gammaAt(128), gammaAt(160), gammaAt(192), gammaAt(224), gammaAt(255));
-    auto valueAt = [x](size_t index) { return static_cast<int>(Field<uint16_t>(x, 2 * index)); };
+    auto valueAt = [x](size_t index) { return static_cast<int>(ReadField<uint16_t>(x, 2 * index)); };
     ZLOG_AS("XtmCalculate", kTag, LOG_PRI_D, "%d, %s: XtmOut ltm ltm map(%d %d %d %d %d %d %d %d %d)", valueAt(10),
             valueAt(138), valueAt(266), valueAt(394), valueAt(522), valueAt(650), valueAt(778), valueAt(906),
             valueAt(1034));

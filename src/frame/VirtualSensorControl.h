@@ -4,7 +4,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "frame/HalRecords.h"
+#include "core/records/HalRecords.h"
 #include "frame/ZEBFrame.h"
 
 namespace ZEB {

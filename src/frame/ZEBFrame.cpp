@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "platform/Log.h"
@@ -23,7 +24,7 @@ const char* const kTag = "ZEBFrame";
 
 std::atomic<FrameReleaseHook> gReleaseHook{nullptr};
 
-const DataFileSpec kDataFiles[kDataFormatCount] = {
+constexpr DataFileSpec kDataFiles[kDataFormatCount] = {
     {".mipi_raw", RowKind::Image, 0, false},
     {".raw", RowKind::Image, 0, true},
     {"cap.yuv_nv21", RowKind::Image, 0, false},
@@ -58,6 +59,79 @@ const DataFileSpec kDataFiles[kDataFormatCount] = {
     {"OFFLINE_AE_INFO.bin", RowKind::FixedArea, 128, false},
     {"OFFLINE_RESULT_INFO.bin", RowKind::FixedArea, 1256, false},
 };
+
+// Where each row's bytes live: a fixed area of the frame object, or a buffer
+// the frame obtains with the usage given. One entry per row, the buffers
+// first in the order they are obtained; the checks below hold every row to one
+// entry and every area to the size of its row.
+struct RowHome {
+    DataFormat row;
+    uint8_t* (*area)(ZEBFrame& frame);  // null for a buffer
+    BufferHandle ZEBFrame::*buffer;     // null for a fixed area
+    int usage;
+};
+
+template <auto kArea>
+uint8_t* AreaOf(ZEBFrame& frame) {
+    return frame.*kArea;
+}
+
+constexpr RowHome Buffer(DataFormat row, BufferHandle ZEBFrame::*buffer, int usage) {
+    return {row, nullptr, buffer, usage};
+}
+
+template <DataFormat kRow, auto kArea>
+constexpr RowHome Area() {
+    static_assert(sizeof(std::declval<ZEBFrame&>().*kArea) == kDataFiles[kRow].fixedSize,
+                  "a fixed area holds its row's size");
+    return {kRow, &AreaOf<kArea>, nullptr, 0};
+}
+
+constexpr RowHome kRowHomes[] = {
+    Buffer(DF_MIPI_RAW, &ZEBFrame::mMipiRawBuf, 3),
+    Buffer(DF_YUV_NV21, &ZEBFrame::mYuvBuf, 2),
+    Buffer(DF_RAW, &ZEBFrame::mRawBuf, 3),
+    Buffer(DF_AFM, &ZEBFrame::mAfmBuf, 0),
+    Buffer(DF_PDAF, &ZEBFrame::mPdafBuf, 0),
+    Buffer(DF_LSC_RESULT_TABLE_INFO, &ZEBFrame::mLscTableBuf, 2),
+    Buffer(DF_LSC_RESULT_WTABLE_INFO, &ZEBFrame::mLscWTableBuf, 2),
+    Buffer(DF_HIST2_DATA_INFO, &ZEBFrame::mHist2DataBuf, 2),
+    Buffer(DF_GTMHIST_DATA_INFO, &ZEBFrame::mGtmHistDataBuf, 2),
+    Buffer(DF_AEM_DATA_INFO, &ZEBFrame::mAemDataBuf, 2),
+    Buffer(DF_LSCM_DATA_INFO, &ZEBFrame::mLscmDataBuf, 2),
+    Area<DF_AEM_INFO, &ZEBFrame::mAemInfo>(),
+    Area<DF_AEM_FOR_AWB, &ZEBFrame::mAemForAwbInfo>(),
+    Area<DF_AE_RESULT_INFO, &ZEBFrame::mAeResultInfo>(),
+    Area<DF_CAP_AE_PARAMS, &ZEBFrame::mCapAeParams>(),
+    Area<DF_AWB_CALC_INFO, &ZEBFrame::mAwbCalcInfo>(),
+    Area<DF_LSCM_INFO, &ZEBFrame::mLscmInfo>(),
+    Area<DF_CCM_INFO, &ZEBFrame::mCcmInfo>(),
+    Area<DF_ISCENE_INFO, &ZEBFrame::mIsceneInfo>(),
+    Area<DF_LSC_RESULT_INFO, &ZEBFrame::mLscResultInfo>(),
+    Area<DF_LSC4_RESULT_INFO, &ZEBFrame::mLsc4ResultInfo>(),
+    Area<DF_SCENE_DETECT_OUT, &ZEBFrame::mSceneDetectOut>(),
+    Area<DF_XTMHIST_INFO, &ZEBFrame::mXtmHistInfo>(),
+    Area<DF_LTMHIST_INFO, &ZEBFrame::mLtmHistInfo>(),
+    Area<DF_BAYHIST_INFO, &ZEBFrame::mBayHistInfo>(),
+    Area<DF_HIST2_INFO, &ZEBFrame::mHist2Info>(),
+    Area<DF_ZOLTDEF_INFO, &ZEBFrame::mZoltDefInfo>(),
+    Area<DF_CONTROL_INFO, &ZEBFrame::mControlInfo>(),
+    Area<DF_FD_ISP_INFO, &ZEBFrame::mFdIspInfo>(),
+    Area<DF_FD_SNAPSHOT, &ZEBFrame::mFdSnapshot>(),
+    Area<DF_XTM_RESULT_INFO, &ZEBFrame::mXtmResultInfo>(),
+    Area<DF_OFFLINE_AE_INFO, &ZEBFrame::mOfflineAeInfo>(),
+    Area<DF_OFFLINE_RESULT_INFO, &ZEBFrame::mOfflineResultInfo>(),
+};
+
+constexpr bool EveryRowHasOneHome() {
+    int homes[kDataFormatCount] = {};
+    for (const RowHome& home : kRowHomes) ++homes[home.row];
+    for (int count : homes) {
+        if (count != 1) return false;
+    }
+    return true;
+}
+static_assert(EveryRowHasOneHome(), "each row lives in one area or one buffer");
 
 // The rows whose capacity is the size of the first folder's file, in the order
 // they are measured.
@@ -147,14 +221,9 @@ ZEBFrame::ZEBFrame(const std::string& path, const files::StopRequested& stop)
         entry.mem = nullptr;
         entry.valid = false;
     }
-    void* const areas[kDataFormatCount] = {
-        nullptr,        nullptr,           nullptr,        nullptr,          mAemInfo,         mAemForAwbInfo,
-        mAeResultInfo,  mCapAeParams,      mAwbCalcInfo,   nullptr,          mLscmInfo,        mCcmInfo,
-        mIsceneInfo,    mLscResultInfo,    mLsc4ResultInfo, nullptr,         nullptr,          nullptr,
-        nullptr,        nullptr,           mSceneDetectOut, mXtmHistInfo,    mLtmHistInfo,     nullptr,
-        mBayHistInfo,   mHist2Info,        mZoltDefInfo,   mControlInfo,     mFdIspInfo,       mFdSnapshot,
-        mXtmResultInfo, mOfflineAeInfo,    mOfflineResultInfo};
-    for (int row = 0; row < kDataFormatCount; ++row) mDataFiles[row].mem = areas[row];
+    for (const RowHome& home : kRowHomes) {
+        if (home.area) mDataFiles[home.row].mem = home.area(*this);
+    }
 
     SetFolder(path);
     ZLOG(kTag, 4, "%d, %s: FilePath %s", files::Escaped(mFilePath).c_str());
@@ -423,31 +492,6 @@ void ZEBFrame::BindRow(DataFormat row, const BufferHandle& handle) {
     entry.size = static_cast<uint32_t>(std::min<size_t>(entry.size, handle->bytes));
 }
 
-namespace {
-
-// The frame's buffers in the order they are obtained: the member, the row it
-// backs and the usage it is obtained with.
-struct BufferSlot {
-    BufferHandle ZEBFrame::*member;
-    DataFormat row;
-    int usage;
-};
-const BufferSlot kBufferSlots[] = {
-    {&ZEBFrame::mMipiRawBuf, DF_MIPI_RAW, 3},
-    {&ZEBFrame::mYuvBuf, DF_YUV_NV21, 2},
-    {&ZEBFrame::mRawBuf, DF_RAW, 3},
-    {&ZEBFrame::mAfmBuf, DF_AFM, 0},
-    {&ZEBFrame::mPdafBuf, DF_PDAF, 0},
-    {&ZEBFrame::mLscTableBuf, DF_LSC_RESULT_TABLE_INFO, 2},
-    {&ZEBFrame::mLscWTableBuf, DF_LSC_RESULT_WTABLE_INFO, 2},
-    {&ZEBFrame::mHist2DataBuf, DF_HIST2_DATA_INFO, 2},
-    {&ZEBFrame::mGtmHistDataBuf, DF_GTMHIST_DATA_INFO, 2},
-    {&ZEBFrame::mAemDataBuf, DF_AEM_DATA_INFO, 2},
-    {&ZEBFrame::mLscmDataBuf, DF_LSCM_DATA_INFO, 2},
-};
-
-}  // namespace
-
 void ZEBFrame::RowCapacities(const Listing& listing, uint32_t* capacity) {
     const int64_t rawPixels = mRawWidth > 0 && mRawHeight > 0 ? int64_t{mRawWidth} * mRawHeight : 0;
     const int64_t yuvPixels = mYuvWidth > 0 && mYuvHeight > 0 ? int64_t{mYuvWidth} * mYuvHeight : 0;
@@ -475,16 +519,21 @@ void ZEBFrame::AllocateMemory() { AllocateMemory(Listing(mFilePath)); }
 void ZEBFrame::AllocateMemory(const Listing& listing) {
     uint32_t capacity[kDataFormatCount] = {};
     RowCapacities(listing, capacity);
-    for (const BufferSlot& slot : kBufferSlots) mDataFiles[slot.row].size = capacity[slot.row];
+    for (const RowHome& slot : kRowHomes) {
+        if (slot.buffer) mDataFiles[slot.row].size = capacity[slot.row];
+    }
 
     auto pool = std::make_shared<ZEBMemoryPool<BufferInfo>>(ZEBMemoryPool<BufferInfo>::Manager());
-    for (const BufferSlot& slot : kBufferSlots) {
+    for (const RowHome& slot : kRowHomes) {
+        if (!slot.buffer) continue;
         int width = 0, height = 0;
         BufferRequest(slot.row, capacity[slot.row], &width, &height);
-        this->*slot.member = Acquire(pool, width, height, slot.usage);
+        this->*slot.buffer = Acquire(pool, width, height, slot.usage);
         if (slot.row == DF_MIPI_RAW) ZLOG(kTag, 4, "%d, %s: Raw Image Size is [%d, %d]", mRawWidth, mRawHeight);
     }
-    for (const BufferSlot& slot : kBufferSlots) BindRow(slot.row, this->*slot.member);
+    for (const RowHome& slot : kRowHomes) {
+        if (slot.buffer) BindRow(slot.row, this->*slot.buffer);
+    }
 }
 
 // A recycled frame keeps its buffers where they hold what the next folder
@@ -494,8 +543,9 @@ void ZEBFrame::GrowMemory(const Listing& listing) {
     uint32_t capacity[kDataFormatCount] = {};
     RowCapacities(listing, capacity);
     std::shared_ptr<ZEBMemoryPool<BufferInfo>> pool;
-    for (const BufferSlot& slot : kBufferSlots) {
-        BufferHandle& handle = this->*slot.member;
+    for (const RowHome& slot : kRowHomes) {
+        if (!slot.buffer) continue;
+        BufferHandle& handle = this->*slot.buffer;
         DataFileEntry& entry = mDataFiles[slot.row];
         int width = 0, height = 0;
         BufferRequest(slot.row, capacity[slot.row], &width, &height);

@@ -12,7 +12,7 @@
 
 #include "core/FileAccess.h"
 #include "frame/BufferInfo.h"
-#include "frame/HalRecords.h"
+#include "core/records/HalRecords.h"
 
 namespace ZEB {
 

@@ -10,7 +10,10 @@
 #include "parameter/SceneParameter.h"
 #include "platform/Log.h"
 #include "platform/Property.h"
-#include "core/RecordOffsets.h"
+#include "core/records/Field.h"
+#include "core/records/HalRecords.h"
+#include "core/records/SceneRecords.h"
+#include "core/records/ThreeARecords.h"
 #include "simulation/SimulationControl.h"
 
 namespace ZEB {

@@ -13,7 +13,7 @@
 #include "platform/Log.h"
 #include "platform/ParamSet.h"
 #include "platform/Property.h"
-#include "core/RecordOffsets.h"
+#include "core/records/SceneRecords.h"
 
 namespace ZEB {
 namespace {

@@ -24,7 +24,7 @@
 
 #include "parameter/ParameterManager.h"
 #include "parameter/TaskInfo.h"
-#include "algo/AlgoRecords.h"
+#include "core/records/ThreeARecords.h"
 #include "core/Export.h"
 #include "core/SimulationControlInterface.h"
 #include "core/ThreadPool.h"

@@ -289,6 +289,40 @@ TEST_F(Adapters, ACaptureWalksXtmThroughTheFramesAndWrapsToTheFirst) {
     }
 }
 
+// A tuning sweep replays a "Preview" task's two frames once per entry: each
+// preview tells the frame count again and each capture sends 65535, with no
+// new hand-over between the entries. Every entry must see what the first saw:
+// the first frame's record in preview, the walk through both in capture.
+TEST_F(Adapters, EveryTuningEntryReplaysXtmAsTheFirst) {
+    Start({{"XTM", 3}});
+    const std::vector<Bytes> x{Pattern(17436, 30), Pattern(17436, 31)};
+    std::vector<ZEB::ZebXtmInfo> xtmList{{const_cast<uint8_t*>(x[0].data())}, {const_cast<uint8_t*>(x[1].data())}};
+    xtm->SetFrameStaticInfo(&xtmList, 4);
+    xtm->SetFrameId(4);
+    Bytes toneMap(16384), gamma(514), param(8);
+    float ev[16] = {};
+    auto runXtm = [&] {
+        Bytes r(600, 0);
+        Put(r.data(), 48, toneMap.data());
+        Put(r.data(), 576, gamma.data());
+        EXPECT_EQ(xtmHal.Process(param.data(), r.data()), 0);
+        for (int k = 0; k < 2; ++k) {
+            if (memcmp(r.data() + 24, x[k].data(), 16) == 0) return k;
+        }
+        return -1;
+    };
+    for (int entry = 0; entry < 3; ++entry) {
+        SCOPED_TRACE("tuning entry " + std::to_string(entry));
+        ZEB::ParameterManagerBase::SetFrameSize(2);
+        EXPECT_EQ(runXtm(), 0) << "preview";
+        EXPECT_EQ(runXtm(), 0) << "preview";
+        xtm->SetFrameStaticInfo(ev, 65535);
+        EXPECT_EQ(runXtm(), 0) << "capture";
+        EXPECT_EQ(runXtm(), 1) << "capture";
+        EXPECT_EQ(runXtm(), 0) << "after the capture";
+    }
+}
+
 TEST_F(Adapters, FixedAwbAlscAndXtmHandTheHalTheRecordedResults) {
     LogCapture log;
     Start({{"AWB", 3}, {"ALSC", 3}, {"XTM_GTM", 3}});

@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "frame/HalRecords.h"
+#include "core/records/HalRecords.h"
 #include "parameter/ParameterManager.h"
 #include "parameter/SceneParameter.h"
 #include "parameter/TaskManager.h"

@@ -24,7 +24,7 @@ protected:
     void SetUp() override {
         const auto made = zeb_test::RunProgram(
             {kRecgen, "--device-root", mDir / "root", "--size", "64x8", "--frames", "2", "--tasks", "2", "--tuning",
-             "zebcam_tuning"});
+             "zebcam_tuning", "--fixed-3a"});
         ASSERT_EQ(made.status, 0) << made.err;
     }
 
@@ -85,7 +85,8 @@ TEST_F(HalCommandLine, OptionsThatCannotApplyAreUsageErrors) {
 
 // Frames are credited to the task being played, though two tasks hold the
 // same; a swept tuning's entries name their folders through the dump root
-// property, and the library logs no failure line on the way.
+// property and each replays the fixed 3A results as the first entry did, and
+// the library logs no failure line on the way.
 TEST_F(HalCommandLine, TasksHoldingTheSameFramesAreEachCreditedAndACleanRunLogsNoFailure) {
     const std::string listPath = mDir / ("root/" + kTaskList);
     pugi::xml_document list;

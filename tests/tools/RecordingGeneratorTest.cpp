@@ -9,7 +9,8 @@
 #include "frame/ZEBFrame.h"
 #include "support/TestSupport.h"
 #include "zebsim-recgen/lib/RecordingGenerator.h"
-#include "zebsim-recgen/lib/ThreeARecords.h"
+#include "core/records/Field.h"
+#include "core/records/ThreeARecords.h"
 
 using namespace zeb_recgen;
 
@@ -251,22 +252,23 @@ TEST(RecordingGenerator, ThreeAResultsReadLikeADevicesAndTheBlockListCanFixThem)
     options.tasks = {hdr, plain, TaskOptions()};
     const GeneratedRecording recording = GenerateRecording(options);
     ASSERT_TRUE(recording.ok) << recording.error;
-    using zeb_3a::Get;
+    using ZEB::ReadField;
     uint32_t lum = 0;
     for (int serial = 0; serial < 3; ++serial) {
         const auto ae = DumpContent(recording.options, serial, ZEB::DF_AE_RESULT_INFO);
-        EXPECT_EQ(Get<float>(ae.data(), zeb_3a::ae::kEv), hdr.scene.hdrEvs[serial]);
-        EXPECT_GT(Get<uint32_t>(ae.data(), zeb_3a::ae::kLum), lum) << "brighter with each EV step";
-        lum = Get<uint32_t>(ae.data(), zeb_3a::ae::kLum);
-        const int32_t iso = Get<int32_t>(ae.data(), zeb_3a::ae::kIso);
+        EXPECT_EQ(ReadField<float>(ae.data(), ZEB::AeResult::kEv), hdr.scene.hdrEvs[serial]);
+        EXPECT_GT(ReadField<uint32_t>(ae.data(), ZEB::AeResult::kLum), lum) << "brighter with each EV step";
+        lum = ReadField<uint32_t>(ae.data(), ZEB::AeResult::kLum);
+        const int32_t iso = ReadField<int32_t>(ae.data(), ZEB::AeResult::kIso);
         EXPECT_TRUE(iso >= 50 && iso <= 6400) << iso;
-        EXPECT_EQ(Get<int32_t>(ae.data(), zeb_3a::ae::kNextFrameId), Get<int32_t>(ae.data(), zeb_3a::ae::kFrameId) + 1);
+        EXPECT_EQ(ReadField<int32_t>(ae.data(), ZEB::AeResult::kNextFrameId),
+                  ReadField<int32_t>(ae.data(), ZEB::AeResult::kFrameId) + 1);
     }
     const auto awb = DumpContent(recording.options, 0, ZEB::DF_AWB_CALC_INFO);
-    EXPECT_EQ(Get<uint32_t>(awb.data(), zeb_3a::awb::kGainG), 1024u);
+    EXPECT_EQ(ReadField<uint32_t>(awb.data(), ZEB::AwbCalc::kGainG), 1024u);
     for (int row = 0; row < 3; ++row) {
         int sum = 0;
-        for (int c = 0; c < 3; ++c) sum += Get<int16_t>(awb.data(), zeb_3a::awb::kCcm + 2 * (3 * row + c));
+        for (int c = 0; c < 3; ++c) sum += ReadField<int16_t>(awb.data(), ZEB::AwbCalc::kCcm + 2 * (3 * row + c));
         EXPECT_EQ(sum, 1024) << "a ccm row keeps grey grey";
     }
     // Serials 0 (ALSC 3), 3 (no shading result) and 4 (ALSC 4).
@@ -274,14 +276,16 @@ TEST(RecordingGenerator, ThreeAResultsReadLikeADevicesAndTheBlockListCanFixThem)
     for (const auto& format : formats) {
         const auto lsc = DumpContent(recording.options, format.first, ZEB::DF_LSC_RESULT_INFO);
         const auto lsc4 = DumpContent(recording.options, format.first, ZEB::DF_LSC4_RESULT_INFO);
-        EXPECT_EQ(Get<uint64_t>(lsc.data(), zeb_3a::lsc::kValid) != 0, format.second.first) << format.first;
-        EXPECT_EQ(Get<uint64_t>(lsc4.data(), zeb_3a::lsc4::kValid) != 0, format.second.second) << format.first;
+        EXPECT_EQ(ReadField<uint64_t>(lsc.data(), ZEB::LscResult::kValid) != 0, format.second.first) << format.first;
+        EXPECT_EQ(ReadField<uint64_t>(lsc4.data(), ZEB::Lsc4Result::kValid) != 0, format.second.second) << format.first;
     }
     const auto xtm = DumpContent(recording.options, 1, ZEB::DF_XTM_RESULT_INFO);
-    for (size_t i = 1; i < zeb_3a::xtm::kGammaPoints; ++i) {
-        ASSERT_GE(Get<uint16_t>(xtm.data(), zeb_3a::xtm::kGamma + 2 * i), Get<uint16_t>(xtm.data(), zeb_3a::xtm::kGamma + 2 * i - 2)) << i;
+    for (size_t i = 1; i < ZEB::XtmResult::kGammaPoints; ++i) {
+        ASSERT_GE(ReadField<uint16_t>(xtm.data(), ZEB::XtmResult::kGamma + 2 * i),
+                  ReadField<uint16_t>(xtm.data(), ZEB::XtmResult::kGamma + 2 * i - 2))
+            << i;
     }
-    EXPECT_EQ(Get<uint16_t>(xtm.data(), zeb_3a::xtm::kGamma), 0);
+    EXPECT_EQ(ReadField<uint16_t>(xtm.data(), ZEB::XtmResult::kGamma), 0);
 
     pugi::xml_document blocks;
     ASSERT_TRUE(blocks.load_file(recording.ispConfigPath.c_str()));

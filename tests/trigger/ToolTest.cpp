@@ -2,6 +2,9 @@
 // ZEB_LOG_LEVEL=1, so the engine's failure lines would show if they leaked.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -63,6 +66,8 @@ TEST(TriggerTool, PrintsTheNamedLineAndSaysWhereValuesFellOutside) {
 TEST(TriggerTool, ExitsWithTwoOnBadArgumentsAndOneOnFilesItCannotUse) {
     zeb_test::TempDir dir;
     zeb_test::WriteFile(dir / "malformed.xml", "<root><Triggers>");
+    std::filesystem::create_symlink(kSample, dir / "link.xml");
+    ASSERT_EQ(mkfifo((dir / "pipe.xml").c_str(), 0600), 0);
     const std::string unpaired = trigger_test::WriteParamFile(
         dir, "<Triggers name=\"A\"><n start=\"0\" end=\"1\" para=\"p\" name=\"a\">0</n></Triggers><Parameters name=\"B\"/>");
     struct Case { std::vector<std::string> arguments; int status; const char* message; };
@@ -80,6 +85,8 @@ TEST(TriggerTool, ExitsWithTwoOnBadArgumentsAndOneOnFilesItCannotUse) {
         {{kSample, "--sweep", "Denoise:gain=1:16:1"}, 2, "needs the values of its other levels: give -t Denoise="},
         {{dir / "missing.xml"}, 1, "cannot read"},
         {{dir / "malformed.xml"}, 1, "is not well-formed XML"},
+        {{dir / "link.xml"}, 1, "link.xml: a link"},
+        {{dir / "pipe.xml"}, 1, "pipe.xml: a named pipe"},
         {{unpaired}, 1, "has no usable parameter tree"},
     };
     for (const Case& c : cases) {

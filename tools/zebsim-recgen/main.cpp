@@ -24,6 +24,135 @@ void PrintWarnings(const std::vector<std::string>& warnings) {
     for (const std::string& warning : warnings) fprintf(stderr, "zebsim-recgen: warning: %s\n", warning.c_str());
 }
 
+// preview.html of what was written: each frame developed beside its reference.
+bool WritePreview(const zeb_recgen::Placement& placement, const std::string& taskListPath, bool preview) {
+    std::string error;
+    // Beside the recording in the host layout, beside the task list in the device's.
+    const std::string folder = placement.outputFolder.empty()
+                                   ? std::filesystem::path(taskListPath).parent_path().string()
+                                   : placement.outputFolder;
+    const std::string path = folder + "/preview.html";
+    // Developing takes a while on big frames: a line per task.
+    auto progress = [](const std::string& line) { fprintf(stderr, "zebsim-recgen: preview: %s\n", line.c_str()); };
+    if (!zeb_develop::WritePreview(taskListPath, path, preview, &error, progress)) {
+        fprintf(stderr, "zebsim-recgen: %s: %s\n", path.c_str(), error.c_str());
+        return false;
+    }
+    printf("preview %s\n", path.c_str());
+    return true;
+}
+
+// --relocate: a recording copied into the device's layout.
+int Relocate(const std::string& relocate, const zeb_recgen::Placement& placement) {
+    std::vector<std::string> warnings;
+    if (!placement.outputFolder.empty()) {
+        fprintf(stderr, "zebsim-recgen: --relocate writes below --device-root, not -o\n");
+        return 2;
+    }
+    const zeb_recgen::GeneratedRecording moved = zeb_recgen::RelocateRecording(relocate, placement, &warnings);
+    PrintWarnings(warnings);
+    if (!moved.ok) {
+        fprintf(stderr, "zebsim-recgen: %s\n", moved.error.c_str());
+        return 1;
+    }
+    printf("%zu tasks, %zu frames; task list %s\n", moved.tasks.size(), moved.frames.size(),
+           moved.taskListPath.c_str());
+    return 0;
+}
+
+// --from-dng: a recording of the given DNG files.
+int ImportDngFiles(zeb_recgen::DngImportOptions& dng, const zeb_recgen::Options& options,
+                   const zeb_recgen::Placement& placement, bool preview) {
+    std::vector<std::string> warnings;
+    dng.framesPerTask = options.framesPerTask;
+    dng.mode = options.mode;
+    dng.preview = false;  // the developed previews come with preview.html
+    // Large files take a while each: say so as each is done.
+    std::set<std::string> used, ignored;
+    dng.progress = [&used, &ignored](int serial, int total, const zeb_recgen::DngFrame& frame) {
+        printf("[%d/%d] %s\n", serial + 1, total, frame.path.c_str());
+        fflush(stdout);
+        used.insert(frame.usedTags.begin(), frame.usedTags.end());
+        ignored.insert(frame.ignoredTags.begin(), frame.ignoredTags.end());
+    };
+    const zeb_recgen::GeneratedRecording imported = zeb_recgen::PlaceRecording(
+        placement,
+        [&dng](const std::string& folder, const std::string& list) {
+            zeb_recgen::DngImportOptions staged = dng;
+            staged.outputFolder = folder;
+            staged.taskListPath = list;
+            return zeb_recgen::ImportDng(staged);
+        },
+        &warnings);
+    PrintWarnings(warnings);
+    if (!imported.ok) {
+        fprintf(stderr, "zebsim-recgen: %s\n", imported.error.c_str());
+        return 1;
+    }
+    for (const auto& frame : imported.frames) {
+        printf("%s -> %s\n", dng.files[static_cast<size_t>(frame.serial)].c_str(), frame.rawPath.c_str());
+    }
+    auto joined = [](const std::set<std::string>& names) {
+        std::string text;
+        for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
+        return text.empty() ? std::string("none") : text;
+    };
+    printf("tags used: %s\ntags ignored: %s\n", joined(used).c_str(), joined(ignored).c_str());
+    printf("%zu tasks, %zu frames, Bayer pattern %s; task list %s\n", imported.tasks.size(), imported.frames.size(),
+           zeb_recgen::BayerPatternName(imported.options.pattern), imported.taskListPath.c_str());
+    return WritePreview(placement, imported.taskListPath, preview) ? 0 : 1;
+}
+
+// A synthetic recording of the options given.
+int Generate(zeb_recgen::Options& options, const zeb_recgen::Placement& placement, const std::string& size,
+             const std::string& yuvSize, const std::string& pattern, bool fixed3a, const std::string& lsc,
+             bool preview) {
+    std::vector<std::string> warnings;
+    auto parseSize = [](const std::string& text, int* width, int* height) {
+        return sscanf(text.c_str(), "%dx%d", width, height) == 2 && *width > 0 && *height > 0;
+    };
+    if (!parseSize(size, &options.width, &options.height) ||
+        (!yuvSize.empty() && !parseSize(yuvSize, &options.yuvWidth, &options.yuvHeight))) {
+        fprintf(stderr, "sizes are written WIDTHxHEIGHT, for instance 4000x3000\n");
+        return 2;
+    }
+    // The library refuses a frame whose names ask for more.
+    for (const auto& wh : {std::make_pair(options.width, options.height),
+                           std::make_pair(options.yuvWidth, options.yuvHeight)}) {
+        if (wh.first > ZEB::kMaxImageSide || wh.second > ZEB::kMaxImageSide ||
+            int64_t{wh.first} * wh.second > ZEB::kMaxImagePixels) {
+            fprintf(stderr,
+                    "zebsim-recgen: %dx%d is larger than the library takes: at most %d a side and %lld pixels\n",
+                    wh.first, wh.second, static_cast<int>(ZEB::kMaxImageSide),
+                    static_cast<long long>(ZEB::kMaxImagePixels));
+            return 2;
+        }
+    }
+    zeb_recgen::ParseBayerPattern(pattern, &options.pattern);
+    if (fixed3a) options.blocks = zeb_recgen::Fixed3ABlocks();
+    const std::map<std::string, zeb_recgen::LscFormat> formats = {
+        {"alsc3", zeb_recgen::LscFormat::Alsc3}, {"alsc4", zeb_recgen::LscFormat::Alsc4}, {"none", zeb_recgen::LscFormat::None}};
+    options.lscFormat = formats.at(lsc);
+
+    const zeb_recgen::GeneratedRecording recording = zeb_recgen::PlaceRecording(
+        placement,
+        [&options](const std::string& folder, const std::string& list) {
+            zeb_recgen::Options staged = options;
+            staged.outputFolder = folder;
+            staged.taskListPath = list;
+            return zeb_recgen::GenerateRecording(staged);
+        },
+        &warnings);
+    PrintWarnings(warnings);
+    if (!recording.ok) {
+        fprintf(stderr, "zebsim-recgen: %s\n", recording.error.c_str());
+        return 1;
+    }
+    printf("%zu tasks, %zu frames of %dx%d; task list %s\n", recording.tasks.size(), recording.frames.size(),
+           recording.options.width, recording.options.height, recording.taskListPath.c_str());
+    return WritePreview(placement, recording.taskListPath, preview) ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -117,22 +246,7 @@ int main(int argc, char** argv) {
         // The device paths written into the files are read back below it.
         zeb_platform::SetDeviceRoot(deviceRoot);
     }
-    std::vector<std::string> warnings;
-    if (!relocate.empty()) {
-        if (!placement.outputFolder.empty()) {
-            fprintf(stderr, "zebsim-recgen: --relocate writes below --device-root, not -o\n");
-            return 2;
-        }
-        const zeb_recgen::GeneratedRecording moved = zeb_recgen::RelocateRecording(relocate, placement, &warnings);
-        PrintWarnings(warnings);
-        if (!moved.ok) {
-            fprintf(stderr, "zebsim-recgen: %s\n", moved.error.c_str());
-            return 1;
-        }
-        printf("%zu tasks, %zu frames; task list %s\n", moved.tasks.size(), moved.frames.size(),
-               moved.taskListPath.c_str());
-        return 0;
-    }
+    if (!relocate.empty()) return Relocate(relocate, placement);
     if (!tuningName.empty()) {
         if (deviceRoot.empty()) {
             fprintf(stderr, "--tuning needs --device-root\n");
@@ -141,105 +255,7 @@ int main(int argc, char** argv) {
         options.tuning = zeb_recgen::SweepTuning(tuningName, deviceRoot);
     }
 
-    // preview.html of what was written: each frame developed beside its reference.
-    auto writePreview = [&](const std::string& taskListPath) {
-        std::string error;
-        // Beside the recording in the host layout, beside the task list in the device's.
-        const std::string folder = placement.outputFolder.empty()
-                                       ? std::filesystem::path(taskListPath).parent_path().string()
-                                       : placement.outputFolder;
-        const std::string path = folder + "/preview.html";
-        // Developing takes a while on big frames: a line per task.
-        auto progress = [](const std::string& line) { fprintf(stderr, "zebsim-recgen: preview: %s\n", line.c_str()); };
-        if (!zeb_develop::WritePreview(taskListPath, path, preview, &error, progress)) {
-            fprintf(stderr, "zebsim-recgen: %s: %s\n", path.c_str(), error.c_str());
-            return false;
-        }
-        printf("preview %s\n", path.c_str());
-        return true;
-    };
+    if (!dng.files.empty()) return ImportDngFiles(dng, options, placement, preview);
 
-    if (!dng.files.empty()) {
-        dng.framesPerTask = options.framesPerTask;
-        dng.mode = options.mode;
-        dng.preview = false;  // the developed previews come with preview.html
-        // Large files take a while each: say so as each is done.
-        std::set<std::string> used, ignored;
-        dng.progress = [&used, &ignored](int serial, int total, const zeb_recgen::DngFrame& frame) {
-            printf("[%d/%d] %s\n", serial + 1, total, frame.path.c_str());
-            fflush(stdout);
-            used.insert(frame.usedTags.begin(), frame.usedTags.end());
-            ignored.insert(frame.ignoredTags.begin(), frame.ignoredTags.end());
-        };
-        const zeb_recgen::GeneratedRecording imported = zeb_recgen::PlaceRecording(
-            placement,
-            [&dng](const std::string& folder, const std::string& list) {
-                zeb_recgen::DngImportOptions staged = dng;
-                staged.outputFolder = folder;
-                staged.taskListPath = list;
-                return zeb_recgen::ImportDng(staged);
-            },
-            &warnings);
-        PrintWarnings(warnings);
-        if (!imported.ok) {
-            fprintf(stderr, "zebsim-recgen: %s\n", imported.error.c_str());
-            return 1;
-        }
-        for (const auto& frame : imported.frames) {
-            printf("%s -> %s\n", dng.files[static_cast<size_t>(frame.serial)].c_str(), frame.rawPath.c_str());
-        }
-        auto joined = [](const std::set<std::string>& names) {
-            std::string text;
-            for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
-            return text.empty() ? std::string("none") : text;
-        };
-        printf("tags used: %s\ntags ignored: %s\n", joined(used).c_str(), joined(ignored).c_str());
-        printf("%zu tasks, %zu frames, Bayer pattern %s; task list %s\n", imported.tasks.size(), imported.frames.size(),
-               zeb_recgen::BayerPatternName(imported.options.pattern), imported.taskListPath.c_str());
-        return writePreview(imported.taskListPath) ? 0 : 1;
-    }
-
-    auto parseSize = [](const std::string& text, int* width, int* height) {
-        return sscanf(text.c_str(), "%dx%d", width, height) == 2 && *width > 0 && *height > 0;
-    };
-    if (!parseSize(size, &options.width, &options.height) ||
-        (!yuvSize.empty() && !parseSize(yuvSize, &options.yuvWidth, &options.yuvHeight))) {
-        fprintf(stderr, "sizes are written WIDTHxHEIGHT, for instance 4000x3000\n");
-        return 2;
-    }
-    // The library refuses a frame whose names ask for more.
-    for (const auto& wh : {std::make_pair(options.width, options.height),
-                           std::make_pair(options.yuvWidth, options.yuvHeight)}) {
-        if (wh.first > ZEB::kMaxImageSide || wh.second > ZEB::kMaxImageSide ||
-            int64_t{wh.first} * wh.second > ZEB::kMaxImagePixels) {
-            fprintf(stderr,
-                    "zebsim-recgen: %dx%d is larger than the library takes: at most %d a side and %lld pixels\n",
-                    wh.first, wh.second, static_cast<int>(ZEB::kMaxImageSide),
-                    static_cast<long long>(ZEB::kMaxImagePixels));
-            return 2;
-        }
-    }
-    zeb_recgen::ParseBayerPattern(pattern, &options.pattern);
-    if (fixed3a) options.blocks = zeb_recgen::Fixed3ABlocks();
-    const std::map<std::string, zeb_recgen::LscFormat> formats = {
-        {"alsc3", zeb_recgen::LscFormat::Alsc3}, {"alsc4", zeb_recgen::LscFormat::Alsc4}, {"none", zeb_recgen::LscFormat::None}};
-    options.lscFormat = formats.at(lsc);
-
-    const zeb_recgen::GeneratedRecording recording = zeb_recgen::PlaceRecording(
-        placement,
-        [&options](const std::string& folder, const std::string& list) {
-            zeb_recgen::Options staged = options;
-            staged.outputFolder = folder;
-            staged.taskListPath = list;
-            return zeb_recgen::GenerateRecording(staged);
-        },
-        &warnings);
-    PrintWarnings(warnings);
-    if (!recording.ok) {
-        fprintf(stderr, "zebsim-recgen: %s\n", recording.error.c_str());
-        return 1;
-    }
-    printf("%zu tasks, %zu frames of %dx%d; task list %s\n", recording.tasks.size(), recording.frames.size(),
-           recording.options.width, recording.options.height, recording.taskListPath.c_str());
-    return writePreview(recording.taskListPath) ? 0 : 1;
+    return Generate(options, placement, size, yuvSize, pattern, fixed3a, lsc, preview);
 }

@@ -14,7 +14,8 @@
 #include <fstream>
 
 #include "frame/RawKernels.h"
-#include "zebsim-recgen/lib/ThreeARecords.h"
+#include "core/records/Field.h"
+#include "core/records/ThreeARecords.h"
 
 namespace zeb_develop {
 namespace {
@@ -76,35 +77,35 @@ double ToneCurve::Apply(double linear) const {
 }
 
 FrameRecords RecordsFrom(const std::function<const std::vector<uint8_t>*(const std::string& name)>& dump) {
-    using namespace zeb_3a;
     FrameRecords r;
     r.defaults.push_back("black level 64 (the recording holds none)");
     auto fixed = [&](const char* name, size_t size) -> const uint8_t* {
         const std::vector<uint8_t>* bytes = dump(name);
         return bytes && bytes->size() >= size ? bytes->data() : nullptr;
     };
-    if (const uint8_t* ae = fixed("AE_RESULT_INFO.bin", ae::kSize)) {
+    if (const uint8_t* ae = fixed("AE_RESULT_INFO.bin", ZEB::AeResult::kSize)) {
         r.hasAe = true;
-        r.frameId = Get<int32_t>(ae, ae::kFrameId);
-        r.iso = Get<int32_t>(ae, ae::kIso);
-        r.gain = Get<int32_t>(ae, ae::kGain);
-        r.bv = Get<int32_t>(ae, ae::kBv);
-        r.lum = Get<uint32_t>(ae, ae::kLum);
-        r.ev = Get<float>(ae, ae::kEv);
+        r.frameId = ZEB::ReadField<int32_t>(ae, ZEB::AeResult::kFrameId);
+        r.iso = ZEB::ReadField<int32_t>(ae, ZEB::AeResult::kIso);
+        r.gain = ZEB::ReadField<int32_t>(ae, ZEB::AeResult::kGain);
+        r.bv = ZEB::ReadField<int32_t>(ae, ZEB::AeResult::kBv);
+        r.lum = ZEB::ReadField<uint32_t>(ae, ZEB::AeResult::kLum);
+        r.ev = ZEB::ReadField<float>(ae, ZEB::AeResult::kEv);
         if (!std::isfinite(r.ev)) r.ev = 0;
     } else {
         r.defaults.push_back("no AE result: frame id, EV, ISO unknown");
     }
-    const uint8_t* awbRecord = fixed("AWB_CALC_INFO.bin", awb::kSize);
-    const uint32_t gains[3] = {awbRecord ? Get<uint32_t>(awbRecord, awb::kGainR) : 0,
-                               awbRecord ? Get<uint32_t>(awbRecord, awb::kGainG) : 0,
-                               awbRecord ? Get<uint32_t>(awbRecord, awb::kGainB) : 0};
+    const uint8_t* awbRecord = fixed("AWB_CALC_INFO.bin", ZEB::AwbCalc::kSize);
+    const uint32_t gains[3] = {awbRecord ? ZEB::ReadField<uint32_t>(awbRecord, ZEB::AwbCalc::kGainR) : 0,
+                               awbRecord ? ZEB::ReadField<uint32_t>(awbRecord, ZEB::AwbCalc::kGainG) : 0,
+                               awbRecord ? ZEB::ReadField<uint32_t>(awbRecord, ZEB::AwbCalc::kGainB) : 0};
     if (awbRecord && gains[0] && gains[1] && gains[2] && gains[0] <= 65536 && gains[1] <= 65536 && gains[2] <= 65536) {
         for (int c = 0; c < 3; ++c) r.wbGains[c] = gains[c] / 1024.0;
-        r.ct = Get<uint32_t>(awbRecord, awb::kCt);
+        r.ct = ZEB::ReadField<uint32_t>(awbRecord, ZEB::AwbCalc::kCt);
         int16_t ccm[9];
         bool any = false;
-        for (int i = 0; i < 9; ++i) any |= (ccm[i] = Get<int16_t>(awbRecord, awb::kCcm + 2 * i)) != 0;
+        for (int i = 0; i < 9; ++i)
+            any |= (ccm[i] = ZEB::ReadField<int16_t>(awbRecord, ZEB::AwbCalc::kCcm + 2 * i)) != 0;
         if (any) {
             for (int i = 0; i < 9; ++i) r.ccm[i] = ccm[i] / 1024.0;
         } else {
@@ -114,12 +115,12 @@ FrameRecords RecordsFrom(const std::function<const std::vector<uint8_t>*(const s
         r.defaults.push_back(awbRecord ? "AWB gains unusable: gains 1, 1, 1 and identity matrix"
                                        : "no AWB result: gains 1, 1, 1 and identity matrix");
     }
-    const uint8_t* lsc3 = fixed("LSC_RESULT_INFO.bin", lsc::kSize);
-    const uint8_t* lsc4 = fixed("LSC4_RESULT_INFO.bin", lsc4::kSize);
+    const uint8_t* lsc3 = fixed("LSC_RESULT_INFO.bin", ZEB::LscResult::kSize);
+    const uint8_t* lsc4 = fixed("LSC4_RESULT_INFO.bin", ZEB::Lsc4Result::kSize);
     const std::vector<uint8_t>* table = dump("LSC_RESULT_TABLE_INFO.bin");
-    if (lsc3 && Get<uint64_t>(lsc3, lsc::kValid) != 0) {
+    if (lsc3 && ZEB::ReadField<uint64_t>(lsc3, ZEB::LscResult::kValid) != 0) {
         r.shadingFormat = "ALSC 3";
-    } else if (lsc4 && Get<uint64_t>(lsc4, lsc4::kValid) != 0) {
+    } else if (lsc4 && ZEB::ReadField<uint64_t>(lsc4, ZEB::Lsc4Result::kValid) != 0) {
         r.shadingFormat = "ALSC 4";
     }
     if (r.shadingFormat.empty()) {
@@ -131,7 +132,7 @@ FrameRecords RecordsFrom(const std::function<const std::vector<uint8_t>*(const s
         r.shading.gains.resize(table->size() / 2);
         memcpy(r.shading.gains.data(), table->data(), r.shading.gains.size() * 2);
         const size_t cells = r.shading.gains.size() / 4;
-        const uint16_t grid = lsc3 ? Get<uint16_t>(lsc3, lsc::kGridSize) : 0;
+        const uint16_t grid = lsc3 ? ZEB::ReadField<uint16_t>(lsc3, ZEB::LscResult::kGridSize) : 0;
         r.shading.columns = grid >= 2 && grid <= 256 && cells % grid == 0 ? grid : 32;
         if (r.shading.columns != grid) r.defaults.push_back("shading grid width unrecorded: 32 cells a row");
         if (!r.shading.Usable()) {
@@ -139,11 +140,11 @@ FrameRecords RecordsFrom(const std::function<const std::vector<uint8_t>*(const s
             r.shadingFormat.clear();
         }
     }
-    if (const uint8_t* x = fixed("XTM_RESULT_INFO.bin", xtm::kSize)) {
-        r.gamma.points.resize(xtm::kGammaPoints);
+    if (const uint8_t* x = fixed("XTM_RESULT_INFO.bin", ZEB::XtmResult::kSize)) {
+        r.gamma.points.resize(ZEB::XtmResult::kGammaPoints);
         bool rises = true;
-        for (size_t i = 0; i < xtm::kGammaPoints; ++i) {
-            r.gamma.points[i] = Get<uint16_t>(x, xtm::kGamma + 2 * i);
+        for (size_t i = 0; i < ZEB::XtmResult::kGammaPoints; ++i) {
+            r.gamma.points[i] = ZEB::ReadField<uint16_t>(x, ZEB::XtmResult::kGamma + 2 * i);
             if (i && r.gamma.points[i] < r.gamma.points[i - 1]) rises = false;
         }
         if (!rises || r.gamma.points.back() == 0) {

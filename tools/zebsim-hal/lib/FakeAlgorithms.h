@@ -9,12 +9,13 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/Mutex.h"
 #include "zebsim-hal/lib/Recording.h"
 
 namespace zeb_hal {
@@ -80,8 +81,8 @@ public:
     // Joins the threads and deinitialises each algorithm through its table.
     void Stop();
 
-    std::vector<ThreeAReport> Reports();
-    std::vector<std::string> Errors();  // set-up problems, not tied to a task
+    std::vector<ThreeAReport> Reports() EXCLUDES(mReportLock);
+    std::vector<std::string> Errors() EXCLUDES(mReportLock);  // set-up problems, not tied to a task
 
     struct Algorithm;  // one fake algorithm library and the HAL's state for it
 
@@ -98,8 +99,9 @@ private:
     void OnAlsc(Algorithm& a, int64_t type, void* param);
     void OnStatistics(Algorithm& a, void* param);
     void Tally(size_t task, int algo, const std::string& exchange, bool substitute, bool matches,
-               const std::string& detail = "");
-    void ResetModel(size_t task);
+               const std::string& detail = "") EXCLUDES(mReportLock);
+    void Error(const std::string& error) EXCLUDES(mReportLock);
+    void ResetModel(size_t task) REQUIRES(mModelLock);
     bool Checked(size_t task) const;
     const ExpectedFrame& First(size_t task) const { return mRecording.tasks[task].frames.front(); }
 
@@ -107,35 +109,37 @@ private:
     bool mFixed[4] = {false, false, false, false};
     bool mAemProcess = true;
     bool mLcgGain = false;
-    std::vector<Algorithm*> mAlgos;
+    std::vector<std::unique_ptr<Algorithm>> mAlgos;  // one per algorithm, kept until the threads are joined
     std::vector<std::thread> mThreads;
-    std::mutex mCycleSerial;  // one Cycle at a time
-    std::mutex mCycleLock;
+    Mutex mCycleSerial;  // one Cycle at a time
+    // The cycle the algorithms' threads are to run next.
+    Mutex mCycleLock;
     std::condition_variable mCycleCond;
-    uint64_t mGeneration = 0;
-    int mPending = 0;
-    bool mStop = false;
-    size_t mCycleTask = 0;
-    CyclePhase mCyclePhase = CyclePhase::Preview;
-    uint32_t mSeq = 0;
+    uint64_t mGeneration GUARDED_BY(mCycleLock) = 0;
+    int mPending GUARDED_BY(mCycleLock) = 0;
+    bool mStop GUARDED_BY(mCycleLock) = false;
+    size_t mCycleTask GUARDED_BY(mCycleLock) = 0;
+    CyclePhase mCyclePhase GUARDED_BY(mCycleLock) = CyclePhase::Preview;
+    uint32_t mSeq GUARDED_BY(mCycleLock) = 0;
 
     // Where the simulation's adapters should be now, followed result by result.
-    std::mutex mModelLock;
-    size_t mModelTask = SIZE_MAX;
+    Mutex mModelLock;
+    size_t mModelTask GUARDED_BY(mModelLock) = SIZE_MAX;
     // The simulation's AE and XTM share one frame count, which the first of
     // them to wrap drops to 1; either way each wraps at the same call of its
     // own, so each is followed with a count of its own, whichever of the two
     // threads runs first within a frame.
-    int64_t mAeFrmSize = 1, mXtmFrmSize = 1;
-    int64_t mAeCur = 0, mXtmCur = 0;
-    bool mEvMode = false, mXtmCap = false;
-    int mEvPos = 0;
-    std::vector<float> mEvTable;                 // the sixteen EVs AE is handed
-    std::vector<std::vector<uint8_t>> mAeAreas;  // each frame's AE result as the simulation holds it now
+    int64_t mAeFrmSize GUARDED_BY(mModelLock) = 1, mXtmFrmSize GUARDED_BY(mModelLock) = 1;
+    int64_t mAeCur GUARDED_BY(mModelLock) = 0, mXtmCur GUARDED_BY(mModelLock) = 0;
+    bool mEvMode GUARDED_BY(mModelLock) = false, mXtmCap GUARDED_BY(mModelLock) = false;
+    int mEvPos GUARDED_BY(mModelLock) = 0;
+    std::vector<float> mEvTable GUARDED_BY(mModelLock);  // the sixteen EVs AE is handed
+    // Each frame's AE result as the simulation holds it now.
+    std::vector<std::vector<uint8_t>> mAeAreas GUARDED_BY(mModelLock);
 
-    std::mutex mReportLock;
-    std::vector<ThreeAReport> mReports;
-    std::vector<std::string> mErrors;
+    Mutex mReportLock;
+    std::vector<ThreeAReport> mReports GUARDED_BY(mReportLock);
+    std::vector<std::string> mErrors GUARDED_BY(mReportLock);
 };
 
 }  // namespace zeb_hal

@@ -6,13 +6,14 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "zebsim-recgen/lib/ThreeARecords.h"
+#include "core/records/Field.h"
+#include "core/records/ThreeARecords.h"
 
 namespace zeb_hal {
 namespace hal3a {
 
-using zeb_3a::Get;
-using zeb_3a::Put;
+using ZEB::ReadField;
+using ZEB::WriteField;
 
 // Operation table: four entries in this order. Entry 1 is the algorithm's
 // deinit; the HAL calls the entries through the table it got back.
@@ -27,7 +28,7 @@ using IoctlFunc = int (*)(void*, uint32_t, void*, void*);
 using ProcessFunc = int (*)(void*, void*, void*);
 
 namespace ae {
-using zeb_3a::ae::kSize;
+using ZEB::AeResult::kSize;
 // ae_init_in: the result callback the algorithm reports through.
 constexpr size_t kInitSize = 512;
 constexpr size_t kInitCallback = 256;
@@ -38,7 +39,7 @@ constexpr uint32_t kIoctlGetResult = 0x20;  // output: a copy of the latest resu
 }  // namespace ae
 
 namespace awb {
-using zeb_3a::awb::kSize;
+using ZEB::AwbCalc::kSize;
 constexpr size_t kInitSize = 512;
 constexpr size_t kInitCallback = 376;
 using InitFunc = int (*)(void* initParam, void* handleOut);

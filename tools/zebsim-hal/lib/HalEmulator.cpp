@@ -24,7 +24,10 @@
 #include <unordered_map>
 
 #include "develop/lib/Develop.h"
-#include "frame/HalRecords.h"
+#include "core/records/Field.h"
+#include "core/records/HalRecords.h"
+#include "core/records/SceneRecords.h"
+#include "core/records/ThreeARecords.h"
 #include "platform/Host.h"
 #include "platform/Log.h"
 #include "platform/ParamSet.h"
@@ -32,7 +35,6 @@
 #include "platform/SensorTuning.h"
 #include "platform/TuningBin.h"
 #include <pugixml.hpp>
-#include "core/RecordOffsets.h"
 #include "parameter/SceneInfo.h"
 #include "simulation/SimulationWrapper.h"
 #include "core/FileAccess.h"

@@ -1,7 +1,5 @@
 #include "zebsim-hal/lib/IspTool.h"
 
-#include <png.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -9,7 +7,10 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <utility>
 
+#include "core/FileAccess.h"
+#include "develop/lib/Develop.h"
 #include "platform/Host.h"
 #include "platform/ParamSet.h"
 
@@ -64,7 +65,7 @@ int64_t ProcessedFrameCheck::WholeNumber(const uint8_t* frame) {
 
 bool WriteNv21Png(const std::string& path, const uint8_t* nv21, int width, int height, std::string* error) {
     if (!nv21 || width < 2 || height < 2) {
-        if (error) *error = "no image";
+        if (error) *error = "cannot write " + ZEB::files::Escaped(path) + ": no image";
         return false;
     }
     const size_t w = static_cast<size_t>(width);
@@ -81,18 +82,11 @@ bool WriteNv21Png(const std::string& path, const uint8_t* nv21, int width, int h
             pixel[2] = Clamp(luma + 1.772 * u);
         }
     }
-    png_image image;
-    memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    image.width = static_cast<png_uint_32>(width);
-    image.height = static_cast<png_uint_32>(height);
-    image.format = PNG_FORMAT_RGB;
-    if (!png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), 0, nullptr)) {
-        if (error) *error = image.message;
-        png_image_free(&image);
-        return false;
-    }
-    return true;
+    zeb_develop::Image image;
+    image.width = width;
+    image.height = height;
+    image.rgb = std::move(rgb);
+    return zeb_develop::WritePng(path, image, error);
 }
 
 struct IspToolSession::State {
@@ -265,7 +259,7 @@ IspToolReport IspToolSession::Stop(const std::string& picturePath) {
         if (WriteNv21Png(picturePath, state.latest.data(), state.width, state.height, &error)) {
             report.picture = picturePath;
         } else {
-            report.errors.push_back("cannot write " + picturePath + ": " + error);
+            report.errors.push_back(error);
         }
     }
     return report;

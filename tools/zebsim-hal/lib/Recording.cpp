@@ -12,7 +12,8 @@
 #include <sstream>
 
 #include "core/FileAccess.h"
-#include "core/RecordOffsets.h"
+#include "core/records/Field.h"
+#include "core/records/SceneRecords.h"
 #include "parameter/ParameterManagerBase.h"
 #include "platform/Host.h"
 #include "platform/TuningBin.h"

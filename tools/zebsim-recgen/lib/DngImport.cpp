@@ -11,10 +11,11 @@
 #include <memory>
 #include <pugixml.hpp>
 
-#include "core/RecordOffsets.h"
+#include "core/records/Field.h"
+#include "core/records/SceneRecords.h"
+#include "core/records/ThreeARecords.h"
 #include "frame/RawKernels.h"
 #include "frame/ZEBFrame.h"
-#include "zebsim-recgen/lib/ThreeARecords.h"
 
 namespace zeb_recgen {
 namespace {
@@ -141,19 +142,19 @@ std::vector<uint8_t> Dump(const DngFrame& frame, int row, uint32_t lum) {
     const size_t size = bytes.size();
     switch (row) {
         case ZEB::DF_AE_RESULT_INFO:
-            if (size < zeb_3a::ae::kSize) break;
-            zeb_3a::Put<int32_t>(b, zeb_3a::ae::kBv, DngBv(frame));
-            zeb_3a::Put<uint32_t>(b, zeb_3a::ae::kLum, lum);
-            zeb_3a::Put<float>(b, zeb_3a::ae::kEv, 0.0f);
-            zeb_3a::Put<int32_t>(b, zeb_3a::ae::kGain, DngGain(frame));
-            zeb_3a::Put<int32_t>(b, zeb_3a::ae::kIso, DngIso(frame));
+            if (size < ZEB::AeResult::kSize) break;
+            ZEB::WriteField<int32_t>(b, ZEB::AeResult::kBv, DngBv(frame));
+            ZEB::WriteField<uint32_t>(b, ZEB::AeResult::kLum, lum);
+            ZEB::WriteField<float>(b, ZEB::AeResult::kEv, 0.0f);
+            ZEB::WriteField<int32_t>(b, ZEB::AeResult::kGain, DngGain(frame));
+            ZEB::WriteField<int32_t>(b, ZEB::AeResult::kIso, DngIso(frame));
             break;
         case ZEB::DF_AWB_CALC_INFO: {
-            if (size < zeb_3a::awb::kSize) break;
-            const size_t gains[3] = {zeb_3a::awb::kGainR, zeb_3a::awb::kGainG, zeb_3a::awb::kGainB};
-            for (int c = 0; c < 3; ++c) zeb_3a::Put<uint32_t>(b, gains[c], frame.wbGain[c]);
-            zeb_3a::Put<uint32_t>(b, zeb_3a::awb::kCt, kNeutralCt);
-            for (int i = 0; i < 3; ++i) zeb_3a::Put<int16_t>(b, zeb_3a::awb::kCcm + 8 * i, 1024);
+            if (size < ZEB::AwbCalc::kSize) break;
+            const size_t gains[3] = {ZEB::AwbCalc::kGainR, ZEB::AwbCalc::kGainG, ZEB::AwbCalc::kGainB};
+            for (int c = 0; c < 3; ++c) ZEB::WriteField<uint32_t>(b, gains[c], frame.wbGain[c]);
+            ZEB::WriteField<uint32_t>(b, ZEB::AwbCalc::kCt, kNeutralCt);
+            for (int i = 0; i < 3; ++i) ZEB::WriteField<int16_t>(b, ZEB::AwbCalc::kCcm + 8 * i, 1024);
             break;
         }
         case ZEB::DF_CCM_INFO:
@@ -180,9 +181,9 @@ std::vector<uint8_t> Dump(const DngFrame& frame, int row, uint32_t lum) {
             for (size_t i = 0; i + 2 <= size; i += 2) WriteField<uint16_t>(b, i, kUnityTable);
             break;
         case ZEB::DF_XTM_RESULT_INFO:
-            if (size < zeb_3a::xtm::kSize) break;
-            for (size_t i = 0; i < zeb_3a::xtm::kGammaPoints; ++i) {
-                zeb_3a::Put<uint16_t>(b, zeb_3a::xtm::kGamma + 2 * i, GammaPoint(i));
+            if (size < ZEB::XtmResult::kSize) break;
+            for (size_t i = 0; i < ZEB::XtmResult::kGammaPoints; ++i) {
+                ZEB::WriteField<uint16_t>(b, ZEB::XtmResult::kGamma + 2 * i, GammaPoint(i));
             }
             break;
         default:
@@ -224,7 +225,7 @@ FrameFiles WriteFrame(const DngFrame& frame, const std::string& folder, int seri
     std::string error;
     if (options.preview && !WriteRawPreviewPng(folder + "/preview.png", packed.data(), frame.width, frame.height, line,
                                                frame.pattern, &error)) {
-        throw std::runtime_error(folder + "/preview.png: " + error);
+        throw std::runtime_error(error);
     }
 
     files.yuvPath = ImagePath(folder, frame.width, frame.height, serial, ".cap.yuv_nv21");
@@ -263,33 +264,12 @@ int32_t DngBv(const DngFrame& frame) {
     return static_cast<int32_t>(std::lround(100 * bv));
 }
 
-bool ReadDng(const std::string& path, int pedestal, bool withSamples, DngFrame* frame, std::string* error) {
-    *frame = DngFrame();
-    frame->path = path;
-    if (pedestal < 0 || pedestal > 1022) return Fail(error, path, "the pedestal must lie between 0 and 1022");
-    std::error_code failure;
-    const uintmax_t fileSize = fs::file_size(path, failure);
-    if (failure) return Fail(error, path, "cannot read the file: " + failure.message());
+namespace {
 
-    // The tags first: what LibRaw would refuse as an "unsupported file
-    // format" is named here with its reason. A file libtiff cannot open is
-    // left to LibRaw to say so.
-    DngTags tags;
-    std::string tagError;
-    if (!ReadDngTags(path, &tags, &tagError) && tags.opened) {
-        if (error) *error = tagError;
-        return false;
-    }
-
-    // LibRaw's object is large; it goes on the heap.
-    auto raw = std::make_unique<LibRaw>();
-    IsoTag isoTag;
-    raw->set_exifparser_handler(&OnTag, &isoTag);
-    int result = raw->open_file(path.c_str());
-    if (result != LIBRAW_SUCCESS) {
-        return Fail(error, path, std::string("LibRaw cannot read it as a raw file (") + libraw_strerror(result) + ")");
-    }
-    const libraw_data_t& data = raw->imgdata;
+// A 2 x 2 Bayer CFA, whose colours at the active area's top-left corner give
+// the pattern.
+bool ReadBayerPattern(LibRaw& raw, const std::string& path, DngFrame* frame, std::string* error) {
+    const libraw_data_t& data = raw.imgdata;
     if (data.idata.dng_version == 0) return Fail(error, path, "not a DNG file");
     const unsigned filters = data.idata.filters;
     if (filters < 1000 || data.idata.colors != 3 || strncmp(data.idata.cdesc, "RGB", 3) != 0 ||
@@ -300,7 +280,7 @@ bool ReadDng(const std::string& path, int pedestal, bool withSamples, DngFrame* 
     // the second green 3.
     int sites[4];
     for (int i = 0; i < 4; ++i) {
-        const int colour = raw->COLOR(i / 2, i % 2);
+        const int colour = raw.COLOR(i / 2, i % 2);
         sites[i] = colour == 3 ? 1 : colour;
     }
     const int kCells[4][4] = {{0, 1, 1, 2}, {1, 0, 2, 1}, {1, 2, 0, 1}, {2, 1, 1, 0}};
@@ -311,15 +291,20 @@ bool ReadDng(const std::string& path, int pedestal, bool withSamples, DngFrame* 
     if (pattern < 0)
         return Fail(error, path, "the 2 x 2 CFA cell is not a Bayer cell of one red, two greens and one blue");
     frame->pattern = static_cast<BayerPattern>(pattern);
+    return true;
+}
 
-    const libraw_internal_data_t* internal = raw->get_internal_data_pointer();
+// A compression, size and sample depth the import handles, in a file that
+// holds the data its header promises.
+bool CheckLayout(LibRaw& raw, uintmax_t fileSize, const std::string& path, DngFrame* frame, std::string* error) {
+    const libraw_internal_data_t* internal = raw.get_internal_data_pointer();
     const unsigned compression = internal->unpacker_data.tiff_compress;
     if (compression != kUncompressed && compression != kLosslessJpeg) {
         return Fail(error, path,
                     "compression " + std::to_string(compression) + " (" + CompressionName(compression) +
                         ") is not supported: the CFA data must be uncompressed or lossless JPEG");
     }
-    const libraw_image_sizes_t& sizes = data.sizes;
+    const libraw_image_sizes_t& sizes = raw.imgdata.sizes;
     const int64_t rawWidth = sizes.raw_width, rawHeight = sizes.raw_height;
     if (rawWidth > kDngMaxSide || rawHeight > kDngMaxSide || rawWidth * rawHeight > kDngMaxPixels) {
         return Fail(error, path,
@@ -347,10 +332,15 @@ bool ReadDng(const std::string& path, int pedestal, bool withSamples, DngFrame* 
                     "truncated: the CFA data takes at least " + std::to_string(needed) + " bytes, the file has " +
                         std::to_string(fileSize));
     }
+    return true;
+}
 
-    BlackLevels black;
-    if (!LevelsUsable(*raw, &black, path, error)) return false;
-    const libraw_colordata_t& colour = data.color;
+// The white and black levels, and what the frame takes from the file's tags.
+bool ReadLevels(LibRaw& raw, const DngTags& tags, BlackLevels* black, const std::string& path, DngFrame* frame,
+                std::string* error) {
+    if (!LevelsUsable(raw, black, path, error)) return false;
+    const libraw_colordata_t& colour = raw.imgdata.color;
+    const libraw_image_sizes_t& sizes = raw.imgdata.sizes;
     frame->whiteLevel = colour.maximum;
     frame->activeRow = static_cast<int>(sizes.top_margin) - static_cast<int>(tags.activeTop);
     frame->activeCol = static_cast<int>(sizes.left_margin) - static_cast<int>(tags.activeLeft);
@@ -376,7 +366,12 @@ bool ReadDng(const std::string& path, int pedestal, bool withSamples, DngFrame* 
             }
         }
     }
+    return true;
+}
 
+// ISO, exposure time, aperture and the as-shot white balance, each where the
+// file gives a plausible one.
+void ReadExposure(const libraw_data_t& data, const IsoTag& isoTag, DngFrame* frame) {
     if (Plausible(data.other.iso_speed, 1, 1e6)) {
         frame->hasIso = true;
         frame->iso = data.other.iso_speed;
@@ -393,7 +388,7 @@ bool ReadDng(const std::string& path, int pedestal, bool withSamples, DngFrame* 
         frame->fNumber = data.other.aperture;
     }
     // LibRaw turns the as-shot white balance into channel multipliers.
-    const float* multipliers = colour.cam_mul;
+    const float* multipliers = data.color.cam_mul;
     if (Plausible(multipliers[0], 1e-6, 1e6) && Plausible(multipliers[1], 1e-6, 1e6) &&
         Plausible(multipliers[2], 1e-6, 1e6)) {
         frame->hasNeutral = true;
@@ -408,9 +403,12 @@ bool ReadDng(const std::string& path, int pedestal, bool withSamples, DngFrame* 
                             std::make_pair(frame->hasNeutral, "AsShotNeutral")}) {
         if (tag.first) frame->usedTags.push_back(tag.second);
     }
-    if (!withSamples) return true;
+}
 
-    result = raw->unpack();
+// Unpacks the CFA data and scales the active area's samples to 10 bits.
+bool ReadSamples(LibRaw& raw, const DngTags& tags, BlackLevels* black, int pedestal, const std::string& path,
+                 DngFrame* frame, std::string* error) {
+    const int result = raw.unpack();
     if (result != LIBRAW_SUCCESS) {
         const bool damaged = result == LIBRAW_IO_ERROR || result == LIBRAW_DATA_ERROR;
         return Fail(
@@ -418,7 +416,11 @@ bool ReadDng(const std::string& path, int pedestal, bool withSamples, DngFrame* 
             std::string(damaged ? "the CFA data is truncated or damaged" : "LibRaw cannot decode the CFA data") + " (" +
                 libraw_strerror(result) + ")");
     }
-    if (!LevelsUsable(*raw, &black, path, error)) return false;
+    if (!LevelsUsable(raw, black, path, error)) return false;
+    const libraw_data_t& data = raw.imgdata;
+    const libraw_colordata_t& colour = data.color;
+    const libraw_image_sizes_t& sizes = data.sizes;
+    const int64_t rawWidth = sizes.raw_width, rawHeight = sizes.raw_height;
     frame->whiteLevel = colour.maximum;
     const ushort* image = data.rawdata.raw_image;
     const size_t pitch = data.rawdata.sizes.raw_pitch / 2;
@@ -438,7 +440,7 @@ bool ReadDng(const std::string& path, int pedestal, bool withSamples, DngFrame* 
         for (int col = 0; col < frame->width; ++col) {
             const int64_t level = tags.HasBlack() ? tags.BlackAt(static_cast<uint32_t>(row + frame->activeRow),
                                                                  static_cast<uint32_t>(col + frame->activeCol))
-                                                  : black.At(row, col);
+                                                  : black->At(row, col);
             const int64_t range = int64_t{colour.maximum} - level;
             if (range <= 0) {
                 return Fail(error, path,
@@ -450,6 +452,43 @@ bool ReadDng(const std::string& path, int pedestal, bool withSamples, DngFrame* 
         }
     }
     return true;
+}
+
+}  // namespace
+
+bool ReadDng(const std::string& path, int pedestal, bool withSamples, DngFrame* frame, std::string* error) {
+    *frame = DngFrame();
+    frame->path = path;
+    if (pedestal < 0 || pedestal > 1022) return Fail(error, path, "the pedestal must lie between 0 and 1022");
+    std::error_code failure;
+    const uintmax_t fileSize = fs::file_size(path, failure);
+    if (failure) return Fail(error, path, "cannot read the file: " + failure.message());
+
+    // The tags first: what LibRaw would refuse as an "unsupported file
+    // format" is named here with its reason. A file libtiff cannot open is
+    // left to LibRaw to say so.
+    DngTags tags;
+    std::string tagError;
+    if (!ReadDngTags(path, &tags, &tagError) && tags.opened) {
+        if (error) *error = tagError;
+        return false;
+    }
+
+    // LibRaw's object is large; it goes on the heap.
+    auto raw = std::make_unique<LibRaw>();
+    IsoTag isoTag;
+    raw->set_exifparser_handler(&OnTag, &isoTag);
+    const int result = raw->open_file(path.c_str());
+    if (result != LIBRAW_SUCCESS) {
+        return Fail(error, path, std::string("LibRaw cannot read it as a raw file (") + libraw_strerror(result) + ")");
+    }
+    if (!ReadBayerPattern(*raw, path, frame, error)) return false;
+    if (!CheckLayout(*raw, fileSize, path, frame, error)) return false;
+    BlackLevels black;
+    if (!ReadLevels(*raw, tags, &black, path, frame, error)) return false;
+    ReadExposure(raw->imgdata, isoTag, frame);
+    if (!withSamples) return true;
+    return ReadSamples(*raw, tags, &black, pedestal, path, frame, error);
 }
 
 std::vector<uint16_t> DngShadingTable(const DngFrame& frame, size_t count) {

@@ -110,6 +110,43 @@ std::vector<double> FloatArray(TIFF* tif, uint32_t tag) {
     return std::vector<double>(values, values + count);
 }
 
+// Moves to the first full-size image among the sub-IFDs of a preview
+// directory; false when there is none.
+bool ToFullSizeImage(TIFF* t) {
+    uint16_t count = 0;
+    uint64_t* offsets = nullptr;
+    if (!TIFFGetField(t, TIFFTAG_SUBIFD, &count, &offsets) || !offsets) return false;
+    const std::vector<uint64_t> subs(offsets, offsets + count);
+    for (uint64_t offset : subs) {
+        if (!TIFFSetSubDirectory(t, offset)) continue;
+        uint32_t type = 1;
+        TIFFGetField(t, TIFFTAG_SUBFILETYPE, &type);
+        if ((type & 1) == 0) return true;
+    }
+    return false;
+}
+
+// The other tags of the raw image's directory: what this import leaves aside
+// is named, the structure LibRaw reads is not.
+void NameIgnoredTags(TIFF* t, DngTags* tags) {
+    static const std::set<uint32_t> kQuiet = {
+        TIFFTAG_BLACKLEVELREPEATDIM, TIFFTAG_BLACKLEVEL,   TIFFTAG_BLACKLEVELDELTAH, TIFFTAG_BLACKLEVELDELTAV,
+        TIFFTAG_ACTIVEAREA,          TIFFTAG_WHITELEVEL,   TIFFTAG_CFAREPEATPATTERNDIM, TIFFTAG_CFAPATTERN,
+        TIFFTAG_DNGVERSION,          TIFFTAG_DNGBACKWARDVERSION, TIFFTAG_UNIQUECAMERAMODEL, TIFFTAG_CFAPLANECOLOR,
+        TIFFTAG_CFALAYOUT,           TIFFTAG_ASSHOTNEUTRAL, 33434, 33437, 34855, kOpcodeList2};
+    const int custom = TIFFGetTagListCount(t);
+    for (int i = 0; i < custom; ++i) {
+        const uint32_t tag = TIFFGetTagListEntry(t, i);
+        if (kQuiet.count(tag)) continue;
+        const TIFFField* field = TIFFFieldWithTag(t, tag);
+        const char* name = field ? TIFFFieldName(field) : nullptr;
+        tags->ignored.push_back(tag == kOpcodeList1   ? "OpcodeList1"
+                                : tag == kOpcodeList3 ? "OpcodeList3"
+                                : name                ? name
+                                                      : "tag " + std::to_string(tag));
+    }
+}
+
 }  // namespace
 
 double DngGainMap::At(double v, double h) const {
@@ -166,24 +203,7 @@ bool ReadDngTags(const std::string& path, DngTags* tags, std::string* error) {
     // The raw image: IFD 0 unless that is a preview, then its full-size sub-IFD.
     uint32_t subfile = 0;
     TIFFGetField(t, TIFFTAG_SUBFILETYPE, &subfile);
-    if (subfile & 1) {
-        uint16_t count = 0;
-        uint64_t* offsets = nullptr;
-        bool found = false;
-        if (TIFFGetField(t, TIFFTAG_SUBIFD, &count, &offsets) && offsets) {
-            const std::vector<uint64_t> subs(offsets, offsets + count);
-            for (uint64_t offset : subs) {
-                if (!TIFFSetSubDirectory(t, offset)) continue;
-                uint32_t type = 1;
-                TIFFGetField(t, TIFFTAG_SUBFILETYPE, &type);
-                if ((type & 1) == 0) {
-                    found = true;
-                    break;
-                }
-            }
-        }
-        if (!found) return Fail(error, path, "holds no full-size raw image (only a preview)");
-    }
+    if ((subfile & 1) && !ToFullSizeImage(t)) return Fail(error, path, "holds no full-size raw image (only a preview)");
     uint16_t photometric = 0, samples = 1, format = SAMPLEFORMAT_UINT;
     TIFFGetField(t, TIFFTAG_PHOTOMETRIC, &photometric);
     TIFFGetFieldDefaulted(t, TIFFTAG_SAMPLESPERPIXEL, &samples);
@@ -258,24 +278,7 @@ bool ReadDngTags(const std::string& path, DngTags* tags, std::string* error) {
         tags->used.push_back(vertical ? "BlackLevelDeltaV" : "BlackLevelDeltaH");
     }
 
-    // The other tags of the raw image's directory: what this import leaves
-    // aside is named, the structure LibRaw reads is not.
-    static const std::set<uint32_t> kQuiet = {
-        TIFFTAG_BLACKLEVELREPEATDIM, TIFFTAG_BLACKLEVEL,   TIFFTAG_BLACKLEVELDELTAH, TIFFTAG_BLACKLEVELDELTAV,
-        TIFFTAG_ACTIVEAREA,          TIFFTAG_WHITELEVEL,   TIFFTAG_CFAREPEATPATTERNDIM, TIFFTAG_CFAPATTERN,
-        TIFFTAG_DNGVERSION,          TIFFTAG_DNGBACKWARDVERSION, TIFFTAG_UNIQUECAMERAMODEL, TIFFTAG_CFAPLANECOLOR,
-        TIFFTAG_CFALAYOUT,           TIFFTAG_ASSHOTNEUTRAL, 33434, 33437, 34855, kOpcodeList2};
-    const int custom = TIFFGetTagListCount(t);
-    for (int i = 0; i < custom; ++i) {
-        const uint32_t tag = TIFFGetTagListEntry(t, i);
-        if (kQuiet.count(tag)) continue;
-        const TIFFField* field = TIFFFieldWithTag(t, tag);
-        const char* name = field ? TIFFFieldName(field) : nullptr;
-        tags->ignored.push_back(tag == kOpcodeList1   ? "OpcodeList1"
-                                : tag == kOpcodeList3 ? "OpcodeList3"
-                                : name                ? name
-                                                      : "tag " + std::to_string(tag));
-    }
+    NameIgnoredTags(t, tags);
     uint32_t bytes = 0;
     void* opcodes = nullptr;
     if (TIFFFindField(t, kOpcodeList2, TIFF_ANY) && TIFFGetField(t, kOpcodeList2, &bytes, &opcodes) && opcodes) {

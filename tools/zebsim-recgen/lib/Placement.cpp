@@ -98,6 +98,23 @@ void MapRecord(GeneratedRecording& recording, const PathMap& toHost) {
     }
 }
 
+// A frame folder's regular files copied into `to`: a link or a device file
+// is not a frame's.
+void CopyRegularFiles(const fs::path& from, const fs::path& to) {
+    fs::create_directories(to);
+    for (const auto& entry : fs::directory_iterator(from)) {
+        if (entry.is_regular_file() && !entry.is_symlink()) fs::copy_file(entry.path(), to / entry.path().filename());
+    }
+}
+
+void CopyRegularFile(const fs::path& from, const fs::path& to) {
+    if (!fs::is_regular_file(from) || fs::is_symlink(from)) {
+        throw std::runtime_error(from.string() + " is not a regular file");
+    }
+    fs::create_directories(to.parent_path());
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+}
+
 }  // namespace
 
 void RewritePathTexts(const std::string& folder, const PathMap& map) {
@@ -241,20 +258,6 @@ GeneratedRecording RelocateRecording(const std::string& taskListPath, const Plac
         if (path.is_absolute() || fs::exists(path)) return fs::absolute(path).lexically_normal();
         return (listFolder / path).lexically_normal();
     };
-    auto copyFolder = [](const fs::path& from, const fs::path& to) {
-        fs::create_directories(to);
-        for (const auto& entry : fs::directory_iterator(from)) {
-            // Regular files only: a link or a device file is not a frame's.
-            if (entry.is_regular_file() && !entry.is_symlink()) fs::copy_file(entry.path(), to / entry.path().filename());
-        }
-    };
-    auto copyFile = [](const fs::path& from, const fs::path& to) {
-        if (!fs::is_regular_file(from) || fs::is_symlink(from)) {
-            throw std::runtime_error(from.string() + " is not a regular file");
-        }
-        fs::create_directories(to.parent_path());
-        fs::copy_file(from, to, fs::copy_options::overwrite_existing);
-    };
 
     RecordingWriter write = [&](const std::string& folder, const std::string& stagedList) {
         GeneratedRecording recording;
@@ -269,7 +272,7 @@ GeneratedRecording RelocateRecording(const std::string& taskListPath, const Plac
         const std::string ispconfig = input.child("ispconfig").text().get();
         if (!ispconfig.empty()) {
             const fs::path blocks = staged / "ispconfig.xml";
-            copyFile(source(ispconfig), blocks);
+            CopyRegularFile(source(ispconfig), blocks);
             map.emplace_back(ispconfig, blocks.string());
             pugi::xml_document config;
             config.load_file(blocks.c_str());
@@ -280,14 +283,14 @@ GeneratedRecording RelocateRecording(const std::string& taskListPath, const Plac
                 if (tuning.empty() || !fs::is_regular_file(source(tuning))) continue;
                 const fs::path dir = staged / "tuning" / ("block" + std::to_string(k++));
                 const fs::path task = dir / source(tuning).filename();
-                copyFile(source(tuning), task);
+                CopyRegularFile(source(tuning), task);
                 map.emplace_back(tuning, task.string());
                 pugi::xml_document info;
                 info.load_file(task.c_str());
                 const std::string param = info.child("ParametersInfo").child("ParamPath").text().get();
                 const std::string sweep = info.child("ParametersInfo").child("OutputPath").text().get();
                 if (!param.empty()) {
-                    copyFile(source(param), dir / source(param).filename());
+                    CopyRegularFile(source(param), dir / source(param).filename());
                     map.emplace_back(param, (dir / source(param).filename()).string());
                 }
                 if (!sweep.empty()) {
@@ -312,7 +315,7 @@ GeneratedRecording RelocateRecording(const std::string& taskListPath, const Plac
                     const std::string text = path.text().get();
                     const fs::path to = staged / "recording" / ("task" + std::to_string(t)) / ("frame" + std::to_string(i++));
                     if (!fs::is_directory(source(text))) throw std::runtime_error(text + " is not a folder");
-                    copyFolder(source(text), to);
+                    CopyRegularFiles(source(text), to);
                     map.emplace_back(text, to.string());
                     FrameFiles frame;
                     frame.serial = static_cast<int>(recording.frames.size());
@@ -339,7 +342,7 @@ GeneratedRecording RelocateRecording(const std::string& taskListPath, const Plac
         std::stable_sort(map.begin(), map.end(),
                          [](const auto& a, const auto& b) { return a.first.size() > b.first.size(); });
         fs::create_directories(fs::path(stagedList).parent_path());
-        copyFile(fs::absolute(taskListPath), stagedList);
+        CopyRegularFile(fs::absolute(taskListPath), stagedList);
         RewritePathTexts(folder, map);
         recording.taskListPath = stagedList;
         recording.ispConfigPath = (staged / "ispconfig.xml").string();

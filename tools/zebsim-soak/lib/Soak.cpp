@@ -22,8 +22,8 @@
 #include <random>
 #include <thread>
 
-#include "core/RecordOffsets.h"
-#include "frame/HalRecords.h"
+#include "core/records/Field.h"
+#include "core/records/HalRecords.h"
 #include "platform/BufferManager.h"
 #include "platform/Host.h"
 #include "platform/Log.h"
