@@ -87,7 +87,7 @@ AE::AE() {
 AE::~AE() {
     AE* self = this;
     AeClassPtr.compare_exchange_strong(self, nullptr);
-    std::lock_guard<std::mutex> guard(mAeinfoMtx);
+    MutexLock guard(mAeinfoMtx);
     mAeInfo.clear();
 }
 
@@ -121,7 +121,7 @@ void AE::SetFrameStaticInfo(void* record, int64_t frameId) {
         ZLOG(kTag, 4, "%d, %s: Not valid Parameter");
         return;
     }
-    std::lock_guard<std::mutex> guard(mAeinfoMtx);
+    MutexLock guard(mAeinfoMtx);
     if (frameId == kEvCommandFrameId) {
         memcpy(mEvTable, record, sizeof mEvTable);
         mEvMode = true;
@@ -140,7 +140,7 @@ void AE::SetFrameStaticInfo(void* record, int64_t frameId) {
 }
 
 void AE::DropFrame(const FrameSpan& span) {
-    std::lock_guard<std::mutex> guard(mAeinfoMtx);
+    MutexLock guard(mAeinfoMtx);
     for (auto it = mAeInfo.begin(); it != mAeInfo.end();) {
         bool held = false;
         for (const ZebAeInfo& info : it->second) held = held || span.Holds(info.aemInfo) || span.Holds(info.aeResult);
@@ -149,7 +149,7 @@ void AE::DropFrame(const FrameSpan& span) {
 }
 
 void AE::CopyRecorded(const void* recorded, void* out) {
-    std::lock_guard<std::mutex> guard(mAeinfoMtx);
+    MutexLock guard(mAeinfoMtx);
     memcpy(out, recorded, AeResult::kSize);
 }
 
@@ -201,7 +201,7 @@ int AE::AeCbFunc(void* handle, int64_t type, void* param, void* data) {
         mHalHandle.store(handle);
     }
     {
-        std::lock_guard<std::mutex> guard(mAeinfoMtx);
+        MutexLock guard(mAeinfoMtx);
         if (mCurFrm >= mFrmSize.load()) {
             mCurFrm = 0;
             mFrmSize.store(1);
@@ -268,7 +268,7 @@ int AE::AeIoctl(void* handle, int command, void* in, void* out) {
     ae_ioctl_t hal = mHalIoctl.load();
     bool recorded = false;
     {
-        std::lock_guard<std::mutex> guard(mAeinfoMtx);
+        MutexLock guard(mAeinfoMtx);
         const ZebAeInfo* record = GetCurAeInfo(mAeInfo, mFrmId.load(), mCurFrm);
         if (record && record->aeResult) {
             recorded = true;

@@ -7,12 +7,12 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <vector>
 
 #include "core/records/ThreeARecords.h"
 #include "algo/OfflineAlgo.h"
 #include "parameter/ParameterManagerBase.h"
+#include "platform/Mutex.h"
 
 namespace ZEB {
 
@@ -36,26 +36,26 @@ public:
     ZebStatusTag* GetStatus(void* arg) override;
     void SetFrameId(int64_t frameId) override;
     // A std::vector<ZebAeInfo> for a task's frame id, or 16 EVs for 65535.
-    void SetFrameStaticInfo(void* record, int64_t frameId) override;
+    void SetFrameStaticInfo(void* record, int64_t frameId) EXCLUDES(mAeinfoMtx) override;
     void ParseParameter(void* arg) override;
 
     int AeInit(void* init, void* arg1, void* arg2);
-    int AeProcess(void* handle, void* calcIn, void* callbackParam);
-    int AeIoctl(void* handle, int command, void* in, void* out);
-    int AeCbFunc(void* handle, int64_t type, void* param, void* data);
+    int AeProcess(void* handle, void* calcIn, void* callbackParam) EXCLUDES(mAeinfoMtx);
+    int AeIoctl(void* handle, int command, void* in, void* out) EXCLUDES(mAeinfoMtx);
+    int AeCbFunc(void* handle, int64_t type, void* param, void* data) EXCLUDES(mAeinfoMtx);
 
     // Forgets every record that points into the span; returns once no
     // wrapper reads one any more.
-    void DropFrame(const FrameSpan& span);
+    void DropFrame(const FrameSpan& span) EXCLUDES(mAeinfoMtx);
 
     // A copy of a recorded AE result (1,248 bytes), taken under the lock
     // under which the result callback writes the live bookkeeping into it.
-    void CopyRecorded(const void* recorded, void* out);
+    void CopyRecorded(const void* recorded, void* out) EXCLUDES(mAeinfoMtx);
 
 private:
     void SetAeOps(void* table);
     // Steps of a substituted result; mAeinfoMtx is held.
-    void Substitute(uint8_t* recorded, uint8_t* live);
+    void Substitute(uint8_t* recorded, uint8_t* live) REQUIRES(mAeinfoMtx);
 
     std::atomic<ae_init_t> mHalInit{nullptr};
     std::atomic<void*> mHalSecond{nullptr};
@@ -70,13 +70,13 @@ private:
     // Guards the map and the sequence state below. Held while a wrapper reads
     // or writes a record, never while the HAL's code runs: a record dropped
     // under it is never read again.
-    std::mutex mAeinfoMtx;
-    std::map<int64_t, std::vector<ZebAeInfo>> mAeInfo;  // at most one frame id
-    int64_t mCurFrm = 0;
-    float mEvTable[kEvEntries] = {0};
-    bool mEvMode = false;
-    int32_t mEvPos = 0;
-    bool mEvWalk = false;  // the sequence still walks the task's frames: until it wraps
+    Mutex mAeinfoMtx;
+    std::map<int64_t, std::vector<ZebAeInfo>> mAeInfo GUARDED_BY(mAeinfoMtx);  // at most one frame id
+    int64_t mCurFrm GUARDED_BY(mAeinfoMtx) = 0;
+    float mEvTable[kEvEntries] GUARDED_BY(mAeinfoMtx) = {0};
+    bool mEvMode GUARDED_BY(mAeinfoMtx) = false;
+    int32_t mEvPos GUARDED_BY(mAeinfoMtx) = 0;
+    bool mEvWalk GUARDED_BY(mAeinfoMtx) = false;  // the sequence still walks the task's frames: until it wraps
 };
 
 // The record at `position` of `frameId`'s list (the last one past its end),

@@ -106,7 +106,7 @@ ALSC::ALSC() {
 ALSC::~ALSC() {
     ALSC* self = this;
     AlscClassPtr.compare_exchange_strong(self, nullptr);
-    std::lock_guard<std::mutex> guard(mAlscLock);
+    MutexLock guard(mAlscLock);
     mAlscInfo.clear();
 }
 
@@ -147,12 +147,12 @@ void ALSC::SetFrameStaticInfo(void* record, int64_t frameId) {
         ZLOG(kTag, 4, "%d, %s: Not valid Parameter");
         return;
     }
-    std::lock_guard<std::mutex> guard(mAlscLock);
+    MutexLock guard(mAlscLock);
     mAlscInfo.emplace(frameId, *static_cast<const ZebAlscInfo*>(record));
 }
 
 void ALSC::DropFrame(const FrameSpan& span) {
-    std::lock_guard<std::mutex> guard(mAlscLock);
+    MutexLock guard(mAlscLock);
     for (auto it = mAlscInfo.begin(); it != mAlscInfo.end();) {
         const ZebAlscInfo& info = it->second;
         const bool held = span.Holds(info.lscmInfo) || span.Holds(info.lscResult) || span.Holds(info.lsc4Result) ||
@@ -196,7 +196,7 @@ int ALSC::AlscProcess(void* handle, void* calcParam, void* calcResult) {
     }
     bool recorded = false;
     {
-        std::lock_guard<std::mutex> guard(mAlscLock);
+        MutexLock guard(mAlscLock);
         const ZebAlscInfo* record = Current(__func__);
         ZLOG(kTag, 4, "%d, %s: Prepare to calc ALSC");
         if (record && mFixed.load()) {
@@ -227,7 +227,7 @@ int ALSC::AlscCbFunc(void* handle, int64_t type, void* param, void* data) {
         return 1;
     }
     if (mFixed.load()) {
-        std::lock_guard<std::mutex> guard(mAlscLock);
+        MutexLock guard(mAlscLock);
         const ZebAlscInfo* record = Current(__func__);
         if (record && record->lscResult) {
             ZLOG(kTag, 4, "%d, %s: type:%d", static_cast<int>(type));
@@ -283,7 +283,7 @@ int ALSC::AlscIoctl(void* handle, uint32_t command, void* in, void* out) {
     alsc_ioctl_t hal = mHalIoctl.load();
     bool recorded = false;
     {
-        std::lock_guard<std::mutex> guard(mAlscLock);
+        MutexLock guard(mAlscLock);
         const ZebAlscInfo* record = Current(__func__);
         recorded = record && record->lscResult && record->lsc4Result && record->lscTable && mFixed.load();
         if (recorded && command == kIoctlLsc4Result) {

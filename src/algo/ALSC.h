@@ -7,11 +7,11 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
-#include <mutex>
 
 #include "core/records/ThreeARecords.h"
 #include "algo/OfflineAlgo.h"
 #include "parameter/ParameterManagerBase.h"
+#include "platform/Mutex.h"
 
 namespace ZEB {
 
@@ -32,22 +32,22 @@ public:
     ZebStatusTag* GetStatus(void* arg) override;
     void SetFrameId(int64_t frameId) override;
     // A ZebAlscInfo; a frame id already known keeps its first record.
-    void SetFrameStaticInfo(void* record, int64_t frameId) override;
+    void SetFrameStaticInfo(void* record, int64_t frameId) EXCLUDES(mAlscLock) override;
     void ParseParameter(void* arg) override;
 
     int AlscInit(void* init, void* handle);
-    int AlscProcess(void* handle, void* calcParam, void* calcResult);
-    int AlscIoctl(void* handle, uint32_t command, void* in, void* out);
-    int AlscCbFunc(void* handle, int64_t type, void* param, void* data);
+    int AlscProcess(void* handle, void* calcParam, void* calcResult) EXCLUDES(mAlscLock);
+    int AlscIoctl(void* handle, uint32_t command, void* in, void* out) EXCLUDES(mAlscLock);
+    int AlscCbFunc(void* handle, int64_t type, void* param, void* data) EXCLUDES(mAlscLock);
 
     // Forgets every record that points into the span; returns once no
     // wrapper reads one any more.
-    void DropFrame(const FrameSpan& span);
+    void DropFrame(const FrameSpan& span) EXCLUDES(mAlscLock);
 
 private:
     void SetAlscOps(void* table);
     // The current frame id's record, or null (logged); mAlscLock is held.
-    const ZebAlscInfo* Current(const char* caller);
+    const ZebAlscInfo* Current(const char* caller) REQUIRES(mAlscLock);
     void OverrideAlsc4(const ZebAlscInfo& record, uint8_t* result);
 
     std::atomic<alsc_init_t> mHalInit{nullptr};
@@ -61,8 +61,8 @@ private:
 
     // Guards the map; held while a wrapper reads a record, never while the
     // HAL's code runs (it reads a private copy of the statistics).
-    std::mutex mAlscLock;
-    std::map<int64_t, ZebAlscInfo> mAlscInfo;
+    Mutex mAlscLock;
+    std::map<int64_t, ZebAlscInfo> mAlscInfo GUARDED_BY(mAlscLock);
 };
 
 extern std::atomic<ALSC*> AlscClassPtr;

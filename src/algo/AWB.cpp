@@ -79,7 +79,7 @@ AWB::~AWB() {
     AwbClassPtr.compare_exchange_strong(self, nullptr);
     std::vector<Record> records;
     {
-        std::lock_guard<std::mutex> guard(mAwbLockMtx);
+        MutexLock guard(mAwbLockMtx);
         for (auto& entry : mAwbInfo) records.push_back(std::move(entry.second));
         mAwbInfo.clear();
     }
@@ -89,19 +89,19 @@ AWB::~AWB() {
 void AWB::Retire(std::vector<Record> records) {
     if (records.empty()) return;
     {
-        std::lock_guard<std::mutex> guard(mReleaseLock);
+        MutexLock guard(mReleaseLock);
         for (const Record& record : records) record->dropped = true;
         mDropping += records.size();
     }
     // Frees them, unless a process call still holds one for the HAL.
     records.clear();
-    std::unique_lock<std::mutex> lock(mReleaseLock);
-    mReleaseCond.wait(lock, [this] { return mDropping == 0; });
+    MutexLock lock(mReleaseLock);
+    mReleaseCond.wait(lock.native(), [this]() REQUIRES(mReleaseLock) { return mDropping == 0; });
 }
 
 void AWB::Released(Kept* kept) {
     // Under the lock: whoever waits in Retire sees the HAL's reads finished.
-    std::lock_guard<std::mutex> guard(mReleaseLock);
+    MutexLock guard(mReleaseLock);
     if (kept->dropped) --mDropping;
     delete kept;
     mReleaseCond.notify_all();
@@ -146,7 +146,7 @@ void AWB::SetFrameStaticInfo(void* record, int64_t frameId) {
         ZLOG(kTag, 4, "%d, %s: Not valid Parameter");
         return;
     }
-    std::lock_guard<std::mutex> guard(mAwbLockMtx);
+    MutexLock guard(mAwbLockMtx);
     if (mAwbInfo.count(frameId)) return;
     Record kept(new Kept{*static_cast<const ZebAwbInfo*>(record), false}, [this](Kept* done) { Released(done); });
     mAwbInfo.emplace(frameId, std::move(kept));
@@ -163,7 +163,7 @@ const AWB::Record* AWB::Current(const char* caller) {
 }
 
 const ZebAwbInfo* AWB::GetFrameAEMInfo(int64_t frameId) {
-    std::lock_guard<std::mutex> guard(mAwbLockMtx);
+    MutexLock guard(mAwbLockMtx);
     auto found = mAwbInfo.find(frameId);
     return found == mAwbInfo.end() ? nullptr : &found->second->info;
 }
@@ -173,7 +173,7 @@ void AWB::DumpTempFile(void*) {}
 void AWB::DropFrame(const FrameSpan& span) {
     std::vector<Record> dropped;
     {
-        std::lock_guard<std::mutex> guard(mAwbLockMtx);
+        MutexLock guard(mAwbLockMtx);
         for (auto it = mAwbInfo.begin(); it != mAwbInfo.end();) {
             if (span.Holds(it->second->info.aemInfo) || span.Holds(it->second->info.awbCalc)) {
                 dropped.push_back(std::move(it->second));
@@ -211,7 +211,7 @@ int AWB::AwbProcess(void* handle, void* calcParam, void* calcResult) {
     }
     Record statistics;  // kept until the HAL has read them
     {
-        std::lock_guard<std::mutex> guard(mAwbLockMtx);
+        MutexLock guard(mAwbLockMtx);
         const Record* record = Current(__func__);
         ZLOG(kTag, 4, "%d, %s: Prepare to calc AWB");
         if (record && mAemProcess) {
@@ -236,7 +236,7 @@ int AWB::AwbCbFunc(void* handle, int64_t type, void* param, void* data) {
         return 1;
     }
     if (mFixed.load()) {
-        std::lock_guard<std::mutex> guard(mAwbLockMtx);
+        MutexLock guard(mAwbLockMtx);
         const Record* record = Current(__func__);
         uint8_t* r = record ? static_cast<uint8_t*>((*record)->info.awbCalc) : nullptr;
         if (r && type == kCallbackCcm) {
@@ -280,7 +280,7 @@ int AWB::AwbCbFunc(void* handle, int64_t type, void* param, void* data) {
 int AWB::AwbIoctl(void* handle, int command, void* in, void* out) {
     awb_ioctl_t hal = mHalIoctl.load();
     {
-        std::lock_guard<std::mutex> guard(mAwbLockMtx);
+        MutexLock guard(mAwbLockMtx);
         const Record* record = Current(__func__);
         const uint8_t* r = record ? static_cast<const uint8_t*>((*record)->info.awbCalc) : nullptr;
         if (!r || !mFixed.load()) {

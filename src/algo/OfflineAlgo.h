@@ -10,11 +10,6 @@
 
 #include "core/records/Field.h"
 
-// A log line that names `caller` as its function: helpers write the lines of
-// the operation they serve.
-#define ZLOG_AS(caller, tag, level, format, ...) \
-    _log((tag), (level)).__print_log_((format), __LINE__, (caller), ##__VA_ARGS__)
-
 namespace ZEB {
 
 class ZEBFrame;

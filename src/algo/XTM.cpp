@@ -70,7 +70,7 @@ XTM::XTM() {
 XTM::~XTM() {
     XTM* self = this;
     XtmClassPtr.compare_exchange_strong(self, nullptr);
-    std::lock_guard<std::mutex> guard(xtm_mutex);
+    MutexLock guard(xtm_mutex);
     mXtmInfo.clear();
 }
 
@@ -110,7 +110,7 @@ void XTM::SetFrameStaticInfo(void* record, int64_t frameId) {
         ZLOG(kTag, 4, "%d, %s: Not valid Parameter");
         return;
     }
-    std::lock_guard<std::mutex> guard(xtm_mutex);
+    MutexLock guard(xtm_mutex);
     if (frameId == kCaptureFrameId) {
         ZLOG(kTag, 4, "%d, %s: get mXtmCap");
         mXtmCap = true;
@@ -124,7 +124,7 @@ void XTM::SetFrameStaticInfo(void* record, int64_t frameId) {
 }
 
 void XTM::DropFrame(const FrameSpan& span) {
-    std::lock_guard<std::mutex> guard(xtm_mutex);
+    MutexLock guard(xtm_mutex);
     for (auto it = mXtmInfo.begin(); it != mXtmInfo.end();) {
         bool held = false;
         for (const ZebXtmInfo& info : it->second) held = held || span.Holds(info.xtmResult);
@@ -166,7 +166,7 @@ int XTM::XtmCalculate(void* handle, void* calcParam, void* calcResult) {
         ZLOG(kTag, 4, "%d, %s: Not valid intput");
         return hal(handle, calcParam, calcResult);
     }
-    std::lock_guard<std::mutex> guard(xtm_mutex);
+    MutexLock guard(xtm_mutex);
     if (mCurFrm >= mFrmSize.load()) {
         mCurFrm = 0;
         mFrmSize.store(1);
@@ -199,15 +199,14 @@ void XTM::Fill(const uint8_t* x, uint8_t* result, uint8_t* toneMap, uint8_t* gam
     auto gammaAt = [x](size_t index) {
         return static_cast<int>(ReadField<uint16_t>(x, XtmResult::kGamma + 2 * index));
     };
-    __print_log(LOG_PRI_D, kTag, "%d, %s: XtmOut gtm (%d %d %d)) gamma_out: (%d %d %d %d %d %d %d %d %d)", __LINE__,
-                "XtmCalculate", static_cast<int>(ReadField<uint16_t>(result, 30)),
-                static_cast<int>(ReadField<uint16_t>(result, 32)), static_cast<int>(ReadField<uint16_t>(result, 26)),
-                gammaAt(0), gammaAt(32), gammaAt(64), gammaAt(96), gammaAt(128), gammaAt(160), gammaAt(192),
-                gammaAt(224), gammaAt(255));
+    ZLOG_AS("XtmCalculate", kTag, LOG_PRI_D, "%d, %s: XtmOut gtm (%d %d %d)) gamma_out: (%d %d %d %d %d %d %d %d %d)",
+            static_cast<int>(ReadField<uint16_t>(result, 30)), static_cast<int>(ReadField<uint16_t>(result, 32)),
+            static_cast<int>(ReadField<uint16_t>(result, 26)), gammaAt(0), gammaAt(32), gammaAt(64), gammaAt(96),
+            gammaAt(128), gammaAt(160), gammaAt(192), gammaAt(224), gammaAt(255));
     auto valueAt = [x](size_t index) { return static_cast<int>(ReadField<uint16_t>(x, 2 * index)); };
-    __print_log(LOG_PRI_D, kTag, "%d, %s: XtmOut ltm ltm map(%d %d %d %d %d %d %d %d %d)", __LINE__,
-                "XtmCalculate", valueAt(10), valueAt(138),
-           valueAt(266), valueAt(394), valueAt(522), valueAt(650), valueAt(778), valueAt(906), valueAt(1034));
+    ZLOG_AS("XtmCalculate", kTag, LOG_PRI_D, "%d, %s: XtmOut ltm ltm map(%d %d %d %d %d %d %d %d %d)", valueAt(10),
+            valueAt(138), valueAt(266), valueAt(394), valueAt(522), valueAt(650), valueAt(778), valueAt(906),
+            valueAt(1034));
 }
 
 }  // namespace ZEB

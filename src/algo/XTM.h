@@ -7,12 +7,12 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <vector>
 
 #include "core/records/ThreeARecords.h"
 #include "algo/OfflineAlgo.h"
 #include "parameter/ParameterManagerBase.h"
+#include "platform/Mutex.h"
 
 namespace ZEB {
 
@@ -33,21 +33,21 @@ public:
     void SetFrameId(int64_t frameId) override;
     // A std::vector<ZebXtmInfo> for a task's frame id; 65535 starts a capture
     // sequence.
-    void SetFrameStaticInfo(void* record, int64_t frameId) override;
+    void SetFrameStaticInfo(void* record, int64_t frameId) EXCLUDES(xtm_mutex) override;
     void ParseParameter(void* arg) override;
 
     int XtmInit(void* init, void* arg, void* initResult);
-    int XtmCalculate(void* handle, void* calcParam, void* calcResult);
+    int XtmCalculate(void* handle, void* calcParam, void* calcResult) EXCLUDES(xtm_mutex);
     int XtmIoctl(void* handle, uint32_t command, void* in, void* out);
 
     // Forgets every record that points into the span; returns once no
     // wrapper reads one any more.
-    void DropFrame(const FrameSpan& span);
+    void DropFrame(const FrameSpan& span) EXCLUDES(xtm_mutex);
 
 private:
     void SetXtmOps(void* table);
     // Writes the recorded result into the HAL's; xtm_mutex is held.
-    void Fill(const uint8_t* recorded, uint8_t* result, uint8_t* toneMap, uint8_t* gamma);
+    void Fill(const uint8_t* recorded, uint8_t* result, uint8_t* toneMap, uint8_t* gamma) REQUIRES(xtm_mutex);
 
     std::atomic<xtm_init_t> mHalInit{nullptr};
     std::atomic<void*> mHalSecond{nullptr};
@@ -58,10 +58,10 @@ private:
     ZebStatusTag mStatus;
 
     // Guards the map and the sequence state; held while a calc reads a record.
-    std::mutex xtm_mutex;
-    std::map<int64_t, std::vector<ZebXtmInfo>> mXtmInfo;  // at most one frame id
-    int64_t mCurFrm = 0;
-    bool mXtmCap = false;
+    Mutex xtm_mutex;
+    std::map<int64_t, std::vector<ZebXtmInfo>> mXtmInfo GUARDED_BY(xtm_mutex);  // at most one frame id
+    int64_t mCurFrm GUARDED_BY(xtm_mutex) = 0;
+    bool mXtmCap GUARDED_BY(xtm_mutex) = false;
 };
 
 // The record at `position` of `frameId`'s list (the last one past its end),

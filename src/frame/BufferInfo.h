@@ -66,7 +66,7 @@ public:
             return record;
         }
         if (!mBufferManager) {
-            _log(nullptr, 4).__print_log_("%d, %s: Not valid BufferManager", __LINE__, "getBufferHandle");
+            ZLOG_AS("getBufferHandle", nullptr, 4, "%d, %s: Not valid BufferManager");
             record->buffer = nullptr;
             record->bytes = 0;
         } else {

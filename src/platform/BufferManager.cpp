@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
-#include <mutex>
 
 #include "platform/Log.h"
+#include "platform/Mutex.h"
 
 namespace pvk {
 namespace {
@@ -17,21 +17,21 @@ namespace {
 const char* const kTag = "BufferManager";
 
 std::atomic<BufferManager*> gInstance{nullptr};
-std::mutex gCreateLock;
+Mutex gCreateLock;
 
 }  // namespace
 
 struct BufferManager::State {
-    mutable std::mutex lock;
-    std::map<Buffer*, buffer_usage_t> live;
-    uint64_t nextId = 1;
-    size_t total = 0;
+    mutable Mutex lock;
+    std::map<Buffer*, buffer_usage_t> live GUARDED_BY(lock);
+    uint64_t nextId GUARDED_BY(lock) = 1;
+    size_t total GUARDED_BY(lock) = 0;
 };
 
 BufferManager* BufferManager::getInstance() { return gInstance.load(); }
 
 BufferManager* BufferManager::createInstance() {
-    std::lock_guard<std::mutex> guard(gCreateLock);
+    MutexLock guard(gCreateLock);
     if (!gInstance.load()) {
         // Process-wide service: it lives until the process ends, as on a device.
         auto* manager = new BufferManager;
@@ -88,7 +88,7 @@ int BufferManager::getBuffer(buffer_usage_t usage, int width, int height, Buffer
     buffer->handle = handle;
     buffer->capacity = capacity;
     {
-        std::lock_guard<std::mutex> guard(mState->lock);
+        MutexLock guard(mState->lock);
         buffer->id = mState->nextId++;
         mState->live.emplace(buffer, usage);
         ++mState->total;
@@ -99,7 +99,7 @@ int BufferManager::getBuffer(buffer_usage_t usage, int width, int height, Buffer
 
 int BufferManager::returnBuffer(Buffer* buffer, buffer_usage_t usage, bool) {
     {
-        std::lock_guard<std::mutex> guard(mState->lock);
+        MutexLock guard(mState->lock);
         auto it = mState->live.find(buffer);
         if (it == mState->live.end()) {
             ZLOG(kTag, 1, "%d, %s: refused buffer %p: not handed out, or returned before",
@@ -121,12 +121,12 @@ int BufferManager::returnBuffer(Buffer* buffer, buffer_usage_t usage, bool) {
 }
 
 size_t BufferManager::liveBufferCount() const {
-    std::lock_guard<std::mutex> guard(mState->lock);
+    MutexLock guard(mState->lock);
     return mState->live.size();
 }
 
 size_t BufferManager::totalBufferCount() const {
-    std::lock_guard<std::mutex> guard(mState->lock);
+    MutexLock guard(mState->lock);
     return mState->total;
 }
 

@@ -5,17 +5,18 @@
 #include <cstring>
 #include <cstdlib>
 #include <filesystem>
-#include <mutex>
 #include <system_error>
 #include <thread>
+
+#include "platform/Mutex.h"
 
 namespace zeb_platform {
 namespace {
 
 struct Settings {
-    std::mutex lock;
-    bool rootSet = false;
-    std::string root;
+    Mutex lock;
+    bool rootSet GUARDED_BY(lock) = false;
+    std::string root GUARDED_BY(lock);
 };
 
 Settings& TheSettings() {
@@ -48,7 +49,7 @@ void BeforeOpen(const char* path) {
 
 std::string DeviceRoot() {
     Settings& settings = TheSettings();
-    std::lock_guard<std::mutex> guard(settings.lock);
+    MutexLock guard(settings.lock);
     if (!settings.rootSet) {
         const char* root = getenv("ZEB_DEVICE_ROOT");
         settings.root = root ? root : "";
@@ -59,7 +60,7 @@ std::string DeviceRoot() {
 
 void SetDeviceRoot(const std::string& root) {
     Settings& settings = TheSettings();
-    std::lock_guard<std::mutex> guard(settings.lock);
+    MutexLock guard(settings.lock);
     settings.root = root;
     settings.rootSet = true;
 }

@@ -10,7 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <mutex>
+
+#include "platform/Mutex.h"
 
 namespace zeb_platform {
 
@@ -19,8 +20,8 @@ void DeliverToCaptures(const LogRecord& record);
 namespace {
 
 struct CaptureSet {
-    std::mutex lock;
-    std::vector<LogCapture*> captures;
+    Mutex lock;
+    std::vector<LogCapture*> captures GUARDED_BY(lock);
     std::atomic<int> maxCaptureLevel{-1};
 };
 
@@ -38,8 +39,8 @@ std::atomic<int>& LevelSetting() {
 }
 
 struct Sink {
-    std::mutex lock;
-    FILE* out = stderr;
+    Mutex lock;
+    FILE* out GUARDED_BY(lock) = stderr;
     Sink() {
         const char* path = getenv("ZEB_LOG_FILE");
         if (path && *path) {
@@ -55,8 +56,8 @@ Sink& TheSink() {
 }
 
 struct CaptureData {
-    std::mutex lock;
-    std::vector<LogRecord> records;
+    Mutex lock;
+    std::vector<LogRecord> records GUARDED_BY(lock);
 };
 
 bool Wanted(int level) {
@@ -74,7 +75,7 @@ void Emit(const char* tag, int level, const std::string& text) {
         char stamp[32];
         strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
         Sink& sink = TheSink();
-        std::lock_guard<std::mutex> guard(sink.lock);
+        MutexLock guard(sink.lock);
         fprintf(sink.out, "%s.%03ld %d %ld %d %s: %s\n", stamp, static_cast<long>(now.tv_usec / 1000),
                 static_cast<int>(getpid()), static_cast<long>(syscall(SYS_gettid)), level,
                 record.tag.c_str(), text.c_str());
@@ -103,18 +104,18 @@ std::string FormatV(const char* format, va_list args) {
 void DeliverToCaptures(const LogRecord& record) {
     CaptureSet& set = Captures();
     if (set.maxCaptureLevel.load(std::memory_order_relaxed) < 0) return;
-    std::lock_guard<std::mutex> guard(set.lock);
+    MutexLock guard(set.lock);
     for (LogCapture* capture : set.captures) {
         if (record.level > capture->mMaxLevel) continue;
         auto* data = static_cast<CaptureData*>(capture->mImpl);
-        std::lock_guard<std::mutex> dataGuard(data->lock);
+        MutexLock dataGuard(data->lock);
         data->records.push_back(record);
     }
 }
 
 LogCapture::LogCapture(int maxLevel) : mMaxLevel(maxLevel), mImpl(new CaptureData) {
     CaptureSet& set = Captures();
-    std::lock_guard<std::mutex> guard(set.lock);
+    MutexLock guard(set.lock);
     set.captures.push_back(this);
     if (maxLevel > set.maxCaptureLevel.load()) set.maxCaptureLevel.store(maxLevel);
 }
@@ -122,7 +123,7 @@ LogCapture::LogCapture(int maxLevel) : mMaxLevel(maxLevel), mImpl(new CaptureDat
 LogCapture::~LogCapture() {
     {
         CaptureSet& set = Captures();
-        std::lock_guard<std::mutex> guard(set.lock);
+        MutexLock guard(set.lock);
         set.captures.erase(std::remove(set.captures.begin(), set.captures.end(), this), set.captures.end());
         int highest = -1;
         for (LogCapture* capture : set.captures) highest = std::max(highest, capture->mMaxLevel);
@@ -133,7 +134,7 @@ LogCapture::~LogCapture() {
 
 std::vector<LogRecord> LogCapture::Records() const {
     auto* data = static_cast<CaptureData*>(mImpl);
-    std::lock_guard<std::mutex> guard(data->lock);
+    MutexLock guard(data->lock);
     return data->records;
 }
 
@@ -149,7 +150,7 @@ size_t LogCapture::Count(const std::string& needle, const char* tag, int level) 
 
 void LogCapture::Clear() {
     auto* data = static_cast<CaptureData*>(mImpl);
-    std::lock_guard<std::mutex> guard(data->lock);
+    MutexLock guard(data->lock);
     data->records.clear();
 }
 

@@ -39,6 +39,10 @@ void __print_log(int priority, const char* tag, const char* format, ...)
 // message is known; the macro supplies the line number and the function name.
 #define ZLOG(tag, level, format, ...) \
     _log((tag), (level)).__print_log_((format), __LINE__, __func__, ##__VA_ARGS__)
+// A line that names `caller` as its function: helpers write the lines of the
+// operation they serve.
+#define ZLOG_AS(caller, tag, level, format, ...) \
+    _log((tag), (level)).__print_log_((format), __LINE__, (caller), ##__VA_ARGS__)
 #define ZPRINT(priority, tag, format, ...) \
     __print_log((priority), (tag), (format), __LINE__, __func__, ##__VA_ARGS__)
 

@@ -3,18 +3,18 @@
 #include <atomic>
 #include <cstring>
 #include <map>
-#include <mutex>
 #include <utility>
 
 #include "platform/Log.h"
+#include "platform/Mutex.h"
 
 namespace {
 
 const char* const kTag = "ParamSet";
 
 struct Store {
-    std::mutex lock;
-    std::map<std::pair<int, int>, zeb_platform::PsRecord> records;
+    Mutex lock;
+    std::map<std::pair<int, int>, zeb_platform::PsRecord> records GUARDED_BY(lock);
 };
 
 Store& TheStore() {
@@ -23,7 +23,7 @@ Store& TheStore() {
 }
 
 std::atomic<pvk::ParamSet*> gInstance{nullptr};
-std::mutex gCreateLock;
+Mutex gCreateLock;
 
 }  // namespace
 
@@ -32,7 +32,7 @@ namespace pvk {
 ParamSet* ParamSet::getInstance() { return gInstance.load(); }
 
 ParamSet* ParamSet::createInstance() {
-    std::lock_guard<std::mutex> guard(gCreateLock);
+    MutexLock guard(gCreateLock);
     if (!gInstance.load()) gInstance.store(new ParamSet);
     return gInstance.load();
 }
@@ -59,7 +59,7 @@ size_t PsParamSize(int paramId) {
 
 PsRecord GetPsRecord(int cameraId, int paramId) {
     Store& store = TheStore();
-    std::lock_guard<std::mutex> guard(store.lock);
+    MutexLock guard(store.lock);
     auto it = store.records.find({cameraId, paramId});
     if (it != store.records.end()) return it->second;
     PsRecord empty;
@@ -69,7 +69,7 @@ PsRecord GetPsRecord(int cameraId, int paramId) {
 
 void ResetPsParams() {
     Store& store = TheStore();
-    std::lock_guard<std::mutex> guard(store.lock);
+    MutexLock guard(store.lock);
     store.records.clear();
 }
 
@@ -99,7 +99,7 @@ extern "C" int setPsParam(int cameraId, int mode, int frameId, int paramId, void
     if (!Check("set", paramId, data)) return -1;
     const size_t size = zeb_platform::PsParamSize(paramId);
     Store& store = TheStore();
-    std::lock_guard<std::mutex> guard(store.lock);
+    MutexLock guard(store.lock);
     zeb_platform::PsRecord& record = store.records[{cameraId, paramId}];
     record.data.resize(size);
     memcpy(record.data.data(), data, size);
@@ -113,7 +113,7 @@ extern "C" int getPsParam(int cameraId, int, int, int paramId, void* data) {
     if (!Check("get", paramId, data)) return -1;
     const size_t size = zeb_platform::PsParamSize(paramId);
     Store& store = TheStore();
-    std::lock_guard<std::mutex> guard(store.lock);
+    MutexLock guard(store.lock);
     auto it = store.records.find({cameraId, paramId});
     if (it == store.records.end()) {
         memset(data, 0, size);

@@ -9,12 +9,12 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
-#include <mutex>
 #include <set>
 #include <string>
 
 #include "platform/Host.h"
 #include "platform/Log.h"
+#include "platform/Mutex.h"
 
 namespace {
 
@@ -23,12 +23,12 @@ const char* const kTag = "Property";
 struct Store {
     // Guards the values; never held while a file is touched, so a slow or
     // hostile file holds up only the call that reads it.
-    std::mutex lock;
-    std::map<std::string, std::string> values;
+    Mutex lock;
+    std::map<std::string, std::string> values GUARDED_BY(lock);
     // Persisted keys whose file was refused, named once until it reads again.
-    std::set<std::string> refused;
+    std::set<std::string> refused GUARDED_BY(lock);
     // Orders the writes of persisted keys (file, then value); readers never take it.
-    std::mutex writing;
+    Mutex writing;
 };
 
 Store& TheStore() {
@@ -161,7 +161,7 @@ extern "C" int property_get(const char* key, char* value, const char* default_va
         bool announce = false;
         {
             Store& store = TheStore();
-            std::lock_guard<std::mutex> guard(store.lock);
+            MutexLock guard(store.lock);
             if (state == Persisted::Read) {
                 store.values[name] = found;
                 store.refused.erase(name);
@@ -197,12 +197,12 @@ extern "C" int property_set(const char* key, const char* value) {
     std::string why;
     bool persisted = true;
     if (IsPersistent(key)) {
-        std::lock_guard<std::mutex> writing(store.writing);
+        MutexLock writing(store.writing);
         persisted = WritePersisted(key, text, &why);
-        std::lock_guard<std::mutex> guard(store.lock);
+        MutexLock guard(store.lock);
         store.values[key] = text;
     } else {
-        std::lock_guard<std::mutex> guard(store.lock);
+        MutexLock guard(store.lock);
         store.values[key] = text;
     }
     if (!persisted) ZLOG(kTag, 1, "%d, %s: could not persist %s under %s: %s", key, PersistDir().c_str(), why.c_str());
@@ -213,9 +213,9 @@ namespace zeb_platform {
 
 void ResetProperties() {
     Store& store = TheStore();
-    std::lock_guard<std::mutex> writing(store.writing);
+    MutexLock writing(store.writing);
     {
-        std::lock_guard<std::mutex> guard(store.lock);
+        MutexLock guard(store.lock);
         store.values.clear();
         store.refused.clear();
     }

@@ -11,12 +11,12 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
-#include <mutex>
 #include <system_error>
 #include <thread>
 
 #include "platform/Host.h"
 #include "platform/Log.h"
+#include "platform/Mutex.h"
 #include "platform/TRGManage.h"
 #include "platform/TuningBin.h"
 
@@ -35,13 +35,13 @@ constexpr std::chrono::seconds kTurnLimit(30);
 
 // The turns of tuning names: who holds each, and how often.
 struct Turns {
-    std::mutex lock;
+    Mutex lock;
     std::condition_variable freed;
     struct Turn {
         int holder = -1;
         int count = 0;
     };
-    std::map<std::string, Turn> byName;
+    std::map<std::string, Turn> byName GUARDED_BY(lock);
 };
 
 Turns& TheTurns() {
@@ -50,19 +50,20 @@ Turns& TheTurns() {
 }
 
 struct SensorSide {
-    std::mutex lock;  // guards everything below but the reload threads
+    Mutex lock;
     std::condition_variable idle;
-    bool namesRead = false;
-    std::string names[kSensorStatusRecords];
-    SensorTuningState states[kSensorStatusRecords];
+    bool namesRead GUARDED_BY(lock) = false;
+    std::string names[kSensorStatusRecords] GUARDED_BY(lock);
+    SensorTuningState states[kSensorStatusRecords] GUARDED_BY(lock);
+    // Stored to under `lock`, atomically: the library reads them without it.
     alignas(8) uint8_t table[kSensorStatusRecords * kSensorStatusRecordSize] = {};
     int32_t status[kSensorStatusRecords] = {};
 
-    std::mutex requestLock;  // serialises requests, and owns the threads
-    std::thread reloaders[kSensorStatusRecords];
+    Mutex requestLock;  // serialises requests, and owns the threads
+    std::thread reloaders[kSensorStatusRecords] GUARDED_BY(requestLock);
 
-    void JoinAll() {
-        std::lock_guard<std::mutex> request(requestLock);
+    void JoinAll() EXCLUDES(requestLock) {
+        MutexLock request(requestLock);
         for (std::thread& reloader : reloaders) {
             if (reloader.joinable()) reloader.join();
         }
@@ -84,14 +85,14 @@ SensorSide& Side() {
 
 bool ValidCamera(int cameraId) { return cameraId >= 0 && cameraId < kSensorStatusRecords; }
 
-void SetNameLocked(SensorSide& side, int cameraId, const std::string& name) {
+void SetNameLocked(SensorSide& side, int cameraId, const std::string& name) REQUIRES(side.lock) {
     side.names[cameraId] = name.substr(0, 255);
     __atomic_store_n(&side.table[cameraId * kSensorStatusRecordSize + kReadyByte], name.empty() ? 0 : 1,
                      __ATOMIC_RELEASE);
 }
 
 // ZEB_SENSOR_TUNING_NAME: "name" for every camera, or "0:name0,1:name1".
-void ReadNamesLocked(SensorSide& side) {
+void ReadNamesLocked(SensorSide& side) REQUIRES(side.lock) {
     if (side.namesRead) return;
     side.namesRead = true;
     const char* setting = getenv("ZEB_SENSOR_TUNING_NAME");
@@ -119,7 +120,7 @@ void ReadNamesLocked(SensorSide& side) {
 
 SensorSide& NamedSide() {
     SensorSide& side = Side();
-    std::lock_guard<std::mutex> guard(side.lock);
+    MutexLock guard(side.lock);
     ReadNamesLocked(side);
     return side;
 }
@@ -201,7 +202,7 @@ void Reload(int cameraId, std::string tuningName) {
     LogRejected(cameraId, scan);
     SleepScaled(kApplyTime);
     SensorSide& side = Side();
-    std::lock_guard<std::mutex> guard(side.lock);
+    MutexLock guard(side.lock);
     SensorTuningState& state = side.states[cameraId];
     state.tuningName = tuningName;
     state.files = std::move(scan.files);
@@ -220,7 +221,7 @@ void Reload(int cameraId, std::string tuningName) {
 void SetSensorTuningName(int cameraId, const std::string& name) {
     if (!ValidCamera(cameraId)) return;
     SensorSide& side = Side();
-    std::lock_guard<std::mutex> guard(side.lock);
+    MutexLock guard(side.lock);
     ReadNamesLocked(side);
     SetNameLocked(side, cameraId, name);
 }
@@ -228,33 +229,33 @@ void SetSensorTuningName(int cameraId, const std::string& name) {
 std::string SensorTuningName(int cameraId) {
     if (!ValidCamera(cameraId)) return std::string();
     SensorSide& side = NamedSide();
-    std::lock_guard<std::mutex> guard(side.lock);
+    MutexLock guard(side.lock);
     return side.names[cameraId];
 }
 
 SensorTuningState GetSensorTuningState(int cameraId) {
     if (!ValidCamera(cameraId)) return SensorTuningState();
     SensorSide& side = Side();
-    std::lock_guard<std::mutex> guard(side.lock);
+    MutexLock guard(side.lock);
     return side.states[cameraId];
 }
 
 bool WaitSensorIdle(int cameraId, std::chrono::nanoseconds timeout) {
     if (!ValidCamera(cameraId)) return true;
     SensorSide& side = Side();
-    std::unique_lock<std::mutex> lock(side.lock);
-    return side.idle.wait_for(lock, timeout, [&] { return !side.states[cameraId].busy; });
+    MutexLock lock(side.lock);
+    return side.idle.wait_for(lock.native(), timeout, [&]() REQUIRES(side.lock) { return !side.states[cameraId].busy; });
 }
 
 bool TakeTuningTurn(const std::string& name, int holder, std::chrono::nanoseconds timeout) {
     Turns& turns = TheTurns();
-    std::unique_lock<std::mutex> lock(turns.lock);
+    MutexLock lock(turns.lock);
     // Looked up afresh each time: a turn given back for good leaves the map.
-    auto mine = [&] {
+    auto mine = [&]() REQUIRES(turns.lock) {
         const auto found = turns.byName.find(name);
         return found == turns.byName.end() || found->second.holder == holder;
     };
-    if (!turns.freed.wait_for(lock, timeout, mine)) return false;
+    if (!turns.freed.wait_for(lock.native(), timeout, mine)) return false;
     Turns::Turn& turn = turns.byName[name];
     turn.holder = holder;
     ++turn.count;
@@ -264,7 +265,7 @@ bool TakeTuningTurn(const std::string& name, int holder, std::chrono::nanosecond
 void GiveTuningTurn(const std::string& name, int holder) {
     Turns& turns = TheTurns();
     {
-        std::lock_guard<std::mutex> guard(turns.lock);
+        MutexLock guard(turns.lock);
         auto found = turns.byName.find(name);
         if (found == turns.byName.end() || found->second.holder != holder || found->second.count <= 0) return;
         if (--found->second.count == 0) turns.byName.erase(found);
@@ -274,7 +275,7 @@ void GiveTuningTurn(const std::string& name, int holder) {
 
 int TuningTurnHolder(const std::string& name) {
     Turns& turns = TheTurns();
-    std::lock_guard<std::mutex> guard(turns.lock);
+    MutexLock guard(turns.lock);
     auto found = turns.byName.find(name);
     return found == turns.byName.end() ? -1 : found->second.holder;
 }
@@ -282,7 +283,7 @@ int TuningTurnHolder(const std::string& name) {
 void ResetSensorTuning() {
     SensorSide& side = Side();
     side.JoinAll();
-    std::lock_guard<std::mutex> guard(side.lock);
+    MutexLock guard(side.lock);
     for (int c = 0; c < kSensorStatusRecords; ++c) {
         SetNameLocked(side, c, std::string());
         side.states[c] = SensorTuningState();
@@ -298,7 +299,7 @@ using namespace zeb_platform;
 extern "C" int sensor_get_tuning_parameter_name(char* name, int cameraId) {
     if (!name || !ValidCamera(cameraId)) return -1;
     SensorSide& side = NamedSide();
-    std::lock_guard<std::mutex> guard(side.lock);
+    MutexLock guard(side.lock);
     const std::string& known = side.names[cameraId];
     if (!known.empty()) memcpy(name, known.c_str(), known.size() + 1);
     return 0;
@@ -314,7 +315,7 @@ extern "C" int sensor_update_tuning_parameter(int cameraId) {
     SensorSide& side = NamedSide();
     std::string name;
     {
-        std::lock_guard<std::mutex> guard(side.lock);
+        MutexLock guard(side.lock);
         name = side.names[cameraId];
     }
     // Another camera installing the same tuning goes first; the turn is the
@@ -326,10 +327,10 @@ extern "C" int sensor_update_tuning_parameter(int cameraId) {
              cameraId, Escaped(name).c_str(), TuningTurnHolder(name), static_cast<long long>(kTurnLimit.count()));
         return -1;
     }
-    std::lock_guard<std::mutex> request(side.requestLock);
+    MutexLock request(side.requestLock);
     if (side.reloaders[cameraId].joinable()) side.reloaders[cameraId].join();
     {
-        std::lock_guard<std::mutex> guard(side.lock);
+        MutexLock guard(side.lock);
         side.states[cameraId].busy = true;
         __atomic_store_n(&side.status[cameraId], 1, __ATOMIC_RELEASE);
     }
@@ -338,7 +339,7 @@ extern "C" int sensor_update_tuning_parameter(int cameraId) {
     } catch (const std::exception& failure) {
         ZLOG(kTag, 1, "%d, %s: camera %d: no reload thread: %s", cameraId, failure.what());
         if (turn) GiveTuningTurn(name, cameraId);
-        std::lock_guard<std::mutex> guard(side.lock);
+        MutexLock guard(side.lock);
         side.states[cameraId].busy = false;
         __atomic_store_n(&side.status[cameraId], 0, __ATOMIC_RELEASE);
         side.idle.notify_all();
@@ -363,7 +364,7 @@ int TRGManage::loadFiles(int cameraId, postproc_cfg_info_t* cfg, int reload) {
     if (reload) {
         std::string name;
         {
-            std::lock_guard<std::mutex> guard(side.lock);
+            MutexLock guard(side.lock);
             name = side.names[cameraId];
         }
         const bool turn = HasTurn(name);
@@ -375,13 +376,13 @@ int TRGManage::loadFiles(int cameraId, postproc_cfg_info_t* cfg, int reload) {
         Scan scan = ScanTuningFolder(name, true);
         if (turn) GiveTuningTurn(name, cameraId);
         LogRejected(cameraId, scan);
-        std::lock_guard<std::mutex> guard(side.lock);
+        MutexLock guard(side.lock);
         SensorTuningState& state = side.states[cameraId];
         state.triggerFiles = std::move(scan.files);
         ++state.triggerLoads;
         ZLOG("TRGManage", 4, "%d, %s: camera %d: %zu trigger file(s) loaded", cameraId, state.triggerFiles.size());
     }
-    std::lock_guard<std::mutex> guard(side.lock);
+    MutexLock guard(side.lock);
     const SensorTuningState& state = side.states[cameraId];
     memcpy(cfg->magic, "PPCF", 4);
     cfg->camera_id = cameraId;

@@ -38,11 +38,11 @@ int32_t SceneInt(const uint8_t* scene, size_t offset) { return ReadField<int32_t
 const uint8_t* SimulationControl::SceneFor(const void* destination, const char* caller) const {
     const uint8_t* scene = Scene();
     if (!scene) {
-        _log(kTag, 4).__print_log_("%d, %s: Scene Parameter not ready", __LINE__, caller);
+        ZLOG_AS(caller, kTag, 4, "%d, %s: Scene Parameter not ready");
         return nullptr;
     }
     if (!destination) {
-        _log(kTag, 1).__print_log_("%d, %s: Not valid input", __LINE__, caller);
+        ZLOG_AS(caller, kTag, 1, "%d, %s: Not valid input");
         return nullptr;
     }
     return scene;

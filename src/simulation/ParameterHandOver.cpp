@@ -33,10 +33,10 @@ float SceneEv(const uint8_t* scene, int64_t index) {
 void LogTenEvs(const char* format, const uint8_t* base, size_t offset) {
     float ev[10];
     memcpy(ev, base + offset, sizeof ev);
-    _log(kTag, 4).__print_log_(format, __LINE__, "SetInfo2Parameter", static_cast<double>(ev[0]),
-                               static_cast<double>(ev[1]), static_cast<double>(ev[2]), static_cast<double>(ev[3]),
-                               static_cast<double>(ev[4]), static_cast<double>(ev[5]), static_cast<double>(ev[6]),
-                               static_cast<double>(ev[7]), static_cast<double>(ev[8]), static_cast<double>(ev[9]));
+    ZLOG_AS("SetInfo2Parameter", kTag, 4, format, static_cast<double>(ev[0]), static_cast<double>(ev[1]),
+            static_cast<double>(ev[2]), static_cast<double>(ev[3]), static_cast<double>(ev[4]),
+            static_cast<double>(ev[5]), static_cast<double>(ev[6]), static_cast<double>(ev[7]),
+            static_cast<double>(ev[8]), static_cast<double>(ev[9]));
 }
 }  // namespace
 
@@ -315,8 +315,8 @@ int SimulationControl::SetFdInfo(int cameraId, int64_t frameId) {
         for (uint32_t i = 0; i < faces && j < SceneRecord::kFaceListLength; ++i) {
             if (list[j] == static_cast<int32_t>(i) && j + 4 < SceneRecord::kFaceListLength) {
                 memcpy(record.data() + FaceRecord::kFace0 + FaceRecord::kFaceStride * i, &list[j + 1], 4 * sizeof(int32_t));
-                _log(kTag, 4).__print_log_(format, __LINE__, "SetFdInfo", static_cast<int>(i), list[j + 1], list[j + 2],
-                                           list[j + 3], list[j + 4]);
+                ZLOG_AS("SetFdInfo", kTag, 4, format, static_cast<int>(i), list[j + 1], list[j + 2], list[j + 3],
+                        list[j + 4]);
                 j += 5;
             } else {
                 j += 1;

@@ -38,12 +38,12 @@ InstanceRegistry& Registry() {
 SimulationControl* FindLocked(InstanceRegistry& registry, int cameraId) REQUIRES(registry.lock) {
     auto found = registry.instances.find(cameraId);
     if (found != registry.instances.end() && found->second) return found->second.get();
-    _log(kTag, 1).__print_log_("%d, %s: cannot getinstance", __LINE__, "Getinstance");
+    ZLOG_AS("Getinstance", kTag, 1, "%d, %s: cannot getinstance");
     return nullptr;
 }
 
 SimulationControl* Instance(void* handle, const char* caller) {
-    if (!handle) _log(kTag, 1).__print_log_("%d, %s: Not valid instance", __LINE__, caller);
+    if (!handle) ZLOG_AS(caller, kTag, 1, "%d, %s: Not valid instance");
     return static_cast<SimulationControl*>(handle);
 }
 
@@ -52,9 +52,9 @@ Result Guarded(const char* caller, Result fallback, Call&& call) {
     try {
         return call();
     } catch (const std::exception& error) {
-        _log(kTag, 1).__print_log_("%d, %s: failed: %s", __LINE__, caller, error.what());
+        ZLOG_AS(caller, kTag, 1, "%d, %s: failed: %s", error.what());
     } catch (...) {
-        _log(kTag, 1).__print_log_("%d, %s: failed", __LINE__, caller);
+        ZLOG_AS(caller, kTag, 1, "%d, %s: failed");
     }
     return fallback;
 }
@@ -91,8 +91,8 @@ void* CreateSimulation(void* context, int cameraId) {
         MutexLock guard(registry.lock);
         auto& slot = registry.instances[cameraId];
         if (slot) {
-            _log(ZEB::kTag, 1).__print_log_("%d, %s: instance of camera %d replaced before it was deleted", __LINE__,
-                                            "CreateSimulation", cameraId);
+            ZLOG_AS("CreateSimulation", ZEB::kTag, 1, "%d, %s: instance of camera %d replaced before it was deleted",
+                    cameraId);
             registry.replaced.push_back(std::move(slot));
         }
         slot = std::move(instance);
@@ -274,7 +274,7 @@ float GetFrameEvStatus(void* handle) {
 
 void CreateSocketServer(int cameraId) {
     ZEB::Guarded(__func__, [&] {
-        _log(ZEB::kTag, 4).__print_log_("%d, %s: Start create Camera Id %d", __LINE__, "CreateSocketServer", cameraId);
+        ZLOG_AS("CreateSocketServer", ZEB::kTag, 4, "%d, %s: Start create Camera Id %d", cameraId);
         ZEB::SocketServerManager::Instance().Create(cameraId);
     });
 }
@@ -282,7 +282,7 @@ void CreateSocketServer(int cameraId) {
 void DeleteSocketServer() {
     ZEB::Guarded(__func__, [&] {
         ZEB::SocketServerManager::Instance().DeleteAll([](int cameraId) {
-            _log(ZEB::kTag, 4).__print_log_("%d, %s: Delete Socket Server %d", __LINE__, "DeleteSocketServer", cameraId);
+            ZLOG_AS("DeleteSocketServer", ZEB::kTag, 4, "%d, %s: Delete Socket Server %d", cameraId);
         });
     });
 }
@@ -298,7 +298,7 @@ void SettingSocketBuffer(int cameraId, void* frame) {
 int GettingPreviewWidth(int cameraId) {
     return ZEB::Guarded<int>(__func__, -1, [&] {
         if (auto handler = ZEB::SocketServerManager::Instance().Find(cameraId, false)) return handler->GetPreviewWidth();
-        _log(ZEB::kTag, 1).__print_log_("%d, %s: Could not fin SocketServerInstance", __LINE__, "GettingPreviewWidth");
+        ZLOG_AS("GettingPreviewWidth", ZEB::kTag, 1, "%d, %s: Could not fin SocketServerInstance");
         return -1;
     });
 }
@@ -306,7 +306,7 @@ int GettingPreviewWidth(int cameraId) {
 int GettingPreviewHeight(int cameraId) {
     return ZEB::Guarded<int>(__func__, -1, [&] {
         if (auto handler = ZEB::SocketServerManager::Instance().Find(cameraId, false)) return handler->GetPreviewHeight();
-        _log(ZEB::kTag, 1).__print_log_("%d, %s: Could not fin SocketServerInstance", __LINE__, "GettingPreviewHeight");
+        ZLOG_AS("GettingPreviewHeight", ZEB::kTag, 1, "%d, %s: Could not fin SocketServerInstance");
         return -1;
     });
 }
@@ -317,7 +317,7 @@ int GettingLatestFrame(int cameraId, void* destination) {
         if (auto handler = ZEB::SocketServerManager::Instance().Find(cameraId, true)) {
             return handler->GetLatestFrame(destination);
         }
-        _log(ZEB::kTag, 1).__print_log_("%d, %s: Could not fin SocketServerInstance", __LINE__, "GettingLatestFrame");
+        ZLOG_AS("GettingLatestFrame", ZEB::kTag, 1, "%d, %s: Could not fin SocketServerInstance");
         return -1;
     });
 }

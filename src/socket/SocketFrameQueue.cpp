@@ -18,30 +18,32 @@ constexpr std::chrono::milliseconds kLockWait(100);
 
 }  // namespace
 
-void WaitableLock::lock() {
-    std::unique_lock<std::mutex> guard(mMutex);
-    mFree.wait(guard, [this] { return !mHeld; });
+// The lock's own state lives under mMutex; what it guards for its users is
+// beyond the analysis of these bodies.
+void WaitableLock::lock() NO_THREAD_SAFETY_ANALYSIS {
+    MutexLock guard(mMutex);
+    mFree.wait(guard.native(), [this]() REQUIRES(mMutex) { return !mHeld; });
     mHeld = true;
 }
 
-void WaitableLock::unlock() {
+void WaitableLock::unlock() NO_THREAD_SAFETY_ANALYSIS {
     {
-        std::lock_guard<std::mutex> guard(mMutex);
+        MutexLock guard(mMutex);
         mHeld = false;
     }
     mFree.notify_one();
 }
 
-bool WaitableLock::try_lock() {
-    std::lock_guard<std::mutex> guard(mMutex);
+bool WaitableLock::try_lock() NO_THREAD_SAFETY_ANALYSIS {
+    MutexLock guard(mMutex);
     if (mHeld) return false;
     mHeld = true;
     return true;
 }
 
-bool WaitableLock::try_lock_for(std::chrono::nanoseconds limit) {
-    std::unique_lock<std::mutex> guard(mMutex);
-    if (!mFree.wait_for(guard, limit, [this] { return !mHeld; })) return false;
+bool WaitableLock::try_lock_for(std::chrono::nanoseconds limit) NO_THREAD_SAFETY_ANALYSIS {
+    MutexLock guard(mMutex);
+    if (!mFree.wait_for(guard.native(), limit, [this]() REQUIRES(mMutex) { return !mHeld; })) return false;
     mHeld = true;
     return true;
 }
@@ -119,74 +121,84 @@ void SocketFrameQueue::InQueueFrameBuffer(const void* frame) {
     ZLOG(kTag, 5, "%d, %s: mWidth is %d, %d", mWidth, mHeight);
     StreamingCopy(buffer->Data(), frame, mFrameBytes);
     // Filing never waits: the HAL's frame thread must not stall behind a client.
-    std::unique_lock<WaitableLock> mapper(mMapperLock, std::try_to_lock);
-    if (!mapper) {
+    if (!mMapperLock.try_lock()) {
         ZLOG(kTag, 1, "%d, %s: Could not get Map Lock");
         --mRingSize;
         return;
     }
-    const bool filed = mFrameMapper.emplace(mFrameSeq.load(), buffer).second;
-    ++mFrameSeq;
-    mapper.unlock();
+    bool filed;
+    {
+        WaitableLockGuard mapper(mMapperLock, std::adopt_lock);
+        filed = mFrameMapper.emplace(mFrameSeq.load(), buffer).second;
+        ++mFrameSeq;
+    }
     if (!filed) --mRingSize;
 }
 
 std::shared_ptr<SocketFrameBuffer> SocketFrameQueue::GetValidBuffer() {
     bool empty;
     {
-        std::lock_guard<WaitableLock> guard(mPoolLock);
+        WaitableLockGuard guard(mPoolLock);
         empty = mValidPool.empty();
     }
     if (empty) FreshQueueBuffer();
-    std::lock_guard<WaitableLock> guard(mPoolLock);
+    WaitableLockGuard guard(mPoolLock);
     if (mValidPool.empty()) return nullptr;
     std::shared_ptr<SocketFrameBuffer> buffer = std::move(mValidPool.back());
     mValidPool.pop_back();
     return buffer;
 }
 
-// Held on return, or not when it stayed busy through every wait.
-std::unique_lock<WaitableLock> SocketFrameQueue::LockWithRetries(WaitableLock& lock, const char* busyFormat) {
-    std::unique_lock<WaitableLock> held(lock, std::try_to_lock);
-    for (int wait = 0; !held && wait < kLockWaits; ++wait) {
-        _log(kTag, 4).__print_log_(busyFormat, __LINE__, "FreshQueueBuffer");
-        if (lock.try_lock_for(zeb_platform::Scaled(kLockWait))) held = std::unique_lock<WaitableLock>(lock, std::adopt_lock);
+bool SocketFrameQueue::LockWithRetries(WaitableLock& lock, const char* busyFormat) {
+    if (lock.try_lock()) return true;
+    for (int wait = 0; wait < kLockWaits; ++wait) {
+        ZLOG_AS("FreshQueueBuffer", kTag, 4, busyFormat);
+        if (lock.try_lock_for(zeb_platform::Scaled(kLockWait))) return true;
     }
-    return held;
+    return false;
 }
 
 void SocketFrameQueue::FreshQueueBuffer() {
-    std::unique_lock<WaitableLock> pool = LockWithRetries(mPoolLock, "%d, %s: Valid Pool is in using");
-    std::unique_lock<WaitableLock> mapper = LockWithRetries(mMapperLock, "%d, %s: Frame Mapper is in using");
-    if (pool && mapper && !mFrameMapper.empty()) {
-        // The four oldest filed frames, or what is filed when fewer, but never
-        // the newest: a client always finds a frame, and never an older one
-        // after a newer. A frame a client is copying out stays filed until a
-        // later refresh.
-        const auto newest = std::prev(mFrameMapper.end());
-        auto entry = mFrameMapper.begin();
-        for (size_t n = 0; n < kRecycleCount && entry != newest; ++n) {
-            if (entry->second->mReaders > 0) {
-                ++entry;
-                continue;
-            }
-            mValidPool.push_back(std::move(entry->second));
-            entry = mFrameMapper.erase(entry);
+    // Both locks are tried, the pool's first, before either is given up; the
+    // mapper lock is given up first.
+    bool gotMapper = false;
+    if (LockWithRetries(mPoolLock, "%d, %s: Valid Pool is in using")) {
+        WaitableLockGuard pool(mPoolLock, std::adopt_lock);
+        if (LockWithRetries(mMapperLock, "%d, %s: Frame Mapper is in using")) {
+            WaitableLockGuard mapper(mMapperLock, std::adopt_lock);
+            gotMapper = true;
+            RecycleFiled();
         }
-    }
-    const bool gotMapper = mapper.owns_lock();
-    if (gotMapper) mapper.unlock();
-    if (pool) {
         FillRing();
-        pool.unlock();
     } else {
+        if (LockWithRetries(mMapperLock, "%d, %s: Frame Mapper is in using")) {
+            gotMapper = true;
+            mMapperLock.unlock();
+        }
         ZLOG(kTag, 1, "%d, %s: Could not get Queue lock, maybe some error");
     }
     if (!gotMapper) ZLOG(kTag, 1, "%d, %s: Could not get Mapper lock, maybe some error");
 }
 
+// The four oldest filed frames, or what is filed when fewer, but never the
+// newest: a client always finds a frame, and never an older one after a
+// newer. A frame a client is copying out stays filed until a later refresh.
+void SocketFrameQueue::RecycleFiled() {
+    if (mFrameMapper.empty()) return;
+    const auto newest = std::prev(mFrameMapper.end());
+    auto entry = mFrameMapper.begin();
+    for (size_t n = 0; n < kRecycleCount && entry != newest; ++n) {
+        if (entry->second->mReaders > 0) {
+            ++entry;
+            continue;
+        }
+        mValidPool.push_back(std::move(entry->second));
+        entry = mFrameMapper.erase(entry);
+    }
+}
+
 // Buffers dropped on a busy mapper lock (or obtained without memory) are
-// replaced, so the ring does not shrink for good. Called under the pool lock.
+// replaced, so the ring does not shrink for good.
 void SocketFrameQueue::FillRing() {
     while (mRingSize.load() < kRingSize) {
         mValidPool.push_back(std::make_shared<SocketFrameBuffer>(mPool, mWidth, mHeight));
@@ -195,7 +207,7 @@ void SocketFrameQueue::FillRing() {
 }
 
 std::shared_ptr<SocketFrameBuffer> SocketFrameQueue::MarkNewest() {
-    std::lock_guard<WaitableLock> guard(mMapperLock);
+    WaitableLockGuard guard(mMapperLock);
     if (mFrameMapper.empty()) return nullptr;
     std::shared_ptr<SocketFrameBuffer> newest = mFrameMapper.rbegin()->second;
     ++newest->mReaders;
@@ -203,7 +215,7 @@ std::shared_ptr<SocketFrameBuffer> SocketFrameQueue::MarkNewest() {
 }
 
 void SocketFrameQueue::Unmark(const std::shared_ptr<SocketFrameBuffer>& buffer) {
-    std::lock_guard<WaitableLock> guard(mMapperLock);
+    WaitableLockGuard guard(mMapperLock);
     --buffer->mReaders;
 }
 
@@ -217,7 +229,7 @@ int SocketFrameQueue::GettingLatestFrame(void* destination) {
 }
 
 std::vector<int64_t> SocketFrameQueue::FiledSequences() {
-    std::lock_guard<WaitableLock> guard(mMapperLock);
+    WaitableLockGuard guard(mMapperLock);
     std::vector<int64_t> sequences;
     for (const auto& entry : mFrameMapper) sequences.push_back(entry.first);
     return sequences;

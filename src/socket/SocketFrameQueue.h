@@ -20,22 +20,36 @@
 #include <vector>
 
 #include "frame/BufferInfo.h"
+#include "platform/Mutex.h"
 
 namespace ZEB {
 
 // A lock that can be waited for with a time limit, built on a condition
 // variable so that the thread checkers see every hand-over.
-class WaitableLock {
+class CAPABILITY("mutex") WaitableLock {
 public:
-    void lock();
-    void unlock();
-    bool try_lock();
-    bool try_lock_for(std::chrono::nanoseconds limit);
+    void lock() ACQUIRE() EXCLUDES(mMutex);
+    void unlock() RELEASE() EXCLUDES(mMutex);
+    bool try_lock() TRY_ACQUIRE(true) EXCLUDES(mMutex);
+    bool try_lock_for(std::chrono::nanoseconds limit) TRY_ACQUIRE(true) EXCLUDES(mMutex);
 
 private:
-    std::mutex mMutex;
+    Mutex mMutex;
     std::condition_variable mFree;
-    bool mHeld = false;
+    bool mHeld GUARDED_BY(mMutex) = false;
+};
+
+// Holds a WaitableLock for its scope: takes it, or adopts one already taken.
+class SCOPED_CAPABILITY WaitableLockGuard {
+public:
+    explicit WaitableLockGuard(WaitableLock& lock) ACQUIRE(lock) : mLock(lock) { mLock.lock(); }
+    WaitableLockGuard(WaitableLock& lock, std::adopt_lock_t) REQUIRES(lock) : mLock(lock) {}
+    ~WaitableLockGuard() RELEASE() { mLock.unlock(); }
+    WaitableLockGuard(const WaitableLockGuard&) = delete;
+    WaitableLockGuard& operator=(const WaitableLockGuard&) = delete;
+
+private:
+    WaitableLock& mLock;
 };
 
 // Obtains and returns the ring's vendor buffers. Each record it hands out is
@@ -80,15 +94,15 @@ public:
 
     // Copies one NV21 frame from `frame` into a free buffer and files it
     // under the next sequence number.
-    void InQueueFrameBuffer(const void* frame);
+    void InQueueFrameBuffer(const void* frame) EXCLUDES(mPoolLock, mMapperLock);
     // A free buffer, recycling filed ones when none is left; null when none can be had.
-    std::shared_ptr<SocketFrameBuffer> GetValidBuffer();
+    std::shared_ptr<SocketFrameBuffer> GetValidBuffer() EXCLUDES(mPoolLock, mMapperLock);
     // Recycles the four oldest filed frames (what is filed, when fewer; the
     // newest always stays filed), and brings a ring that lost buffers back to
     // its full size.
-    void FreshQueueBuffer();
+    void FreshQueueBuffer() EXCLUDES(mPoolLock, mMapperLock);
     // Copies the newest filed frame to `destination`: 0, or -1 when none is filed.
-    int GettingLatestFrame(void* destination);
+    int GettingLatestFrame(void* destination) EXCLUDES(mMapperLock);
 
     int Width() const { return mWidth; }
     int Height() const { return mHeight; }
@@ -96,27 +110,29 @@ public:
     // For tools and tests: the filed sequence numbers, oldest first; the
     // number the next filed frame gets; the buffers in the ring (free, filed
     // and being filed).
-    std::vector<int64_t> FiledSequences();
+    std::vector<int64_t> FiledSequences() EXCLUDES(mMapperLock);
     int64_t NextSequence() const { return mFrameSeq.load(); }
     size_t RingSize() const { return mRingSize.load(); }
 
 private:
     friend struct SocketQueueProbe;  // lets tests hold a lock as a busy peer would
 
-    std::unique_lock<WaitableLock> LockWithRetries(WaitableLock& lock, const char* busyFormat);
-    void FillRing();
+    // True with `lock` held; false when it stayed busy through every wait.
+    bool LockWithRetries(WaitableLock& lock, const char* busyFormat) TRY_ACQUIRE(true, lock);
+    void RecycleFiled() REQUIRES(mPoolLock, mMapperLock);
+    void FillRing() REQUIRES(mPoolLock);
     // The newest filed buffer, marked as being read (null when none is
     // filed); Unmark ends the read.
-    std::shared_ptr<SocketFrameBuffer> MarkNewest();
-    void Unmark(const std::shared_ptr<SocketFrameBuffer>& buffer);
+    std::shared_ptr<SocketFrameBuffer> MarkNewest() EXCLUDES(mMapperLock);
+    void Unmark(const std::shared_ptr<SocketFrameBuffer>& buffer) EXCLUDES(mMapperLock);
 
-    std::map<int64_t, std::shared_ptr<SocketFrameBuffer>> mFrameMapper;
-    std::vector<std::shared_ptr<SocketFrameBuffer>> mValidPool;
+    WaitableLock mPoolLock;
+    WaitableLock mMapperLock;
+    std::map<int64_t, std::shared_ptr<SocketFrameBuffer>> mFrameMapper GUARDED_BY(mMapperLock);
+    std::vector<std::shared_ptr<SocketFrameBuffer>> mValidPool GUARDED_BY(mPoolLock);
     int32_t mWidth;
     int32_t mHeight;
     std::atomic<int64_t> mFrameSeq{0};
-    WaitableLock mPoolLock;
-    WaitableLock mMapperLock;
 
     size_t mFrameBytes;
     std::shared_ptr<SocketFramePool<BufferInfo>> mPool;

@@ -30,7 +30,7 @@ void SocketHandler::InQueueOneFrame(void* frame) {
         ZLOG(kTag, 1, "%d, %s: could not get valid input buffer");
         return;
     }
-    std::lock_guard<std::mutex> filing(mFilingLock);
+    MutexLock filing(mFilingLock);
     if (!mQueueReady.load(std::memory_order_acquire) && !CreateQueue()) return;
     mPrevQueue->InQueueFrameBuffer(frame);
     ZLOG(kTag, 5, "%d, %s: Prepare to enqueue One frame");
@@ -41,10 +41,10 @@ void SocketHandler::InQueueOneFrame(void* frame) {
 bool SocketHandler::CreateQueue() {
     int32_t size[2] = {0, 0};
     getPsParam(mCameraId, 0, 0, kPreviewSizeParam, size);
-    _log(kTag, 4).__print_log_("%d, %s: width=%d, height=%d", __LINE__, "InQueueOneFrame", size[0], size[1]);
+    ZLOG_AS("InQueueOneFrame", kTag, 4, "%d, %s: width=%d, height=%d", size[0], size[1]);
     if (!ValidPreviewSize(size[0], size[1])) {
-        _log(kTag, 1).__print_log_("%d, %s: Not valid preview size width=%d, height=%d, no queue created", __LINE__,
-                                   "InQueueOneFrame", size[0], size[1]);
+        ZLOG_AS("InQueueOneFrame", kTag, 1, "%d, %s: Not valid preview size width=%d, height=%d, no queue created",
+                size[0], size[1]);
         return false;
     }
     mPrevWidth = size[0];

@@ -5,8 +5,8 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 
+#include "platform/Mutex.h"
 #include "socket/SocketFrameQueue.h"
 
 namespace ZEB {
@@ -24,7 +24,7 @@ public:
     SocketHandler& operator=(const SocketHandler&) = delete;
 
     // Files one NV21 frame of the preview size; the first frame learns the size.
-    void InQueueOneFrame(void* frame);
+    void InQueueOneFrame(void* frame) EXCLUDES(mFilingLock);
     // Copies the newest frame to `destination`: 0, or -1 when there is none yet.
     int GetLatestFrame(void* destination);
     void PrepareSnapshot(int);
@@ -40,8 +40,9 @@ public:
     static bool ValidPreviewSize(int32_t width, int32_t height);
 
 private:
-    bool CreateQueue();
+    bool CreateQueue() REQUIRES(mFilingLock);
 
+    // Set once, under mFilingLock, before mQueueReady; read after it only.
     std::shared_ptr<SocketFrameQueue> mPrevQueue;
     // Read by the client's thread while the frame thread sets them.
     std::atomic<int32_t> mPrevWidth{kDefaultWidth};
@@ -50,7 +51,7 @@ private:
     std::atomic<bool> mQueueReady{false};
     // The HAL files from one thread; this keeps a second one from filing into
     // the same ring at the same time.
-    std::mutex mFilingLock;
+    Mutex mFilingLock;
 };
 
 }  // namespace ZEB

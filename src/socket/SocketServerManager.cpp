@@ -29,14 +29,14 @@ SocketServerManager::Use::~Use() {
 
 void SocketServerManager::Release(Entry& entry) {
     {
-        std::lock_guard<std::mutex> guard(mLock);
+        MutexLock lock(mLock);
         if (--entry.users > 0) return;
     }
     mUnused.notify_all();
 }
 
-void SocketServerManager::WaitUnused(std::unique_lock<std::mutex>& lock, const std::shared_ptr<Entry>& entry) {
-    mUnused.wait(lock, [&] { return entry->users == 0; });
+void SocketServerManager::WaitUnused(MutexLock& lock, const std::shared_ptr<Entry>& entry) {
+    mUnused.wait(lock.native(), [&]() REQUIRES(mLock) { return entry->users == 0; });
 }
 
 void SocketServerManager::Create(int cameraId) {
@@ -44,7 +44,7 @@ void SocketServerManager::Create(int cameraId) {
     entry->handler = std::make_unique<SocketHandler>(cameraId);
     std::shared_ptr<Entry> old;
     {
-        std::unique_lock<std::mutex> lock(mLock);
+        MutexLock lock(mLock);
         std::shared_ptr<Entry>& slot = mEntries[cameraId];
         old = std::move(slot);
         slot = std::move(entry);
@@ -57,22 +57,22 @@ void SocketServerManager::Create(int cameraId) {
 
 void SocketServerManager::DeleteAll(const std::function<void(int cameraId)>& beforeDelete) {
     std::map<int, std::shared_ptr<Entry>> entries;
-    std::unique_lock<std::mutex> lock(mLock);
+    MutexLock lock(mLock);
     // Out of the map, no new call can find them; the running ones are waited for.
     entries.swap(mEntries);
     for (auto& item : entries) {
         if (!item.second->handler) continue;
         WaitUnused(lock, item.second);
         std::unique_ptr<SocketHandler> handler = std::move(item.second->handler);
-        lock.unlock();
+        lock.Unlock();
         if (beforeDelete) beforeDelete(item.first);
         handler.reset();
-        lock.lock();
+        lock.Lock();
     }
 }
 
 SocketServerManager::Use SocketServerManager::Find(int cameraId, bool addEntry) {
-    std::lock_guard<std::mutex> guard(mLock);
+    MutexLock lock(mLock);
     auto found = mEntries.find(cameraId);
     if (found == mEntries.end()) {
         if (addEntry) mEntries.emplace(cameraId, std::make_shared<Entry>());
@@ -84,12 +84,12 @@ SocketServerManager::Use SocketServerManager::Find(int cameraId, bool addEntry) 
 }
 
 bool SocketServerManager::HasEntry(int cameraId) {
-    std::lock_guard<std::mutex> guard(mLock);
+    MutexLock lock(mLock);
     return mEntries.count(cameraId) != 0;
 }
 
 size_t SocketServerManager::EntryCount() {
-    std::lock_guard<std::mutex> guard(mLock);
+    MutexLock lock(mLock);
     return mEntries.size();
 }
 

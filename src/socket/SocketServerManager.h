@@ -6,13 +6,14 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 
+#include "platform/Mutex.h"
 #include "socket/SocketHandler.h"
 
 namespace ZEB {
 
 class SocketServerManager {
+    // Its fields change under the registry's mLock.
     struct Entry {
         std::unique_ptr<SocketHandler> handler;
         int users = 0;
@@ -46,27 +47,27 @@ public:
 
     // Stores a new handler under the id. A handler already there is destroyed
     // once the calls using it have returned.
-    void Create(int cameraId);
+    void Create(int cameraId) EXCLUDES(mLock);
     // Destroys every handler in ascending camera id, each once no call is
     // using it, calling `beforeDelete` with its id first; entries without a
     // handler are skipped. The registry is empty afterwards.
-    void DeleteAll(const std::function<void(int cameraId)>& beforeDelete);
+    void DeleteAll(const std::function<void(int cameraId)>& beforeDelete) EXCLUDES(mLock);
     // The handler of the id, held in use. With `addEntry`, an id without an
     // entry gets an empty one.
-    Use Find(int cameraId, bool addEntry);
+    Use Find(int cameraId, bool addEntry) EXCLUDES(mLock);
 
     // For tools and tests.
-    bool HasEntry(int cameraId);
-    size_t EntryCount();
+    bool HasEntry(int cameraId) EXCLUDES(mLock);
+    size_t EntryCount() EXCLUDES(mLock);
 
 private:
-    void Release(Entry& entry);
+    void Release(Entry& entry) EXCLUDES(mLock);
     // Waits, under `lock`, until no call uses the entry.
-    void WaitUnused(std::unique_lock<std::mutex>& lock, const std::shared_ptr<Entry>& entry);
+    void WaitUnused(MutexLock& lock, const std::shared_ptr<Entry>& entry) REQUIRES(mLock);
 
-    std::mutex mLock;
+    Mutex mLock;
     std::condition_variable mUnused;
-    std::map<int, std::shared_ptr<Entry>> mEntries;
+    std::map<int, std::shared_ptr<Entry>> mEntries GUARDED_BY(mLock);
 };
 
 }  // namespace ZEB

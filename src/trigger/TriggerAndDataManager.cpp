@@ -5,15 +5,11 @@
 #include <cstring>
 #include <exception>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#endif
-
 #include "platform/Log.h"
 #include "platform/Property.h"
 #include "core/SimulationControlInterface.h"
+#include "trigger/TriggerKernels.h"
 #include "trigger/TriggerNumbers.h"
-#include "trigger/XMLAutoParser.h"
 
 namespace ZEB {
 namespace {
@@ -21,6 +17,8 @@ namespace {
 const char* const kTag = "TRIGGER_MANAGER";
 
 using trigger_detail::CopyValues;
+using trigger_detail::InterpolateFloats;
+using trigger_detail::InterpolateInts;
 using trigger_detail::SaturateInt32;
 using trigger_detail::TruncToInt32;
 
@@ -30,161 +28,6 @@ const std::vector<ATree*> kNothing;
 // any, otherwise its integers.
 size_t LineValues(const paramInfo& param) {
     return param.floatData.empty() ? param.intData.size() : param.floatData.size();
-}
-
-// Several values at a time in portable vector types (SSE2 on the host, NEON
-// on the device, AVX2 where the host has it); each lane computes exactly what
-// the scalar formula does, so the result does not depend on where the vector
-// part ends. The lane loops are always inlined so that each caller compiles
-// them for its own instruction set.
-#define ZEB_LANES inline __attribute__((always_inline))
-
-typedef float Float4 __attribute__((vector_size(16)));
-typedef int32_t Int4 __attribute__((vector_size(16)));
-
-// Interpolates the values up to the last whole vector; returns how many.
-template <class F, class I>
-ZEB_LANES size_t FloatLanes(const float* high, const float* low, size_t count, float gap, float offset, float* out) {
-    constexpr size_t kLanes = sizeof(F) / sizeof(float);
-    size_t j = 0;
-    for (; j + kLanes <= count; j += kLanes) {
-        F vh;
-        F vl;
-        memcpy(&vh, high + j, sizeof vh);
-        memcpy(&vl, low + j, sizeof vl);
-        const F value = vl + offset * ((vh - vl) / gap);
-        // Equal values keep their value exactly.
-        const I same = vh == vl;
-        const I bits = (same & (I)vh) | (~same & (I)value);
-        memcpy(out + j, &bits, sizeof bits);
-    }
-    return j;
-}
-
-// TruncToInt32 lane by lane. Vectors go by reference: a wide vector passed
-// by value would change the calling convention.
-template <class F, class I>
-ZEB_LANES void TruncLanes(const F& value, I& result) {
-    const I nan = value != value;
-    const I high = value >= 2147483648.0f;
-    const I low = value <= -2147483648.0f;
-    const I outside = nan | high | low;
-    const F inside = (F)((I)value & ~outside);
-    const I converted = __builtin_convertvector(inside, I);
-    result = (converted & ~outside) | (high & INT32_MAX) | (low & INT32_MIN);
-}
-
-// Below 2^23 in magnitude an int32 is a float exactly, so is the difference
-// of two of them, and the single-precision quotient of that difference by a
-// span below 2^24 is never rounded across an integer: truncating it gives the
-// integer quotient exactly.
-constexpr int32_t kExactInFloat = 1 << 23;
-
-// Interpolates whole vectors while every value is below kExactInFloat in
-// magnitude; returns how many values are done. `span` is below it too.
-template <class F, class I>
-ZEB_LANES size_t IntLanes(const int32_t* high, const int32_t* low, size_t count, int32_t span, float offset,
-                          int32_t* out) {
-    constexpr size_t kLanes = sizeof(I) / sizeof(int32_t);
-    const float divisor = static_cast<float>(span);
-    size_t j = 0;
-    for (; j + kLanes <= count; j += kLanes) {
-        I vh;
-        I vl;
-        memcpy(&vh, high + j, sizeof vh);
-        memcpy(&vl, low + j, sizeof vl);
-        const I small = (vh > -kExactInFloat) & (vh < kExactInFloat) & (vl > -kExactInFloat) & (vl < kExactInFloat);
-        int32_t all = -1;
-        for (size_t k = 0; k < kLanes; ++k) all &= small[k];
-        if (all == 0) break;  // the rest goes the general way
-        const F fh = __builtin_convertvector(vh, F);
-        const F fl = __builtin_convertvector(vl, F);
-        const F step = __builtin_convertvector(__builtin_convertvector((fh - fl) / divisor, I), F);
-        I value;
-        TruncLanes<F, I>(offset * step + fl, value);
-        // Equal values keep their value exactly: a step of 0 times an
-        // infinite or NaN offset would give 0 instead.
-        const I same = vh == vl;
-        const I result = (same & vh) | (~same & value);
-        memcpy(out + j, &result, sizeof result);
-    }
-    return j;
-}
-
-#if defined(__x86_64__) || defined(__i386__)
-// Eight lanes where the host has AVX2 (not FMA: a fused multiply-add would
-// round differently from the scalar formula). The upper register halves are
-// cleared on the way out, so that the SSE code after it pays no transition.
-#define ZEB_TRIGGER_AVX2 1
-typedef float Float8 __attribute__((vector_size(32)));
-typedef int32_t Int8 __attribute__((vector_size(32)));
-
-__attribute__((target("avx2"))) size_t FloatLanesAvx2(const float* high, const float* low, size_t count, float gap,
-                                                      float offset, float* out) {
-    const size_t done = FloatLanes<Float8, Int8>(high, low, count, gap, offset, out);
-    _mm256_zeroupper();
-    return done;
-}
-
-__attribute__((target("avx2"))) size_t IntLanesAvx2(const int32_t* high, const int32_t* low, size_t count,
-                                                    int32_t span, float offset, int32_t* out) {
-    const size_t done = IntLanes<Float8, Int8>(high, low, count, span, offset, out);
-    _mm256_zeroupper();
-    return done;
-}
-
-bool HasAvx2() {
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
-}
-#endif
-
-void InterpolateFloats(const float* high, const float* low, size_t count, float gap, float offset, float* out) {
-    if (gap == 0.0f) {
-        std::copy(high, high + count, out);
-        return;
-    }
-    size_t j = 0;
-#ifdef ZEB_TRIGGER_AVX2
-    if (HasAvx2()) j = FloatLanesAvx2(high, low, count, gap, offset, out);
-#endif
-    j += FloatLanes<Float4, Int4>(high + j, low + j, count - j, gap, offset, out + j);
-    for (; j < count; ++j) {
-        const float vh = high[j];
-        const float vl = low[j];
-        out[j] = vh == vl ? vh : vl + offset * ((vh - vl) / gap);
-    }
-}
-
-void InterpolateInts(const int32_t* high, const int32_t* low, size_t count, int32_t span, float offset,
-                     int32_t* out) {
-    if (span == 0) {
-        std::copy(high, high + count, out);
-        return;
-    }
-    size_t j = 0;
-    if (span > -kExactInFloat && span < kExactInFloat) {
-#ifdef ZEB_TRIGGER_AVX2
-        if (HasAvx2()) j = IntLanesAvx2(high, low, count, span, offset, out);
-#endif
-        j += IntLanes<Float4, Int4>(high + j, low + j, count - j, span, offset, out + j);
-    }
-    // The general way: the quotient in double precision, exact for every
-    // pair of int32 (a 33-bit difference by a 32-bit span) and far cheaper
-    // than a 64-bit integer division.
-    const double divisor = span;
-    for (; j < count; ++j) {
-        const int32_t vh = high[j];
-        const int32_t vl = low[j];
-        if (vh == vl) {
-            // Single precision would round integers above 2^24.
-            out[j] = vh;
-            continue;
-        }
-        const double quotient = static_cast<double>(static_cast<int64_t>(vh) - vl) / divisor;
-        const int64_t step = static_cast<int64_t>(quotient);
-        out[j] = TruncToInt32(offset * static_cast<float>(step) + static_cast<float>(vl));
-    }
 }
 
 // Interpolates the values `high` and `low` have in common into `out`; the
@@ -197,17 +40,6 @@ size_t InterpolateValues(const std::vector<T>& high, const std::vector<T>* low, 
     std::copy(high.begin() + static_cast<std::ptrdiff_t>(paired), high.end(),
               out.begin() + static_cast<std::ptrdiff_t>(paired));
     return paired;
-}
-
-// Gives `target` room for an interpolated set of the shape of `source`: as
-// many parameters, each with room for as many values. The values are
-// placeholders until a query writes a set there.
-void ReserveLike(std::vector<paramInfo>& target, const std::vector<paramInfo>& source) {
-    if (target.size() < source.size()) target.resize(source.size());
-    for (size_t i = 0; i < source.size(); ++i) {
-        target[i].intData.reserve(source[i].intData.capacity());
-        target[i].floatData.reserve(source[i].floatData.capacity());
-    }
 }
 
 bool ReadDebugProperty() {
@@ -225,7 +57,10 @@ TriggerAndDataManager::TriggerAndDataManager(const std::map<int32_t, trigger2Par
         InOrderBufferTraversal(regions);
         InOrderTreeTraversal(regions);
         mDebug = ReadDebugProperty();
-        if (mDebug) LogLevels();
+        if (mDebug) {
+            MutexLock lock(mQueryLock);
+            LogLevels();
+        }
         ZLOG(kTag, 4, "%d, %s: Instance Done\n");
     } catch (const std::exception& error) {
         ZLOG(kTag, 1, "%d, %s: trigger tree left incomplete: %s", error.what());
@@ -254,127 +89,39 @@ void TriggerAndDataManager::InOrderBufferTraversal(const std::map<int32_t, trigg
     ZLOG(kTag, 4, "%d, %s: mParamLen %d\n", length);
     std::vector<uint32_t> line(static_cast<size_t>(length), 0u);
     // A query may be copying the line out right now.
-    std::lock_guard<std::recursive_mutex> guard(mQueryLock);
+    MutexLock lock(mQueryLock);
     mParamLen = length;
     mOutputLine.swap(line);
 }
 
-void TriggerAndDataManager::InOrderTreeTraversal(const std::map<int32_t, trigger2Param>& regions) {
-    BuildTree(regions, false);
+int32_t TriggerAndDataManager::GetParamLen() const {
+    MutexLock lock(mQueryLock);
+    return mParamLen;
 }
 
-void TriggerAndDataManager::InOrderTreeTraversalSample(const std::map<int32_t, trigger2Param>& regions) {
-    try {
-        BuildTree(regions, true);
-    } catch (const std::exception& error) {
-        ZLOG(kTag, 1, "%d, %s: trigger tree left incomplete: %s", error.what());
-    }
-}
-
-void TriggerAndDataManager::BuildTree(const std::map<int32_t, trigger2Param>& regions, bool joinAnySibling) {
-    std::lock_guard<std::recursive_mutex> guard(mQueryLock);
-    // The depth is that of region 0; a tree without region 0 has no levels.
-    auto first = regions.find(0);
-    size_t depth = first == regions.end() ? 0 : first->second.triggers.size();
-    if (depth > XMLAutoParser::kMaxTriggerDepth) {
-        ZLOG(kTag, 1, "%d, %s: %zu trigger levels are more than %zu; no tree", depth,
-             XMLAutoParser::kMaxTriggerDepth);
-        depth = 0;
-    }
-    mTriggerDepth = static_cast<int32_t>(depth);
-    mAllTreeVec.assign(depth, {});
-    mRootNode = std::make_shared<ATree>();
-    ZLOG(kTag, 4, "%d, %s: mRootNode %p", static_cast<void*>(mRootNode.get()));
-
-    std::vector<ATree*> previous(depth, nullptr);  // the node the last placed region used per level
-    for (const auto& [number, region] : regions) {
-        if (depth == 0) break;
-        if (region.triggers.size() != depth) {
-            ZLOG(kTag, 1, "%d, %s: region %d has %zu trigger levels, the tree %zu; left out", number,
-                 region.triggers.size(), depth);
-            continue;
-        }
-        ATree* parent = mRootNode.get();
-        for (size_t d = 0; d < depth; ++d) {
-            const triggerInfo& step = region.triggers[d];
-            auto sameRange = [&step](const ATree* node) {
-                return node->mRange.start == step.start && node->mRange.end == step.end;
-            };
-            ATree* node = nullptr;
-            if (joinAnySibling) {
-                for (const auto& child : parent->mChildren) {
-                    if (sameRange(child.get())) {
-                        node = child.get();
-                        break;
-                    }
-                }
-            } else if (previous[d] && previous[d]->mParent == parent && sameRange(previous[d])) {
-                node = previous[d];
-            }
-            if (!node) {
-                node = parent->InsertAChild(&step).get();
-                mAllTreeVec[d].push_back(node);
-            }
-            if (joinAnySibling) {
-                ZLOG(kTag, 5, "%d, %s: LatestCount %d, formerCount %d with [%d, %d]",
-                     static_cast<int>(mAllTreeVec[d].size()), d == 0 ? 1 : static_cast<int>(mAllTreeVec[d - 1].size()),
-                     static_cast<int>(d), number);
-            }
-            previous[d] = node;
-            parent = node;
-        }
-        if (parent->mFixed) ZLOG(kTag, 1, "%d, %s: region %d has the ranges of an earlier region and replaces it", number);
-        parent->mParams = region.params;
-        parent->Hold(parent->mParams, parent->mParams.size());
-        parent->mFixed = true;
-        if (joinAnySibling) ZLOG(kTag, 5, "%d, %s: FormerLine size is %ld", static_cast<long>(mAllTreeVec[depth - 1].size()));
-    }
-    if (joinAnySibling) {
-        size_t nodes = 0;
-        for (const auto& level : mAllTreeVec) nodes += level.size();
-        ZLOG(kTag, 4, "%d, %s: Trigger Tree is formed up with %ld", static_cast<long>(nodes));
-    }
-
-    // Room for everything a query writes, so that queries allocate nothing:
-    // every inner node gets the shape of the largest set below it.
-    for (size_t d = depth; d-- > 1;) {
-        for (ATree* node : mAllTreeVec[d]) ReserveLike(node->mParent->mParams, node->mParams);
-    }
-    if (depth > 0) {
-        for (ATree* node : mAllTreeVec[0]) ReserveLike(mRootNode->mParams, node->mParams);
-    }
-    size_t widest = 0;
-    for (const auto& level : mAllTreeVec) widest = std::max(widest, level.size());
-    mMatched.clear();
-    for (size_t d = 0; d < depth; ++d) mMatched[static_cast<int32_t>(d)].reserve(widest + 1);
-    mCurrent.reserve(widest);
-    mNext.reserve(widest);
-    mLevelMatch.reserve(widest + 1);
-}
-
-void TriggerAndDataManager::LogLevels() const {
-    for (size_t d = 0; d < mAllTreeVec.size(); ++d) {
-        for (const ATree* node : mAllTreeVec[d]) {
-            ZLOG(kTag, 4, "%d, %s: treeIter-> [%f, %f]\n", node->mRange.start, node->mRange.end);
-        }
-        ZLOG(kTag, 4, "%d, %s: with layer %d\n", static_cast<int>(d));
-    }
+int32_t TriggerAndDataManager::GetTriggerDepth() const {
+    MutexLock lock(mQueryLock);
+    return mTriggerDepth;
 }
 
 void TriggerAndDataManager::GetDataInfo(const std::vector<float>& candidate, void* dst) {
-    std::lock_guard<std::recursive_mutex> guard(mQueryLock);
-    GetDataInfo(candidate, dst, mOutputLine.size());
+    MutexLock lock(mQueryLock);
+    GetDataInfoLocked(candidate, dst, mOutputLine.size());
 }
 
 void TriggerAndDataManager::GetDataInfo(const std::vector<float>& candidate, void* dst, size_t room) {
+    MutexLock lock(mQueryLock);
+    GetDataInfoLocked(candidate, dst, room);
+}
+
+void TriggerAndDataManager::GetDataInfoLocked(const std::vector<float>& candidate, void* dst, size_t room) {
     if (!dst) {
         ZLOG(kTag, 1, "%d, %s: no destination for the line");
         return;
     }
-    std::lock_guard<std::recursive_mutex> guard(mQueryLock);
     for (auto& level : mMatched) level.second.clear();
-    MatchCandidate(candidate, mMatched);
-    const uint32_t* line = InterpolateParameter(mMatched, candidate);
+    MatchCandidateLocked(candidate, mMatched);
+    const uint32_t* line = InterpolateParameterLocked(mMatched, candidate);
     const size_t copied = std::min(room, mOutputLine.size());
     CopyValues(dst, line, copied);
     if (room > copied) {
@@ -383,7 +130,11 @@ void TriggerAndDataManager::GetDataInfo(const std::vector<float>& candidate, voi
 }
 
 void TriggerAndDataManager::MatchCandidate(const std::vector<float>& candidate, MatchedNodes& matched) {
-    std::lock_guard<std::recursive_mutex> guard(mQueryLock);
+    MutexLock lock(mQueryLock);
+    MatchCandidateLocked(candidate, matched);
+}
+
+void TriggerAndDataManager::MatchCandidateLocked(const std::vector<float>& candidate, MatchedNodes& matched) {
     try {
         ++mGeneration;
         if (mDebug) {
@@ -417,7 +168,7 @@ void TriggerAndDataManager::MatchCandidate(const std::vector<float>& candidate, 
             mLevelMatch.clear();
             // A node can be listed both as the right partner of a gap and on its
             // own (ranges written end before start); it is listed once.
-            auto add = [this](ATree* node) {
+            auto add = [this](ATree* node) REQUIRES(mQueryLock) {
                 if (mLevelMatch.empty() || mLevelMatch.back() != node) mLevelMatch.push_back(node);
             };
             for (ATree* node : mCurrent) {
@@ -463,7 +214,12 @@ void TriggerAndDataManager::MatchCandidate(const std::vector<float>& candidate, 
 
 const uint32_t* TriggerAndDataManager::InterpolateParameter(const MatchedNodes& matched,
                                                               const std::vector<float>& candidate) {
-    std::lock_guard<std::recursive_mutex> guard(mQueryLock);
+    MutexLock lock(mQueryLock);
+    return InterpolateParameterLocked(matched, candidate);
+}
+
+const uint32_t* TriggerAndDataManager::InterpolateParameterLocked(const MatchedNodes& matched,
+                                                                    const std::vector<float>& candidate) {
     try {
         ZLOG(kTag, 5, "%d, %s: Trigger Depth is %d\n", mTriggerDepth);
         for (int32_t level = mTriggerDepth - 1; level >= 0; --level) {
@@ -507,7 +263,7 @@ const uint32_t* TriggerAndDataManager::InterpolateParameter(const MatchedNodes& 
 
 const uint32_t* TriggerAndDataManager::InterpolateParameterSample(MatchedNodes matched,
                                                                     std::vector<float> candidate) {
-    std::lock_guard<std::recursive_mutex> guard(mQueryLock);
+    MutexLock lock(mQueryLock);
     try {
         for (int32_t level = mTriggerDepth - 1; level >= 0; --level) {
             auto found = matched.find(level);
@@ -597,7 +353,7 @@ std::vector<paramInfo> TriggerAndDataManager::Interpolate2Tree(ATree* first, ATr
              static_cast<void*>(second));
         return result;
     }
-    std::lock_guard<std::recursive_mutex> guard(mQueryLock);
+    MutexLock lock(mQueryLock);
     try {
         result.resize(InterpolateInto(*first, *second, value, result));
     } catch (const std::exception& error) {
@@ -695,7 +451,7 @@ void TriggerAndDataManager::FormBufferLine(std::vector<paramInfo> params, void* 
         return;
     }
     // The destination may be unaligned: build the line in place only when it can.
-    std::lock_guard<std::recursive_mutex> guard(mQueryLock);
+    MutexLock lock(mQueryLock);
     ATree::Held held{params.data(), params.size()};
     if (reinterpret_cast<uintptr_t>(dst) % alignof(uint32_t) == 0) {
         WriteLine(held, static_cast<uint32_t*>(dst));

@@ -54,12 +54,23 @@ XMLParameterManager::~XMLParameterManager() {
     }
 }
 
+int32_t XMLParameterManager::GetConstLen() const {
+    MutexLock lock(mLock);
+    return mConstLen;
+}
+
+int32_t XMLParameterManager::GetTotalLen() const {
+    MutexLock lock(mLock);
+    return mTotalLen;
+}
+
 int32_t XMLParameterManager::GetOutputLen() const {
+    MutexLock lock(mLock);
     return SaturateInt32(static_cast<long long>(mConstLen) + mTotalLen);
 }
 
 void XMLParameterManager::FormTriggerBufferline() {
-    std::lock_guard<std::mutex> guard(mLock);
+    MutexLock lock(mLock);
     long long total = 0;
     for (int32_t length : mSectorLen) total += length;
     mTotalLen = SaturateInt32(total);
@@ -97,7 +108,7 @@ void XMLParameterManager::FormConstDataBufferLine(std::vector<paramInfo> constDa
         places.push_back(length);
         total += length;
     }
-    std::lock_guard<std::mutex> guard(mLock);
+    MutexLock lock(mLock);
     mConstLen = static_cast<int32_t>(total);
     mConstBuffer.assign(total, 0u);
     size_t position = 0;
@@ -119,7 +130,7 @@ void XMLParameterManager::GetDataInfo(const std::vector<std::vector<float>>& can
         return;
     }
     static const std::vector<float> kNoCandidate;
-    std::lock_guard<std::mutex> guard(mLock);
+    MutexLock lock(mLock);
     const std::vector<std::vector<float>>& lists = mDebug ? mDebugCandidates : candidates;
     auto* out = static_cast<unsigned char*>(dst);
     CopyValues(out, mConstBuffer.data(), mConstBuffer.size());

@@ -6,11 +6,11 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "core/Export.h"
+#include "platform/Mutex.h"
 #include "trigger/TriggerAndDataManager.h"
 #include "trigger/TriggerTypes.h"
 
@@ -30,36 +30,38 @@ public:
     // the line of each tree in tree-name order, tree i matched against
     // candidates[i]. A tree without a candidate list gets its first region.
     // Allocates nothing; safe to call from several threads.
-    void GetDataInfo(const std::vector<std::vector<float>>& candidates, void* dst);
+    void GetDataInfo(const std::vector<std::vector<float>>& candidates, void* dst) EXCLUDES(mLock);
 
-    void FormTriggerBufferline();
+    void FormTriggerBufferline() EXCLUDES(mLock);
     // Each constant parameter takes `length` values of the line: its values
     // cut to that many, or followed by zeros.
-    void FormConstDataBufferLine(std::vector<paramInfo> constData);
+    void FormConstDataBufferLine(std::vector<paramInfo> constData) EXCLUDES(mLock);
 
     // The constant line is built from the file's "length" attributes; a
     // hostile file must not be able to make it take gigabytes.
     static constexpr size_t kMaxConstValues = 1u << 20;
 
-    int32_t GetConstLen() const { return mConstLen; }
-    int32_t GetTotalLen() const { return mTotalLen; }
-    int32_t GetOutputLen() const;
+    int32_t GetConstLen() const EXCLUDES(mLock);
+    int32_t GetTotalLen() const EXCLUDES(mLock);
+    int32_t GetOutputLen() const EXCLUDES(mLock);
     const std::vector<int32_t>& GetSectorLen() const { return mSectorLen; }
     const std::vector<std::shared_ptr<TriggerAndDataManager>>& GetManagers() const { return mManagers; }
     bool IsDebug() const { return mDebug; }
 
 private:
+    // Set by the constructor alone.
     std::vector<std::shared_ptr<TriggerAndDataManager>> mManagers;
     std::vector<int32_t> mSectorLen;
-    std::map<int32_t, uint32_t*> mSectorMap;  // tree index -> its line in mTriggerBuffer
     bool mDebug = false;
-    std::vector<uint32_t> mConstBuffer;
-    std::vector<uint32_t> mTriggerBuffer;
-    int32_t mTotalLen = 0;
-    int32_t mConstLen = 0;
-
-    std::mutex mLock;
     std::vector<std::vector<float>> mDebugCandidates;
+
+    // The lines, which the builders above may redo while the HAL queries.
+    mutable Mutex mLock;
+    std::map<int32_t, uint32_t*> mSectorMap GUARDED_BY(mLock);  // tree index -> its line in mTriggerBuffer
+    std::vector<uint32_t> mConstBuffer GUARDED_BY(mLock);
+    std::vector<uint32_t> mTriggerBuffer GUARDED_BY(mLock);
+    int32_t mTotalLen GUARDED_BY(mLock) = 0;
+    int32_t mConstLen GUARDED_BY(mLock) = 0;
     // Queries with too few candidate lists: logged the first time, then counted.
     std::atomic<uint64_t> mShortLists{0};
 };
