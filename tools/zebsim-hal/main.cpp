@@ -13,48 +13,61 @@
 #include "zebsim-hal/lib/Scenario.h"
 #include "zebsim-inspect/lib/Inspector.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+namespace fs = std::filesystem;
+
+// What the command line asks for: the emulator's options and what this
+// program does around the run.
+struct CommandLine {
     zeb_hal::EmulatorOptions options;
-    options.library = ZEB_DEFAULT_LIBRARY;
-    CLI::App app{
+    std::string previewSize;
+    std::string scenario;
+    int taskCount = 0;
+    bool quiet = false;
+    zeb_hal::HtmlReportOptions htmlReport;
+    bool playAnyway = false;
+};
+
+void AddOptions(CLI::App& app, CommandLine& line) {
+    app.description(
         "Plays the camera HAL and the on-device test tool against libzebsim.so: loads the library with dlopen,\n"
         "creates one simulation, plays the task list of the device root through a fake virtual-sensor driver,\n"
         "answers the capture-ready property with snapshot notifications, checks every frame and query against\n"
-        "the recording, and writes report.json and one PNG per task into the output folder."};
-    app.add_option("--device-root", options.deviceRoot,
+        "the recording, and writes report.json and one PNG per task into the output folder.");
+    app.add_option("--device-root", line.options.deviceRoot,
                    "Folder standing for the device's root; holds data/vendor/cameraserver/zeb/config/RawListFile.xml "
                    "and the recording it names")
         ->required();
-    app.add_option("--out", options.outputDir, "Output folder for report.json and the pictures (default: <device-root>/hal-out)");
-    app.add_option("--library", options.library, "Path of libzebsim.so")->capture_default_str();
-    app.add_option("--time-scale", options.timeScale, "Factor applied to the library's sleeps and waits")
+    app.add_option("--out", line.options.outputDir, "Output folder for report.json and the pictures (default: <device-root>/hal-out)");
+    app.add_option("--library", line.options.library, "Path of libzebsim.so")->capture_default_str();
+    app.add_option("--time-scale", line.options.timeScale, "Factor applied to the library's sleeps and waits")
         ->check(CLI::PositiveNumber)
         ->capture_default_str();
-    app.add_option("--warm-up", options.warmUpSeconds,
+    app.add_option("--warm-up", line.options.warmUpSeconds,
                    "Seconds (real time) the HAL waits after \"server ready\" before it starts the job, while the "
                    "library reads the first frames")
         ->capture_default_str();
-    app.add_option("--log-level", options.logLevel, "Highest library log level written (1 failures .. 5 detail)")->capture_default_str();
-    app.add_option("--log-file", options.logFile, "File the library's log lines go to (default: standard error)");
+    app.add_option("--log-level", line.options.logLevel, "Highest library log level written (1 failures .. 5 detail)")->capture_default_str();
+    app.add_option("--log-file", line.options.logFile, "File the library's log lines go to (default: standard error)");
     // The sensor side keeps a status record for 16 cameras.
-    app.add_option("--camera-id", options.cameraId, "Camera id of the simulation, 0 to 15")
+    app.add_option("--camera-id", line.options.cameraId, "Camera id of the simulation, 0 to 15")
         ->check(CLI::Range(0, 15))
         ->capture_default_str();
-    auto* second = app.add_option("--second-camera", options.secondCameraId,
+    auto* second = app.add_option("--second-camera", line.options.secondCameraId,
                                   "Also open this camera id and play the same task list on it at the same time: two "
                                   "instances in one process, each with its own sensor driver and pipeline thread, "
                                   "every frame of each checked (not with a tuning sweep)")
                       ->check(CLI::Range(0, 15));
-    app.add_flag("--tester", options.tester, "Tester mode: the library's own tester thread sends the snapshot notifications");
-    auto* deleteDuring = app.add_option("--delete-during-task", options.deleteDuringTask,
+    app.add_flag("--tester", line.options.tester, "Tester mode: the library's own tester thread sends the snapshot notifications");
+    auto* deleteDuring = app.add_option("--delete-during-task", line.options.deleteDuringTask,
                                         "Delete the instance as soon as the first frame of this task (frame id) arrives");
-    app.add_option("--timeout", options.timeoutSeconds, "Seconds (real time) the whole run may take")->capture_default_str();
-    auto* ispTool = app.add_flag("--isp-tool", options.ispTool,
+    app.add_option("--timeout", line.options.timeoutSeconds, "Seconds (real time) the whole run may take")->capture_default_str();
+    auto* ispTool = app.add_flag("--isp-tool", line.options.ispTool,
                  "ISP tool mode: while the task list plays, the HAL files a processed preview frame per preview "
                  "period through SettingSocketBuffer and a streaming client fetches the newest with "
                  "GettingLatestFrame as fast as it can, checking each is whole");
-    std::string previewSize;
-    app.add_option("--preview-size", previewSize, "Preview size the HAL sets in ISP tool mode, WxH, even (default 640x480)")
+    app.add_option("--preview-size", line.previewSize, "Preview size the HAL sets in ISP tool mode, WxH, even (default 640x480)")
         ->check([](const std::string& text) {
             int width = 0, height = 0;
             char tail = 0;
@@ -64,39 +77,34 @@ int main(int argc, char** argv) {
             }
             return std::string();
         });
-    app.add_option("--tuning-name", options.tuningName,
+    app.add_option("--tuning-name", line.options.tuningName,
                    "The sensor's tuning name, handed to the sensor side (default: the one folder under "
                    "<device-root>/vendor/firmware that holds a cfg.xml)");
-    auto* bypass = app.add_flag("--bypass-mode", options.bypassMode,
+    auto* bypass = app.add_flag("--bypass-mode", line.options.bypassMode,
                  "Once every task is done, call the library's ParameterUpdate::UpateBypassMode for the first task's "
                  "scene and report the bypass word of every binary tuning file before and after");
     second->excludes(deleteDuring)->excludes(ispTool)->excludes(bypass);
-    std::string scenario;
-    auto* generate = app.add_option("--generate", scenario,
+    auto* generate = app.add_option("--generate", line.scenario,
                    "First write a recording into the device root: \"preview\" (a Preview task list of two tasks), "
                    "\"capture\" (HDR, CHDR and single-frame captures with faces; AWB, ALSC and XTM fixed), \"edge\" "
                    "(a missing folder and a task without folders), \"sizes\" (five Preview tasks of 64x8, 400x500, "
                    "4000x3000, 400x500 and 64x8 frames), \"tuning\" (a task played under each of six swept tuning "
                    "combinations) or \"soak\" (the capture tasks under the six combinations)")
         ->check(CLI::IsMember(zeb_hal::ScenarioNames()));
-    int taskCount = 0;
-    app.add_option("--tasks", taskCount, "With --generate: this many tasks, the scenario's own repeated in turn")
+    app.add_option("--tasks", line.taskCount, "With --generate: this many tasks, the scenario's own repeated in turn")
         ->check(CLI::Range(1, 1000))
         ->needs(generate);
-    bool quiet = false;
-    app.add_flag("--quiet", quiet, "No progress lines");
-    zeb_hal::HtmlReportOptions htmlReport;
-    app.add_flag("--full-size", htmlReport.fullSize,
+    app.add_flag("--quiet", line.quiet, "No progress lines");
+    app.add_flag("--full-size", line.htmlReport.fullSize,
                  "Also write every frame's full-size developed and reference pictures beside report.html");
-    bool playAnyway = false;
-    app.add_flag("--play-anyway", playAnyway,
+    app.add_flag("--play-anyway", line.playAnyway,
                  "Play the recording even when zebsim-inspect's checks, which run first, find errors in it");
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& error) {
-        // CLI11's own codes (105 and up) are bad usage like any other.
-        return app.exit(error) == 0 ? 0 : 2;
-    }
+}
+
+// Fills in what the options leave open and writes a requested scenario. 0
+// when the run can go on, else the exit status.
+int Prepare(CommandLine& line) {
+    zeb_hal::EmulatorOptions& options = line.options;
     if (!options.logFile.empty()) {
         FILE* log = fopen(options.logFile.c_str(), "a");
         if (!log) {
@@ -105,20 +113,19 @@ int main(int argc, char** argv) {
         }
         fclose(log);
     }
-    options.progress = !quiet;
-    if (!previewSize.empty()) sscanf(previewSize.c_str(), "%dx%d", &options.previewWidth, &options.previewHeight);
+    options.progress = !line.quiet;
+    if (!line.previewSize.empty()) sscanf(line.previewSize.c_str(), "%dx%d", &options.previewWidth, &options.previewHeight);
     if (options.outputDir.empty()) options.outputDir = options.deviceRoot + "/hal-out";
     options.deviceRoot = std::filesystem::absolute(options.deviceRoot).string();
     options.outputDir = std::filesystem::absolute(options.outputDir).string();
 
-    if (!scenario.empty()) {
+    if (!line.scenario.empty()) {
         std::string error;
-        if (!zeb_hal::WriteScenario(options.deviceRoot, scenario, taskCount, &error)) {
+        if (!zeb_hal::WriteScenario(options.deviceRoot, line.scenario, line.taskCount, &error)) {
             fprintf(stderr, "zebsim-hal: %s\n", error.c_str());
             return 1;
         }
     }
-    namespace fs = std::filesystem;
     const fs::path taskList = fs::path(options.deviceRoot) / "data/vendor/cameraserver/zeb/config/RawListFile.xml";
     if (!fs::exists(taskList)) {
         const fs::path hostList = fs::path(options.deviceRoot) / "RawListFile.xml";
@@ -141,7 +148,13 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    // What a device would trip over is named before anything is played.
+    return 0;
+}
+
+// What a device would trip over is named before anything is played. 0 when
+// the recording may be played, else the exit status.
+int CheckRecording(const CommandLine& line) {
+    const zeb_hal::EmulatorOptions& options = line.options;
     zeb_inspect::InspectOptions check;
     check.path = options.deviceRoot;
     const zeb_inspect::Inspection inspection = zeb_inspect::Inspect(check);
@@ -155,24 +168,20 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (!inspection.Plays()) {
-        if (!playAnyway) {
+        if (!line.playAnyway) {
             fprintf(stderr, "zebsim-hal: the recording has %d error(s) (above), not played; --play-anyway plays it\n",
                     inspection.Errors());
             return 1;
         }
         fprintf(stderr, "zebsim-hal: playing a recording with %d error(s) (above)\n", inspection.Errors());
     }
-    zeb_hal::RunReport report;
-    int result = zeb_hal::RunEmulator(options, &report);
-    // report.html beside report.json; what cannot be written is an error.
-    htmlReport.progress = !quiet;
-    std::string htmlError;
-    const std::string html =
-        report.reportPath.empty() ? std::string() : zeb_hal::WriteHtmlReport(options, report.reportPath, htmlReport, &htmlError);
-    if (html.empty()) {
-        fprintf(stderr, "zebsim-hal: report.html: %s\n", htmlError.empty() ? "report.json not written" : htmlError.c_str());
-        result = 1;
-    }
+    return 0;
+}
+
+// The run's tallies on standard output, its errors on standard error.
+void PrintSummary(const CommandLine& line, const zeb_hal::RunReport& report, const std::string& html) {
+    const zeb_hal::EmulatorOptions& options = line.options;
+    const bool quiet = line.quiet;
     if (!report.fatal.empty()) fprintf(stderr, "zebsim-hal: %s\n", report.fatal.c_str());
     int completed = 0, frames = 0, matched = 0, substituted = 0, mismatched = 0;
     for (const std::string& error : report.threeAErrors) fprintf(stderr, "zebsim-hal: 3A: %s\n", error.c_str());
@@ -232,6 +241,10 @@ int main(int argc, char** argv) {
                report.bypass.updateFlags[2], report.bypass.updateFlags[3], report.bypass.updateFlags[4]);
     }
     if (!report.bypass.error.empty()) fprintf(stderr, "zebsim-hal: bypass: %s\n", report.bypass.error.c_str());
+}
+
+// One line per tuning entry played.
+void PrintTuning(const zeb_hal::RunReport& report) {
     for (const auto& task : report.tasks) {
         for (const auto& entry : task.tuning) {
             std::string combination;
@@ -250,5 +263,36 @@ int main(int argc, char** argv) {
                    entry.updateFlags[2], entry.updateFlags[3], entry.updateFlags[4]);
         }
     }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CommandLine line;
+    line.options.library = ZEB_DEFAULT_LIBRARY;
+    CLI::App app;
+    AddOptions(app, line);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        // CLI11's own codes (105 and up) are bad usage like any other.
+        return app.exit(error) == 0 ? 0 : 2;
+    }
+    if (const int status = Prepare(line)) return status;
+    if (const int status = CheckRecording(line)) return status;
+    const zeb_hal::EmulatorOptions& options = line.options;
+    zeb_hal::RunReport report;
+    int result = zeb_hal::RunEmulator(options, &report);
+    // report.html beside report.json; what cannot be written is an error.
+    line.htmlReport.progress = !line.quiet;
+    std::string htmlError;
+    const std::string html =
+        report.reportPath.empty() ? std::string() : zeb_hal::WriteHtmlReport(options, report.reportPath, line.htmlReport, &htmlError);
+    if (html.empty()) {
+        fprintf(stderr, "zebsim-hal: report.html: %s\n", htmlError.empty() ? "report.json not written" : htmlError.c_str());
+        result = 1;
+    }
+    PrintSummary(line, report, html);
+    PrintTuning(report);
     return result;
 }
