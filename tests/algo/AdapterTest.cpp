@@ -158,6 +158,19 @@ protected:
     std::unique_ptr<ZEB::AWB> awb;
     std::unique_ptr<ZEB::ALSC> alsc;
     std::unique_ptr<ZEB::XTM> xtm;
+    // Runs the HAL's XTM calc; which of `frames` its result came from, by
+    // the gtm bytes, or -1.
+    int XtmCalcFrame(const std::vector<Bytes>& frames) {
+        Bytes toneMap(16384), gamma(514), param(8), r(600, 0);
+        Put(r.data(), 48, toneMap.data());
+        Put(r.data(), 576, gamma.data());
+        EXPECT_EQ(xtmHal.Process(param.data(), r.data()), 0);
+        for (size_t k = 0; k < frames.size(); ++k) {
+            if (memcmp(r.data() + 24, frames[k].data(), 16) == 0) return static_cast<int>(k);
+        }
+        return -1;
+    }
+
     Algorithm aeHal{false, 256}, awbHal{true, 376}, alscHal{true, 256}, xtmHal{false, 0};
     int64_t mZero = 0;  // the parameter of a callback that carries a frame's result
 };
@@ -252,7 +265,7 @@ TEST_F(Adapters, PropertiesChooseWhatAeKeepsAndWhatAwbIsFed) {
 TEST_F(Adapters, ACaptureWalksXtmThroughTheFramesAndWrapsToTheFirst) {
     Start({{"XTM", 3}});
     const std::vector<Bytes> x{Pattern(17436, 20), Pattern(17436, 21), Pattern(17436, 22)};
-    Bytes aem(16), aeResult(1248), live(1248), toneMap(16384), gamma(514), param(8);
+    Bytes aem(16), aeResult(1248), live(1248);
     float ev[16] = {-2.0f, 0.0f, 2.0f};
     struct Row {
         bool aeBrackets, xtmFirst;
@@ -269,17 +282,7 @@ TEST_F(Adapters, ACaptureWalksXtmThroughTheFramesAndWrapsToTheFirst) {
         ZEB::ParameterManagerBase::SetFrameSize(3);
         if (row.aeBrackets) ae->SetFrameStaticInfo(ev, 65535);
         xtm->SetFrameStaticInfo(ev, 65535);
-        // Which frame's record XTM ran on, by its gtm bytes.
-        auto runXtm = [&] {
-            Bytes r(600, 0);
-            Put(r.data(), 48, toneMap.data());
-            Put(r.data(), 576, gamma.data());
-            EXPECT_EQ(xtmHal.Process(param.data(), r.data()), 0);
-            for (int k = 0; k < 3; ++k) {
-                if (memcmp(r.data() + 24, x[k].data(), 16) == 0) return k;
-            }
-            return -1;
-        };
+        auto runXtm = [&] { return XtmCalcFrame(x); };
         const int frames[] = {0, 1, 2, 0, 0};
         for (int call = 0; call < 5; ++call) {
             if (!row.xtmFirst) aeHal.Callback(6, &mZero, live.data());
@@ -299,18 +302,8 @@ TEST_F(Adapters, EveryTuningEntryReplaysXtmAsTheFirst) {
     std::vector<ZEB::ZebXtmInfo> xtmList{{const_cast<uint8_t*>(x[0].data())}, {const_cast<uint8_t*>(x[1].data())}};
     xtm->SetFrameStaticInfo(&xtmList, 4);
     xtm->SetFrameId(4);
-    Bytes toneMap(16384), gamma(514), param(8);
     float ev[16] = {};
-    auto runXtm = [&] {
-        Bytes r(600, 0);
-        Put(r.data(), 48, toneMap.data());
-        Put(r.data(), 576, gamma.data());
-        EXPECT_EQ(xtmHal.Process(param.data(), r.data()), 0);
-        for (int k = 0; k < 2; ++k) {
-            if (memcmp(r.data() + 24, x[k].data(), 16) == 0) return k;
-        }
-        return -1;
-    };
+    auto runXtm = [&] { return XtmCalcFrame(x); };
     for (int entry = 0; entry < 3; ++entry) {
         SCOPED_TRACE("tuning entry " + std::to_string(entry));
         ZEB::ParameterManagerBase::SetFrameSize(2);
@@ -334,19 +327,10 @@ TEST_F(Adapters, EveryTuningEntryReplaysAnAeEvBracketAsTheFirst) {
     const std::vector<Bytes> x{Pattern(17436, 40), Pattern(17436, 41)};
     std::vector<Bytes> aeResults{Pattern(1248, 42), Pattern(1248, 43)};
     const std::vector<Bytes> recorded = aeResults;
-    Bytes aem(16), live(1248), toneMap(16384), gamma(514), param(8);
+    Bytes aem(16), live(1248);
     float ev[16] = {-2.0f, 2.0f, -1.0f, 1.0f, 0.5f, -0.5f, 1.5f, -1.5f, 3.0f, 2.5f};
     // Which frame's record each ran on (by bytes neither adapter rewrites), and AE's EV.
-    auto runXtm = [&] {
-        Bytes r(600, 0);
-        Put(r.data(), 48, toneMap.data());
-        Put(r.data(), 576, gamma.data());
-        EXPECT_EQ(xtmHal.Process(param.data(), r.data()), 0);
-        for (int k = 0; k < 2; ++k) {
-            if (memcmp(r.data() + 24, x[k].data(), 16) == 0) return k;
-        }
-        return -1;
-    };
+    auto runXtm = [&] { return XtmCalcFrame(x); };
     auto runAe = [&] {
         aeHal.Callback(6, &mZero, live.data());
         for (int k = 0; k < 2; ++k) {
