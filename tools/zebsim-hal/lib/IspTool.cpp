@@ -12,6 +12,7 @@
 #include "core/FileAccess.h"
 #include "develop/lib/Develop.h"
 #include "platform/Host.h"
+#include "platform/Mutex.h"
 #include "platform/ParamSet.h"
 
 namespace zeb_hal {
@@ -94,10 +95,10 @@ struct IspToolSession::State {
     int camera;
     int width, height;
 
-    std::mutex lock;
+    Mutex lock;
     std::condition_variable cond;
-    bool stop = false;       // under lock
-    int64_t pushed = 0;      // under lock
+    bool stop GUARDED_BY(lock) = false;
+    int64_t pushed GUARDED_BY(lock) = 0;
     std::atomic<bool> stopping{false};
     std::atomic<int64_t> lastPushed{-1};
     std::thread pusher, client;
@@ -112,7 +113,7 @@ struct IspToolSession::State {
     void Fetch();
     void Join() {
         {
-            std::lock_guard<std::mutex> guard(lock);
+            MutexLock guard(lock);
             stop = true;
         }
         stopping = true;
@@ -131,12 +132,12 @@ void IspToolSession::State::Push() {
         RenderProcessedFrame(number, width, height, frame.data());
         api.SettingSocketBuffer(camera, frame.data());
         lastPushed = number;
-        std::unique_lock<std::mutex> guard(lock);
+        MutexLock guard(lock);
         pushed = number + 1;
         cond.notify_all();
         // Taken per frame: the time scale may change while the preview runs.
         next += zeb_platform::Scaled(std::chrono::nanoseconds(1000000000 / 15));
-        if (cond.wait_until(guard, next, [this] { return stop; })) return;
+        if (cond.wait_until(guard.native(), next, [this]() REQUIRES(lock) { return stop; })) return;
     }
 }
 
@@ -144,8 +145,8 @@ void IspToolSession::State::Push() {
 // newest frame in a loop, as fast as the library gives them.
 void IspToolSession::State::Fetch() {
     {
-        std::unique_lock<std::mutex> guard(lock);
-        cond.wait(guard, [this] { return stop || pushed > 0; });
+        MutexLock guard(lock);
+        cond.wait(guard.native(), [this]() REQUIRES(lock) { return stop || pushed > 0; });
         if (pushed == 0) return;
     }
     const int reportedWidth = api.GettingPreviewWidth(camera), reportedHeight = api.GettingPreviewHeight(camera);
@@ -237,7 +238,7 @@ IspToolReport IspToolSession::Stop(const std::string& picturePath) {
     state.api.DeleteSocketServer();
     IspToolReport report = state.report;
     {
-        std::lock_guard<std::mutex> guard(state.lock);
+        MutexLock guard(state.lock);
         report.pushed = state.pushed;
     }
     if (!state.latencies.empty()) {
