@@ -127,6 +127,9 @@ void CameraSession::ThreeALoop() {
             m3A->Cycle(task, fps == 8 ? zeb_hal::CyclePhase::Capture : zeb_hal::CyclePhase::Preview);
             mInRun = false;
         }
+        // Under the lock the waiters test their count with, so none misses it.
+        { MutexLock guard(mLock); }
+        mCond.notify_all();
         if (!mThreeAFast.load()) mThreeA.SleepFor(kFramePeriod);
     }
 }
@@ -226,13 +229,14 @@ void CameraSession::Delete() {
     }
 }
 
+bool CameraSession::WaitForRuns(uint64_t count, std::chrono::nanoseconds limit) {
+    MutexLock lock(mLock);
+    return mCond.wait_for(lock.native(), limit, [this, count] { return mRunsStarted.load() >= count; });
+}
+
 void CameraSession::StopHalThreads() {
     // The 3A algorithms run twice more on a closed camera before they stop.
-    const uint64_t runs = mRunsStarted.load();
-    const auto by = Clock::now() + std::chrono::seconds(5);
-    while (mThreeA.Started() && mRunsStarted.load() < runs + 2 && Clock::now() < by) {
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
+    if (mThreeA.Started()) WaitForRuns(mRunsStarted.load() + 2, std::chrono::seconds(5));
     mThreeA.Stop();
     mThreeA.Join();
     if (m3A) {
@@ -490,8 +494,7 @@ void CameraSession::Close(const ToolState& tool) {
         // The algorithms run back to back from now on, so that a callback is
         // nearly always under way; the deletion comes within a frame period.
         mThreeAFast = true;
-        const auto by = Clock::now() + std::chrono::seconds(5);
-        while (mRunsStarted.load() <= tool.runsAtReach && Clock::now() < by) std::this_thread::yield();
+        WaitForRuns(tool.runsAtReach + 1, std::chrono::seconds(5));
         std::this_thread::sleep_for(Window(FramePeriod()));
     }
     switch (plan.moment) {

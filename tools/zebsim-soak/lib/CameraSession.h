@@ -99,6 +99,9 @@ private:
     // The HAL's close path ends its queries by handle; the one in flight returns.
     void CloseQueries();
     void Delete();
+    // Waits, up to `limit`, until the 3A loop has begun `count` runs in all;
+    // false when it had not by then.
+    bool WaitForRuns(uint64_t count, std::chrono::nanoseconds limit) EXCLUDES(mLock);
     void StopHalThreads();
     void MomentTime() { zeb_platform::SetTimeScale(mProcess.options.momentScale); }
     // The next tuning update runs at the moment's scale, writing the HAL's flag record
