@@ -9,10 +9,9 @@ void PictureWriter::Add(Job job) {
         MutexLock guard(mLock);
         if (mDone) return;
         mJobs.push_back(std::move(job));
-        ++mQueued;
         if (!mWriter.Started()) mWriter.Start([this] { Run(); });
     }
-    mWriter.Notify();
+    mQueued.notify_one();
 }
 
 std::vector<std::pair<std::string, std::string>> PictureWriter::Finish() {
@@ -21,7 +20,7 @@ std::vector<std::pair<std::string, std::string>> PictureWriter::Finish() {
         mDone = true;
     }
     // Every picture taken is queued by now: the writer drains them, then ends.
-    mWriter.Stop();
+    mQueued.notify_one();
     mWriter.Join();
     MutexLock guard(mLock);
     return mFailed;
@@ -29,17 +28,13 @@ std::vector<std::pair<std::string, std::string>> PictureWriter::Finish() {
 
 void PictureWriter::Run() {
     for (;;) {
-        mWriter.Wait([this] { return mQueued.load() > 0; });
         Job job;
         {
             MutexLock guard(mLock);
-            if (mJobs.empty()) {
-                if (mWriter.Stopping()) return;
-                continue;
-            }
+            mQueued.wait(guard.native(), [this]() REQUIRES(mLock) { return !mJobs.empty() || mDone; });
+            if (mJobs.empty()) return;
             job = std::move(mJobs.front());
             mJobs.pop_front();
-            --mQueued;
         }
         std::string why;
         const bool written = zeb_develop::WriteDevelopedPng(job.path, job.lines.data(), job.width, job.height,

@@ -4,7 +4,7 @@
 // The thread starts with the first picture and ends in Finish (or the
 // destructor), after writing everything queued: a picture is taken until
 // Finish begins, and every picture taken is written or named as failed.
-#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -46,7 +46,7 @@ private:
     std::deque<Job> mJobs GUARDED_BY(mLock);
     std::vector<std::pair<std::string, std::string>> mFailed GUARDED_BY(mLock);  // path, why
     bool mDone GUARDED_BY(mLock) = false;  // Finish began: no picture is taken any more
-    std::atomic<size_t> mQueued{0};        // mJobs' size, for the writer's wait
+    std::condition_variable mQueued;       // a job was queued, or Finish began
     // Started under mLock by the first Add, stopped and joined by Finish; last,
     // so that it ends before what it uses goes.
     ZEB::Worker mWriter;
