@@ -42,6 +42,8 @@ struct Sink {
     Mutex lock;
     FILE* out GUARDED_BY(lock) = stderr;
     Sink() {
+        // The operator's own choice of destination, not a file from the
+        // device: a link such as /dev/stderr or a pipe to a reader is meant.
         const char* path = getenv("ZEB_LOG_FILE");
         if (path && *path) {
             FILE* file = fopen(path, "a");
